@@ -1,0 +1,171 @@
+#include "controls.h"
+
+#include "errors.h"
+
+#include <QFocusEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace forms {
+
+TextBox::TextBox(QWidget *parent) : QLineEdit(parent)
+{
+    connect(this, &QLineEdit::textChanged, this, &TextBox::onTextChanged);
+}
+
+void TextBox::SetText(const QString &text)
+{
+    if (text == this->text())
+        return; // an unchanged write must not notify
+    setText(text);
+}
+
+void TextBox::onTextChanged(const QString &text)
+{
+    // QLineEdit only signals real changes today; the comparison keeps that promise
+    // whatever path the text took.
+    if (text == m_lastText)
+        return;
+    m_lastText = text;
+    emit Change();
+}
+
+int TextBox::SelStart() const
+{
+    return hasSelectedText() ? selectionStart() : cursorPosition();
+}
+
+int TextBox::SelLength() const
+{
+    return int(selectedText().size());
+}
+
+void TextBox::SetSelStart(int start)
+{
+    if (start < 0)
+        forms::raise(err::InvalidPropertyValue, QStringLiteral("Invalid property value"));
+    setCursorPosition(std::min<int>(start, int(text().size())));
+}
+
+void TextBox::SetSelLength(int length)
+{
+    if (length < 0)
+        forms::raise(err::InvalidPropertyValue, QStringLiteral("Invalid property value"));
+    const int start = SelStart();
+    const int len = std::min<int>(length, int(text().size()) - start);
+    if (len <= 0)
+        setCursorPosition(start);
+    else
+        setSelection(start, len);
+}
+
+void TextBox::SetFocus()
+{
+    if (!isVisible() || !isEnabled())
+        forms::raise(5, QStringLiteral("Invalid procedure call or argument"));
+    setFocus(Qt::OtherFocusReason);
+}
+
+void TextBox::focusInEvent(QFocusEvent *event)
+{
+    QLineEdit::focusInEvent(event);
+    emit GotFocus();
+}
+
+DropDownList::DropDownList(QWidget *parent) : QComboBox(parent)
+{
+    setEditable(false);
+    setInsertPolicy(QComboBox::NoInsert);
+    connect(this, &QComboBox::activated, this, &DropDownList::Click);
+}
+
+QString DropDownList::Text() const
+{
+    return currentIndex() < 0 ? QString() : itemText(currentIndex());
+}
+
+void DropDownList::SetText(const QString &text)
+{
+    for (int i = 0; i < count(); ++i) {
+        if (itemText(i) == text) {
+            setCurrentIndex(i);
+            return;
+        }
+    }
+    forms::raise(err::PropertyReadOnly, QStringLiteral("'Text' property is read-only"));
+}
+
+CommandButton::CommandButton(QWidget *parent) : QPushButton(parent)
+{
+    setAutoDefault(false);
+    setDefault(false);
+    connect(this, &QPushButton::clicked, this, &CommandButton::Click);
+}
+
+void Label::mouseReleaseEvent(QMouseEvent *event)
+{
+    QLabel::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit Click();
+}
+
+Line::Line(QPoint from, QPoint to, QColor color, QWidget *parent)
+    : QWidget(parent), m_from(from), m_to(to), m_color(color)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    const QRect box = QRect(from, to).normalized();
+    setGeometry(box.adjusted(0, 0, 1, 1));
+}
+
+void Line::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setPen(QPen(m_color, 1));
+    p.drawLine(m_from - pos(), m_to - pos());
+}
+
+void Shape::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setPen(QPen(palette().color(QPalette::WindowText), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+Timer::Timer(QObject *parent) : QObject(parent)
+{
+    // Fades are counted in ticks; a coarse timer would stretch them by up to 5 %.
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &Timer::Tick);
+}
+
+int Timer::effectivePeriod() const
+{
+    return m_interval <= 0 ? 0 : std::max(m_interval, MinimumPeriodMs);
+}
+
+void Timer::SetInterval(int ms)
+{
+    if (ms < 0 || ms > 65535)
+        forms::raise(err::InvalidPropertyValue, QStringLiteral("Invalid property value"));
+    m_interval = ms;
+    restart();
+}
+
+void Timer::SetEnabled(bool enabled)
+{
+    m_enabled = enabled;
+    restart();
+}
+
+void Timer::restart()
+{
+    if (m_enabled && m_interval > 0)
+        m_timer.start(effectivePeriod());
+    else
+        m_timer.stop();
+}
+
+} // namespace forms

@@ -1,0 +1,139 @@
+#pragma once
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+namespace forms {
+
+// Single-line text box. Change fires after every change of the text, from the user or
+// from code, before the writing call returns, and never for a write that leaves the
+// text as it was.
+class TextBox : public QLineEdit
+{
+    Q_OBJECT
+public:
+    explicit TextBox(QWidget *parent = nullptr);
+
+    QString Text() const { return text(); }
+    void SetText(const QString &text);
+    int SelStart() const;
+    int SelLength() const;
+    void SetSelStart(int start);
+    void SetSelLength(int length);
+    void SetFocus();
+
+signals:
+    void Change();
+    void GotFocus();
+
+protected:
+    void focusInEvent(QFocusEvent *event) override;
+
+private:
+    void onTextChanged(const QString &text);
+    QString m_lastText;
+};
+
+// Drop-down list: only its entries can be chosen; no text of one's own.
+class DropDownList : public QComboBox
+{
+    Q_OBJECT
+public:
+    explicit DropDownList(QWidget *parent = nullptr);
+
+    QString Text() const;
+    // Selects the entry equal to text; any other text raises (the list is read-only).
+    void SetText(const QString &text);
+
+signals:
+    void Click();
+};
+
+class CommandButton : public QPushButton
+{
+    Q_OBJECT
+public:
+    explicit CommandButton(QWidget *parent = nullptr);
+signals:
+    void Click();
+};
+
+class Frame : public QGroupBox
+{
+    Q_OBJECT
+public:
+    using QGroupBox::QGroupBox;
+};
+
+class Label : public QLabel
+{
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+signals:
+    void Click();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+};
+
+// A decorative straight line between two points of its container.
+class Line : public QWidget
+{
+    Q_OBJECT
+public:
+    Line(QPoint from, QPoint to, QColor color, QWidget *parent = nullptr);
+    QPoint from() const { return m_from; }
+    QPoint to() const { return m_to; }
+    QColor color() const { return m_color; }
+
+protected:
+    void paintEvent(QPaintEvent *) override;
+
+private:
+    QPoint m_from, m_to;
+    QColor m_color;
+};
+
+// A rectangle outline in the window-text colour, no fill.
+class Shape : public QWidget
+{
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override;
+};
+
+// Window timer. Interval 0 never fires; shorter requests run at the minimum period.
+class Timer : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int MinimumPeriodMs = 10;
+
+    explicit Timer(QObject *parent = nullptr);
+
+    int Interval() const { return m_interval; }
+    void SetInterval(int ms);
+    bool Enabled() const { return m_enabled; }
+    void SetEnabled(bool enabled);
+    // The period ticks really come at.
+    int effectivePeriod() const;
+
+signals:
+    void Tick();
+
+private:
+    void restart();
+    QTimer m_timer;
+    int m_interval = 0;
+    bool m_enabled = false;
+};
+
+} // namespace forms

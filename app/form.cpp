@@ -1,0 +1,378 @@
+#include "form.h"
+
+#include "runtime.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QPixmap>
+#include <QScreen>
+#include <QWindow>
+
+#include <algorithm>
+#include <map>
+
+namespace forms {
+
+// The top-level widget of a loaded form. It turns window-system requests into form
+// events and never destroys itself: only Unload does.
+class FormWindow : public QWidget
+{
+public:
+    FormWindow(Form &form, Qt::WindowFlags flags) : QWidget(nullptr, flags), m_form(form) {}
+
+    void detach() { m_detached = true; }
+
+    bool eventFilter(QObject *watched, QEvent *e) override
+    {
+        // The first Resize waits for the first expose: by then the window manager has
+        // framed and placed the window, and a resize cannot undo its placement.
+        if (watched == static_cast<QObject *>(windowHandle()) && e->type() == QEvent::Expose && !m_exposed && !m_detached
+            && windowHandle()->isExposed()) {
+            m_exposed = true;
+            checkOuterSize(true);
+        }
+        return false;
+    }
+
+protected:
+    void closeEvent(QCloseEvent *event) override
+    {
+        event->ignore();
+        if (!m_detached)
+            m_form.closeRequested();
+    }
+    bool event(QEvent *e) override
+    {
+        const bool result = QWidget::event(e);
+        switch (e->type()) {
+        case QEvent::Show:
+            if (!m_filtering && windowHandle()) {
+                m_filtering = true;
+                windowHandle()->installEventFilter(this);
+            }
+            break;
+        case QEvent::WindowStateChange:
+            // Without a maximize button the window cannot be maximized, whatever the
+            // window manager offers.
+            if (!m_form.design().maxButton && (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
+                setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+                return result;
+            }
+            Q_FALLTHROUGH();
+        case QEvent::Resize:
+        case QEvent::Move:
+            // The outer size also changes when the window manager adds its frame, which
+            // Qt reports only as a move; compare outer sizes so no change goes unseen.
+            if (!m_detached && m_exposed && isVisible())
+                checkOuterSize(e->type() == QEvent::WindowStateChange);
+            break;
+        default:
+            break;
+        }
+        return result;
+    }
+
+private:
+    void checkOuterSize(bool force)
+    {
+        const QSize outer = frameGeometry().size();
+        const Qt::WindowStates state = windowState();
+        if (!force && outer == m_lastOuter && state == m_lastState)
+            return;
+        m_lastOuter = outer;
+        m_lastState = state;
+        m_form.resized();
+    }
+
+    Form &m_form;
+    QSize m_lastOuter;
+    Qt::WindowStates m_lastState;
+    bool m_detached = false;
+    bool m_exposed = false;
+    bool m_filtering = false;
+};
+
+namespace {
+
+Qt::WindowFlags flagsFor(const FormDesign &d)
+{
+    Qt::WindowFlags f;
+    switch (d.border) {
+    case BorderStyle::None:
+        f = Qt::Window | Qt::FramelessWindowHint;
+        break;
+    case BorderStyle::FixedToolWindow:
+        f = Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+        break;
+    case BorderStyle::Sizable:
+        f = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowCloseButtonHint;
+        if (d.minButton)
+            f |= Qt::WindowMinimizeButtonHint;
+        if (d.maxButton)
+            f |= Qt::WindowMaximizeButtonHint;
+        break;
+    }
+    return f;
+}
+
+QRect twipsRect(const ControlDesign &c)
+{
+    return QRect(twipsToPixels(c.left), twipsToPixels(c.top), twipsToPixels(c.width), twipsToPixels(c.height));
+}
+
+} // namespace
+
+Form::Form(Runtime &runtime, const FormDesign &design) : m_runtime(runtime), m_design(design)
+{
+}
+
+Form::~Form()
+{
+    destroyWindow();
+}
+
+void Form::dispatch(const std::function<void()> &handler)
+{
+    runGuarded(m_runtime.errorReporter(), handler);
+}
+
+void Form::Load()
+{
+    if (m_window)
+        return;
+    build();
+    m_runtime.formLoaded(this);
+    connectEvents();
+    emit loaded();
+    Form_Load();
+}
+
+void Form::Show()
+{
+    Load();
+    if (!m_window || m_window->isVisible())
+        return;
+    if (!m_shownBefore) {
+        m_shownBefore = true;
+        // The stored position, kept on the screen the window would land on.
+        QRect client(twipsToPixels(m_design.clientLeft), twipsToPixels(m_design.clientTop), m_window->width(),
+                     m_window->height());
+        if (QScreen *screen = QGuiApplication::screenAt(client.topLeft()) ? QGuiApplication::screenAt(client.topLeft())
+                                                                          : QGuiApplication::primaryScreen()) {
+            const QRect avail = screen->availableGeometry();
+            client.moveLeft(std::clamp(client.left(), avail.left(), std::max(avail.left(), avail.right() - client.width())));
+            client.moveTop(std::clamp(client.top(), avail.top(), std::max(avail.top(), avail.bottom() - client.height())));
+        }
+        m_window->move(client.topLeft());
+    }
+    m_window->show();
+}
+
+void Form::Unload()
+{
+    if (!m_window || m_unloading)
+        return; // a nested request while Form_Unload runs has no effect
+    m_unloading = true;
+    std::int16_t cancel = 0;
+    try {
+        Form_Unload(cancel);
+    } catch (...) {
+        m_unloading = false;
+        throw;
+    }
+    m_unloading = false;
+    if (cancel != 0 || !m_window)
+        return;
+    destroyWindow();
+    m_runtime.formUnloaded(this);
+    emit unloaded();
+}
+
+QWidget &Form::window()
+{
+    Load();
+    if (!m_window)
+        raise(err::ObjectRequired, QStringLiteral("Object required"));
+    return *m_window;
+}
+
+quintptr Form::hWnd()
+{
+    return quintptr(window().winId());
+}
+
+int Form::Height()
+{
+    return pixelsToTwips(window().frameGeometry().height());
+}
+
+int Form::Width()
+{
+    return pixelsToTwips(window().frameGeometry().width());
+}
+
+void Form::SetHeight(int twips)
+{
+    QWidget &w = window();
+    if (w.isMinimized() || w.isMaximized())
+        raise(err::CantSizeMinimized, QStringLiteral("A form can't be moved or sized while minimized or maximized"));
+    const int frame = w.frameGeometry().height() - w.height();
+    const int client = std::max(1, twipsToPixels(twips) - frame);
+    if (client != w.height())
+        w.resize(w.width(), client);
+}
+
+void Form::SetWidth(int twips)
+{
+    QWidget &w = window();
+    if (w.isMinimized() || w.isMaximized())
+        raise(err::CantSizeMinimized, QStringLiteral("A form can't be moved or sized while minimized or maximized"));
+    const int frame = w.frameGeometry().width() - w.width();
+    const int client = std::max(1, twipsToPixels(twips) - frame);
+    if (client != w.width())
+        w.resize(client, w.height());
+}
+
+QWidget *Form::createCustomControl(const ControlDesign &d, QWidget *parent)
+{
+    Q_UNUSED(d);
+    Q_UNUSED(parent);
+    return nullptr;
+}
+
+void Form::build()
+{
+    auto *w = new FormWindow(*this, flagsFor(m_design));
+    w->setObjectName(objectName());
+    w->setWindowTitle(m_design.caption);
+    if (!m_design.icon.isEmpty())
+        w->setWindowIcon(QIcon(m_design.icon));
+    if (m_design.background.isValid()) {
+        QPalette pal = w->palette();
+        pal.setColor(QPalette::Window, m_design.background);
+        w->setPalette(pal);
+        w->setAutoFillBackground(true);
+    }
+    w->resize(twipsToPixels(m_design.clientWidth), twipsToPixels(m_design.clientHeight));
+    if (m_design.border != BorderStyle::Sizable)
+        w->setFixedSize(w->size());
+
+    m_window = w;
+    std::map<int, QWidget *> tabOrder;
+    for (const ControlDesign &c : m_design.controls) {
+        QWidget *parent = w;
+        if (!c.container.isEmpty())
+            parent = qobject_cast<QWidget *>(m_controls.value(c.container));
+        Q_ASSERT(parent);
+        QWidget *widget = nullptr;
+        QObject *object = nullptr;
+        switch (c.kind) {
+        case ControlKind::Frame:
+            widget = new Frame(c.caption, parent);
+            break;
+        case ControlKind::Label: {
+            auto *l = new Label(c.caption, parent);
+            if (c.color.isValid()) {
+                QPalette pal = l->palette();
+                pal.setColor(QPalette::WindowText, c.color);
+                l->setPalette(pal);
+            }
+            if (!c.picture.isEmpty())
+                l->setPixmap(QPixmap(c.picture));
+            widget = l;
+            break;
+        }
+        case ControlKind::Image: {
+            auto *l = new Label(parent);
+            l->setPixmap(QPixmap(c.picture));
+            l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            widget = l;
+            break;
+        }
+        case ControlKind::TextBox: {
+            auto *t = new TextBox(parent);
+            t->setText(c.caption); // the design text raises no Change
+            widget = t;
+            break;
+        }
+        case ControlKind::DropDownList: {
+            auto *d = new DropDownList(parent);
+            d->addItems(c.items);
+            d->setCurrentIndex(-1); // nothing selected until code picks an entry
+            widget = d;
+            break;
+        }
+        case ControlKind::CommandButton:
+            widget = new CommandButton(parent);
+            static_cast<CommandButton *>(widget)->setText(c.caption);
+            break;
+        case ControlKind::Line:
+            widget = new Line(QPoint(twipsToPixels(c.left), twipsToPixels(c.top)),
+                              QPoint(twipsToPixels(c.width), twipsToPixels(c.height)), c.color, parent);
+            break;
+        case ControlKind::Shape:
+            widget = new Shape(parent);
+            break;
+        case ControlKind::Timer: {
+            auto *t = new Timer(w);
+            t->SetInterval(c.interval);
+            t->SetEnabled(c.enabled);
+            object = t;
+            break;
+        }
+        case ControlKind::Custom:
+            widget = createCustomControl(c, parent);
+            break;
+        }
+        if (widget) {
+            if (c.kind != ControlKind::Line)
+                widget->setGeometry(twipsRect(c));
+            if (!c.toolTip.isEmpty())
+                widget->setToolTip(c.toolTip);
+            object = widget;
+            if (c.tabIndex >= 0 && widget->focusPolicy() != Qt::NoFocus)
+                tabOrder[c.tabIndex] = widget;
+        }
+        if (object) {
+            object->setObjectName(c.name);
+            m_controls.insert(c.name, object);
+        }
+    }
+    QWidget *previous = nullptr;
+    for (auto &[index, widget] : tabOrder) {
+        if (previous)
+            QWidget::setTabOrder(previous, widget);
+        previous = widget;
+    }
+}
+
+void Form::destroyWindow()
+{
+    if (!m_window)
+        return;
+    FormWindow *w = m_window;
+    m_window = nullptr;
+    for (QObject *o : std::as_const(m_controls)) {
+        if (auto *t = qobject_cast<Timer *>(o))
+            t->SetEnabled(false);
+        o->disconnect(this);
+    }
+    m_controls.clear();
+    w->detach();
+    w->hide();
+    m_runtime.retire(w);
+}
+
+void Form::closeRequested()
+{
+    dispatch([this] { Unload(); });
+}
+
+void Form::resized()
+{
+    dispatch([this] { Form_Resize(); });
+}
+
+} // namespace forms

@@ -1,0 +1,51 @@
+#include "runtime.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+namespace forms {
+
+Runtime::Runtime(QObject *parent) : QObject(parent) {}
+
+Runtime::~Runtime()
+{
+    // Windows first, then the services they use (a browser page must go before its
+    // profile), newest service first.
+    for (auto &[type, form] : m_forms)
+        form->destroyWindow();
+    for (auto &w : m_retired)
+        delete w.data();
+    m_retired.clear();
+    m_forms.clear();
+    for (auto it = m_serviceOrder.rbegin(); it != m_serviceOrder.rend(); ++it)
+        m_services.erase(*it);
+}
+
+void Runtime::setErrorReporter(ErrorReporter reporter)
+{
+    m_reporter = reporter ? std::move(reporter) : ErrorReporter(defaultErrorReport);
+}
+
+void Runtime::formLoaded(Form *form)
+{
+    m_loaded.push_back(form);
+}
+
+void Runtime::formUnloaded(Form *form)
+{
+    std::erase(m_loaded, form);
+    if (m_loaded.empty())
+        emit lastWindowUnloaded();
+}
+
+void Runtime::retire(QWidget *window)
+{
+    // Unload can run inside a handler of one of the window's own controls, so the
+    // widgets go at the next turn of the event loop; until then they are hidden.
+    std::erase_if(m_retired, [](const QPointer<QWidget> &p) { return p.isNull(); });
+    m_retired.emplace_back(window);
+    window->deleteLater();
+}
+
+} // namespace forms

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "errors.h"
+#include "form.h"
+#include "user32.h"
+
+#include <QObject>
+
+#include <map>
+#include <memory>
+#include <typeindex>
+#include <vector>
+
+namespace forms {
+
+// The application-level registry: one instance per window class, created on first
+// reference, plus the services the windows share. A test can make a fresh one.
+class Runtime : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Runtime(QObject *parent = nullptr);
+    ~Runtime() override;
+
+    template<class T>
+    T &form()
+    {
+        auto &slot = m_forms[std::type_index(typeid(T))];
+        if (!slot)
+            slot = std::make_unique<T>(*this);
+        return static_cast<T &>(*slot);
+    }
+
+    // The loaded windows, in load order. The copy a walk takes keeps every window that
+    // was loaded when it began, however many of them unload on the way.
+    std::vector<Form *> Forms() const { return m_loaded; }
+
+    // Shared services (a browser profile, a player host, ...). They outlive every window.
+    template<class S>
+    S &service()
+    {
+        auto it = m_services.find(std::type_index(typeid(S)));
+        if (it == m_services.end())
+            raise(err::ObjectRequired, QStringLiteral("Service not provided"));
+        return *static_cast<S *>(it->second.get());
+    }
+    template<class S>
+    bool hasService() const
+    {
+        return m_services.count(std::type_index(typeid(S))) != 0;
+    }
+    template<class S>
+    S &provide(std::unique_ptr<S> service)
+    {
+        S *raw = service.get();
+        m_serviceOrder.push_back(std::type_index(typeid(S)));
+        m_services[std::type_index(typeid(S))] =
+            std::shared_ptr<void>(service.release(), [](void *p) { delete static_cast<S *>(p); });
+        return *raw;
+    }
+
+    // Where declared user32 functions are looked up.
+    user32::Loader &user32() { return m_user32; }
+
+    void setErrorReporter(ErrorReporter reporter);
+    void report(const RuntimeError &error) const { m_reporter(error); }
+    const ErrorReporter &errorReporter() const { return m_reporter; }
+
+signals:
+    // No window is loaded any more: the program ends here.
+    void lastWindowUnloaded();
+
+private:
+    friend class Form;
+    void formLoaded(Form *form);
+    void formUnloaded(Form *form);
+    void retire(QWidget *window);
+
+    std::map<std::type_index, std::unique_ptr<Form>> m_forms;
+    std::map<std::type_index, std::shared_ptr<void>> m_services;
+    std::vector<std::type_index> m_serviceOrder;
+    std::vector<Form *> m_loaded;
+    std::vector<QPointer<QWidget>> m_retired;
+    ErrorReporter m_reporter = defaultErrorReport;
+    user32::Loader m_user32;
+};
+
+} // namespace forms

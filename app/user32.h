@@ -1,0 +1,92 @@
+#pragma once
+
+#include "errors.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+
+#ifdef Q_OS_WIN
+#define USER32_API __stdcall
+#else
+#define USER32_API
+#endif
+
+// The window functions of the user32 library, bound by name on first call. On Windows
+// they are the real ones; elsewhere a built-in library gives them the same contract
+// over Qt windows.
+namespace user32 {
+
+using HWND = void *;
+inline constexpr std::int32_t GWL_EXSTYLE = -20;
+inline constexpr std::int32_t WS_EX_TOPMOST = 0x00000008;
+inline constexpr std::int32_t WS_EX_TOOLWINDOW = 0x00000080;
+inline constexpr std::int32_t WS_EX_LAYERED = 0x00080000;
+inline constexpr std::uint32_t LWA_ALPHA = 2;
+inline const HWND HWND_TOPMOST = reinterpret_cast<HWND>(std::intptr_t(-1));
+inline const HWND HWND_NOTOPMOST = reinterpret_cast<HWND>(std::intptr_t(-2));
+inline constexpr std::uint32_t SWP_NOSIZE = 0x0001;
+inline constexpr std::uint32_t SWP_NOMOVE = 0x0002;
+
+using GetWindowLongA_t = std::int32_t(USER32_API *)(HWND, std::int32_t);
+using SetWindowLongA_t = std::int32_t(USER32_API *)(HWND, std::int32_t, std::int32_t);
+using SetLayeredWindowAttributes_t = std::int32_t(USER32_API *)(HWND, std::uint32_t, std::uint8_t, std::uint32_t);
+using SetWindowPos_t = std::int32_t(USER32_API *)(HWND, HWND, std::int32_t, std::int32_t, std::int32_t,
+                                                  std::int32_t, std::uint32_t);
+
+inline HWND toHandle(quintptr hWnd) { return reinterpret_cast<HWND>(hWnd); }
+
+// Finds entry points by library and name. One per runtime, so a test can take an entry
+// point away and see the bindings made after that fail.
+class Loader
+{
+public:
+    Loader();
+    void *resolve(const QString &library, const char *entryPoint) const;
+    void removeEntryPoint(const std::string &name) { m_removed.insert(name); }
+    void restoreEntryPoint(const std::string &name) { m_removed.erase(name); }
+
+private:
+    std::map<std::string, void *> m_builtin;
+    std::set<std::string> m_removed;
+};
+
+// A function declared from a library: resolved on its first call, then reused.
+template<class Fn>
+class Binding
+{
+public:
+    Binding(const Loader &loader, QString library, const char *entryPoint)
+        : m_loader(loader), m_library(std::move(library)), m_entryPoint(entryPoint)
+    {
+    }
+
+    template<class... Args>
+    auto operator()(Args... args)
+    {
+        if (!m_fn) {
+            m_fn = reinterpret_cast<Fn>(m_loader.resolve(m_library, m_entryPoint));
+            if (!m_fn)
+                forms::raise(forms::err::EntryPointNotFound,
+                             QStringLiteral("Can't find DLL entry point %1 in %2")
+                                 .arg(QLatin1StringView(m_entryPoint), m_library));
+        }
+        return m_fn(args...);
+    }
+
+private:
+    const Loader &m_loader;
+    QString m_library;
+    const char *m_entryPoint;
+    Fn m_fn = nullptr;
+};
+
+// Pushes pending window-system requests out now (an opacity change on X11 waits in
+// the connection otherwise).
+void flushWindowSystem();
+
+} // namespace user32

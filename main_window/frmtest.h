@@ -1,0 +1,48 @@
+#pragma once
+
+#include "form.h"
+
+#include <QString>
+
+// The catalogue window: five framed catalogue sections, the hidden link field Text1.
+class frmtest : public forms::Form
+{
+    Q_OBJECT
+public:
+    explicit frmtest(forms::Runtime &runtime);
+
+    forms::Frame &Frame1() { return control<forms::Frame>(QStringLiteral("Frame1")); }
+    forms::Frame &Frame2() { return control<forms::Frame>(QStringLiteral("Frame2")); }
+    forms::Frame &Frame3() { return control<forms::Frame>(QStringLiteral("Frame3")); }
+    forms::Frame &Frame4() { return control<forms::Frame>(QStringLiteral("Frame4")); }
+    forms::Frame &Frame5() { return control<forms::Frame>(QStringLiteral("Frame5")); }
+    forms::DropDownList &Combo1() { return control<forms::DropDownList>(QStringLiteral("Combo1")); }
+    forms::DropDownList &Combo2() { return control<forms::DropDownList>(QStringLiteral("Combo2")); }
+    forms::DropDownList &Combo3() { return control<forms::DropDownList>(QStringLiteral("Combo3")); }
+    forms::DropDownList &Combo4() { return control<forms::DropDownList>(QStringLiteral("Combo4")); }
+    forms::CommandButton &Command1() { return control<forms::CommandButton>(QStringLiteral("Command1")); }
+    forms::CommandButton &Command2() { return control<forms::CommandButton>(QStringLiteral("Command2")); }
+    forms::CommandButton &Command3() { return control<forms::CommandButton>(QStringLiteral("Command3")); }
+    forms::CommandButton &Command4() { return control<forms::CommandButton>(QStringLiteral("Command4")); }
+    forms::CommandButton &Command5() { return control<forms::CommandButton>(QStringLiteral("Command5")); }
+    forms::TextBox &Text1() { return control<forms::TextBox>(QStringLiteral("Text1")); }
+    forms::TextBox &Text2() { return control<forms::TextBox>(QStringLiteral("Text2")); }
+    forms::Label &Label1() { return control<forms::Label>(QStringLiteral("Label1")); }
+    forms::Label &Label2() { return control<forms::Label>(QStringLiteral("Label2")); }
+    forms::Label &Label3() { return control<forms::Label>(QStringLiteral("Label3")); }
+    forms::Timer &Timer1() { return control<forms::Timer>(QStringLiteral("Timer1")); }
+
+    // The host the catalogue links point at; the build's content host unless a test
+    // points the window at a server of its own.
+    const QString &contentHost() const { return m_contentHost; }
+    void setContentHost(const QString &host) { m_contentHost = host; }
+
+    static const forms::FormDesign &Design();
+
+protected:
+    void Form_Resize() override;
+    void connectEvents() override;
+
+private:
+    QString m_contentHost;
+};

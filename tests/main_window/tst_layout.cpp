@@ -1,0 +1,205 @@
+#include "frmtest.h"
+#include "runtime.h"
+
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace forms;
+
+class TestLayout : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void controls_data();
+    void controls();
+    void tabOrder();
+    void tabPassesThroughHiddenLinkField();
+    void lists_data();
+    void lists();
+    void window();
+    void noDefaultButton();
+
+private:
+    std::unique_ptr<Runtime> rt;
+    frmtest *form = nullptr;
+};
+
+void TestLayout::init()
+{
+    rt = std::make_unique<Runtime>();
+    form = &rt->form<frmtest>();
+    form->Show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form->window()));
+}
+
+void TestLayout::cleanup()
+{
+    rt.reset();
+}
+
+void TestLayout::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("container");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QRect>("twips");
+
+    auto row = [](const char *name, const char *cls, const char *container, const QString &text, int l, int t,
+                  int w, int h) {
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(cls) << QString::fromLatin1(container)
+                            << text << QRect(l, t, w, h);
+    };
+    row("Frame1", "forms::Frame", "", "邮票鉴赏", 120, 120, 3975, 855);
+    row("Combo1", "forms::DropDownList", "Frame1", "", 240, 360, 2055, 300);
+    row("Command1", "forms::CommandButton", "Frame1", "邮票鉴赏", 2520, 360, 1095, 375);
+    row("Text1", "forms::TextBox", "", "Text1", 7080, 600, 3015, 375);
+    row("Frame2", "forms::Frame", "", "明信片鉴赏", 120, 1080, 3975, 855);
+    row("Command2", "forms::CommandButton", "Frame2", "明信片鉴赏", 2520, 360, 1095, 375);
+    row("Combo2", "forms::DropDownList", "Frame2", "", 240, 360, 2055, 300);
+    row("Frame3", "forms::Frame", "", "图谱鉴赏", 120, 2040, 3975, 855);
+    row("Combo3", "forms::DropDownList", "Frame3", "", 240, 360, 1935, 300);
+    row("Command3", "forms::CommandButton", "Frame3", "图谱鉴赏", 2520, 360, 1095, 375);
+    row("Frame4", "forms::Frame", "", "各级礼包", 120, 3000, 3975, 855);
+    row("Label1", "forms::Label", "Frame4", "级", 1920, 360, 255, 255);
+    row("Command4", "forms::CommandButton", "Frame4", "查  阅", 2520, 240, 1215, 375);
+    row("Text2", "forms::TextBox", "Frame4", "6", 240, 345, 1575, 270);
+    row("Frame5", "forms::Frame", "", "相册鉴赏", 120, 3960, 3975, 855);
+    row("Command5", "forms::CommandButton", "Frame5", "相册鉴赏", 2520, 360, 1215, 375);
+    row("Combo4", "forms::DropDownList", "Frame5", "", 240, 360, 1815, 300);
+    row("Label2", "forms::Label", "", "本软件仅供个人喜好鉴赏之用.感谢您的使用!", 240, 4920, 3735, 255);
+    row("Label3", "forms::Label", "", "作者: 小满", 2880, 5280, 975, 255);
+}
+
+static QString textOf(QObject *o)
+{
+    if (auto *f = qobject_cast<Frame *>(o))
+        return f->title();
+    if (auto *b = qobject_cast<QAbstractButton *>(o))
+        return b->text();
+    if (auto *t = qobject_cast<TextBox *>(o))
+        return t->Text();
+    if (auto *l = qobject_cast<QLabel *>(o))
+        return l->text();
+    return QString();
+}
+
+void TestLayout::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(QString, container);
+    QFETCH(QString, text);
+    QFETCH(QRect, twips);
+
+    auto *w = qobject_cast<QWidget *>(form->findControl(name));
+    QVERIFY(w);
+    QCOMPARE(QString::fromLatin1(w->metaObject()->className()), className);
+    QWidget *expectedParent = container.isEmpty() ? &form->window()
+                                                  : qobject_cast<QWidget *>(form->findControl(container));
+    QCOMPARE(w->parentWidget(), expectedParent);
+    if (!className.contains("DropDownList"))
+        QCOMPARE(textOf(w), text);
+    const QRect px(twipsToPixels(twips.x()), twipsToPixels(twips.y()), twipsToPixels(twips.width()),
+                   twipsToPixels(twips.height()));
+    QCOMPARE(w->geometry(), px);
+    QVERIFY(w->isVisibleTo(&form->window()));
+    QVERIFY(w->isEnabled());
+    // Every text must fit its control in the font the program uses.
+    if (auto *l = qobject_cast<QLabel *>(w))
+        QVERIFY2(l->fontMetrics().horizontalAdvance(l->text()) <= l->width(), qPrintable(l->text()));
+    if (auto *b = qobject_cast<QPushButton *>(w))
+        QVERIFY2(b->fontMetrics().horizontalAdvance(b->text()) + 8 <= b->width(), qPrintable(b->text()));
+    if (auto *f = qobject_cast<Frame *>(w))
+        QVERIFY(f->fontMetrics().horizontalAdvance(f->title()) < f->width());
+}
+
+void TestLayout::tabOrder()
+{
+    const QStringList expected = {"Combo1", "Command1", "Text1", "Command2", "Combo2", "Combo3", "Command3",
+                                  "Command4", "Text2", "Command5", "Combo4"};
+    QStringList actual;
+    QWidget *w = qobject_cast<QWidget *>(form->findControl("Combo1"));
+    for (int i = 0; i < expected.size(); ++i) {
+        actual << w->objectName();
+        w = w->nextInFocusChain();
+        while (w->focusPolicy() == Qt::NoFocus || !form->findControl(w->objectName()))
+            w = w->nextInFocusChain();
+    }
+    QCOMPARE(actual, expected);
+}
+
+void TestLayout::tabPassesThroughHiddenLinkField()
+{
+    QApplication::setActiveWindow(&form->window());
+    QVERIFY(QTest::qWaitForWindowActive(&form->window()));
+    form->Command1().setFocus();
+    QCOMPARE(QApplication::focusWidget(), &form->Command1());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), &form->Text1());
+    QVERIFY(!form->window().rect().intersects(form->Text1().geometry())); // out of sight
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), &form->Command2());
+}
+
+void TestLayout::lists_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("items");
+    QTest::newRow("Combo1") << "Combo1"
+                            << QStringList{"爱迪鹅日", "饱睡节", "变形日", "成年节", "飞车节", "感恩日", "光棍节",
+                                           "假面节", "降临日", "戒斋日", "爱心日", "玫瑰节", "美酒节", "蜜糖节",
+                                           "巧克力节", "奇迹日", "淘气节", "心泉之光日", "焰火节", "赞美节"};
+    QTest::newRow("Combo2") << "Combo2"
+                            << QStringList{"冰港", "丛林", "公园", "环球", "企鹅岛", "温泉", "心心连", "星星谷",
+                                           "音乐村", "植物园"};
+    QTest::newRow("Combo3") << "Combo3" << QStringList{"观赏鱼", "咸水鱼", "野生花卉", "石头鉴赏", "淡水鱼"};
+    QTest::newRow("Combo4") << "Combo4" << QStringList{"小小相册", "星光相册", "环岛相册", "环球相册"};
+}
+
+void TestLayout::lists()
+{
+    QFETCH(QString, name);
+    QFETCH(QStringList, items);
+    auto *c = qobject_cast<DropDownList *>(form->findControl(name));
+    QVERIFY(c);
+    QStringList actual;
+    for (int i = 0; i < c->count(); ++i)
+        actual << c->itemText(i);
+    QCOMPARE(actual, items);
+    QVERIFY(!c->isEditable());
+}
+
+void TestLayout::window()
+{
+    QWidget &w = form->window();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Bramoth相册图鉴 For Ostavel"));
+    QCOMPARE(w.windowTitle().toUtf8().count(' '), 2);
+    const Qt::WindowFlags f = w.windowFlags();
+    QVERIFY(f & Qt::WindowMinimizeButtonHint);
+    QVERIFY(!(f & Qt::WindowMaximizeButtonHint));
+    QVERIFY(f & Qt::WindowCloseButtonHint);
+    QCOMPARE(f & Qt::WindowType_Mask, Qt::Window); // a taskbar entry, not a tool window
+    QVERIFY(!w.windowIcon().isNull());
+    QCOMPARE(w.windowIcon().availableSizes().size() >= 3, true);
+    QCOMPARE(form->Text1().Text(), QStringLiteral("Text1"));
+    QCOMPARE(form->Timer1().Interval(), 10);
+    // The offscreen platform draws no frame: outer and client sizes agree there.
+    QCOMPARE(form->Height(), 6105);
+    QCOMPARE(form->Width(), 4365);
+}
+
+void TestLayout::noDefaultButton()
+{
+    for (const char *name : {"Command1", "Command2", "Command3", "Command4", "Command5"}) {
+        auto *b = qobject_cast<QPushButton *>(form->findControl(name));
+        QVERIFY(!b->isDefault());
+        QVERIFY(!b->autoDefault());
+    }
+}
+
+QTEST_MAIN(TestLayout)
+#include "tst_layout.moc"

@@ -1,0 +1,111 @@
+#include "frmtest.h"
+#include "runtime.h"
+#include "x11tools.h"
+
+#include <QApplication>
+#include <QTest>
+
+using namespace forms;
+
+// The main window in a real window under a window manager.
+class TestMainWindowX11 : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void outerSizeIsFixed();
+    void resizingSnapsBack_data();
+    void resizingSnapsBack();
+    void minimizeAndRestore();
+    void maximizeIsRefused();
+
+private:
+    QSize outerPixels() { return form->window().frameGeometry().size(); }
+    std::unique_ptr<Runtime> rt;
+    frmtest *form = nullptr;
+    QList<RuntimeError> reported;
+};
+
+static const QSize Outer(4365 / 15, 6105 / 15);
+
+void TestMainWindowX11::init()
+{
+    QVERIFY2(qgetenv("QT_QPA_PLATFORM") == "xcb", "needs a real X display");
+    rt = std::make_unique<Runtime>();
+    reported.clear();
+    rt->setErrorReporter([this](const RuntimeError &e) { reported << e; });
+    form = &rt->form<frmtest>();
+    form->Show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form->window()));
+    QTRY_COMPARE(outerPixels(), Outer);
+}
+
+void TestMainWindowX11::cleanup()
+{
+    rt.reset();
+    QTest::qWait(50);
+}
+
+void TestMainWindowX11::outerSizeIsFixed()
+{
+    QWidget &w = form->window();
+    QVERIFY(w.frameGeometry().height() > w.height()); // really framed by the window manager
+    QCOMPARE(form->Height(), 6105);
+    QCOMPARE(form->Width(), 4365);
+    // The title bar is on the screen, not pushed off it.
+    QVERIFY(w.frameGeometry().top() >= 0 && w.frameGeometry().left() >= 0);
+    QVERIFY(reported.isEmpty());
+}
+
+void TestMainWindowX11::resizingSnapsBack_data()
+{
+    QTest::addColumn<QSize>("request");
+    QTest::newRow("larger") << QSize(500, 600);
+    QTest::newRow("smaller") << QSize(120, 90);
+    QTest::newRow("wider only") << QSize(400, 382);
+}
+
+void TestMainWindowX11::resizingSnapsBack()
+{
+    QFETCH(QSize, request);
+    // A resize from outside, as a border drag makes the window manager send.
+    x11::xdotool({"windowsize", x11::id(form->window()), QString::number(request.width()),
+                  QString::number(request.height())});
+    QTRY_COMPARE(outerPixels(), Outer);
+    QTest::qWait(200); // and it stays there: no resize loop
+    QCOMPARE(outerPixels(), Outer);
+    QVERIFY(reported.isEmpty());
+
+    // Moving is allowed and keeps the size.
+    const QPoint before = form->window().frameGeometry().topLeft();
+    x11::xdotool({"windowmove", x11::id(form->window()), "40", "50"});
+    QTRY_VERIFY(form->window().frameGeometry().topLeft() != before);
+    QTest::qWait(100);
+    QCOMPARE(outerPixels(), Outer);
+}
+
+void TestMainWindowX11::minimizeAndRestore()
+{
+    const QString id = x11::id(form->window());
+    x11::xdotool({"windowminimize", "--sync", id});
+    QTRY_VERIFY(form->window().isMinimized());
+    QTRY_VERIFY(x11::netWmState(id).contains("_NET_WM_STATE_HIDDEN"));
+    QTest::qWait(100);
+    QVERIFY(form->window().isMinimized()); // the resize handler leaves it minimized
+    QVERIFY(reported.isEmpty());            // and reports nothing
+
+    x11::xdotool({"windowactivate", "--sync", id});
+    QTRY_VERIFY(!form->window().isMinimized());
+    QTRY_COMPARE(outerPixels(), Outer);
+}
+
+void TestMainWindowX11::maximizeIsRefused()
+{
+    form->window().setWindowState(Qt::WindowMaximized);
+    QTRY_VERIFY(!form->window().isMaximized());
+    QTRY_COMPARE(outerPixels(), Outer);
+}
+
+QTEST_MAIN(TestMainWindowX11)
+#include "tst_main_window_x11.moc"

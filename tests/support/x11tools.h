@@ -1,0 +1,59 @@
+#pragma once
+
+// Helpers for tests that run in real windows: they drive the window manager through
+// xdotool and read what the X server knows through xprop, as a person's desktop would.
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+#include <QWidget>
+
+namespace x11 {
+
+inline QString run(const QString &program, const QStringList &args, int timeoutMs = 10000)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(timeoutMs))
+        p.kill();
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+inline QString id(const QWidget &w)
+{
+    return QString::number(quintptr(w.winId()));
+}
+
+inline QString xdotool(const QStringList &args)
+{
+    return run(QStringLiteral("xdotool"), args);
+}
+
+inline QString property(const QString &windowId, const QString &name)
+{
+    return run(QStringLiteral("xprop"), {QStringLiteral("-id"), windowId, name});
+}
+
+// _NET_WM_WINDOW_OPACITY as the window manager reads it, 0..1; 1 when unset.
+inline double opacity(const QString &windowId)
+{
+    const auto m = QRegularExpression(QStringLiteral("= (\\d+)"))
+                       .match(property(windowId, QStringLiteral("_NET_WM_WINDOW_OPACITY")));
+    return m.hasMatch() ? m.captured(1).toDouble() / 4294967295.0 : 1.0;
+}
+
+inline QStringList netWmState(const QString &windowId)
+{
+    const QString out = property(windowId, QStringLiteral("_NET_WM_STATE"));
+    const int eq = out.indexOf('=');
+    if (eq < 0)
+        return {};
+    QStringList states = out.mid(eq + 1).split(',', Qt::SkipEmptyParts);
+    for (QString &s : states)
+        s = s.trimmed();
+    return states;
+}
+
+} // namespace x11
