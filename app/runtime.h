@@ -31,6 +31,17 @@ public:
         return static_cast<T &>(*slot);
     }
 
+    // Puts a particular instance (a subclass, say) behind a window class before its
+    // first reference.
+    template<class T, class U>
+    U &install(std::unique_ptr<U> instance)
+    {
+        static_assert(std::is_base_of_v<T, U>);
+        U *raw = instance.get();
+        m_forms[std::type_index(typeid(T))] = std::move(instance);
+        return *raw;
+    }
+
     // The loaded windows, in load order. The copy a walk takes keeps every window that
     // was loaded when it began, however many of them unload on the way.
     std::vector<Form *> Forms() const { return m_loaded; }

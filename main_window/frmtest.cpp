@@ -1,7 +1,10 @@
 #include "frmtest.h"
 
-#include "catalogue.h"
+#include "Form1.h"
+#include "Form2.h"
 #include "runtime.h"
+
+using catalogue::toQString;
 
 frmtest::frmtest(forms::Runtime &runtime)
     : Form(runtime, Design()), m_contentHost(catalogue::contentHost())
@@ -11,6 +14,19 @@ frmtest::frmtest(forms::Runtime &runtime)
 
 void frmtest::connectEvents()
 {
+    on(&Command1(), &forms::CommandButton::Click, [this] { Command1_Click(); });
+    on(&Command2(), &forms::CommandButton::Click, [this] { Command2_Click(); });
+    on(&Command3(), &forms::CommandButton::Click, [this] { Command3_Click(); });
+    on(&Command4(), &forms::CommandButton::Click, [this] { Command4_Click(); });
+    on(&Command5(), &forms::CommandButton::Click, [this] { Command5_Click(); });
+}
+
+void frmtest::Form_Load()
+{
+    Combo1().SetText(toQString(catalogue::festivalStamps().defaultKey));
+    Combo2().SetText(toQString(catalogue::postcards().defaultKey));
+    Combo3().SetText(toQString(catalogue::atlas().defaultKey));
+    Combo4().SetText(toQString(catalogue::albums().defaultKey));
 }
 
 void frmtest::Form_Resize()
@@ -20,4 +36,49 @@ void frmtest::Form_Resize()
     frmtest &self = runtime().form<frmtest>();
     onError([&] { self.SetHeight(6105); });
     onError([&] { self.SetWidth(4365); });
+}
+
+void frmtest::Command1_Click()
+{
+    // Step by step: a failing step is skipped, and a failing test runs its assignment.
+    forms::ResumeNext onError;
+    for (const catalogue::Entry &e : catalogue::festivalStamps().entries) {
+        if (onError.test([&] { return Combo1().Text() == toQString(e.key); }))
+            onError([&] { Text1().SetText(catalogue::link(m_contentHost, e.path)); });
+    }
+    onError([&] { runtime().form<Form1>().Unload(); });
+    onError([&] { runtime().form<Form2>().Unload(); });
+    onError([&] { runtime().form<Form2>().Show(); });
+}
+
+template<class Viewer>
+void frmtest::openCatalogue(const catalogue::Catalogue &c, const std::function<QString()> &key)
+{
+    for (const catalogue::Entry &e : c.entries) {
+        if (key() == toQString(e.key))
+            Text1().SetText(catalogue::link(m_contentHost, e.path));
+    }
+    runtime().form<Form1>().Unload();
+    runtime().form<Form2>().Unload();
+    runtime().form<Viewer>().Show();
+}
+
+void frmtest::Command2_Click()
+{
+    openCatalogue<Form2>(catalogue::postcards(), [this] { return Combo2().Text(); });
+}
+
+void frmtest::Command3_Click()
+{
+    openCatalogue<Form2>(catalogue::atlas(), [this] { return Combo3().Text(); });
+}
+
+void frmtest::Command4_Click()
+{
+    openCatalogue<Form2>(catalogue::giftLevels(), [this] { return Text2().Text(); });
+}
+
+void frmtest::Command5_Click()
+{
+    openCatalogue<Form1>(catalogue::albums(), [this] { return Combo4().Text(); });
 }

@@ -2,6 +2,8 @@
 
 #include "form.h"
 
+#include "catalogue.h"
+
 #include <QString>
 
 // The catalogue window: five framed catalogue sections, the hidden link field Text1.
@@ -39,10 +41,20 @@ public:
 
     static const forms::FormDesign &Design();
 
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+    void Command4_Click();
+    void Command5_Click();
+
 protected:
+    void Form_Load() override;
     void Form_Resize() override;
     void connectEvents() override;
 
 private:
+    // Resolution, then both viewers unloaded, then viewer shown; any failure ends it.
+    template<class Viewer>
+    void openCatalogue(const catalogue::Catalogue &c, const std::function<QString()> &key);
     QString m_contentHost;
 };

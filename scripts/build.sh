@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, then configures and builds into build/.
-# Extra arguments go to CMake's configure step (for example -DCONTENT_HOST=...).
+# It builds for the local copy of the content site; extra arguments go to CMake's
+# configure step (-DCONTENT_HOST=www.example.org builds for another host).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+# The album player's emulator, exactly as the lock file pins it (npm ci only when
+# node_modules is missing or older than the lock file).
+if ! [ -f node_modules/@ruffle-rs/ruffle/ruffle.js ] || [ package-lock.json -nt node_modules/.package-lock.json ]; then
+  npm ci --no-audit --no-fund --loglevel=error
+fi
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCONTENT_HOST=127.0.0.1:8631 "$@" >/dev/null
 cmake --build build -j"$(nproc)"

@@ -1,0 +1,193 @@
+#!/usr/bin/env python3
+"""Writes the local copy of the content site into mirror/site/: one small HTML page for
+each catalogue entry, and four album movies (.swf) that play several frames in a loop
+and load a photo strip of their own from beside them. Run from the project root; the
+output is committed."""
+import html
+import os
+import struct
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'site')
+
+STAMPS = "爱迪鹅日 饱睡节 变形日 成年节 飞车节 感恩日 光棍节 假面节 降临日 戒斋日 爱心日 玫瑰节 美酒节 蜜糖节 巧克力节 奇迹日 淘气节 心泉之光日 焰火节 赞美节".split()
+CARDS = "冰港 丛林 公园 环球 企鹅岛 温泉 心心连 星星谷 音乐村 植物园".split()
+ATLAS = "观赏鱼 咸水鱼 野生花卉 石头鉴赏 淡水鱼".split()
+GIFTS = [str(x) for x in list(range(6, 21, 2)) + list(range(21, 31)) + list(range(35, 51, 5))]
+ALBUMS = [
+    ("小小相册", "/kpfolder/kpphotos/xiaoxiao/kp_message.swf"),
+    ("星光相册", "/kpfolder/kpphotos/xguan/xg_message.swf"),
+    ("环岛相册", "/kpfolder/kpphotos/huandao/hd_message.swf"),
+    ("环球相册", "/kpfolder/kpphotos/huanqiu/hq_message.swf"),
+]
+
+PAGE = """<!DOCTYPE html>
+<html lang="zh-CN">
+<head>
+<meta charset="utf-8">
+<title>{title}</title>
+<style>
+body {{ font-family: sans-serif; margin: 24px; background: {bg}; color: #333; }}
+h1 {{ font-size: 20px; }}
+.card {{ border: 2px solid #8a6; border-radius: 8px; padding: 16px; background: #fff; }}
+</style>
+</head>
+<body>
+<div class="card">
+<h1>{catalogue} · {key}</h1>
+<p>本地镜像页面: {path}</p>
+</div>
+</body>
+</html>
+"""
+
+
+def pages():
+    for i, k in enumerate(STAMPS, 1):
+        yield "邮票鉴赏", k, "/kppostcard/card%d.html" % i, "#fdf3e1"
+    for i, k in enumerate(CARDS, 1):
+        yield "明信片鉴赏", k, "/kptemp/card%d.html" % i, "#e8f4fd"
+    for i, k in enumerate(ATLAS, 1):
+        yield "图谱鉴赏", k, "/kpfolder/swf/x0%d.html" % i, "#eafbe9"
+    for k in GIFTS:
+        yield "各级礼包", k, "/kphtml/gift%s.html" % k, "#f6ecfb"
+
+
+def write(path, data):
+    full = os.path.join(ROOT, path.lstrip('/'))
+    os.makedirs(os.path.dirname(full), exist_ok=True)
+    with open(full, 'wb') as f:
+        f.write(data)
+
+
+# --- SWF ---------------------------------------------------------------------------
+
+class Bits:
+    def __init__(self):
+        self.bits = []
+
+    def u(self, value, n):
+        for i in reversed(range(n)):
+            self.bits.append((value >> i) & 1)
+
+    def s(self, value, n):
+        self.u(value & ((1 << n) - 1), n)
+
+    def bytes(self):
+        b = self.bits + [0] * (-len(self.bits) % 8)
+        return bytes(int(''.join(map(str, b[i:i + 8])), 2) for i in range(0, len(b), 8))
+
+
+def sbits(*values):
+    return max(max(abs(v).bit_length() + 1 for v in values), 1)
+
+
+def rect(xmin, xmax, ymin, ymax):
+    n = sbits(xmin, xmax, ymin, ymax)
+    b = Bits()
+    b.u(n, 5)
+    for v in (xmin, xmax, ymin, ymax):
+        b.s(v, n)
+    return b.bytes()
+
+
+def tag(code, body=b''):
+    if len(body) < 63:
+        return struct.pack('<H', (code << 6) | len(body)) + body
+    return struct.pack('<HI', (code << 6) | 0x3f, len(body)) + body
+
+
+def define_rect_shape(shape_id, x, y, w, h, rgb):
+    """DefineShape: a filled rectangle (twips)."""
+    body = struct.pack('<H', shape_id) + rect(x, x + w, y, y + h)
+    body += bytes([1, 0x00]) + bytes(rgb)   # one solid fill style
+    body += bytes([0])                        # no line styles
+    b = Bits()
+    b.u(1, 4)  # fill bits
+    b.u(0, 4)  # line bits
+    # style change: move to (x, y), fill style 1
+    b.u(0, 1); b.u(0, 1); b.u(0, 1); b.u(1, 1); b.u(0, 1); b.u(1, 1)
+    n = sbits(x, y)
+    b.u(n, 5); b.s(x, n); b.s(y, n)
+    b.u(1, 1)
+    for dx, dy in ((w, 0), (0, h), (-w, 0), (0, -h)):
+        b.u(1, 1); b.u(1, 1)  # edge, straight
+        n = sbits(dx, dy)
+        b.u(n - 2, 4)
+        if dx and dy:
+            b.u(1, 1); b.s(dx, n); b.s(dy, n)
+        else:
+            b.u(0, 1); b.u(1 if dy else 0, 1); b.s(dy if dy else dx, n)
+    b.u(0, 6)  # end of shape
+    return tag(2, body + b.bytes())
+
+
+def place(char_id, depth, replace):
+    flags = 0x02 | (0x01 if replace else 0)
+    return tag(26, bytes([flags]) + struct.pack('<HH', depth, char_id))
+
+
+def push_string(s):
+    data = b'\x00' + s.encode() + b'\x00'
+    return b'\x96' + struct.pack('<H', len(data)) + data
+
+
+def load_once(url, target):
+    """if (!loaded) { loaded = true; loadMovieNum(url, target) } as AVM1 bytecode."""
+    get_url = url.encode() + b'\x00' + target.encode() + b'\x00'
+    set_part = push_string('loaded') + b'\x96\x02\x00\x05\x01' + b'\x1d'
+    set_part += b'\x83' + struct.pack('<H', len(get_url)) + get_url
+    code = push_string('loaded') + b'\x1c' + b'\x9d' + struct.pack('<Hh', 2, len(set_part)) + set_part + b'\x00'
+    return tag(12, code)
+
+
+def movie(width, height, fps, frames, extra_first_frame=b'', background=(255, 255, 255)):
+    body = rect(0, width * 20, 0, height * 20) + struct.pack('<BBH', 0, fps, len(frames))
+    body += tag(9, bytes(background))
+    for i, frame in enumerate(frames):
+        body += frame
+        if i == 0:
+            body += extra_first_frame
+        body += tag(1)
+    body += tag(0)
+    return b'FWS' + bytes([8]) + struct.pack('<I', 8 + len(body)) + body
+
+
+# Each album plays four full-stage colours; tests tell the frames apart by colour.
+ALBUM_COLOURS = [
+    [(220, 40, 40), (40, 160, 60), (40, 80, 220), (230, 200, 30)],
+    [(240, 130, 20), (120, 40, 180), (20, 170, 170), (200, 60, 140)],
+    [(90, 60, 30), (250, 160, 160), (60, 200, 120), (30, 30, 90)],
+    [(180, 220, 40), (250, 100, 60), (70, 130, 180), (150, 150, 150)],
+]
+PHOTO_COLOUR = (255, 255, 255)
+STAGE = (400, 300)
+
+
+def album_movie(colours):
+    w, h = STAGE
+    frames = []
+    for i, rgb in enumerate(colours):
+        frames.append(define_rect_shape(i + 1, 0, 0, w * 20, h * 20, rgb) + place(i + 1, 1, i > 0))
+    # The photo strip is loaded from beside the movie, as the site's albums do.
+    return movie(w, h, 4, frames, extra_first_frame=load_once('photos.swf', '_level1'))
+
+
+def photo_strip():
+    """A white square in the stage's top-left corner, drawn above the album's frames."""
+    w, h = STAGE
+    shape = define_rect_shape(1, 0, 0, 80 * 20, 60 * 20, PHOTO_COLOUR)
+    return movie(w, h, 4, [shape + place(1, 1, False)])
+
+
+def main():
+    for catalogue, key, path, bg in pages():
+        title = "%s · %s" % (catalogue, key)
+        write(path, PAGE.format(title=html.escape(title), catalogue=html.escape(catalogue),
+                                key=html.escape(key), path=html.escape(path), bg=bg).encode())
+    for (key, path), colours in zip(ALBUMS, ALBUM_COLOURS):
+        write(path, album_movie(colours))
+        write(os.path.dirname(path) + '/photos.swf', photo_strip())
+
+
+if __name__ == '__main__':
+    main()

@@ -1,0 +1,59 @@
+#include "Form1.h"
+
+#include "browserengine.h"
+#include "frmtest.h"
+#include "playerhost.h"
+#include "runtime.h"
+#include "viewerdesign.h"
+
+using forms::ControlKind;
+
+Form1::Form1(forms::Runtime &runtime)
+    : Form(runtime, Design()), SetWindowPos(runtime.user32(), QStringLiteral("user32"), "SetWindowPos")
+{
+    setObjectName(QStringLiteral("Form1"));
+}
+
+const forms::FormDesign &Form1::Design()
+{
+    static const forms::FormDesign design = [] {
+        forms::FormDesign d = viewerdesign::window(2490, 2790, 7275, 6510);
+        d.controls = {
+            {"Command1", ControlKind::CommandButton, {}, QStringLiteral("关闭"), 2400, 5760, 1455, 495, 1},
+            {"ShockwaveFlash1", ControlKind::Custom, {}, {}, 360, 720, 6495, 4815, 0},
+            viewerdesign::credit(5280, 5880, 2),
+            viewerdesign::line("Line1(2)", 240, 600, 240, 5640),
+            viewerdesign::line("Line1(0)", 7080, 480, 7080, 5520),
+            viewerdesign::clover(960, 120),
+        };
+        return d;
+    }();
+    return design;
+}
+
+QWidget *Form1::createCustomControl(const forms::ControlDesign &d, QWidget *parent)
+{
+    Q_UNUSED(d);
+    if (!runtime().hasService<BrowserEngine>())
+        runtime().provide(std::make_unique<BrowserEngine>());
+    if (!runtime().hasService<PlayerHost>())
+        runtime().provide(std::make_unique<PlayerHost>());
+    return new ShockwaveFlash(runtime().service<BrowserEngine>().profile(), runtime().service<PlayerHost>(), parent);
+}
+
+void Form1::connectEvents()
+{
+    on(&Command1(), &forms::CommandButton::Click, [this] { Command1_Click(); });
+}
+
+void Form1::Form_Load()
+{
+    const QString link = runtime().form<frmtest>().Text1().Text();
+    ShockwaveFlash1().SetMovie(link);
+    SetWindowPos(user32::toHandle(hWnd()), user32::HWND_TOPMOST, 0, 0, 0, 0, user32::SWP_NOMOVE | user32::SWP_NOSIZE);
+}
+
+void Form1::Command1_Click()
+{
+    Unload();
+}

@@ -1,0 +1,57 @@
+#include "Form2.h"
+
+#include "browserengine.h"
+#include "frmtest.h"
+#include "runtime.h"
+#include "viewerdesign.h"
+
+using forms::ControlKind;
+
+Form2::Form2(forms::Runtime &runtime)
+    : Form(runtime, Design()), SetWindowPos(runtime.user32(), QStringLiteral("user32"), "SetWindowPos")
+{
+    setObjectName(QStringLiteral("Form2"));
+}
+
+const forms::FormDesign &Form2::Design()
+{
+    static const forms::FormDesign design = [] {
+        forms::FormDesign d = viewerdesign::window(2115, 2415, 7305, 6135);
+        d.controls = {
+            {"Command1", ControlKind::CommandButton, {}, QStringLiteral("关闭"), 2760, 5640, 1215, 375, 0},
+            {"WebBrowser1", ControlKind::Custom, {}, {}, 480, 720, 6375, 4695, 1},
+            viewerdesign::credit(5640, 5640, 2),
+            viewerdesign::clover(1080, 120),
+            viewerdesign::line("Line1(0)", 7080, 480, 7080, 5520),
+            viewerdesign::line("Line1(1)", 0, 0, 0, 5040),
+            viewerdesign::line("Line1(2)", 240, 600, 240, 5640),
+        };
+        return d;
+    }();
+    return design;
+}
+
+QWidget *Form2::createCustomControl(const forms::ControlDesign &d, QWidget *parent)
+{
+    Q_UNUSED(d);
+    if (!runtime().hasService<BrowserEngine>())
+        runtime().provide(std::make_unique<BrowserEngine>());
+    return new WebBrowser(runtime().service<BrowserEngine>().profile(), parent);
+}
+
+void Form2::connectEvents()
+{
+    on(&Command1(), &forms::CommandButton::Click, [this] { Command1_Click(); });
+}
+
+void Form2::Form_Load()
+{
+    const QString link = runtime().form<frmtest>().Text1().Text();
+    WebBrowser1().Navigate(link);
+    SetWindowPos(user32::toHandle(hWnd()), user32::HWND_TOPMOST, 0, 0, 0, 0, user32::SWP_NOMOVE | user32::SWP_NOSIZE);
+}
+
+void Form2::Command1_Click()
+{
+    Unload();
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QWebEngineView>
+
+class QWebEngineProfile;
+class PlayerHost;
+
+// The web browser control: a browser view that is told where to go.
+class WebBrowser : public QWebEngineView
+{
+    Q_OBJECT
+public:
+    WebBrowser(QWebEngineProfile *profile, QWidget *parent);
+    // Starts loading url; the text is handed to the engine as a user would type it.
+    void Navigate(const QString &url);
+};
+
+// The Flash player control: the emulator's player page in a browser view.
+class ShockwaveFlash : public QWebEngineView
+{
+    Q_OBJECT
+public:
+    ShockwaveFlash(QWebEngineProfile *profile, PlayerHost &host, QWidget *parent);
+    QString Movie() const { return m_movie; }
+    void SetMovie(const QString &movie);
+
+private:
+    PlayerHost &m_host;
+    QString m_movie;
+};
