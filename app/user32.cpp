@@ -71,8 +71,9 @@ void setStaysOnTop(QWidget *w, bool on)
 {
     if (bool(w->windowFlags() & Qt::WindowStaysOnTopHint) == on)
         return;
-    if (QWindow *handle = w->windowHandle(); handle && w->isVisible()) {
-        // Changing a visible widget's flags would hide it; the window can take the hint as it is.
+    if (QWindow *handle = w->windowHandle()) {
+        // Changing the widget's flags would make a new native window (a new handle) and
+        // hide a visible one; the window it has takes the hint as it is.
         handle->setFlag(Qt::WindowStaysOnTopHint, on);
         w->overrideWindowFlags(handle->flags());
     } else {

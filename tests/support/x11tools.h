@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTest>
 #include <QWidget>
+#include <QWindow>
 
 namespace x11 {
 
@@ -21,9 +22,11 @@ inline QString run(const QString &program, const QStringList &args, int timeoutM
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
+// The window's X id now: Qt may replace a window's native window (a browser view that
+// starts drawing through OpenGL does), while the widget keeps reporting the first id.
 inline QString id(const QWidget &w)
 {
-    return QString::number(quintptr(w.winId()));
+    return QString::number(quintptr(w.windowHandle() ? w.windowHandle()->winId() : w.winId()));
 }
 
 inline QString xdotool(const QStringList &args)

@@ -1,0 +1,417 @@
+#include "Form1.h"
+#include "Form2.h"
+#include "frmtest.h"
+#include "runtime.h"
+#include "sitemirror.h"
+#include "x11tools.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QTest>
+#include <QWebEnginePage>
+
+using namespace forms;
+
+// The catalogue commands end to end, in real windows, against the local site mirror.
+class TestViewersX11 : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void webPages_data();
+    void webPages();
+    void albumPlaysAndLoops_data();
+    void albumPlaysAndLoops();
+    void giftLevelMissReusesPreviousLink();
+    void firstPressMissHandsOverDesignText();
+    void pressingTwiceOpensAFreshViewer();
+    void switchingViewersKeepsOneOpen();
+    void closingWithButtonAndCloseBox();
+    void viewerStaysAboveMainWindow();
+    void linkCannotInjectIntoPlayer();
+    void mirrorDown();
+    void stepwiseRecoveryInStampCommand();
+    void otherCommandsStopAtFirstFailure();
+
+private:
+    void press(CommandButton &button) { QTest::mouseClick(&button, Qt::LeftButton); }
+    QImage grab(QWidget &w);
+    QVariant js(QWebEnginePage *page, const QString &script);
+    bool waitForColour(QWidget &w, QPoint at, const QList<QColor> &colours, QColor *seen, int timeoutMs);
+    void newRuntime();
+
+    std::unique_ptr<SiteMirror> mirror;
+    std::unique_ptr<Runtime> rt;
+    frmtest *main = nullptr;
+    QList<RuntimeError> reported;
+};
+
+namespace {
+
+// The colours the mirror's album movies play, frame by frame (see mirror/make-site.py).
+const QList<QList<QColor>> AlbumColours = {
+    {QColor(220, 40, 40), QColor(40, 160, 60), QColor(40, 80, 220), QColor(230, 200, 30)},
+    {QColor(240, 130, 20), QColor(120, 40, 180), QColor(20, 170, 170), QColor(200, 60, 140)},
+    {QColor(90, 60, 30), QColor(250, 160, 160), QColor(60, 200, 120), QColor(30, 30, 90)},
+    {QColor(180, 220, 40), QColor(250, 100, 60), QColor(70, 130, 180), QColor(150, 150, 150)},
+};
+
+bool near(QColor a, QColor b)
+{
+    return qAbs(a.red() - b.red()) < 12 && qAbs(a.green() - b.green()) < 12 && qAbs(a.blue() - b.blue()) < 12;
+}
+
+// Failing on purpose, to see what the commands do when a step fails.
+class FailingUnloadForm1 : public Form1
+{
+public:
+    using Form1::Form1;
+
+protected:
+    void Form_Unload(std::int16_t &) override { raise(err::ObjectRequired, QStringLiteral("unload fails")); }
+};
+
+class FailingShowForm2 : public Form2
+{
+public:
+    using Form2::Form2;
+
+protected:
+    void Form_Load() override { raise(err::ObjectRequired, QStringLiteral("load fails")); }
+};
+
+} // namespace
+
+void TestViewersX11::newRuntime()
+{
+    rt = std::make_unique<Runtime>();
+    reported.clear();
+    rt->setErrorReporter([this](const RuntimeError &e) { reported << e; });
+    main = &rt->form<frmtest>();
+    main->setContentHost(mirror->host());
+}
+
+void TestViewersX11::init()
+{
+    QVERIFY2(qgetenv("QT_QPA_PLATFORM") == "xcb", "needs a real X display");
+    mirror = std::make_unique<SiteMirror>(SiteMirror::defaultRoot());
+    QVERIFY(mirror->listen());
+    newRuntime();
+    main->Show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main->window()));
+}
+
+void TestViewersX11::cleanup()
+{
+    rt.reset();
+    mirror.reset();
+}
+
+QImage TestViewersX11::grab(QWidget &w)
+{
+    const QPoint origin = w.mapToGlobal(QPoint(0, 0));
+    return QGuiApplication::primaryScreen()->grabWindow(0, origin.x(), origin.y(), w.width(), w.height()).toImage();
+}
+
+QVariant TestViewersX11::js(QWebEnginePage *page, const QString &script)
+{
+    QVariant result;
+    bool done = false;
+    page->runJavaScript(script, [&](const QVariant &v) {
+        result = v;
+        done = true;
+    });
+    QElapsedTimer timer;
+    timer.start();
+    while (!done && timer.elapsed() < 10000)
+        QTest::qWait(20);
+    return result;
+}
+
+bool TestViewersX11::waitForColour(QWidget &w, QPoint at, const QList<QColor> &colours, QColor *seen, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        const QColor c = grab(w).pixelColor(at);
+        for (const QColor &want : colours) {
+            if (near(c, want)) {
+                if (seen)
+                    *seen = want;
+                return true;
+            }
+        }
+        QTest::qWait(40);
+    }
+    return false;
+}
+
+void TestViewersX11::webPages_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("selector");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("path");
+
+    QTest::newRow("stamps, default") << 1 << "" << "" << "邮票鉴赏 · 爱迪鹅日" << "/kppostcard/card1.html";
+    QTest::newRow("postcards, default") << 2 << "" << "" << "明信片鉴赏 · 冰港" << "/kptemp/card1.html";
+    QTest::newRow("atlas, default") << 3 << "" << "" << "图谱鉴赏 · 观赏鱼" << "/kpfolder/swf/x01.html";
+    QTest::newRow("gift level, default") << 4 << "" << "" << "各级礼包 · 6" << "/kphtml/gift6.html";
+    QTest::newRow("stamps, row 18") << 1 << "Combo1" << "心泉之光日" << "邮票鉴赏 · 心泉之光日" << "/kppostcard/card18.html";
+    QTest::newRow("postcards, last") << 2 << "Combo2" << "植物园" << "明信片鉴赏 · 植物园" << "/kptemp/card10.html";
+    QTest::newRow("atlas, last") << 3 << "Combo3" << "淡水鱼" << "图谱鉴赏 · 淡水鱼" << "/kpfolder/swf/x05.html";
+    QTest::newRow("gift level 50") << 4 << "Text2" << "50" << "各级礼包 · 50" << "/kphtml/gift50.html";
+}
+
+void TestViewersX11::webPages()
+{
+    QFETCH(int, button);
+    QFETCH(QString, selector);
+    QFETCH(QString, key);
+    QFETCH(QString, title);
+    QFETCH(QString, path);
+
+    QCOMPARE(main->Text1().Text(), QStringLiteral("Text1"));
+    if (selector == "Text2")
+        main->Text2().SetText(key);
+    else if (!selector.isEmpty())
+        main->control<DropDownList>(selector).SetText(key);
+    CommandButton *buttons[] = {nullptr, &main->Command1(), &main->Command2(), &main->Command3(), &main->Command4()};
+    press(*buttons[button]);
+
+    const QString link = QStringLiteral("http://") + mirror->host() + path;
+    QCOMPARE(main->Text1().Text(), link);
+    Form2 &viewer = rt->form<Form2>();
+    QVERIFY(viewer.isLoaded());
+    QVERIFY(!rt->form<Form1>().isLoaded());
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer.window()));
+    QCOMPARE(viewer.window().windowTitle(), QStringLiteral("鉴赏页面"));
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), title, 20000);
+    QCOMPARE(viewer.WebBrowser1().url().toString(), link);
+    QVERIFY(mirror->paths().contains(path));
+    QVERIFY(reported.isEmpty());
+}
+
+void TestViewersX11::albumPlaysAndLoops_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("album");
+    QTest::newRow("default") << QString() << 0;
+    QTest::newRow("last album") << QStringLiteral("环球相册") << 3;
+}
+
+void TestViewersX11::albumPlaysAndLoops()
+{
+    QFETCH(QString, key);
+    QFETCH(int, album);
+    if (!key.isEmpty())
+        main->Combo4().SetText(key);
+    press(main->Command5());
+    Form1 &viewer = rt->form<Form1>();
+    QVERIFY(viewer.isLoaded());
+    QVERIFY(!rt->form<Form2>().isLoaded());
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer.window()));
+    QWidget &player = viewer.ShockwaveFlash1();
+    const QPoint middle(player.width() / 2, player.height() * 2 / 3);
+
+    // The movie's pixels reach the player rectangle, then the frames move on.
+    QColor first, later;
+    QVERIFY2(waitForColour(player, middle, AlbumColours[album], &first, 30000), "the movie never drew");
+    QList<QColor> others = AlbumColours[album];
+    others.removeAll(first);
+    QVERIFY2(waitForColour(player, middle, others, &later, 10000), "the movie does not play on");
+    // All four frames come round again: it loops.
+    QVERIFY(waitForColour(player, middle, {first}, nullptr, 10000));
+    // The photo strip the movie loads from beside it, through the player's relay.
+    const QPoint corner(player.width() / 2 - int(200 * player.height() / 300.0) + 20, 20);
+    QVERIFY2(waitForColour(player, corner, {QColor(255, 255, 255)}, nullptr, 10000), "relative load failed");
+    QVERIFY(mirror->paths().contains(QStringLiteral("/kpfolder/kpphotos/xiaoxiao/photos.swf"))
+            || mirror->paths().contains(QStringLiteral("/kpfolder/kpphotos/huanqiu/photos.swf")));
+    QVERIFY(reported.isEmpty());
+}
+
+void TestViewersX11::giftLevelMissReusesPreviousLink()
+{
+    press(main->Command1());
+    const QString stamp = QStringLiteral("http://") + mirror->host() + QStringLiteral("/kppostcard/card1.html");
+    QCOMPARE(main->Text1().Text(), stamp);
+    main->Text2().SetText(QStringLiteral("7"));
+    press(main->Command4());
+    QCOMPARE(main->Text1().Text(), stamp);
+    Form2 &viewer = rt->form<Form2>();
+    QVERIFY(viewer.isLoaded());
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("邮票鉴赏 · 爱迪鹅日"), 20000);
+}
+
+void TestViewersX11::firstPressMissHandsOverDesignText()
+{
+    main->Text2().SetText(QStringLiteral("7"));
+    press(main->Command4());
+    QCOMPARE(main->Text1().Text(), QStringLiteral("Text1"));
+    Form2 &viewer = rt->form<Form2>();
+    QVERIFY(viewer.isLoaded());
+    // The engine goes where "Text1" leads and shows its own error page; the viewer stays.
+    QTRY_VERIFY_WITH_TIMEOUT(viewer.WebBrowser1().url().host().compare("text1", Qt::CaseInsensitive) == 0, 10000);
+    QTest::qWait(1500);
+    QVERIFY(viewer.isLoaded() && viewer.window().isVisible());
+    QVERIFY(reported.isEmpty());
+
+    // An empty link opens the viewer all the same.
+    main->Text1().SetText(QString());
+    press(main->Command4());
+    QVERIFY(rt->form<Form2>().isLoaded());
+    QTest::qWait(500);
+    QVERIFY(rt->form<Form2>().window().isVisible());
+    QVERIFY(reported.isEmpty());
+}
+
+void TestViewersX11::pressingTwiceOpensAFreshViewer()
+{
+    press(main->Command2());
+    Form2 &viewer = rt->form<Form2>();
+    QPointer<QWidget> first = &viewer.window();
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("明信片鉴赏 · 冰港"), 20000);
+    press(main->Command2());
+    QVERIFY(viewer.isLoaded());
+    QVERIFY(&viewer.window() != first.data());
+    QVERIFY(first.isNull() || !first->isVisible());
+    QTRY_VERIFY(first.isNull());
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("明信片鉴赏 · 冰港"), 20000);
+    QCOMPARE(rt->Forms().size(), size_t(2));
+}
+
+void TestViewersX11::switchingViewersKeepsOneOpen()
+{
+    press(main->Command2());
+    QVERIFY(rt->form<Form2>().isLoaded());
+    press(main->Command5());
+    QVERIFY(rt->form<Form1>().isLoaded());
+    QVERIFY(!rt->form<Form2>().isLoaded());
+    press(main->Command1());
+    QVERIFY(!rt->form<Form1>().isLoaded());
+    QVERIFY(rt->form<Form2>().isLoaded());
+    QCOMPARE(rt->Forms().size(), size_t(2));
+    QVERIFY(reported.isEmpty());
+}
+
+void TestViewersX11::closingWithButtonAndCloseBox()
+{
+    press(main->Command3());
+    QVERIFY(rt->form<Form2>().isLoaded());
+    press(rt->form<Form2>().Command1());
+    QVERIFY(!rt->form<Form2>().isLoaded());
+    QVERIFY(main->isLoaded());
+
+    press(main->Command5());
+    Form1 &album = rt->form<Form1>();
+    QVERIFY(QTest::qWaitForWindowExposed(&album.window()));
+    // The caption's close box, clicked where the window manager draws it.
+    const QRect frame = album.window().frameGeometry();
+    const int caption = album.window().geometry().top() - frame.top();
+    x11::xdotool({"mousemove", "--sync", QString::number(frame.right() - caption / 2),
+                  QString::number(frame.top() + caption / 2), "click", "1"});
+    QTRY_VERIFY_WITH_TIMEOUT(!album.isLoaded(), 10000);
+    QVERIFY(main->isLoaded());
+
+    // A fresh press after the user closed the viewer works as usual.
+    press(main->Command5());
+    QVERIFY(rt->form<Form1>().isLoaded());
+}
+
+void TestViewersX11::viewerStaysAboveMainWindow()
+{
+    press(main->Command2());
+    Form2 &viewer = rt->form<Form2>();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer.window()));
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("明信片鉴赏 · 冰港"), 20000);
+    const QString viewerId = x11::id(viewer.window());
+    QTRY_VERIFY2(x11::netWmState(viewerId).contains("_NET_WM_STATE_ABOVE"),
+                 qPrintable(x11::netWmState(viewerId).join(' ') + " id " + viewerId));
+    // A utility window: no taskbar entry.
+    QVERIFY(x11::property(viewerId, "_NET_WM_WINDOW_TYPE").contains("_NET_WM_WINDOW_TYPE_UTILITY"));
+    x11::xdotool({"windowactivate", "--sync", x11::id(main->window())});
+    QTest::qWait(200);
+    const QString stacking = x11::run("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"});
+    const QString mainHex = QStringLiteral("0x%1").arg(x11::id(main->window()).toULongLong(), 0, 16);
+    const QString viewerHex = QStringLiteral("0x%1").arg(viewerId.toULongLong(), 0, 16);
+    QVERIFY2(stacking.indexOf(viewerHex) > stacking.indexOf(mainHex), qPrintable(stacking));
+}
+
+void TestViewersX11::linkCannotInjectIntoPlayer()
+{
+    const QString link = QStringLiteral("http://") + mirror->host()
+                         + QStringLiteral("/a\"b'c/\"><script>window.injected=1</script>"
+                                          "<img src=x onerror=\"window.injected=2\">&amp;%22</x>.swf");
+    main->Text1().SetText(link);
+    rt->form<Form1>().Show();
+    ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
+    QCOMPARE(player.Movie(), link);
+    QTRY_COMPARE_WITH_TIMEOUT(player.title(), QStringLiteral("failed"), 20000);
+    QCOMPARE(js(player.page(), "new URLSearchParams(location.search).get('movie')").toString(), link);
+    QCOMPARE(js(player.page(), "typeof window.injected").toString(), QStringLiteral("undefined"));
+    QCOMPARE(js(player.page(), "document.querySelectorAll('img,a,iframe').length").toInt(), 0);
+    QCOMPARE(js(player.page(), "document.scripts.length").toInt(), 3);
+    QVERIFY(js(player.page(), "document.getElementById('message').textContent").toString().contains("无法"));
+}
+
+void TestViewersX11::mirrorDown()
+{
+    mirror.reset(); // nothing answers on that port any more
+    press(main->Command2());
+    QVERIFY(rt->form<Form2>().isLoaded());
+    QTest::qWait(1000);
+    QVERIFY(rt->form<Form2>().window().isVisible());
+
+    press(main->Command5());
+    Form1 &album = rt->form<Form1>();
+    QVERIFY(album.isLoaded());
+    QTRY_COMPARE_WITH_TIMEOUT(album.ShockwaveFlash1().title(), QStringLiteral("failed"), 20000);
+    // A plain message, no links leading away.
+    QCOMPARE(js(album.ShockwaveFlash1().page(), "document.querySelectorAll('a').length").toInt(), 0);
+    QVERIFY(album.window().isVisible());
+    QVERIFY(main->isLoaded());
+    QVERIFY(reported.isEmpty());
+}
+
+void TestViewersX11::stepwiseRecoveryInStampCommand()
+{
+    rt.reset();
+    newRuntime();
+    rt->install<Form1>(std::make_unique<FailingUnloadForm1>(*rt));
+    main->Show();
+    rt->form<Form1>().Load(); // loaded, and it will refuse to unload
+    press(main->Command1());
+    // The failed unload is skipped without a report; Form2 is still shown.
+    QVERIFY(reported.isEmpty());
+    QVERIFY(rt->form<Form2>().isLoaded());
+    QVERIFY(rt->form<Form2>().window().isVisible());
+
+    rt.reset();
+    newRuntime();
+    rt->install<Form2>(std::make_unique<FailingShowForm2>(*rt));
+    main->Show();
+    press(main->Command1()); // a failing show ends the handler quietly
+    QVERIFY(reported.isEmpty());
+    QVERIFY(main->Text1().Text().endsWith(QStringLiteral("/kppostcard/card1.html")));
+}
+
+void TestViewersX11::otherCommandsStopAtFirstFailure()
+{
+    rt.reset();
+    newRuntime();
+    rt->install<Form1>(std::make_unique<FailingUnloadForm1>(*rt));
+    main->Show();
+    rt->form<Form1>().Load();
+    press(main->Command2());
+    QCOMPARE(reported.size(), 1); // handed to the default error handling
+    QCOMPARE(reported[0].number(), err::ObjectRequired);
+    QVERIFY(main->Text1().Text().endsWith(QStringLiteral("/kptemp/card1.html"))); // resolution ran
+    QVERIFY(!rt->form<Form2>().isLoaded());                                          // the show did not
+    QVERIFY(main->isLoaded());
+}
+
+QTEST_MAIN(TestViewersX11)
+#include "tst_viewers_x11.moc"
