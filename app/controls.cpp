@@ -7,11 +7,13 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <limits>
 
 namespace forms {
 
 TextBox::TextBox(QWidget *parent) : QLineEdit(parent)
 {
+    setMaxLength(std::numeric_limits<int>::max()); // no length limit of its own
     connect(this, &QLineEdit::textChanged, this, &TextBox::onTextChanged);
 }
 
@@ -71,7 +73,24 @@ void TextBox::SetFocus()
 void TextBox::focusInEvent(QFocusEvent *event)
 {
     QLineEdit::focusInEvent(event);
+    m_focusedByPress = event->reason() == Qt::MouseFocusReason;
     emit GotFocus();
+}
+
+void TextBox::mousePressEvent(QMouseEvent *event)
+{
+    // The press that brought the focus would put the caret under the mouse and undo a
+    // selection the GotFocus handler just made; the selection wins.
+    if (m_focusedByPress && hasSelectedText() && event->button() == Qt::LeftButton) {
+        m_focusedByPress = false;
+        const int start = selectionStart();
+        const int length = int(selectedText().size());
+        QLineEdit::mousePressEvent(event);
+        setSelection(start, length);
+        return;
+    }
+    m_focusedByPress = false;
+    QLineEdit::mousePressEvent(event);
 }
 
 DropDownList::DropDownList(QWidget *parent) : QComboBox(parent)

@@ -32,10 +32,12 @@ signals:
 
 protected:
     void focusInEvent(QFocusEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
 
 private:
     void onTextChanged(const QString &text);
     QString m_lastText;
+    bool m_focusedByPress = false;
 };
 
 // Drop-down list: only its entries can be chosen; no text of one's own.

@@ -2,6 +2,7 @@
 
 #include "Form1.h"
 #include "Form2.h"
+#include "numeric.h"
 #include "runtime.h"
 
 using catalogue::toQString;
@@ -19,6 +20,8 @@ void frmtest::connectEvents()
     on(&Command3(), &forms::CommandButton::Click, [this] { Command3_Click(); });
     on(&Command4(), &forms::CommandButton::Click, [this] { Command4_Click(); });
     on(&Command5(), &forms::CommandButton::Click, [this] { Command5_Click(); });
+    on(&Text2(), &forms::TextBox::Change, [this] { Text2_Change(); });
+    on(&Text2(), &forms::TextBox::GotFocus, [this] { Text2_GotFocus(); });
 }
 
 void frmtest::Form_Load()
@@ -81,4 +84,26 @@ void frmtest::Command4_Click()
 void frmtest::Command5_Click()
 {
     openCatalogue<Form1>(catalogue::albums(), [this] { return Combo4().Text(); });
+}
+
+void frmtest::Text2_Change()
+{
+    // Only levels 1 to 50 may stand; anything else is wiped and the field keeps the focus.
+    // Wiping changes the text once more, so this runs once nested; the second wipe
+    // changes nothing and raises no further change.
+    const double value = forms::numericPrefixValue(Text2().Text());
+    if (value < 1 || value > 50) {
+        Text2().SetText(QString());
+        Text2().SetFocus();
+        return;
+    }
+    // A valid level is selected whole, so the next key replaces it.
+    Text2().SetSelStart(0);
+    Text2().SetSelLength(int(Text2().Text().size()));
+}
+
+void frmtest::Text2_GotFocus()
+{
+    Text2().SetSelStart(0);
+    Text2().SetSelLength(int(Text2().Text().size()));
 }

@@ -46,6 +46,8 @@ public:
     void Command3_Click();
     void Command4_Click();
     void Command5_Click();
+    void Text2_Change();
+    void Text2_GotFocus();
 
 protected:
     void Form_Load() override;
