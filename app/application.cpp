@@ -1,6 +1,6 @@
 #include "application.h"
 
-#include "frmtest.h"
+#include "frmAbout.h"
 #include "identity.h"
 #include "runtime.h"
 
@@ -44,7 +44,8 @@ int run(const std::function<void(forms::Runtime &)> &beforeStart)
                      Qt::QueuedConnection);
     if (beforeStart)
         beforeStart(runtime);
-    forms::runGuarded(runtime.errorReporter(), [&] { runtime.form<frmtest>().Show(); });
+    // The splash is the start-up window; it brings up the main window itself.
+    forms::runGuarded(runtime.errorReporter(), [&] { runtime.form<frmAbout>().Show(); });
     if (runtime.Forms().empty())
         return 0;
     return QApplication::exec();

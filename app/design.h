@@ -47,6 +47,9 @@ struct ControlDesign
     bool enabled = true;                          // timers
 };
 
+// A system colour by its index (COLOR_* numbering), from the platform's palette.
+QColor systemColor(int index);
+
 enum class BorderStyle { None, Sizable, FixedToolWindow };
 
 struct FormDesign

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QPalette>
 #include <QPixmap>
 #include <QScreen>
 #include <QWindow>
@@ -123,6 +124,18 @@ QRect twipsRect(const ControlDesign &c)
 }
 
 } // namespace
+
+QColor systemColor(int index)
+{
+    const QPalette pal = QGuiApplication::palette();
+    switch (index) {
+    case 5: return pal.color(QPalette::Base);              // window
+    case 8: return pal.color(QPalette::Text);              // window text
+    case 9: return pal.color(QPalette::HighlightedText);   // caption text
+    case 15: return pal.color(QPalette::Button);           // 3-D face
+    default: return pal.color(QPalette::Window);
+    }
+}
 
 Form::Form(Runtime &runtime, const FormDesign &design) : m_runtime(runtime), m_design(design)
 {

@@ -1,5 +1,7 @@
 #include "numeric.h"
 
+#include "errors.h"
+
 #include <charconv>
 #include <limits>
 #include <string>
@@ -65,6 +67,13 @@ double numericPrefixValue(QStringView text)
             value = std::numeric_limits<double>::infinity();
     }
     return negative ? -value : value;
+}
+
+std::int16_t toInt16(int value)
+{
+    if (value < -32768 || value > 32767)
+        raise(err::Overflow, QStringLiteral("Overflow"));
+    return std::int16_t(value);
 }
 
 } // namespace forms

@@ -2,6 +2,8 @@
 
 #include <QStringView>
 
+#include <cstdint>
+
 namespace forms {
 
 // The runtime's numeric-prefix conversion of a text:
@@ -14,5 +16,9 @@ namespace forms {
 // no exponents ("5e1" is 5), no blanks between digits ("1 2" is 1), no full-width or
 // other non-ASCII digits. Numbers too large for a double give infinity.
 double numericPrefixValue(QStringView text);
+
+// 16-bit signed integer arithmetic with overflow detection: raises overflow (6) for a
+// result outside -32768..32767.
+std::int16_t toInt16(int value);
 
 } // namespace forms

@@ -3,6 +3,7 @@
 #include "Form1.h"
 #include "Form2.h"
 #include "numeric.h"
+#include "opacity.h"
 #include "runtime.h"
 
 using catalogue::toQString;
@@ -22,10 +23,14 @@ void frmtest::connectEvents()
     on(&Command5(), &forms::CommandButton::Click, [this] { Command5_Click(); });
     on(&Text2(), &forms::TextBox::Change, [this] { Text2_Change(); });
     on(&Text2(), &forms::TextBox::GotFocus, [this] { Text2_GotFocus(); });
+    on(&Timer1(), &forms::Timer::Tick, [this] { Timer1_Timer(); });
 }
 
 void frmtest::Form_Load()
 {
+    // Fully transparent first: the window fades in from nothing.
+    mdlmain::of(runtime()).SetWindowAlpha(*this, 0);
+    FadingIn = true;
     Combo1().SetText(toQString(catalogue::festivalStamps().defaultKey));
     Combo2().SetText(toQString(catalogue::postcards().defaultKey));
     Combo3().SetText(toQString(catalogue::atlas().defaultKey));
@@ -106,4 +111,38 @@ void frmtest::Text2_GotFocus()
 {
     Text2().SetSelStart(0);
     Text2().SetSelLength(int(Text2().Text().size()));
+}
+
+void frmtest::Timer1_Timer()
+{
+    if (FadingIn) {
+        CurrentAlpha = forms::toInt16(CurrentAlpha + 3);
+        if (CurrentAlpha >= 255) {
+            CurrentAlpha = 255;
+            Timer1().SetEnabled(false);
+        }
+        mdlmain::of(runtime()).SetWindowAlpha(*this, CurrentAlpha);
+        return;
+    }
+    CurrentAlpha = forms::toInt16(CurrentAlpha - 2);
+    if (CurrentAlpha > 0) {
+        mdlmain::of(runtime()).SetWindowAlpha(*this, CurrentAlpha);
+        return;
+    }
+    // The window goes at its last visible opacity; 0 is never applied to it.
+    CurrentAlpha = 0;
+    CloseAllowed = true;
+    Unload();
+}
+
+void frmtest::Form_Unload(std::int16_t &Cancel)
+{
+    if (CloseAllowed)
+        return;
+    // Refused: every other window closes at once, and this one fades out first.
+    Cancel = 1;
+    FadingIn = false;
+    Timer1().SetEnabled(true);
+    for (forms::Form *window : runtime().Forms())
+        window->Unload(); // this window's own request is nested, so it has no effect
 }

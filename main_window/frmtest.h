@@ -48,10 +48,17 @@ public:
     void Command5_Click();
     void Text2_Change();
     void Text2_GotFocus();
+    void Timer1_Timer();
+
+    // Fade state: the opacity last computed, its direction, and leave to close.
+    bool FadingIn = false;
+    std::int16_t CurrentAlpha = 0;
+    bool CloseAllowed = false;
 
 protected:
     void Form_Load() override;
     void Form_Resize() override;
+    void Form_Unload(std::int16_t &Cancel) override;
     void connectEvents() override;
 
 private:
