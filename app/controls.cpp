@@ -123,11 +123,24 @@ CommandButton::CommandButton(QWidget *parent) : QPushButton(parent)
     connect(this, &QPushButton::clicked, this, &CommandButton::Click);
 }
 
+void Label::mousePressEvent(QMouseEvent *event)
+{
+    // Taking the press makes the release come here too: a click is both over the label.
+    m_pressed = event->button() == Qt::LeftButton;
+    if (m_pressed)
+        event->accept();
+    else
+        QLabel::mousePressEvent(event);
+}
+
 void Label::mouseReleaseEvent(QMouseEvent *event)
 {
-    QLabel::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+    const bool click = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    m_pressed = false;
+    if (click)
         emit Click();
+    else
+        QLabel::mouseReleaseEvent(event);
 }
 
 Line::Line(QPoint from, QPoint to, QColor color, QWidget *parent)
@@ -143,6 +156,12 @@ void Line::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.setPen(QPen(m_color, 1));
     p.drawLine(m_from - pos(), m_to - pos());
+}
+
+Shape::Shape(QWidget *parent) : QWidget(parent)
+{
+    // Drawn only: the controls under it still get their clicks.
+    setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
 void Shape::paintEvent(QPaintEvent *)

@@ -80,7 +80,11 @@ signals:
     void Click();
 
 protected:
+    void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    bool m_pressed = false;
 };
 
 // A decorative straight line between two points of its container.
@@ -106,7 +110,7 @@ class Shape : public QWidget
 {
     Q_OBJECT
 public:
-    using QWidget::QWidget;
+    explicit Shape(QWidget *parent = nullptr);
 
 protected:
     void paintEvent(QPaintEvent *) override;

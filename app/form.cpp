@@ -167,20 +167,23 @@ void Form::Show()
     Load();
     if (!m_window || m_window->isVisible())
         return;
-    if (!m_shownBefore) {
-        m_shownBefore = true;
-        // The stored position, kept on the screen the window would land on.
-        QRect client(twipsToPixels(m_design.clientLeft), twipsToPixels(m_design.clientTop), m_window->width(),
-                     m_window->height());
-        if (QScreen *screen = QGuiApplication::screenAt(client.topLeft()) ? QGuiApplication::screenAt(client.topLeft())
-                                                                          : QGuiApplication::primaryScreen()) {
-            const QRect avail = screen->availableGeometry();
-            client.moveLeft(std::clamp(client.left(), avail.left(), std::max(avail.left(), avail.right() - client.width())));
-            client.moveTop(std::clamp(client.top(), avail.top(), std::max(avail.top(), avail.bottom() - client.height())));
-        }
-        m_window->move(client.topLeft());
-    }
     m_window->show();
+}
+
+void Form::place(QWidget *w)
+{
+    // The stored position, kept on the screen the window would land on. Set before the
+    // native window exists, so the window system and Qt agree on it from the start.
+    QRect client(twipsToPixels(m_design.clientLeft), twipsToPixels(m_design.clientTop), w->width(), w->height());
+    QScreen *screen = QGuiApplication::screenAt(client.topLeft());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect avail = screen->availableGeometry();
+        client.moveLeft(std::clamp(client.left(), avail.left(), std::max(avail.left(), avail.right() - client.width())));
+        client.moveTop(std::clamp(client.top(), avail.top(), std::max(avail.top(), avail.bottom() - client.height())));
+    }
+    w->move(client.topLeft());
 }
 
 void Form::Unload()
@@ -271,6 +274,7 @@ void Form::build()
     w->resize(twipsToPixels(m_design.clientWidth), twipsToPixels(m_design.clientHeight));
     if (m_design.border != BorderStyle::Sizable)
         w->setFixedSize(w->size());
+    place(w);
 
     m_window = w;
     std::map<int, QWidget *> tabOrder;

@@ -87,6 +87,7 @@ private:
     }
     void build();
     void destroyWindow();
+    void place(QWidget *w);
     void closeRequested();
     void resized();
 
@@ -94,7 +95,6 @@ private:
     const FormDesign &m_design;
     FormWindow *m_window = nullptr;
     QHash<QString, QObject *> m_controls;
-    bool m_shownBefore = false;
     bool m_unloading = false;
 };
 

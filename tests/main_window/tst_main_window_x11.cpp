@@ -55,6 +55,10 @@ void TestMainWindowX11::outerSizeIsFixed()
     QCOMPARE(form->Width(), 4365);
     // The title bar is on the screen, not pushed off it.
     QVERIFY(w.frameGeometry().top() >= 0 && w.frameGeometry().left() >= 0);
+    // Qt and the window system agree where the window is (drop-down lists open there).
+    const QString info = x11::run("xwininfo", {"-id", x11::id(w)});
+    QVERIFY2(info.contains(QStringLiteral("Absolute upper-left X:  %1").arg(w.mapToGlobal(QPoint(0, 0)).x())),
+             qPrintable(info));
     QVERIFY(reported.isEmpty());
 }
 

@@ -1,0 +1,132 @@
+#include "frmAbout.h"
+#include "frmtest.h"
+#include "runtime.h"
+#include "x11tools.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace forms;
+
+// The fades in real time, as the window system sees them.
+class TestFadeX11 : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void windowSystemSeesOpacityRiseAndFall();
+    void closeBoxDuringSplashFadeInEndsProgram();
+    void closeBoxDuringSplashFadeOutKeepsMain();
+    void closingMainWhileSplashFadesOut();
+
+private:
+    void clickCloseLabel(frmAbout &splash);
+    std::unique_ptr<Runtime> rt;
+    QList<RuntimeError> reported;
+};
+
+void TestFadeX11::init()
+{
+    QVERIFY2(qgetenv("QT_QPA_PLATFORM") == "xcb", "needs a real X display");
+    rt = std::make_unique<Runtime>();
+    reported.clear();
+    rt->setErrorReporter([this](const RuntimeError &e) { reported << e; });
+}
+
+void TestFadeX11::cleanup()
+{
+    QVERIFY(reported.isEmpty());
+    rt.reset();
+    QTest::qWait(50);
+}
+
+void TestFadeX11::clickCloseLabel(frmAbout &splash)
+{
+    Label &x = splash.Label7();
+    const QPoint at = x.mapToGlobal(QPoint(x.width() / 2, x.height() / 2));
+    x11::xdotool({"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
+}
+
+void TestFadeX11::windowSystemSeesOpacityRiseAndFall()
+{
+    frmtest &main = rt->form<frmtest>();
+    main.Show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main.window()));
+    const QString id = x11::id(main.window());
+    QList<double> rising;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 3000 && (rising.isEmpty() || rising.last() < 1.0)) {
+        rising << x11::opacity(id);
+        QTest::qWait(15);
+    }
+    QCOMPARE(rising.last(), 1.0);
+    QVERIFY(std::is_sorted(rising.begin(), rising.end()));
+    const auto between = std::count_if(rising.begin(), rising.end(), [](double v) { return v > 0.02 && v < 0.98; });
+    QVERIFY2(between >= 3, "the fade-in was not seen step by step");
+
+    QSignalSpy ended(rt.get(), &Runtime::lastWindowUnloaded);
+    main.window().close();
+    QList<double> falling;
+    while (t.elapsed() < 8000 && main.isLoaded()) {
+        falling << x11::opacity(id);
+        QTest::qWait(15);
+    }
+    QVERIFY(!main.isLoaded());
+    QCOMPARE(ended.count(), 1);
+    QVERIFY(std::is_sorted(falling.rbegin(), falling.rend()));
+    QVERIFY(std::count_if(falling.begin(), falling.end(), [](double v) { return v > 0.02 && v < 0.98; }) >= 3);
+    QVERIFY(falling.last() > 0.0); // it went at a last positive opacity
+}
+
+void TestFadeX11::closeBoxDuringSplashFadeInEndsProgram()
+{
+    QSignalSpy ended(rt.get(), &Runtime::lastWindowUnloaded);
+    frmAbout &splash = rt->form<frmAbout>();
+    splash.Show();
+    QVERIFY(QTest::qWaitForWindowExposed(&splash.window()));
+    QTest::qWait(150);
+    QVERIFY(splash.Timer3().Enabled()); // still fading in
+    clickCloseLabel(splash);
+    QTRY_COMPARE(ended.count(), 1);
+    QVERIFY(!splash.isLoaded());
+    QVERIFY(!rt->form<frmtest>().isLoaded()); // the main window never appeared
+    QTest::qWait(3500);
+    QVERIFY(!rt->form<frmtest>().isLoaded());
+}
+
+void TestFadeX11::closeBoxDuringSplashFadeOutKeepsMain()
+{
+    QSignalSpy ended(rt.get(), &Runtime::lastWindowUnloaded);
+    frmAbout &splash = rt->form<frmAbout>();
+    frmtest &main = rt->form<frmtest>();
+    splash.Show();
+    QTRY_VERIFY_WITH_TIMEOUT(main.isLoaded(), 6000); // the fade-out has begun
+    QVERIFY(splash.isLoaded());
+    clickCloseLabel(splash);
+    QTRY_VERIFY(!splash.isLoaded());
+    QVERIFY(main.isLoaded() && main.window().isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(main.CurrentAlpha, std::int16_t(255), 3000);
+    QCOMPARE(ended.count(), 0);
+}
+
+void TestFadeX11::closingMainWhileSplashFadesOut()
+{
+    QSignalSpy ended(rt.get(), &Runtime::lastWindowUnloaded);
+    frmAbout &splash = rt->form<frmAbout>();
+    frmtest &main = rt->form<frmtest>();
+    splash.Show();
+    QTRY_VERIFY_WITH_TIMEOUT(main.isLoaded(), 6000);
+    QVERIFY(QTest::qWaitForWindowExposed(&main.window()));
+    // The close box, through the window manager.
+    x11::xdotool({"windowactivate", "--sync", x11::id(main.window()), "key", "--clearmodifiers", "alt+F4"});
+    QTRY_VERIFY(!splash.isLoaded());
+    QVERIFY(main.isLoaded());
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 5000);
+    QVERIFY(!main.isLoaded());
+}
+
+QTEST_MAIN(TestFadeX11)
+#include "tst_fade_x11.moc"
