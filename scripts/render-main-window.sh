@@ -8,8 +8,8 @@ bash scripts/build.sh >/dev/null
 mkdir -p "$(dirname "$out")"
 scripts/with-display.sh bash -c '
   build/app/photoforKP & pid=$!
-  xdotool search --sync --onlyvisible --pid $pid --name Bramoth >/dev/null
-  sleep 1.5   # let the fade-in finish
+  xdotool search --all --sync --onlyvisible --pid $pid --name Bramoth >/dev/null
+  sleep 1.5   # let the splash go and the fade-in finish
   build/tests/grab_screen "$0" Bramoth
   kill $pid' "$out"
 echo "$out"
