@@ -176,7 +176,7 @@ Timer::Timer(QObject *parent) : QObject(parent)
 {
     // Fades are counted in ticks; a coarse timer would stretch them by up to 5 %.
     m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &Timer::Tick);
+    connect(&m_timer, &QTimer::timeout, this, &Timer::timeout);
 }
 
 int Timer::effectivePeriod() const
@@ -200,10 +200,32 @@ void Timer::SetEnabled(bool enabled)
 
 void Timer::restart()
 {
-    if (m_enabled && m_interval > 0)
+    ++m_generation;
+    m_delivered = 0;
+    if (m_enabled && m_interval > 0) {
+        m_clock.start();
         m_timer.start(effectivePeriod());
-    else
+    } else {
         m_timer.stop();
+    }
+}
+
+void Timer::timeout()
+{
+    const qint64 due = m_clock.elapsed() / effectivePeriod();
+    const qint64 ticks = std::clamp<qint64>(due - m_delivered, 1, MaxCatchUpTicks);
+    const quint64 generation = m_generation;
+    for (qint64 i = 0; i < ticks; ++i) {
+        ++m_delivered;
+        emit Tick();
+        if (generation != m_generation || !m_enabled)
+            break; // a handler stopped or reset the timer
+    }
+    // Far behind (more than the catch-up allows): start counting afresh from now.
+    if (generation == m_generation && due - m_delivered > MaxCatchUpTicks) {
+        m_delivered = 0;
+        m_clock.start();
+    }
 }
 
 } // namespace forms

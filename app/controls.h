@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QElapsedTimer>
 #include <QTimer>
 
 namespace forms {
@@ -117,6 +118,8 @@ protected:
 };
 
 // Window timer. Interval 0 never fires; shorter requests run at the minimum period.
+// Ticks keep to the clock: ticks missed while the thread was busy (a browser view
+// starting, say) come at the next one, a few at most, so N ticks last N periods.
 class Timer : public QObject
 {
     Q_OBJECT
@@ -136,8 +139,13 @@ signals:
     void Tick();
 
 private:
+    static constexpr int MaxCatchUpTicks = 12;
     void restart();
+    void timeout();
     QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_delivered = 0;
+    quint64 m_generation = 0;
     int m_interval = 0;
     bool m_enabled = false;
 };

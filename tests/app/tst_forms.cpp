@@ -3,6 +3,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 #include <functional>
 
@@ -95,6 +96,7 @@ private slots:
     void timerIntervals_data();
     void timerIntervals();
     void timersStopWithTheirWindow();
+    void missedTicksComeAtTheNextOne();
     void changeFiresOnlyForRealChanges();
     void dropDownListTakesOnlyItsEntries();
     void unhandledErrorIsReportedAndProgramGoesOn();
@@ -276,6 +278,32 @@ void TestForms::timersStopWithTheirWindow()
     QTest::qWait(50);
     QCOMPARE(ticks.count(), before);
     QVERIFY(t.isNull() || !t->Enabled());
+}
+
+void TestForms::missedTicksComeAtTheNextOne()
+{
+    Probe &p = rt->form<ProbeA>();
+    Timer &t = p.Fast(); // 1 ms requested: 10 ms ticks
+    int ticks = 0;
+    int disableAfter = 1000;
+    connect(&t, &Timer::Tick, this, [&] {
+        if (++ticks == disableAfter)
+            t.SetEnabled(false);
+    });
+    t.SetEnabled(true);
+    QThread::msleep(120); // the thread is busy for 12 periods
+    QTRY_VERIFY(ticks > 0);
+    QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks))); // delivered together, not lost
+    QVERIFY(ticks <= 13);
+
+    // A handler that stops the timer stops the catching up too.
+    ticks = 0;
+    disableAfter = 2;
+    t.SetEnabled(true);
+    QThread::msleep(80);
+    QTRY_VERIFY(!t.Enabled());
+    QTest::qWait(30);
+    QCOMPARE(ticks, 2);
 }
 
 void TestForms::changeFiresOnlyForRealChanges()
