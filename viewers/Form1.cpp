@@ -1,15 +1,13 @@
 #include "Form1.h"
 
 #include "browserengine.h"
-#include "frmtest.h"
 #include "playerhost.h"
 #include "runtime.h"
 #include "viewerdesign.h"
 
 using forms::ControlKind;
 
-Form1::Form1(forms::Runtime &runtime)
-    : Form(runtime, Design()), SetWindowPos(runtime.user32(), QStringLiteral("user32"), "SetWindowPos")
+Form1::Form1(forms::Runtime &runtime) : ViewerForm(runtime, Design())
 {
     setObjectName(QStringLiteral("Form1"));
 }
@@ -39,21 +37,4 @@ QWidget *Form1::createCustomControl(const forms::ControlDesign &d, QWidget *pare
     if (!runtime().hasService<PlayerHost>())
         runtime().provide(std::make_unique<PlayerHost>());
     return new ShockwaveFlash(runtime().service<BrowserEngine>().profile(), runtime().service<PlayerHost>(), parent);
-}
-
-void Form1::connectEvents()
-{
-    on(&Command1(), &forms::CommandButton::Click, [this] { Command1_Click(); });
-}
-
-void Form1::Form_Load()
-{
-    const QString link = runtime().form<frmtest>().Text1().Text();
-    ShockwaveFlash1().SetMovie(link);
-    SetWindowPos(user32::toHandle(hWnd()), user32::HWND_TOPMOST, 0, 0, 0, 0, user32::SWP_NOMOVE | user32::SWP_NOSIZE);
-}
-
-void Form1::Command1_Click()
-{
-    Unload();
 }

@@ -1,14 +1,12 @@
 #include "Form2.h"
 
 #include "browserengine.h"
-#include "frmtest.h"
 #include "runtime.h"
 #include "viewerdesign.h"
 
 using forms::ControlKind;
 
-Form2::Form2(forms::Runtime &runtime)
-    : Form(runtime, Design()), SetWindowPos(runtime.user32(), QStringLiteral("user32"), "SetWindowPos")
+Form2::Form2(forms::Runtime &runtime) : ViewerForm(runtime, Design())
 {
     setObjectName(QStringLiteral("Form2"));
 }
@@ -37,21 +35,4 @@ QWidget *Form2::createCustomControl(const forms::ControlDesign &d, QWidget *pare
     if (!runtime().hasService<BrowserEngine>())
         runtime().provide(std::make_unique<BrowserEngine>());
     return new WebBrowser(runtime().service<BrowserEngine>().profile(), parent);
-}
-
-void Form2::connectEvents()
-{
-    on(&Command1(), &forms::CommandButton::Click, [this] { Command1_Click(); });
-}
-
-void Form2::Form_Load()
-{
-    const QString link = runtime().form<frmtest>().Text1().Text();
-    WebBrowser1().Navigate(link);
-    SetWindowPos(user32::toHandle(hWnd()), user32::HWND_TOPMOST, 0, 0, 0, 0, user32::SWP_NOMOVE | user32::SWP_NOSIZE);
-}
-
-void Form2::Command1_Click()
-{
-    Unload();
 }

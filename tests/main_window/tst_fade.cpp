@@ -1,5 +1,6 @@
 #include "frmAbout.h"
 #include "frmtest.h"
+#include "plainform.h"
 #include "runtime.h"
 
 #include <QSignalSpy>
@@ -8,21 +9,7 @@
 using namespace forms;
 
 namespace {
-class Other : public Form
-{
-public:
-    explicit Other(Runtime &rt) : Form(rt, design()) {}
-    static const FormDesign &design()
-    {
-        static const FormDesign d = [] {
-            FormDesign f;
-            f.clientWidth = 1500;
-            f.clientHeight = 1500;
-            return f;
-        }();
-        return d;
-    }
-};
+using Other = PlainForm<1>;
 
 QList<int> steps(int from, int to, int by)
 {

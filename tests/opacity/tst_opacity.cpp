@@ -1,4 +1,5 @@
 #include "opacity.h"
+#include "plainform.h"
 #include "runtime.h"
 
 #include <QTest>
@@ -6,21 +7,7 @@
 using namespace forms;
 
 namespace {
-class Plain : public Form
-{
-public:
-    explicit Plain(Runtime &rt) : Form(rt, design()) {}
-    static const FormDesign &design()
-    {
-        static const FormDesign d = [] {
-            FormDesign f;
-            f.clientWidth = 1500;
-            f.clientHeight = 1500;
-            return f;
-        }();
-        return d;
-    }
-};
+using Plain = PlainForm<1>;
 } // namespace
 
 class TestOpacity : public QObject
