@@ -1,5 +1,7 @@
 #pragma once
 
+#include "forms_export.h"
+
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -13,7 +15,7 @@ namespace forms {
 // Single-line text box. Change fires after every change of the text, from the user or
 // from code, before the writing call returns, and never for a write that leaves the
 // text as it was.
-class TextBox : public QLineEdit
+class FORMS_EXPORT TextBox : public QLineEdit
 {
     Q_OBJECT
 public:
@@ -42,7 +44,7 @@ private:
 };
 
 // Drop-down list: only its entries can be chosen; no text of one's own.
-class DropDownList : public QComboBox
+class FORMS_EXPORT DropDownList : public QComboBox
 {
     Q_OBJECT
 public:
@@ -56,7 +58,7 @@ signals:
     void Click();
 };
 
-class CommandButton : public QPushButton
+class FORMS_EXPORT CommandButton : public QPushButton
 {
     Q_OBJECT
 public:
@@ -65,14 +67,14 @@ signals:
     void Click();
 };
 
-class Frame : public QGroupBox
+class FORMS_EXPORT Frame : public QGroupBox
 {
     Q_OBJECT
 public:
     using QGroupBox::QGroupBox;
 };
 
-class Label : public QLabel
+class FORMS_EXPORT Label : public QLabel
 {
     Q_OBJECT
 public:
@@ -89,7 +91,7 @@ private:
 };
 
 // A decorative straight line between two points of its container.
-class Line : public QWidget
+class FORMS_EXPORT Line : public QWidget
 {
     Q_OBJECT
 public:
@@ -107,7 +109,7 @@ private:
 };
 
 // A rectangle outline in the window-text colour, no fill.
-class Shape : public QWidget
+class FORMS_EXPORT Shape : public QWidget
 {
     Q_OBJECT
 public:
@@ -120,7 +122,7 @@ protected:
 // Window timer. Interval 0 never fires; shorter requests run at the minimum period.
 // Ticks keep to the clock: ticks missed while the thread was busy (a browser view
 // starting, say) come at the next one, a few at most, so N ticks last N periods.
-class Timer : public QObject
+class FORMS_EXPORT Timer : public QObject
 {
     Q_OBJECT
 public:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "forms_export.h"
+
 #include <QColor>
 #include <QString>
 #include <QStringList>
@@ -48,7 +50,7 @@ struct ControlDesign
 };
 
 // A system colour by its index (COLOR_* numbering), from the platform's palette.
-QColor systemColor(int index);
+FORMS_EXPORT QColor systemColor(int index);
 
 enum class BorderStyle { None, Sizable, FixedToolWindow };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "forms_export.h"
+
 #include <QString>
 
 #include <exception>
@@ -21,7 +23,7 @@ inline constexpr int UnexpectedError = 51;
 } // namespace err
 
 // An error raised by a window or control operation.
-class RuntimeError : public std::exception
+class FORMS_EXPORT RuntimeError : public std::exception
 {
 public:
     RuntimeError(int number, QString description);
@@ -35,7 +37,7 @@ private:
     QByteArray m_what;
 };
 
-[[noreturn]] void raise(int number, const QString &description);
+[[noreturn]] FORMS_EXPORT void raise(int number, const QString &description);
 
 // Resume-next recovery: a statement that raises is abandoned and execution goes on with
 // the next one. The last error stays readable for handlers that test it at the end.
@@ -76,9 +78,9 @@ private:
 using ErrorReporter = std::function<void(const RuntimeError &)>;
 
 // The default: a line on stderr and a (non-modal) message box; the program goes on.
-void defaultErrorReport(const RuntimeError &error);
+FORMS_EXPORT void defaultErrorReport(const RuntimeError &error);
 
 // The boundary every event handler runs behind: nothing thrown may reach Qt's event loop.
-void runGuarded(const ErrorReporter &report, const std::function<void()> &handler);
+FORMS_EXPORT void runGuarded(const ErrorReporter &report, const std::function<void()> &handler);
 
 } // namespace forms

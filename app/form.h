@@ -1,5 +1,7 @@
 #pragma once
 
+#include "forms_export.h"
+
 #include "controls.h"
 #include "design.h"
 #include "errors.h"
@@ -19,7 +21,7 @@ class FormWindow;
 
 // One window class of the program. The instance lives as long as its runtime; its
 // window and controls exist only while it is loaded.
-class Form : public QObject
+class FORMS_EXPORT Form : public QObject
 {
     Q_OBJECT
 public:

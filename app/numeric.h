@@ -1,5 +1,7 @@
 #pragma once
 
+#include "forms_export.h"
+
 #include <QStringView>
 
 #include <cstdint>
@@ -15,10 +17,10 @@ namespace forms {
 // Finer points, chosen to read plain decimal text only: no radix prefixes ("&H10" is 0),
 // no exponents ("5e1" is 5), no blanks between digits ("1 2" is 1), no full-width or
 // other non-ASCII digits. Numbers too large for a double give infinity.
-double numericPrefixValue(QStringView text);
+FORMS_EXPORT double numericPrefixValue(QStringView text);
 
 // 16-bit signed integer arithmetic with overflow detection: raises overflow (6) for a
 // result outside -32768..32767.
-std::int16_t toInt16(int value);
+FORMS_EXPORT std::int16_t toInt16(int value);
 
 } // namespace forms

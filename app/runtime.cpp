@@ -22,6 +22,38 @@ Runtime::~Runtime()
         m_services.erase(*it);
 }
 
+Form &Runtime::formNamed(const QString &className, const FormFactory &make)
+{
+    auto &slot = m_forms[className];
+    if (!slot) {
+        if (make) {
+            slot = make(*this);
+        } else if (auto it = m_factories.find(className); it != m_factories.end()) {
+            slot = it->second(*this);
+        } else {
+            m_forms.erase(className);
+            raise(err::ObjectRequired, QStringLiteral("Object required: %1").arg(className));
+        }
+    }
+    return *slot;
+}
+
+Form *Runtime::findForm(const QString &className) const
+{
+    auto it = m_forms.find(className);
+    return it == m_forms.end() ? nullptr : it->second.get();
+}
+
+void Runtime::registerForm(const QString &className, FormFactory make)
+{
+    m_factories[className] = std::move(make);
+}
+
+bool Runtime::isRegistered(const QString &className) const
+{
+    return m_factories.count(className) != 0 || m_forms.count(className) != 0;
+}
+
 void Runtime::setErrorReporter(ErrorReporter reporter)
 {
     m_reporter = reporter ? std::move(reporter) : ErrorReporter(defaultErrorReport);

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "forms_export.h"
+
 #include "errors.h"
 #include "form.h"
 #include "user32.h"
 
 #include <QObject>
+#include <QString>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <typeindex>
@@ -15,21 +19,36 @@ namespace forms {
 
 // The application-level registry: one instance per window class, created on first
 // reference, plus the services the windows share. A test can make a fresh one.
-class Runtime : public QObject
+class FORMS_EXPORT Runtime : public QObject
 {
     Q_OBJECT
 public:
     explicit Runtime(QObject *parent = nullptr);
     ~Runtime() override;
 
+    using FormFactory = std::function<std::unique_ptr<Form>(Runtime &)>;
+
+    // The instance of a window class, by the class's name: created on first reference.
     template<class T>
     T &form()
     {
-        auto &slot = m_forms[std::type_index(typeid(T))];
-        if (!slot)
-            slot = std::make_unique<T>(*this);
-        return static_cast<T &>(*slot);
+        return static_cast<T &>(formNamed(formKey<T>(), [](Runtime &rt) { return std::make_unique<T>(rt); }));
     }
+    // A window class's name: its meta-object's, or, for a class without one of its own
+    // (a test's helper), its C++ type's.
+    template<class T>
+    static QString formKey()
+    {
+        if (&T::staticMetaObject == &Form::staticMetaObject)
+            return QString::fromLatin1(typeid(T).name());
+        return QLatin1String(T::staticMetaObject.className());
+    }
+    // The same for a class known by name only (one from a module loaded later); a class
+    // nobody registered raises.
+    Form &formNamed(const QString &className, const FormFactory &make = {});
+    Form *findForm(const QString &className) const;
+    void registerForm(const QString &className, FormFactory make);
+    bool isRegistered(const QString &className) const;
 
     // Puts a particular instance (a subclass, say) behind a window class before its
     // first reference.
@@ -38,7 +57,7 @@ public:
     {
         static_assert(std::is_base_of_v<T, U>);
         U *raw = instance.get();
-        m_forms[std::type_index(typeid(T))] = std::move(instance);
+        m_forms[formKey<T>()] = std::move(instance);
         return *raw;
     }
 
@@ -87,7 +106,8 @@ private:
     void formUnloaded(Form *form);
     void retire(QWidget *window);
 
-    std::map<std::type_index, std::unique_ptr<Form>> m_forms;
+    std::map<QString, std::unique_ptr<Form>> m_forms;
+    std::map<QString, FormFactory> m_factories;
     std::map<std::type_index, std::shared_ptr<void>> m_services;
     std::vector<std::type_index> m_serviceOrder;
     std::vector<Form *> m_loaded;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "forms_export.h"
+
 #include "errors.h"
 
 #include <QString>
@@ -42,7 +44,7 @@ inline HWND toHandle(quintptr hWnd) { return reinterpret_cast<HWND>(hWnd); }
 
 // Finds entry points by library and name. One per runtime, so a test can take an entry
 // point away and see the bindings made after that fail.
-class Loader
+class FORMS_EXPORT Loader
 {
 public:
     Loader();
@@ -87,6 +89,6 @@ private:
 
 // Pushes pending window-system requests out now (an opacity change on X11 waits in
 // the connection otherwise).
-void flushWindowSystem();
+FORMS_EXPORT void flushWindowSystem();
 
 } // namespace user32

@@ -5,7 +5,6 @@
 int main(int argc, char *argv[])
 {
     app::prepareEnvironment();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // the browser views need it
     QApplication application(argc, argv);
     application.installEventFilter(new FirstFrameProbe(&application));
     return app::run();

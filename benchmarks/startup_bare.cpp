@@ -1,6 +1,7 @@
-// A bare Qt program showing the same controls as the main window, built by hand.
-#include "application.h"
+// A bare Qt program (Widgets only) showing the same controls as the main window.
 #include "firstframe.h"
+
+#include <QFontDatabase>
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -10,10 +11,12 @@
 
 int main(int argc, char *argv[])
 {
-    app::prepareEnvironment();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // the browser views need it
     QApplication application(argc, argv);
-    app::applyDefaultFont();
+    if (QFontDatabase::hasFamily(QStringLiteral("WenQuanYi Micro Hei"))) {
+        QFont font(QStringLiteral("WenQuanYi Micro Hei"));
+        font.setPointSize(9);
+        QApplication::setFont(font);
+    }
     application.installEventFilter(new FirstFrameProbe(&application));
 
     QWidget window;

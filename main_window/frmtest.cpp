@@ -1,10 +1,9 @@
 #include "frmtest.h"
 
-#include "Form1.h"
-#include "Form2.h"
 #include "numeric.h"
 #include "opacity.h"
 #include "runtime.h"
+#include "viewermodule.h"
 
 using catalogue::toQString;
 
@@ -54,41 +53,41 @@ void frmtest::Command1_Click()
         if (onError.test([&] { return Combo1().Text() == toQString(e.key); }))
             onError([&] { Text1().SetText(catalogue::link(m_contentHost, e.path)); });
     }
-    onError([&] { runtime().form<Form1>().Unload(); });
-    onError([&] { runtime().form<Form2>().Unload(); });
-    onError([&] { runtime().form<Form2>().Show(); });
+    onError([&] { viewermodule::unload(runtime(), QStringLiteral("Form1")); });
+    onError([&] { viewermodule::unload(runtime(), QStringLiteral("Form2")); });
+    onError([&] { viewermodule::viewer(runtime(), QStringLiteral("Form2")).Show(); });
 }
 
-template<class Viewer>
-void frmtest::openCatalogue(const catalogue::Catalogue &c, const std::function<QString()> &key)
+void frmtest::openCatalogue(const catalogue::Catalogue &c, const std::function<QString()> &key,
+                            const QString &viewer)
 {
     for (const catalogue::Entry &e : c.entries) {
         if (key() == toQString(e.key))
             Text1().SetText(catalogue::link(m_contentHost, e.path));
     }
-    runtime().form<Form1>().Unload();
-    runtime().form<Form2>().Unload();
-    runtime().form<Viewer>().Show();
+    viewermodule::unload(runtime(), QStringLiteral("Form1"));
+    viewermodule::unload(runtime(), QStringLiteral("Form2"));
+    viewermodule::viewer(runtime(), viewer).Show();
 }
 
 void frmtest::Command2_Click()
 {
-    openCatalogue<Form2>(catalogue::postcards(), [this] { return Combo2().Text(); });
+    openCatalogue(catalogue::postcards(), [this] { return Combo2().Text(); }, QStringLiteral("Form2"));
 }
 
 void frmtest::Command3_Click()
 {
-    openCatalogue<Form2>(catalogue::atlas(), [this] { return Combo3().Text(); });
+    openCatalogue(catalogue::atlas(), [this] { return Combo3().Text(); }, QStringLiteral("Form2"));
 }
 
 void frmtest::Command4_Click()
 {
-    openCatalogue<Form2>(catalogue::giftLevels(), [this] { return Text2().Text(); });
+    openCatalogue(catalogue::giftLevels(), [this] { return Text2().Text(); }, QStringLiteral("Form2"));
 }
 
 void frmtest::Command5_Click()
 {
-    openCatalogue<Form1>(catalogue::albums(), [this] { return Combo4().Text(); });
+    openCatalogue(catalogue::albums(), [this] { return Combo4().Text(); }, QStringLiteral("Form1"));
 }
 
 void frmtest::Text2_Change()

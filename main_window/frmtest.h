@@ -63,7 +63,6 @@ protected:
 
 private:
     // Resolution, then both viewers unloaded, then viewer shown; any failure ends it.
-    template<class Viewer>
-    void openCatalogue(const catalogue::Catalogue &c, const std::function<QString()> &key);
+    void openCatalogue(const catalogue::Catalogue &c, const std::function<QString()> &key, const QString &viewer);
     QString m_contentHost;
 };

@@ -4,7 +4,7 @@
 #include "webcontrols.h"
 
 // The album viewer: a small topmost tool window playing the current link's movie.
-class Form1 : public ViewerForm
+class VIEWERS_EXPORT Form1 : public ViewerForm
 {
     Q_OBJECT
 public:

@@ -4,7 +4,7 @@
 #include "webcontrols.h"
 
 // The web page viewer: a small topmost tool window showing the current link.
-class Form2 : public ViewerForm
+class VIEWERS_EXPORT Form2 : public ViewerForm
 {
     Q_OBJECT
 public:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "httpserver.h"
+#include "viewers_export.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -13,7 +14,7 @@
 // load from any http address, relative loads included, whether or not their server
 // allows cross-origin reads, as a desktop player loads them. Requests without the secret
 // get nothing.
-class PlayerHost
+class VIEWERS_EXPORT PlayerHost
 {
 public:
     explicit PlayerHost(QString emulatorDir = defaultEmulatorDir());

@@ -1,11 +1,12 @@
 #pragma once
 
 #include "form.h"
+#include "viewers_export.h"
 #include "user32.h"
 
 // What both viewers share: a close button, and a load that hands the main window's link
 // to the viewer's component and then joins the topmost band.
-class ViewerForm : public forms::Form
+class VIEWERS_EXPORT ViewerForm : public forms::Form
 {
     Q_OBJECT
 public:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "viewers_export.h"
+
 #include <QString>
 #include <QWebEngineView>
 
@@ -7,7 +9,7 @@ class QWebEngineProfile;
 class PlayerHost;
 
 // The web browser control: a browser view that is told where to go.
-class WebBrowser : public QWebEngineView
+class VIEWERS_EXPORT WebBrowser : public QWebEngineView
 {
     Q_OBJECT
 public:
@@ -17,7 +19,7 @@ public:
 };
 
 // The Flash player control: the emulator's player page in a browser view.
-class ShockwaveFlash : public QWebEngineView
+class VIEWERS_EXPORT ShockwaveFlash : public QWebEngineView
 {
     Q_OBJECT
 public:
