@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QScreen>
 #include <QTest>
+#include <QTemporaryDir>
 #include <QWebEnginePage>
 
 using namespace forms;
@@ -32,6 +33,7 @@ private slots:
     void viewerStaysAboveMainWindow();
     void linkCannotInjectIntoPlayer();
     void mirrorDown();
+    void brokenMovie();
     void stepwiseRecoveryInStampCommand();
     void otherCommandsStopAtFirstFailure();
 
@@ -374,6 +376,27 @@ void TestViewersX11::mirrorDown()
     QVERIFY(album.window().isVisible());
     QVERIFY(main->isLoaded());
     QVERIFY(reported.isEmpty());
+}
+
+void TestViewersX11::brokenMovie()
+{
+    // A file named like a movie that is none: a web page, as a site's error page may be.
+    QTemporaryDir site;
+    QVERIFY(QDir(site.path()).mkpath("albums"));
+    QFile broken(site.filePath("albums/broken.swf"));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write("<html><body><a href=\"/\">home</a></body></html>");
+    broken.close();
+    SiteMirror other(site.path());
+    QVERIFY(other.listen());
+    main->Text1().SetText(QStringLiteral("http://%1/albums/broken.swf").arg(other.host()));
+    rt->form<Form1>().Show();
+    ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
+    QTRY_COMPARE_WITH_TIMEOUT(player.title(), QStringLiteral("failed"), 20000);
+    QCOMPARE(js(player.page(), "document.querySelectorAll('a').length + (document.getElementById('ruffle') ? 1 : 0)")
+                 .toInt(),
+             0);
+    QVERIFY(rt->form<Form1>().window().isVisible());
 }
 
 void TestViewersX11::stepwiseRecoveryInStampCommand()
