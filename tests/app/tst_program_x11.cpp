@@ -60,7 +60,8 @@ void TestProgramX11::writesNothingAndEndsWithItsWindows()
     gone.start();
     while (!xdotool({"search", "--all", "--onlyvisible", "--pid", pid, "--name", "鉴赏页面"}).isEmpty() && gone.elapsed() < 5000)
         QTest::qWait(20);
-    QVERIFY2(gone.elapsed() < 800, "the viewer stayed while the main window faded");
+    QVERIFY2(!xdotool({"search", "--all", "--onlyvisible", "--pid", pid, "--name", "Bramoth"}).isEmpty(),
+             "the viewer stayed until the main window had faded out");
     QVERIFY2(program.waitForFinished(20000), "the program did not end with its windows");
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
