@@ -60,7 +60,6 @@ struct FormDesign
     BorderStyle border = BorderStyle::Sizable;
     bool minButton = true;
     bool maxButton = true;
-    bool showInTaskbar = true;
     int clientLeft = 0, clientTop = 0;     // twips, screen coordinates
     int clientWidth = 0, clientHeight = 0; // twips
     QString icon;                          // resource path; empty: none

@@ -231,24 +231,25 @@ int Form::Width()
 
 void Form::SetHeight(int twips)
 {
-    QWidget &w = window();
-    if (w.isMinimized() || w.isMaximized())
-        raise(err::CantSizeMinimized, QStringLiteral("A form can't be moved or sized while minimized or maximized"));
-    const int frame = w.frameGeometry().height() - w.height();
-    const int client = std::max(1, twipsToPixels(twips) - frame);
-    if (client != w.height())
-        w.resize(w.width(), client);
+    setOuterSize(Qt::Vertical, twips);
 }
 
 void Form::SetWidth(int twips)
 {
+    setOuterSize(Qt::Horizontal, twips);
+}
+
+void Form::setOuterSize(Qt::Orientation which, int twips)
+{
     QWidget &w = window();
     if (w.isMinimized() || w.isMaximized())
         raise(err::CantSizeMinimized, QStringLiteral("A form can't be moved or sized while minimized or maximized"));
-    const int frame = w.frameGeometry().width() - w.width();
+    const bool vertical = which == Qt::Vertical;
+    const int current = vertical ? w.height() : w.width();
+    const int frame = (vertical ? w.frameGeometry().height() : w.frameGeometry().width()) - current;
     const int client = std::max(1, twipsToPixels(twips) - frame);
-    if (client != w.width())
-        w.resize(client, w.height());
+    if (client != current)
+        w.resize(vertical ? w.width() : client, vertical ? client : w.height());
 }
 
 QWidget *Form::createCustomControl(const ControlDesign &d, QWidget *parent)

@@ -90,6 +90,7 @@ private:
     void build();
     void destroyWindow();
     void place(QWidget *w);
+    void setOuterSize(Qt::Orientation which, int twips);
     void closeRequested();
     void resized();
 

@@ -79,6 +79,12 @@ public:
     {
         return m_services.count(std::type_index(typeid(S))) != 0;
     }
+    // The service, made by make() the first time it is asked for.
+    template<class S, class Make>
+    S &service(Make make)
+    {
+        return hasService<S>() ? service<S>() : provide(std::unique_ptr<S>(make()));
+    }
     template<class S>
     S &provide(std::unique_ptr<S> service)
     {

@@ -12,7 +12,6 @@ const forms::FormDesign &frmtest::Design()
         d.border = forms::BorderStyle::Sizable;
         d.minButton = true;
         d.maxButton = false;
-        d.showInTaskbar = true;
         d.clientLeft = 10980;
         d.clientTop = 3300;
         d.clientWidth = 4245;

@@ -47,9 +47,7 @@ mdlmain::mdlmain(forms::Runtime &runtime) : m_functions(runtime.user32(), QStrin
 
 mdlmain &mdlmain::of(forms::Runtime &runtime)
 {
-    if (!runtime.hasService<mdlmain>())
-        return runtime.provide(std::make_unique<mdlmain>(runtime));
-    return runtime.service<mdlmain>();
+    return runtime.service<mdlmain>([&] { return new mdlmain(runtime); });
 }
 
 void mdlmain::SetWindowAlpha(forms::Form &window, std::int32_t alpha)

@@ -32,9 +32,7 @@ const forms::FormDesign &Form1::Design()
 QWidget *Form1::createCustomControl(const forms::ControlDesign &d, QWidget *parent)
 {
     Q_UNUSED(d);
-    if (!runtime().hasService<BrowserEngine>())
-        runtime().provide(std::make_unique<BrowserEngine>());
-    if (!runtime().hasService<PlayerHost>())
-        runtime().provide(std::make_unique<PlayerHost>());
-    return new ShockwaveFlash(runtime().service<BrowserEngine>().profile(), runtime().service<PlayerHost>(), parent);
+    auto &engine = runtime().service<BrowserEngine>([] { return new BrowserEngine; });
+    auto &host = runtime().service<PlayerHost>([] { return new PlayerHost; });
+    return new ShockwaveFlash(engine.profile(), host, parent);
 }

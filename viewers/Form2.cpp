@@ -32,7 +32,6 @@ const forms::FormDesign &Form2::Design()
 QWidget *Form2::createCustomControl(const forms::ControlDesign &d, QWidget *parent)
 {
     Q_UNUSED(d);
-    if (!runtime().hasService<BrowserEngine>())
-        runtime().provide(std::make_unique<BrowserEngine>());
-    return new WebBrowser(runtime().service<BrowserEngine>().profile(), parent);
+    auto &engine = runtime().service<BrowserEngine>([] { return new BrowserEngine; });
+    return new WebBrowser(engine.profile(), parent);
 }

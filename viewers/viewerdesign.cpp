@@ -28,7 +28,6 @@ forms::FormDesign window(int clientLeft, int clientTop, int clientWidth, int cli
     d.border = forms::BorderStyle::FixedToolWindow;
     d.minButton = false;
     d.maxButton = false;
-    d.showInTaskbar = false;
     d.clientLeft = clientLeft;
     d.clientTop = clientTop;
     d.clientWidth = clientWidth;

@@ -68,12 +68,9 @@ QList<int> TestFade::tickMainUntilGone(int limit)
 {
     QList<int> applied;
     for (int i = 0; i < limit && main->isLoaded(); ++i) {
-        const int before = alphaOf(*main);
         main->Timer1_Timer();
-        if (main->isLoaded() && alphaOf(*main) != before)
+        if (main->isLoaded())
             applied << alphaOf(*main);
-        else if (main->isLoaded())
-            applied << before;
     }
     return applied;
 }
