@@ -203,7 +203,7 @@ int runBare(SiteMirror &mirror)
         waitFor([&] { return loaded; });
         waitFor([] { return false; }, 100);
         t.start();
-        view->load(host.playerUrl(movie));
+        view->load(host.open(movie).url);
         waitFor([&] { return firstFrameShown(view); });
         return t.nsecsElapsed() / 1e6;
     };

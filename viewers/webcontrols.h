@@ -2,7 +2,9 @@
 
 #include "viewers_export.h"
 
+#include <QByteArray>
 #include <QString>
+#include <QUrl>
 #include <QWebEngineView>
 
 class QWebEngineProfile;
@@ -18,16 +20,19 @@ public:
     void Navigate(const QString &url);
 };
 
-// The Flash player control: the emulator's player page in a browser view.
+// The Flash player control: the emulator's player page in a browser view, with a
+// sandbox of its own on the player host for as long as the control lives.
 class VIEWERS_EXPORT ShockwaveFlash : public QWebEngineView
 {
     Q_OBJECT
 public:
     ShockwaveFlash(QWebEngineProfile *profile, PlayerHost &host, QWidget *parent);
+    ~ShockwaveFlash() override;
     QString Movie() const { return m_movie; }
     void SetMovie(const QString &movie);
 
 private:
     PlayerHost &m_host;
     QString m_movie;
+    QByteArray m_session;
 };

@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QTemporaryDir>
+#include <QUrlQuery>
 #include <QWebEnginePage>
 
 using namespace forms;
@@ -32,6 +33,7 @@ private slots:
     void closingWithButtonAndCloseBox();
     void viewerStaysAboveMainWindow();
     void linkCannotInjectIntoPlayer();
+    void movieSandbox();
     void mirrorDown();
     void brokenMovie();
     void stepwiseRecoveryInStampCommand();
@@ -355,8 +357,57 @@ void TestViewersX11::linkCannotInjectIntoPlayer()
     QCOMPARE(js(player.page(), "new URLSearchParams(location.search).get('movie')").toString(), link);
     QCOMPARE(js(player.page(), "typeof window.injected").toString(), QStringLiteral("undefined"));
     QCOMPARE(js(player.page(), "document.querySelectorAll('img,a,iframe').length").toInt(), 0);
-    QCOMPARE(js(player.page(), "document.scripts.length").toInt(), 3);
+    QCOMPARE(js(player.page(), "document.scripts.length").toInt(), 2);
     QVERIFY(js(player.page(), "document.getElementById('message').textContent").toString().contains("无法"));
+}
+
+void TestViewersX11::movieSandbox()
+{
+    // The probe's own host; a host whose policy lets it read; a host without a policy.
+    SiteMirror own(QFINDTESTDATA("../player/probe"));
+    QTemporaryDir allowedSite, refusedSite;
+    const auto put = [](const QTemporaryDir &dir, const char *name, const QByteArray &data) {
+        QFile f(dir.filePath(QString::fromLatin1(name)));
+        return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+    };
+    QVERIFY(put(allowedSite, "crossdomain.xml",
+                "<?xml version=\"1.0\"?>\n<cross-domain-policy>\n"
+                "  <allow-access-from domain=\"127.0.0.1\"/>\n</cross-domain-policy>\n"));
+    QVERIFY(put(allowedSite, "data.txt", "allowed=yes"));
+    QVERIFY(put(refusedSite, "data.txt", "refused=yes"));
+    SiteMirror allowed(allowedSite.path()), refused(refusedSite.path());
+    QVERIFY(own.listen(0, QHostAddress(QStringLiteral("127.0.0.1"))));
+    QVERIFY(allowed.listen(0, QHostAddress(QStringLiteral("127.0.0.2"))));
+    QVERIFY(refused.listen(0, QHostAddress(QStringLiteral("127.0.0.3"))));
+    const auto encoded = [](const QString &s) { return QString::fromLatin1(QUrl::toPercentEncoding(s)); };
+    const QString link = QStringLiteral("http://%1/movies/probe.swf?allowed_url=%2&refused_url=%3")
+                             .arg(own.host(), encoded("http://" + allowed.host() + "/data.txt"),
+                                  encoded("http://" + refused.host() + "/data.txt"));
+    main->Text1().SetText(link);
+    rt->form<Form1>().Show();
+
+    // The probe reports every variable it holds to its own host, over and over.
+    QUrlQuery report;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            for (const QByteArray &target : own.targets())
+                if (target.startsWith("/movies/report.txt?") && target.contains("allowed=yes")) {
+                    report = QUrlQuery(QString::fromLatin1(target.mid(target.indexOf('?') + 1)));
+                    return true;
+                }
+            return false;
+        }(),
+        30000);
+    QCOMPARE(report.queryItemValue("own"), QStringLiteral("yes"));
+    QVERIFY2(!report.hasQueryItem("refused"), qPrintable(report.toString()));
+    QVERIFY(refused.paths().contains(QStringLiteral("/crossdomain.xml"))); // asked, and refused
+    // Its own address is the real one, with nothing of the player's.
+    QCOMPARE(QUrl(report.queryItemValue("myurl", QUrl::FullyDecoded)), QUrl(link));
+    // The movie it loaded by a root-relative address came from its own host, and shows.
+    QVERIFY(own.paths().contains(QStringLiteral("/movies/child.swf")));
+    QWidget &player = rt->form<Form1>().ShockwaveFlash1();
+    QVERIFY(waitForColour(player, QPoint(player.width() * 3 / 4, player.height() * 3 / 4), {QColor(255, 0, 255)},
+                          nullptr, 10000));
 }
 
 void TestViewersX11::mirrorDown()

@@ -1,0 +1,122 @@
+#pragma once
+
+// A small HTTP/1.1 server for loopback use: the album player's host and the local copy
+// of the content site. Everything a client sends is bounded (header size and lines,
+// body size, time to send the request, connections); answers can be streamed and the
+// handler learns when the client has taken them or gone. One request per connection.
+
+#include "http_export.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QPointer>
+#include <QTcpServer>
+
+#include <functional>
+
+class QTcpSocket;
+
+namespace http {
+
+using Headers = QList<QPair<QByteArray, QByteArray>>;
+
+struct Limits
+{
+    qsizetype maxHeaderBytes = 64 * 1024; // request line and headers together
+    int maxHeaderLines = 100;
+    qint64 maxBodyBytes = 0;      // a request with a larger body is refused at once
+    int requestTimeoutMs = 10000; // the whole request must arrive within this time
+    int idleTimeoutMs = 60000;    // an answer during which nothing moves this long is cut
+    int maxConnections = 64;
+};
+
+struct HTTP_EXPORT Request
+{
+    QByteArray method;
+    QByteArray target; // as sent: path and query, still percent-encoded
+    Headers headers;
+    QByteArray body;
+    QByteArray header(const QByteArray &name) const;
+    QByteArray path() const;
+    QByteArray query() const;
+};
+
+class Connection;
+
+// The answer to one request. The handler may answer at once or later (say, from a
+// network reply), whole or as a stream; if the client goes away first, closed() tells.
+// It lives as long as its connection: keep it in a QPointer.
+class HTTP_EXPORT Response : public QObject
+{
+    Q_OBJECT
+public:
+    void send(int status, const QByteArray &contentType, const QByteArray &body, const Headers &extra = {});
+    // A streamed answer; length < 0: not known in advance (sent chunked).
+    void begin(int status, const Headers &headers, qint64 length = -1);
+    void write(const QByteArray &data);
+    void end();
+    // Cuts the connection: the client sees an incomplete answer, never a complete one.
+    void abort();
+
+    bool isOpen() const;
+    bool hasBegun() const { return m_begun; }
+    // A HEAD request, or a status without a body: what is written is dropped.
+    bool isHeadOnly() const { return m_headOnly; }
+    // Bytes written but not yet handed to the system: write more only while this is low.
+    qint64 pending() const;
+    static constexpr qint64 HighWater = 256 * 1024;
+
+signals:
+    void drained(); // the client took some of what was pending
+    void closed();  // the exchange is over: answered, cut, or the client went away
+
+private:
+    friend class Connection;
+    Response(Connection *connection, bool headOnly);
+    Connection *m_connection;
+    bool m_headOnly;
+    bool m_begun = false;
+    bool m_chunked = false;
+    bool m_ended = false;
+};
+
+using Handler = std::function<void(const Request &, Response *)>;
+
+class HTTP_EXPORT Server : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Server(Handler handler, Limits limits = {}, QObject *parent = nullptr);
+    ~Server() override;
+    // Port 0 picks a free one.
+    bool listen(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
+    quint16 port() const { return m_server.serverPort(); }
+    QHostAddress address() const { return m_server.serverAddress(); }
+    QString errorString() const { return m_server.errorString(); }
+    // The Host header values accepted (compared without case); none given: any.
+    void setAllowedHosts(const QList<QByteArray> &hosts) { m_allowedHosts = hosts; }
+    int connectionCount() const { return m_connections; }
+
+private:
+    friend class Connection;
+    void accept();
+    QTcpServer m_server;
+    Handler m_handler;
+    Limits m_limits;
+    QList<QByteArray> m_allowedHosts;
+    int m_connections = 0;
+};
+
+// Sends data (it may be a view of mapped memory) in pieces, as the client takes them,
+// so that no copy of the whole is ever queued.
+HTTP_EXPORT void sendData(Response *response, int status, const Headers &headers, const QByteArray &data);
+// Streams a file the same way; 404 if it cannot be read.
+HTTP_EXPORT void sendFile(Response *response, const Headers &headers, const QString &path);
+
+HTTP_EXPORT QByteArray reasonPhrase(int status);
+HTTP_EXPORT QByteArray contentTypeFor(const QString &fileName);
+
+} // namespace http

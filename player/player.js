@@ -1,0 +1,205 @@
+// The album player's shell page: plays one movie in the emulator. Every request the
+// movie makes goes to our relay, which decides what may reach it; the emulator sees each
+// answer under its real address, so the movie knows only where it really came from.
+(function () {
+  "use strict";
+
+  const params = new URLSearchParams(location.search);
+  const session = params.get("session") || "";
+  const movie = params.get("movie") || ""; // data only, never markup
+  const here = new URL(".", location.href);
+  const emulatorRoot = new URL("ruffle/", here).href;
+  const relay = new URL("relay/" + encodeURIComponent(session), here).href;
+  const nativeFetch = window.fetch.bind(window);
+  const MaxBodyBytes = 1024 * 1024;
+  const LoadFailed = "无法载入相册，请稍后再试。";
+  const relayOptions = { credentials: "omit", cache: "no-store", redirect: "error", referrerPolicy: "no-referrer" };
+
+  // The album player's settings, mapped onto the emulator's options.
+  window.RufflePlayer = window.RufflePlayer || {};
+  window.RufflePlayer.config = {
+    publicPath: emulatorRoot,
+    polyfills: false,
+    autoplay: "on",            // playback starts as soon as the movie is loaded
+    unmuteOverlay: "hidden",   // ... with no click needed first
+    splashScreen: false,
+    quality: "high",
+    scale: "showAll",
+    wmode: "window",
+    allowNetworking: "all",    // what the relay allows, that is
+    allowFullscreen: false,
+    allowScriptAccess: false,  // a movie never runs script in this page
+    openUrlMode: "deny",       // nor opens pages or windows
+    menu: true,
+    contextMenu: "on",
+    upgradeToHttps: false,
+    warnOnUnsupportedContent: false,
+    showSwfDownload: false,
+    logLevel: "error",
+    // The emulator has no loop or device-font option: movies loop, and text uses the
+    // movie's embedded fonts, as the player's stock values have it.
+  };
+
+  // The movie's own answer, fetched by us to show progress; the emulator's first request
+  // after load() is for it.
+  let movieAnswer = null;
+
+  function asSeenByMovie(body, answer, asked) {
+    const headers = new Headers();
+    const type = answer.headers.get("X-Relay-Type");
+    if (type)
+      headers.set("Content-Type", type); // the emulator decodes text by its charset
+    const length = answer.headers.get("Content-Length");
+    if (length)
+      headers.set("Content-Length", length);
+    const withBody = answer.ok && answer.status !== 204 && answer.status !== 205;
+    const response = new Response(withBody ? body : null,
+                                  { status: answer.status, statusText: answer.statusText, headers: headers });
+    const real = answer.headers.get("X-Relay-Url") || asked;
+    Object.defineProperty(response, "url", { value: real });
+    Object.defineProperty(response, "redirected", { value: real !== asked });
+    return response;
+  }
+
+  async function movieFetch(input, init) {
+    const request = new Request(input, init);
+    if (request.url.startsWith(emulatorRoot))
+      return nativeFetch(request);
+    if (movieAnswer) {
+      const answer = movieAnswer;
+      movieAnswer = null;
+      return answer;
+    }
+    const url = new URL(request.url);
+    if (url.protocol !== "http:" && url.protocol !== "https:")
+      throw new TypeError("only web addresses");
+    if (request.method !== "GET" && request.method !== "POST")
+      throw new TypeError("only GET and POST");
+    let body;
+    if (request.method === "POST") {
+      body = await request.arrayBuffer();
+      if (body.byteLength > MaxBodyBytes)
+        throw new TypeError("too much to send");
+    }
+    const answer = await nativeFetch(relay + "?kind=load&url=" + encodeURIComponent(url.href),
+                                     Object.assign({ method: request.method, body: body,
+                                                     headers: { "X-Relay-Body-Type": request.headers.get("Content-Type") || "" } },
+                                                   relayOptions));
+    return asSeenByMovie(answer.body, answer, url.href);
+  }
+  Object.defineProperty(window, "fetch", { value: movieFetch, writable: false, configurable: false });
+
+  function element(id) { return document.getElementById(id); }
+
+  function fail(text) {
+    if (document.title === "failed")
+      return;
+    const player = document.getElementById("ruffle");
+    if (player)
+      player.remove();
+    element("player").style.display = "none";
+    element("progress").hidden = true;
+    const message = element("message");
+    message.textContent = text;
+    message.style.display = "flex";
+    document.title = "failed";
+  }
+
+  function megabytes(n) { return (n / 1048576).toFixed(1) + " MB"; }
+
+  function showProgress(received, total) {
+    const progress = element("progress");
+    if (document.title === "failed")
+      return;
+    progress.hidden = false;
+    const bar = element("bar");
+    if (total > 0) {
+      const percent = Math.min(100, Math.floor(received * 100 / total));
+      bar.classList.remove("unknown");
+      element("fill").style.width = percent + "%";
+      element("label").textContent = "正在载入相册… " + percent + "%（" + megabytes(received) + " / " + megabytes(total) + "）";
+    } else {
+      bar.classList.add("unknown");
+      element("label").textContent = "正在载入相册… " + megabytes(received);
+    }
+  }
+
+  // The movie's bytes, counted as the emulator takes them.
+  function counted(body, total) {
+    const reader = body.getReader();
+    let received = 0;
+    return new ReadableStream({
+      async pull(controller) {
+        let chunk;
+        try {
+          chunk = await reader.read();
+        } catch (e) {
+          fail(LoadFailed);
+          controller.error(e);
+          return;
+        }
+        if (chunk.done) {
+          element("progress").hidden = true;
+          controller.close();
+          return;
+        }
+        received += chunk.value.byteLength;
+        showProgress(received, total);
+        controller.enqueue(chunk.value);
+      },
+      cancel(reason) { return reader.cancel(reason); },
+    });
+  }
+
+  async function main() {
+    let url;
+    try {
+      url = new URL(movie);
+    } catch (e) {
+      return fail("无法播放相册：地址无效。");
+    }
+    if (url.protocol !== "http:" && url.protocol !== "https:")
+      return fail("无法播放相册：只能播放网络上的相册。");
+
+    let answer;
+    try {
+      answer = await nativeFetch(relay + "?kind=movie", relayOptions);
+    } catch (e) {
+      return fail(LoadFailed);
+    }
+    if (answer.status === 415)
+      return fail("无法播放这本相册。");
+    if (!answer.ok)
+      return fail(LoadFailed);
+    const real = answer.headers.get("X-Relay-Url") || url.href;
+    const total = Number(answer.headers.get("Content-Length")) || 0;
+    showProgress(0, total);
+    movieAnswer = asSeenByMovie(counted(answer.body, total), answer, real);
+
+    const player = window.RufflePlayer.newest().createPlayer();
+    player.id = "ruffle";
+    player.style.width = "100%";
+    player.style.height = "100%";
+    element("player").appendChild(player);
+    // Should the emulator give up on the movie, the same plain message replaces its
+    // error panel and the panel's links away.
+    new MutationObserver(function (changes, observer) {
+      if (player.shadowRoot && player.shadowRoot.getElementById("panic")) {
+        observer.disconnect();
+        fail("无法播放这本相册。");
+      }
+    }).observe(player.shadowRoot || player, { childList: true, subtree: true });
+    player.addEventListener("loadedmetadata", function () {
+      if (document.title !== "failed")
+        document.title = "playing";
+    });
+    try {
+      // Relative and root-relative addresses resolve against the movie's real address.
+      await player.ruffle().load({ url: real, base: new URL(".", real).href, allowScriptAccess: false });
+    } catch (e) {
+      fail(LoadFailed);
+    }
+  }
+
+  document.addEventListener("DOMContentLoaded", main);
+})();

@@ -1,0 +1,156 @@
+#include "playerhost.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QUrlQuery>
+
+namespace {
+
+// Movies send little: form variables, a score. Anything larger is refused.
+constexpr qint64 MaxRequestBody = 1024 * 1024;
+
+// The shell may run our own script and the emulator (with its WebAssembly) and talk to
+// this host only; it may not be framed, submit forms or load anything from elsewhere.
+constexpr char ShellPolicy[] =
+    "default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; connect-src 'self'; "
+    "img-src 'self' data: blob:; media-src 'self' data: blob:; style-src 'self' 'unsafe-inline'; "
+    "font-src 'self' data:; worker-src 'self' blob:; frame-src 'none'; object-src 'none'; "
+    "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+
+QByteArray resource(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+PlayerHost::PlayerHost(QString emulatorDir, QObject *parent)
+    : QObject(parent), m_emulatorDir(std::move(emulatorDir)),
+      m_server([this](const http::Request &r, http::Response *s) { handle(r, s); },
+               http::Limits{.maxBodyBytes = MaxRequestBody}),
+      m_files(m_emulatorDir)
+{
+    quint32 words[8];
+    QRandomGenerator::system()->fillRange(words);
+    m_token = QByteArray(reinterpret_cast<const char *>(words), sizeof words).toHex();
+}
+
+PlayerHost::~PlayerHost() = default;
+
+QString PlayerHost::defaultEmulatorDir()
+{
+    const QString appDir = QCoreApplication::applicationDirPath();
+    for (const QString &candidate : {appDir + QStringLiteral("/ruffle"),
+                                     appDir + QStringLiteral("/../share/photoforKP/ruffle"),
+                                     QStringLiteral(PHOTOFORKP_EMULATOR_BUILD_DIR)}) {
+        if (QFileInfo::exists(candidate + QStringLiteral("/ruffle.js")))
+            return QFileInfo(candidate).canonicalFilePath();
+    }
+    return appDir + QStringLiteral("/ruffle");
+}
+
+bool PlayerHost::start()
+{
+    if (!m_running && m_server.listen(QHostAddress::LocalHost, 0)) {
+        m_running = true;
+        m_server.setAllowedHosts({"127.0.0.1:" + QByteArray::number(m_server.port())});
+        m_relay.setSelf(QHostAddress::LocalHost, m_server.port());
+    }
+    return m_running;
+}
+
+QString PlayerHost::base() const
+{
+    return QStringLiteral("http://127.0.0.1:%1/%2/").arg(m_server.port()).arg(QString::fromLatin1(m_token));
+}
+
+PlayerHost::Player PlayerHost::open(const QString &movie)
+{
+    Player player;
+    player.session = m_relay.openSession(QUrl(movie, QUrl::StrictMode));
+    player.url = QUrl(base() + QStringLiteral("player.html"));
+    player.url.setQuery(QStringLiteral("session=") + QString::fromLatin1(player.session) + QStringLiteral("&movie=")
+                            + QString::fromLatin1(QUrl::toPercentEncoding(movie)),
+                        QUrl::StrictMode);
+    return player;
+}
+
+void PlayerHost::handle(const http::Request &request, http::Response *response)
+{
+    const auto refuse = [response](int status, const QByteArray &why) {
+        response->send(status, "text/plain; charset=utf-8", why, relay::answerHeaders());
+    };
+    const QByteArray prefix = '/' + m_token + '/';
+    const QByteArray path = request.path();
+    if (!path.startsWith(prefix))
+        return refuse(404, "not found\n");
+    const QByteArray rest = path.mid(prefix.size());
+    // The engine says who asks and for what; the player's own kinds only.
+    const QByteArray site = request.header("Sec-Fetch-Site");
+    const QByteArray dest = request.header("Sec-Fetch-Dest");
+    const bool sameOrigin = site == "same-origin";
+    const bool readOnly = request.method == "GET" || request.method == "HEAD";
+
+    if (rest == "player.html") {
+        if (!readOnly)
+            return refuse(405, "method not allowed\n");
+        if (dest != "document" || (site != "none" && !sameOrigin))
+            return refuse(403, "not for this page\n");
+        return response->send(200, "text/html; charset=utf-8", resource(QStringLiteral(":/player/player.html")),
+                              {{"Content-Security-Policy", ShellPolicy},
+                               {"X-Content-Type-Options", "nosniff"},
+                               {"Referrer-Policy", "no-referrer"},
+                               {"Cache-Control", "no-store"}});
+    }
+    if (rest == "player.js" || rest.startsWith("ruffle/")) {
+        if (!readOnly)
+            return refuse(405, "method not allowed\n");
+        if (!sameOrigin || (dest != "script" && dest != "empty"))
+            return refuse(403, "not for this page\n");
+        return serveFile(rest, request, response);
+    }
+    if (rest.startsWith("relay/")) {
+        const QByteArray mode = request.header("Sec-Fetch-Mode");
+        if (!sameOrigin || dest != "empty" || (mode != "cors" && mode != "same-origin"))
+            return refuse(403, "not for this page\n");
+        const QUrlQuery query(QString::fromLatin1(request.query()));
+        const QString kind = query.queryItemValue(QStringLiteral("kind"));
+        if (kind != QLatin1String("movie") && kind != QLatin1String("load"))
+            return refuse(400, "what kind?\n");
+        const QUrl target(query.queryItemValue(QStringLiteral("url"), QUrl::FullyDecoded), QUrl::StrictMode);
+        return m_relay.relay(rest.mid(6), kind == QLatin1String("movie") ? relay::Kind::Movie : relay::Kind::Load,
+                             target, request, response);
+    }
+    refuse(404, "not found\n");
+}
+
+void PlayerHost::serveFile(const QByteArray &name, const http::Request &request, http::Response *response)
+{
+    static const EmulatorFiles::File shellScript = [] {
+        EmulatorFiles::File f;
+        f.data = resource(QStringLiteral(":/player/player.js"));
+        f.contentType = "text/javascript; charset=utf-8";
+        return f;
+    }();
+    const EmulatorFiles::File *file =
+        name == "player.js" ? &shellScript : m_files.find(name.mid(int(qstrlen("ruffle/"))));
+    if (!file)
+        return response->send(404, "text/plain; charset=utf-8", "not found\n", relay::answerHeaders());
+    http::Headers headers = {{"Content-Type", file->contentType},
+                             {"X-Content-Type-Options", "nosniff"},
+                             {"Cross-Origin-Resource-Policy", "same-origin"}};
+    if (file->immutable) {
+        headers.emplaceBack("Cache-Control", "max-age=31536000, immutable");
+    } else if (!file->etag.isEmpty()) {
+        headers.emplaceBack("Cache-Control", "no-cache");
+        headers.emplaceBack("ETag", file->etag);
+        if (request.header("If-None-Match") == file->etag)
+            return response->send(304, {}, {}, headers);
+    } else {
+        headers.emplaceBack("Cache-Control", "no-store");
+    }
+    http::sendData(response, 200, headers, file->data);
+}

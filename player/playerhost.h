@@ -1,0 +1,53 @@
+#pragma once
+
+#include "emulatorfiles.h"
+#include "player_export.h"
+#include "relay.h"
+#include "server.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+// Serves the album player on 127.0.0.1 under a per-run secret path: our shell page, the
+// emulator's files and the relay that fetches what movies ask for. It answers only the
+// browser engine's own requests of the kinds the player makes (by the engine's
+// Sec-Fetch headers), under its own Host name; everything else gets nothing.
+class PLAYER_EXPORT PlayerHost : public QObject
+{
+    Q_OBJECT
+public:
+    explicit PlayerHost(QString emulatorDir = defaultEmulatorDir(), QObject *parent = nullptr);
+    ~PlayerHost() override;
+    bool start();
+    bool isRunning() const { return m_running; }
+    quint16 port() const { return m_server.port(); }
+
+    // A fresh player for movie, with a sandbox of its own: the shell page's address
+    // (the link travels as data in it, never as markup) and the session to close.
+    struct Player
+    {
+        QUrl url;
+        QByteArray session;
+    };
+    Player open(const QString &movie);
+    void close(const QByteArray &session) { m_relay.closeSession(session); }
+
+    // http://127.0.0.1:PORT/TOKEN/, where everything is served.
+    QString base() const;
+    relay::Relay &relay() { return m_relay; }
+
+    static QString defaultEmulatorDir();
+
+private:
+    void handle(const http::Request &request, http::Response *response);
+    void serveFile(const QByteArray &name, const http::Request &request, http::Response *response);
+
+    QString m_emulatorDir;
+    QByteArray m_token;
+    http::Server m_server;
+    EmulatorFiles m_files;
+    relay::Relay m_relay;
+    bool m_running = false;
+};

@@ -1,0 +1,87 @@
+#pragma once
+
+// The album player's relay: fetches what a movie asks for, on its behalf and within its
+// sandbox, and streams the answer to the player page. Each movie gets a session; the
+// session knows where the movie really came from, so what it may read is decided here,
+// never by the page.
+
+#include "player_export.h"
+#include "sandbox.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QUrl>
+
+namespace http {
+struct Request;
+class Response;
+} // namespace http
+
+class QNetworkReply;
+
+namespace relay {
+
+class Session;
+class Transfer;
+
+struct Limits
+{
+    qint64 maxAnswerBytes = 256LL * 1024 * 1024; // larger than any real album
+    int idleTimeoutMs = 30000;                   // nothing moved for this long: give up
+    int maxRedirects = 10;
+    int maxSessions = 16;
+};
+
+enum class Kind {
+    Movie, // the session's movie itself: once per session, and it must be a movie
+    Load,  // whatever the movie asks for afterwards
+};
+
+class PLAYER_EXPORT Relay : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Relay(QObject *parent = nullptr);
+    ~Relay() override;
+    void setLimits(const Limits &limits) { m_limits = limits; }
+    const Limits &limits() const { return m_limits; }
+    // The player host's own address: the relay never fetches from it.
+    void setSelf(const QHostAddress &address, quint16 port);
+
+    QByteArray openSession(const QUrl &link);
+    void closeSession(const QByteArray &id);
+    bool hasSession(const QByteArray &id) const { return m_sessions.contains(id); }
+
+    // Answers one request of the player page. target is what a Load asks for.
+    void relay(const QByteArray &session, Kind kind, const QUrl &target, const http::Request &request,
+               http::Response *response);
+
+    int transferCount() const;
+
+private:
+    friend class Session;
+    friend class Transfer;
+    friend class PolicyFetch;
+    using Opened = std::function<void(QNetworkReply *reply, sandbox::AddressSpace space, int refusal,
+                                      const QByteArray &why)>;
+    // Resolves url's host once, checks every address it has, and sends the request to
+    // the address that was checked (so a name cannot point elsewhere between the check
+    // and the use). opened gets the reply, or a refusal status.
+    void open(Session *session, const QUrl &url, const QByteArray &method, const QByteArray &body,
+              const QByteArray &bodyType, QObject *context, Opened opened);
+
+    Limits m_limits;
+    QHostAddress m_selfAddress;
+    quint16 m_selfPort = 0;
+    QNetworkAccessManager m_network;
+    QHash<QByteArray, Session *> m_sessions;
+    QList<QByteArray> m_sessionOrder;
+};
+
+// The headers every relayed answer carries: it is data for the player, never a document.
+PLAYER_EXPORT const QList<QPair<QByteArray, QByteArray>> &answerHeaders();
+
+} // namespace relay

@@ -1,0 +1,53 @@
+#pragma once
+
+// The movie sandbox of the desktop Flash players, as decisions without any I/O: which
+// addresses a movie may reach, what a host's /crossdomain.xml allows, and which answers
+// are pictures or movies (which any host may serve to be shown).
+
+#include "player_export.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+namespace sandbox {
+
+// From the most private to the most public.
+enum class AddressSpace { Loopback, Private, Public };
+PLAYER_EXPORT AddressSpace addressSpace(const QHostAddress &address);
+// A movie from one space may reach the same or a more public one, never a more private
+// one: a movie from the internet cannot reach the user's machine or home network
+// through us (the browser engine holds pages to the same rule).
+PLAYER_EXPORT bool mayReach(AddressSpace movie, AddressSpace target);
+// Ports the browser engine refuses for HTTP (mail, shells, ...), refused here as well.
+PLAYER_EXPORT bool isBlockedPort(int port);
+
+PLAYER_EXPORT bool sameOrigin(const QUrl &a, const QUrl &b);
+// Where the host's master policy file lives: scheme://host[:port]/crossdomain.xml.
+PLAYER_EXPORT QUrl policyUrl(const QUrl &target);
+
+struct PolicyRule
+{
+    QString domain;     // "*", "*.example.org" or an exact host
+    bool secure = true; // from an https policy: https movies only, unless secure="false"
+};
+struct Policy
+{
+    QList<PolicyRule> rules; // empty: nobody is allowed
+};
+// A policy file's rules; anything that is not a well-formed cross-domain-policy
+// document allows nobody, and so does site-control "none".
+PLAYER_EXPORT Policy parsePolicy(QByteArrayView xml);
+PLAYER_EXPORT bool domainMatches(const QString &pattern, const QString &host);
+// Whether the policy served from policyOrigin lets a movie from movie read its host.
+PLAYER_EXPORT bool policyAllows(const Policy &policy, const QUrl &movie, const QUrl &policyOrigin);
+
+// Pictures and movies, known by their first bytes.
+enum class Media { None, Swf, Jpeg, Png, Gif };
+constexpr int SniffBytes = 8;
+PLAYER_EXPORT Media sniff(QByteArrayView head);
+
+} // namespace sandbox

@@ -1,0 +1,54 @@
+#!/usr/bin/env python3
+"""Writes the movies the player's sandbox test plays (tests/player/probe/): a probe that
+reads data from its own host and from the hosts named in its query (allowed_url,
+refused_url), loads a second movie by a root-relative address, and reports every
+variable it holds (its own _url among them) back to its host as report.txt?...
+Run from the project root; the output is committed."""
+import os
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'mirror'))
+from swf import (GET_PROPERTY, GET_VARIABLE, PROPERTY_URL, SET_VARIABLE, define_rect_shape, do_action,  # noqa: E402
+                 get_url2, movie, place, push, unless)
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'probe')
+W, H = 400, 300
+PROBE_GREY = (90, 90, 90)
+CHILD_MAGENTA = (255, 0, 255)
+
+
+def load_variables(url_code):
+    return url_code + push('_level0') + get_url2(load_variables=True)
+
+
+def probe():
+    start = (push('started', True) + SET_VARIABLE
+             + push('myurl', '', PROPERTY_URL) + GET_PROPERTY + SET_VARIABLE
+             + load_variables(push('own.txt'))
+             + load_variables(push('allowed_url') + GET_VARIABLE)
+             + load_variables(push('refused_url') + GET_VARIABLE)
+             + push('/movies/child.swf', '_level1') + get_url2())
+    report = push('report.txt', '_level0') + get_url2(load_variables=True, method=1)
+    frames = [define_rect_shape(1, 0, 0, W * 20, H * 20, PROBE_GREY) + place(1, 1, False)
+              + do_action(unless('started', start))]
+    frames += [b''] * 6
+    frames += [do_action(report)]
+    return movie(W, H, 8, frames)
+
+
+def child():
+    shape = define_rect_shape(1, W * 10, H * 10, W * 10, H * 10, CHILD_MAGENTA)
+    return movie(W, H, 8, [shape + place(1, 1, False)])
+
+
+def main():
+    folder = os.path.join(ROOT, 'movies')
+    os.makedirs(folder, exist_ok=True)
+    for name, data in (('probe.swf', probe()), ('child.swf', child()), ('own.txt', b'own=yes'),
+                       ('report.txt', b'reported=yes')):
+        with open(os.path.join(folder, name), 'wb') as f:
+            f.write(data)
+
+
+if __name__ == '__main__':
+    main()
