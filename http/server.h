@@ -67,7 +67,7 @@ public:
     bool isHeadOnly() const { return m_headOnly; }
     // Bytes written but not yet handed to the system: write more only while this is low.
     qint64 pending() const;
-    static constexpr qint64 HighWater = 256 * 1024;
+    static constexpr qint64 HighWater = 1024 * 1024;
 
 signals:
     void drained(); // the client took some of what was pending

@@ -124,31 +124,25 @@
     }
   }
 
-  // The movie's bytes, counted as the emulator takes them.
+  // The movie's bytes, counted as the emulator takes them; the bar is redrawn a few
+  // times a second, not for every piece.
   function counted(body, total) {
-    const reader = body.getReader();
     let received = 0;
-    return new ReadableStream({
-      async pull(controller) {
-        let chunk;
-        try {
-          chunk = await reader.read();
-        } catch (e) {
-          fail(LoadFailed);
-          controller.error(e);
-          return;
+    let shown = 0;
+    const counter = new TransformStream({
+      transform(chunk, controller) {
+        received += chunk.byteLength;
+        const now = performance.now();
+        if (now - shown > 100) {
+          shown = now;
+          showProgress(received, total);
         }
-        if (chunk.done) {
-          element("progress").hidden = true;
-          controller.close();
-          return;
-        }
-        received += chunk.value.byteLength;
-        showProgress(received, total);
-        controller.enqueue(chunk.value);
+        controller.enqueue(chunk);
       },
-      cancel(reason) { return reader.cancel(reason); },
+      flush() { element("progress").hidden = true; },
     });
+    body.pipeTo(counter.writable).catch(function () { fail(LoadFailed); });
+    return counter.readable;
   }
 
   async function main() {

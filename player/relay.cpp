@@ -16,7 +16,7 @@ namespace relay {
 
 namespace {
 
-constexpr qint64 PieceBytes = 64 * 1024;
+constexpr qint64 PieceBytes = 256 * 1024;
 constexpr qint64 MaxPolicyBytes = 64 * 1024;
 constexpr int PolicyTimeoutMs = 10000;
 

@@ -1,0 +1,473 @@
+#include "playerhost.h"
+#include "sandbox.h"
+#include "server.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTcpSocket>
+#include <QTest>
+#include <QTimer>
+#include <QUrlQuery>
+
+#include <map>
+
+// The album player's network without a browser: the sandbox's rules, the relay against
+// real servers on several loopback addresses, and the player host under hostile input.
+class TestPlayerNetwork : public QObject
+{
+    Q_OBJECT
+private slots:
+    void policyFiles_data();
+    void policyFiles();
+    void addressSpaces_data();
+    void addressSpaces();
+    void relayDecisions_data();
+    void relayDecisions();
+    void relayStreams_data();
+    void relayStreams();
+    void relayStopsWhenThePlayerGoes();
+    void hostileRequests_data();
+    void hostileRequests();
+    void hostileRequestsKeepMemoryFlat();
+    void slowClientsAreCut();
+};
+
+namespace {
+
+const QByteArray Swf = QByteArray("FWS\x08\x10\x00\x00\x00", 8) + QByteArray(8, '\0');
+const QByteArray Gif = "GIF89a\x01\x00\x01\x00";
+
+// A real site on one loopback address: files by path, "/to?URL" redirects to URL,
+// "/big?N" is N bytes of movie, "/trickle" sends slowly, "/stall" sends nothing.
+class Site
+{
+public:
+    explicit Site(const char *address)
+        : server([this](const http::Request &r, http::Response *s) { handle(r, s); })
+    {
+        QVERIFY(server.listen(QHostAddress(QString::fromLatin1(address)), 0));
+    }
+    QString url(const QString &path) const
+    {
+        return QStringLiteral("http://%1:%2%3").arg(server.address().toString()).arg(server.port()).arg(path);
+    }
+    std::map<QByteArray, QByteArray> files;
+    int closedEarly = 0; // answers the client stopped taking
+    QList<QByteArray> asked;
+
+private:
+    void handle(const http::Request &r, http::Response *s)
+    {
+        asked << r.path();
+        if (r.path() == "/to")
+            return s->send(302, {}, {}, {{"Location", QUrl::fromPercentEncoding(r.query()).toLatin1()}});
+        if (r.path() == "/big" || r.path() == "/unsized") {
+            const qint64 n = r.query().toLongLong();
+            s->begin(200, {}, r.path() == "/big" ? n : -1);
+            auto sent = std::make_shared<qint64>(0);
+            QPointer<http::Response> p(s);
+            auto pump = [p, sent, n, this] {
+                while (p && p->isOpen() && p->pending() < http::Response::HighWater && *sent < n) {
+                    const QByteArray piece = *sent == 0 ? Swf + QByteArray(64 * 1024 - Swf.size(), 'x')
+                                                        : QByteArray(qMin<qint64>(64 * 1024, n - *sent), 'x');
+                    *sent += piece.size();
+                    p->write(piece);
+                }
+                if (p && *sent >= n)
+                    p->end();
+            };
+            QObject::connect(s, &http::Response::drained, s, pump);
+            QObject::connect(s, &http::Response::closed, s, [this, sent, n] { closedEarly += *sent < n; });
+            return pump();
+        }
+        if (r.path() == "/trickle" || r.path() == "/stall") {
+            s->begin(200, {}, -1);
+            if (r.path() == "/stall")
+                return;
+            auto *tick = new QTimer(s);
+            auto count = std::make_shared<int>(0);
+            QObject::connect(tick, &QTimer::timeout, s, [s, tick, count] {
+                s->write(*count == 0 ? Swf : QByteArray(100, 'x'));
+                if (++*count == 15)
+                    s->end(), tick->stop();
+            });
+            return tick->start(100);
+        }
+        const auto it = files.find(r.path());
+        if (it == files.end())
+            return s->send(404, "text/html", "<h1>not found</h1>");
+        s->send(200, "text/plain; charset=gb2312", it->second);
+    }
+    http::Server server;
+};
+
+struct Answer
+{
+    int status = 0;
+    QByteArray body;
+    QByteArray realUrl;
+    bool complete = false;
+};
+
+// Asks the player host as the player page does, with the engine's request headers.
+Answer ask(PlayerHost &host, const QByteArray &session, const QString &kind, const QString &url = {},
+           const QByteArray &post = {})
+{
+    static QNetworkAccessManager network;
+    QUrl target(host.base() + QStringLiteral("relay/") + QString::fromLatin1(session));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("kind"), kind);
+    if (!url.isEmpty())
+        query.addQueryItem(QStringLiteral("url"), QString::fromLatin1(QUrl::toPercentEncoding(url)));
+    target.setQuery(query);
+    QNetworkRequest request(target);
+    request.setRawHeader("Sec-Fetch-Site", "same-origin");
+    request.setRawHeader("Sec-Fetch-Mode", "cors");
+    request.setRawHeader("Sec-Fetch-Dest", "empty");
+    if (!post.isNull())
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
+    QNetworkReply *reply = post.isNull() ? network.get(request) : network.post(request, post);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    loop.exec();
+    Answer a{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
+             reply->rawHeader("X-Relay-Url"), reply->error() == QNetworkReply::NoError};
+    reply->deleteLater();
+    return a;
+}
+
+// Raw bytes to a server in this thread (so the event loop runs while we wait); what it
+// answered within the time, or nothing.
+QByteArray rawExchange(quint16 port, const QByteArray &request, int timeoutMs = 3000, qint64 junkBytes = 0)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.write(request);
+    const QByteArray junk(64 * 1024, 'j');
+    QByteArray answer;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < timeoutMs && socket.state() != QAbstractSocket::UnconnectedState) {
+        if (junkBytes > 0 && socket.state() == QAbstractSocket::ConnectedState && socket.bytesToWrite() < 1024 * 1024) {
+            socket.write(junk);
+            junkBytes -= junk.size();
+        }
+        QTest::qWait(2);
+        answer += socket.readAll();
+        if (junkBytes <= 0 && answer.contains("\r\n\r\n"))
+            break;
+    }
+    return answer + socket.readAll();
+}
+
+double rssMb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    f.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    return 0;
+}
+
+} // namespace
+
+void TestPlayerNetwork::policyFiles_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QString>("movie");
+    QTest::addColumn<QString>("policyHost");
+    QTest::addColumn<bool>("allowed");
+
+    const QByteArray any = "<cross-domain-policy><allow-access-from domain=\"*\"/></cross-domain-policy>";
+    const QByteArray sub = "<?xml version=\"1.0\"?>\n<!DOCTYPE cross-domain-policy SYSTEM "
+                           "\"http://www.adobe.com/xml/dtds/cross-domain-policy.dtd\">\n<cross-domain-policy>\n"
+                           "  <allow-access-from domain=\"*.example.org\"/>\n</cross-domain-policy>";
+    QTest::newRow("any") << any << "http://a.example.net/m.swf" << "http://data.example.com" << true;
+    QTest::newRow("subdomain") << sub << "http://www.example.org/m.swf" << "http://data.example.com" << true;
+    QTest::newRow("the domain itself") << sub << "http://EXAMPLE.org/m.swf" << "http://data.example.com" << true;
+    QTest::newRow("look-alike") << sub << "http://badexample.org/m.swf" << "http://data.example.com" << false;
+    QTest::newRow("exact host")
+        << QByteArray("<cross-domain-policy><allow-access-from domain=\"127.0.0.1\"/></cross-domain-policy>")
+        << "http://127.0.0.1:8631/m.swf" << "http://127.0.0.2" << true;
+    QTest::newRow("wildcard over an address")
+        << QByteArray("<cross-domain-policy><allow-access-from domain=\"*.0.0.1\"/></cross-domain-policy>")
+        << "http://127.0.0.1/m.swf" << "http://127.0.0.2" << false;
+    QTest::newRow("wildcard inside")
+        << QByteArray("<cross-domain-policy><allow-access-from domain=\"www.*.org\"/></cross-domain-policy>")
+        << "http://www.example.org/m.swf" << "http://data.example.com" << false;
+    QTest::newRow("unclosed") << any.left(any.size() - 5) << "http://a.example.net/m.swf" << "http://d.example.com"
+                              << false;
+    QTest::newRow("a web page") << QByteArray("<html><body allow-access-from=\"*\">*</body></html>")
+                                << "http://a.example.net/m.swf" << "http://d.example.com" << false;
+    QTest::newRow("site says none")
+        << QByteArray("<cross-domain-policy><site-control permitted-cross-domain-policies=\"none\"/>"
+                      "<allow-access-from domain=\"*\"/></cross-domain-policy>")
+        << "http://a.example.net/m.swf" << "http://d.example.com" << false;
+    QTest::newRow("https policy, http movie") << any << "http://a.example.net/m.swf" << "https://d.example.com"
+                                              << false;
+    QTest::newRow("https policy, secure=false")
+        << QByteArray("<cross-domain-policy><allow-access-from domain=\"*\" secure=\"false\"/></cross-domain-policy>")
+        << "http://a.example.net/m.swf" << "https://d.example.com" << true;
+    QTest::newRow("too large") << any + QByteArray(70 * 1024, ' ') << "http://a.example.net/m.swf"
+                               << "http://d.example.com" << false;
+}
+
+void TestPlayerNetwork::policyFiles()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(QString, movie);
+    QFETCH(QString, policyHost);
+    QFETCH(bool, allowed);
+    QCOMPARE(sandbox::policyAllows(sandbox::parsePolicy(xml), QUrl(movie), QUrl(policyHost)), allowed);
+}
+
+void TestPlayerNetwork::addressSpaces_data()
+{
+    QTest::addColumn<QString>("movie");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("reachable");
+    QTest::newRow("public to loopback") << "93.184.216.34" << "127.0.0.1" << false;
+    QTest::newRow("public to this machine") << "93.184.216.34" << "0.0.0.0" << false;
+    QTest::newRow("public to the home router") << "93.184.216.34" << "192.168.1.1" << false;
+    QTest::newRow("public to mapped private") << "93.184.216.34" << "::ffff:10.0.0.1" << false;
+    QTest::newRow("public to a local IPv6 net") << "2001:db8::1" << "fd00::1" << false;
+    QTest::newRow("public to IPv6 loopback") << "2001:db8::1" << "::1" << false;
+    QTest::newRow("public to public") << "93.184.216.34" << "8.8.8.8" << true;
+    QTest::newRow("private to public") << "10.1.2.3" << "8.8.8.8" << true;
+    QTest::newRow("loopback to private") << "127.0.0.1" << "172.16.0.9" << true;
+}
+
+void TestPlayerNetwork::addressSpaces()
+{
+    QFETCH(QString, movie);
+    QFETCH(QString, target);
+    QFETCH(bool, reachable);
+    QCOMPARE(sandbox::mayReach(sandbox::addressSpace(QHostAddress(movie)), sandbox::addressSpace(QHostAddress(target))),
+             reachable);
+}
+
+void TestPlayerNetwork::relayDecisions_data()
+{
+    QTest::addColumn<QString>("movie");   // the album's link, on site 1 unless it says
+    QTest::addColumn<QString>("load");    // what the movie then asks for
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    // Site 1 (127.0.0.1) is the album's; site 2 (127.0.0.2) allows site 1 by policy; site
+    // 3 (127.0.0.3) has no policy; site 4 (127.0.0.4) has a broken one.
+    QTest::newRow("own host") << "1/m.swf" << "1/own.txt" << 200 << QByteArray("own=1");
+    QTest::newRow("policy allows") << "1/m.swf" << "2/data.txt" << 200 << QByteArray("allowed=1");
+    QTest::newRow("no policy") << "1/m.swf" << "3/data.txt" << 403 << QByteArray();
+    QTest::newRow("broken policy") << "1/m.swf" << "4/data.txt" << 403 << QByteArray();
+    QTest::newRow("redirect to a refusing host") << "1/m.swf" << "1/to?3/data.txt" << 403 << QByteArray();
+    QTest::newRow("redirect to an allowing host") << "1/m.swf" << "1/to?2/data.txt" << 200 << QByteArray("allowed=1");
+    QTest::newRow("picture from anywhere") << "1/m.swf" << "3/p.gif" << 200 << Gif;
+    QTest::newRow("text named like a picture") << "1/m.swf" << "3/fake.gif" << 403 << QByteArray();
+    QTest::newRow("album that redirects: judged where it ends") << "1/to?3/m.swf" << "3/data.txt" << 200
+                                                                  << QByteArray("refused=1");
+    QTest::newRow("... and not where it began") << "1/to?3/m.swf" << "1/own.txt" << 403 << QByteArray();
+    QTest::newRow("a post needs leave first") << "1/m.swf" << "POST 3/data.txt" << 403 << QByteArray();
+    QTest::newRow("the player itself") << "1/m.swf" << "self" << 403 << QByteArray();
+    QTest::newRow("another scheme") << "1/m.swf" << "file:///etc/passwd" << 400 << QByteArray();
+    QTest::newRow("a mail port") << "1/m.swf" << "http://127.0.0.3:25/" << 403 << QByteArray();
+}
+
+void TestPlayerNetwork::relayDecisions()
+{
+    QFETCH(QString, movie);
+    QFETCH(QString, load);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+
+    Site sites[] = {Site("127.0.0.1"), Site("127.0.0.2"), Site("127.0.0.3"), Site("127.0.0.4")};
+    for (Site &s : sites)
+        s.files = {{"/m.swf", Swf}, {"/p.gif", Gif}, {"/fake.gif", "GIF? no, a secret"}};
+    sites[0].files["/own.txt"] = "own=1";
+    sites[1].files["/data.txt"] = "allowed=1";
+    sites[1].files["/crossdomain.xml"] =
+        "<cross-domain-policy><allow-access-from domain=\"127.0.0.1\"/></cross-domain-policy>";
+    sites[2].files["/data.txt"] = "refused=1";
+    sites[3].files["/data.txt"] = "refused=1";
+    sites[3].files["/crossdomain.xml"] = "<cross-domain-policy><allow-access-from domain=\"*\">";
+    // "N/path" is path on site N; "N/to?M/path" redirects there.
+    const auto at = [&](QString s) {
+        if (s.size() < 2 || !s[0].isDigit() || s[1] != '/')
+            return s;
+        QString rest = s.mid(1);
+        const int to = rest.indexOf(QLatin1String("?"));
+        if (to > 0 && rest[to + 1].isDigit())
+            rest = rest.left(to + 1) + QUrl::toPercentEncoding(sites[rest[to + 1].digitValue() - 1].url(rest.mid(to + 2)));
+        return sites[s[0].digitValue() - 1].url(rest);
+    };
+
+    PlayerHost host;
+    QVERIFY(host.start());
+    const PlayerHost::Player player = host.open(at(movie));
+    const Answer first = ask(host, player.session, QStringLiteral("movie"));
+    QCOMPARE(first.status, 200);
+    QCOMPARE(first.body, Swf);
+    QCOMPARE(first.realUrl, QUrl(at(movie)).toEncoded().contains("/to") ? QUrl(sites[2].url("/m.swf")).toEncoded()
+                                                                        : QUrl(at(movie)).toEncoded());
+
+    const bool post = load.startsWith(QLatin1String("POST "));
+    QString target = at(post ? load.mid(5) : load);
+    if (load == QLatin1String("self"))
+        target = host.base() + QStringLiteral("player.html");
+    const Answer a = ask(host, player.session, QStringLiteral("load"), target, post ? QByteArray("x=1") : QByteArray());
+    QCOMPARE(a.status, status);
+    if (status == 200)
+        QCOMPARE(a.body, body);
+    else
+        QVERIFY2(!a.body.contains("refused=1") && !a.body.contains("secret"), a.body.constData());
+    if (load.contains(QLatin1String("3/data.txt")) && status == 403)
+        QVERIFY(sites[2].asked.contains("/crossdomain.xml")); // it asked before it refused
+    if (post)
+        QVERIFY(!sites[2].asked.contains("/data.txt")); // and sent nothing without leave
+    QTRY_COMPARE(host.relay().transferCount(), 0);
+}
+
+void TestPlayerNetwork::relayStreams_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("complete");
+    QTest::addColumn<int>("status");
+    // Limits here: answers up to 1 MB, and 600 ms without anything moving.
+    QTest::newRow("within the limit") << "/big?1000000" << true << 200;
+    QTest::newRow("announced over the limit") << "/big?2000000" << false << 413;
+    QTest::newRow("found over the limit") << "/unsized?2000000" << false << 200;
+    QTest::newRow("slow but moving, longer than the idle time") << "/trickle" << true << 200;
+    QTest::newRow("stalled") << "/stall" << false << 504;
+}
+
+void TestPlayerNetwork::relayStreams()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, complete);
+    QFETCH(int, status);
+    Site site("127.0.0.1");
+    PlayerHost host;
+    QVERIFY(host.start());
+    host.relay().setLimits({.maxAnswerBytes = 1000 * 1000, .idleTimeoutMs = 600});
+    const PlayerHost::Player player = host.open(site.url(path));
+    QElapsedTimer t;
+    t.start();
+    const Answer a = ask(host, player.session, QStringLiteral("movie"));
+    QCOMPARE(a.status, status);
+    QCOMPARE(a.complete, complete);
+    QVERIFY(t.elapsed() < 5000);
+    QTRY_COMPARE(host.relay().transferCount(), 0);
+}
+
+void TestPlayerNetwork::relayStopsWhenThePlayerGoes()
+{
+    Site site("127.0.0.1");
+    PlayerHost host;
+    QVERIFY(host.start());
+    const PlayerHost::Player player = host.open(site.url(QStringLiteral("/big?200000000")));
+    QNetworkAccessManager network;
+    QNetworkRequest request(QUrl(host.base() + QStringLiteral("relay/") + player.session + QStringLiteral("?kind=movie")));
+    request.setRawHeader("Sec-Fetch-Site", "same-origin");
+    request.setRawHeader("Sec-Fetch-Mode", "cors");
+    request.setRawHeader("Sec-Fetch-Dest", "empty");
+    QNetworkReply *reply = network.get(request);
+    QTRY_VERIFY(reply->bytesAvailable() > 1024 * 1024);
+    reply->abort(); // the viewer closed
+    QTRY_COMPARE(site.closedEarly, 1);
+    QTRY_COMPARE(host.relay().transferCount(), 0);
+    delete reply;
+}
+
+void TestPlayerNetwork::hostileRequests_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("answer"); // the status line's start, or "" for a cut
+    QTest::addColumn<qint64>("junk");       // bytes sent after the request
+
+    const QByteArray fetch = "\r\nSec-Fetch-Site: same-origin\r\nSec-Fetch-Dest: script\r\n";
+    QTest::newRow("wrong Host") << QByteArray("GET /TOKEN/ruffle/ruffle.js HTTP/1.1\r\nHost: evil.example") + fetch + "\r\n"
+                                << QByteArray("HTTP/1.1 421") << qint64(0);
+    QTest::newRow("bare LF") << QByteArray("GET /TOKEN/ruffle/ruffle.js HTTP/1.1\nHost: HOST\nSec-Fetch-Site: "
+                                           "same-origin\nSec-Fetch-Dest: script\n\n")
+                             << QByteArray("HTTP/1.1 200") << qint64(0);
+    QTest::newRow("NUL in a name") << QByteArray("GET /TOKEN/ruffle/ruffle.js%00.x HTTP/1.1\r\nHost: HOST") + fetch + "\r\n"
+                                   << QByteArray("HTTP/1.1 404") << qint64(0);
+    QTest::newRow("raw NUL") << QByteArray("GET /TOKEN/ruffle/ruffle.js") + '\0' + " HTTP/1.1\r\nHost: HOST" + fetch + "\r\n"
+                             << QByteArray("HTTP/1.1 400") << qint64(0);
+    QTest::newRow("dotted name") << QByteArray("GET /TOKEN/ruffle/..%2Fruffle.js HTTP/1.1\r\nHost: HOST") + fetch + "\r\n"
+                                 << QByteArray("HTTP/1.1 404") << qint64(0);
+    QTest::newRow("no Sec-Fetch: not the engine") << QByteArray("GET /TOKEN/ruffle/ruffle.js HTTP/1.1\r\nHost: HOST\r\n\r\n")
+                                                  << QByteArray("HTTP/1.1 403") << qint64(0);
+    QTest::newRow("a frame of the relay")
+        << QByteArray("GET /TOKEN/relay/x?kind=load HTTP/1.1\r\nHost: HOST\r\nSec-Fetch-Site: same-origin\r\n"
+                      "Sec-Fetch-Mode: navigate\r\nSec-Fetch-Dest: iframe\r\n\r\n")
+        << QByteArray("HTTP/1.1 403") << qint64(0);
+    QTest::newRow("complete header over 64 KiB")
+        << QByteArray("GET /TOKEN/ruffle/ruffle.js HTTP/1.1\r\nHost: HOST\r\nX: ") + QByteArray(70000, 'a') + "\r\n\r\n"
+        << QByteArray("HTTP/1.1 431") << qint64(0);
+    QTest::newRow("announced body too large")
+        << QByteArray("POST /TOKEN/relay/x?kind=load HTTP/1.1\r\nHost: HOST\r\nContent-Length: 5000000\r\n\r\n")
+        << QByteArray("HTTP/1.1 413") << qint64(0);
+    QTest::newRow("chunked body") << QByteArray("POST /TOKEN/relay/x HTTP/1.1\r\nHost: HOST\r\nTransfer-Encoding: chunked\r\n\r\n")
+                                  << QByteArray("HTTP/1.1 501") << qint64(0);
+    QTest::newRow("endless body after a request") << QByteArray("GET /TOKEN/nothing HTTP/1.1\r\nHost: HOST\r\n\r\n")
+                                                  << QByteArray("HTTP/1.1 404") << qint64(200) * 1024 * 1024;
+}
+
+void TestPlayerNetwork::hostileRequests()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, answer);
+    QFETCH(qint64, junk);
+    PlayerHost host;
+    QVERIFY(host.start());
+    const QByteArray token = QUrl(host.base()).path().section('/', 1, 1).toLatin1();
+    request.replace("TOKEN", token).replace("HOST", "127.0.0.1:" + QByteArray::number(host.port()));
+    QElapsedTimer t;
+    t.start();
+    const QByteArray got = rawExchange(host.port(), request, 5000, junk);
+    QVERIFY2(got.startsWith(answer), got.left(200).constData());
+    QVERIFY2(t.elapsed() < 4000, "it took until a timeout");
+}
+
+void TestPlayerNetwork::hostileRequestsKeepMemoryFlat()
+{
+    PlayerHost host;
+    QVERIFY(host.start());
+    const QByteArray token = QUrl(host.base()).path().section('/', 1, 1).toLatin1();
+    const QByteArray headers = " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(host.port())
+                               + "\r\nSec-Fetch-Site: same-origin\r\nSec-Fetch-Dest: empty\r\n\r\n";
+    rawExchange(host.port(), "GET /" + token + "/ruffle/ruffle.js" + headers); // the one file it keeps
+    const double before = rssMb();
+    for (int i = 0; i < 50; ++i) {
+        // New names each time: nothing may be read or kept under them.
+        rawExchange(host.port(), "GET /" + token + "/ruffle/ruffle.js%00" + QByteArray::number(i) + headers);
+        rawExchange(host.port(), "GET /" + token + "/ruffle/" + QByteArray::number(i) + ".wasm" + headers);
+    }
+    rawExchange(host.port(), "GET /" + token + "/x" + headers, 20000, qint64(500) * 1024 * 1024);
+    QVERIFY2(rssMb() - before < 16, qPrintable(QString::number(rssMb() - before)));
+}
+
+void TestPlayerNetwork::slowClientsAreCut()
+{
+    // A client that sends its request a byte at a time, and many at once.
+    http::Server server([](const http::Request &, http::Response *r) { r->send(200, "text/plain", "ok"); },
+                        http::Limits{.requestTimeoutMs = 300, .maxConnections = 4});
+    QVERIFY(server.listen());
+    QTcpSocket slow[6];
+    for (QTcpSocket &s : slow) {
+        s.connectToHost(QHostAddress::LocalHost, server.port());
+        QVERIFY(s.waitForConnected(1000));
+        s.write("G");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(server.connectionCount() == 0, 2000);
+    QTRY_VERIFY(std::all_of(std::begin(slow), std::end(slow),
+                            [](QTcpSocket &s) { return s.state() == QAbstractSocket::UnconnectedState; }));
+    QVERIFY(rawExchange(server.port(), "GET / HTTP/1.0\r\n\r\n").startsWith("HTTP/1.1 200"));
+}
+
+QTEST_GUILESS_MAIN(TestPlayerNetwork)
+#include "tst_player_network.moc"
