@@ -368,6 +368,15 @@ void Response::end()
     emit closed();
 }
 
+void Response::cutShort()
+{
+    if (!m_begun || !isOpen())
+        return abort();
+    m_ended = true; // no last chunk, or fewer bytes than announced
+    m_connection->socket()->disconnectFromHost();
+    emit closed();
+}
+
 void Response::abort()
 {
     if (m_connection->socket()->state() != QAbstractSocket::UnconnectedState)
@@ -428,7 +437,7 @@ private:
         while (m_left > 0 && m_response->isOpen() && m_response->pending() < Response::HighWater) {
             const QByteArray piece = m_source(qMin(m_left, PieceBytes));
             if (piece.isEmpty()) {
-                m_response->abort(); // the source ended early: never pass that off as whole
+                m_response->cutShort(); // the source ended early: never pass that off as whole
                 return;
             }
             m_left -= piece.size();

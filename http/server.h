@@ -58,7 +58,10 @@ public:
     void begin(int status, const Headers &headers, qint64 length = -1);
     void write(const QByteArray &data);
     void end();
-    // Cuts the connection: the client sees an incomplete answer, never a complete one.
+    // Ends the answer early: what is queued still goes out, but the client sees an
+    // incomplete answer, never a complete one.
+    void cutShort();
+    // Cuts the connection at once.
     void abort();
 
     bool isOpen() const;

@@ -370,7 +370,7 @@ private:
             const QByteArray piece = m_reply->read(PieceBytes);
             m_sent += piece.size();
             if (m_sent > m_relay->limits().maxAnswerBytes) {
-                m_response->abort();
+                m_response->cutShort();
                 return finish();
             }
             m_response->write(piece);
@@ -381,7 +381,7 @@ private:
             if (m_reply->error() == QNetworkReply::NoError)
                 m_response->end();
             else
-                m_response->abort(); // cut short upstream: the player must not take it as whole
+                m_response->cutShort(); // cut short upstream: the player must not take it as whole
             finish();
         }
     }
