@@ -7,6 +7,15 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontDatabase>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+#ifdef Q_OS_UNIX
+#include <clocale>
+#include <cstring>
+#include <langinfo.h>
+#endif
 
 namespace app {
 
@@ -30,6 +39,28 @@ void applyDefaultFont()
 #endif
 }
 
+// Qt's own texts (the buttons of a message box, say) in the program's language.
+void installQtTranslation()
+{
+    auto *translator = new QTranslator(qApp);
+    if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+}
+
+// Window titles reach the window system's older properties through the C library's
+// character set; without a UTF-8 one (a bare environment) the Chinese titles would be
+// garbled there.
+void useUtf8CharacterSet()
+{
+#ifdef Q_OS_UNIX
+    if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0)
+        std::setlocale(LC_CTYPE, "C.UTF-8");
+#endif
+}
+
 int run(const std::function<void(forms::Runtime &)> &beforeStart)
 {
     QApplication::setApplicationName(QString::fromUtf8(identity::ApplicationTitle));
@@ -37,7 +68,9 @@ int run(const std::function<void(forms::Runtime &)> &beforeStart)
     QApplication::setDesktopFileName(QStringLiteral("photoforKP"));
     // The program ends when its last form unloads, not when Qt sees no visible window.
     QApplication::setQuitOnLastWindowClosed(false);
+    useUtf8CharacterSet();
     applyDefaultFont();
+    installQtTranslation();
 
     forms::Runtime runtime;
     QObject::connect(&runtime, &forms::Runtime::lastWindowUnloaded, qApp, &QCoreApplication::quit,

@@ -47,6 +47,11 @@ struct ControlDesign
     QString toolTip;
     int interval = 0;                             // timers, in ms
     bool enabled = true;                          // timers
+    // For screen readers: a name where the caption does not give one, and what the
+    // control does where the caption does not say it. Lines, shapes and images without
+    // a name are decoration and stay out of the accessibility tree.
+    QString accessibleName;
+    QString description;
 };
 
 // A system colour by its index (COLOR_* numbering), from the platform's palette.

@@ -1,5 +1,6 @@
 #include "form.h"
 
+#include "accessibility.h"
 #include "runtime.h"
 
 #include <QCloseEvent>
@@ -20,7 +21,7 @@ namespace forms {
 class FormWindow : public QWidget
 {
 public:
-    FormWindow(Form &form, Qt::WindowFlags flags) : QWidget(nullptr, flags), m_form(form) {}
+    FormWindow(Form &form, Qt::WindowFlags flags) : QWidget(nullptr, flags), m_form(form) { markFormWindow(this); }
 
     void detach() { m_detached = true; }
 
@@ -261,6 +262,7 @@ QWidget *Form::createCustomControl(const ControlDesign &d, QWidget *parent)
 
 void Form::build()
 {
+    installAccessibility();
     auto *w = new FormWindow(*this, flagsFor(m_design));
     w->setObjectName(objectName());
     w->setWindowTitle(m_design.caption);
@@ -349,6 +351,14 @@ void Form::build()
                 widget->setGeometry(twipsRect(c));
             if (!c.toolTip.isEmpty())
                 widget->setToolTip(c.toolTip);
+            if (!c.accessibleName.isEmpty())
+                widget->setAccessibleName(c.accessibleName);
+            if (!c.description.isEmpty())
+                widget->setAccessibleDescription(c.description);
+            const bool decorative = c.kind == ControlKind::Line || c.kind == ControlKind::Shape
+                                    || (c.kind == ControlKind::Image && c.accessibleName.isEmpty());
+            if (decorative)
+                markDecorative(widget);
             object = widget;
             if (c.tabIndex >= 0 && widget->focusPolicy() != Qt::NoFocus)
                 tabOrder[c.tabIndex] = widget;

@@ -39,6 +39,21 @@ const forms::FormDesign &frmtest::Design()
             {"Label2", ControlKind::Label, {}, QStringLiteral("本软件仅供个人喜好鉴赏之用.感谢您的使用!"), 240, 4920, 3735, 255, 17},
             {"Label3", ControlKind::Label, {}, QStringLiteral("作者: 小满"), 2880, 5280, 975, 255, 18},
         };
+        // What screen readers hear where a caption does not say it.
+        const auto describe = [&d](const char *name, const QString &accessibleName, const QString &description) {
+            for (forms::ControlDesign &c : d.controls)
+                if (c.name == QLatin1String(name)) {
+                    c.accessibleName = accessibleName;
+                    c.description = description;
+                }
+        };
+        describe("Combo1", QStringLiteral("节日"), QStringLiteral("选择一个节日，再按“邮票鉴赏”看它的邮票"));
+        describe("Combo2", QStringLiteral("明信片"), QStringLiteral("选择一张明信片，再按“明信片鉴赏”看它"));
+        describe("Combo3", QStringLiteral("图谱"), QStringLiteral("选择一本图谱，再按“图谱鉴赏”看它"));
+        describe("Combo4", QStringLiteral("相册"), QStringLiteral("选择一本相册，再按“相册鉴赏”播放它"));
+        describe("Text1", QStringLiteral("当前链接"), QStringLiteral("最近一次打开的鉴赏页面的地址"));
+        describe("Text2", QStringLiteral("礼包等级"), QStringLiteral("填写等级，再按“查阅”看这一级的礼包"));
+        describe("Command4", QStringLiteral("查阅"), QStringLiteral("打开所填等级的礼包页面"));
         forms::ControlDesign timer{"Timer1", ControlKind::Timer};
         timer.interval = 10;
         timer.enabled = true;

@@ -26,6 +26,8 @@ const forms::FormDesign &frmAbout::Design()
         const QColor grey(0x80, 0x80, 0x80);
         forms::ControlDesign close{"Label7", ControlKind::Label, {}, QStringLiteral("X"), 6240, 60, 135, 180};
         close.toolTip = QStringLiteral("关闭");
+        close.accessibleName = QStringLiteral("关闭");
+        close.description = QStringLiteral("关闭启动画面");
         forms::ControlDesign picture{"Image1", ControlKind::Image, {}, {}, 120, 720, 6165, 2820};
         picture.picture = QStringLiteral(":/splash/splash.bmp");
         forms::ControlDesign collected{"Label3", ControlKind::Label, {}, QStringLiteral("本软件图鉴由Ostavel群搜集"),

@@ -24,6 +24,8 @@ const forms::FormDesign &Form1::Design()
             viewerdesign::line("Line1(0)", 7080, 480, 7080, 5520),
             viewerdesign::clover(960, 120),
         };
+        d.controls[1].accessibleName = QStringLiteral("相册");
+        d.controls[1].description = QStringLiteral("所选相册的动画");
         return d;
     }();
     return design;

@@ -24,6 +24,8 @@ const forms::FormDesign &Form2::Design()
             viewerdesign::line("Line1(1)", 0, 0, 0, 5040),
             viewerdesign::line("Line1(2)", 240, 600, 240, 5640),
         };
+        d.controls[1].accessibleName = QStringLiteral("鉴赏页面");
+        d.controls[1].description = QStringLiteral("所选页面的内容");
         return d;
     }();
     return design;

@@ -1,10 +1,21 @@
 #include "browserengine.h"
 
+#include "viewerpage.h"
+
 #include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QOpenGLContext>
 #include <QQuickWindow>
+#include <QTranslator>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
+
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 // Qt's own setter for the context that OpenGL users share; exported by Qt GUI, declared
 // only in its private headers.
@@ -29,21 +40,67 @@ void provideShareContext()
     }
 }
 
+void appendEngineFlag(const QByteArray &flag, const QByteArray &unlessPresent)
+{
+    const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (!flags.contains(unlessPresent))
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + ' ' + flag).trimmed());
+}
+
+// What the engine reads from the environment when it starts, set by the program itself
+// so that it runs the same from a launcher, a terminal or a script.
+void prepareEngineEnvironment()
+{
+#ifdef Q_OS_UNIX
+    // The engine refuses to start its sandbox as root, and would end the program.
+    if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        std::fputs("photoforKP: running as root, so the browser engine runs without its sandbox\n", stderr);
+    }
+#endif
+#ifdef Q_OS_LINUX
+    // Page contents reach screen readers only when the engine is told to build them.
+    if (!qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY"))
+        qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
+#endif
+    // The program speaks Simplified Chinese, whatever the system's locale: so do the
+    // engine's own pages and messages.
+    appendEngineFlag("--lang=zh-CN", "--lang=");
+    auto *translator = new QTranslator(qApp);
+    if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtwebengine"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+}
+
 } // namespace
 
 BrowserEngine::BrowserEngine() = default;
-BrowserEngine::~BrowserEngine() = default;
+
+BrowserEngine::~BrowserEngine()
+{
+    // Pages that outlived their view for a dialog's sake go before their profile.
+    ViewerPage::releaseAll();
+}
 
 QWebEngineProfile *BrowserEngine::profile()
 {
     if (!m_profile) {
+        prepareEngineEnvironment();
         provideShareContext();
         m_profile = std::make_unique<QWebEngineProfile>(); // no storage name: off the record
         m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
         m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
         m_profile->setSpellCheckEnabled(false);
+        m_profile->setHttpAcceptLanguage(QStringLiteral("zh-CN,zh;q=0.9"));
+        QWebEngineSettings *settings = m_profile->settings();
         // Albums start playing on their own, as a desktop player does.
-        m_profile->settings()->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
+        settings->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);
+        // No other program's scheme is ever handed to the desktop, clicked or not.
+        settings->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
+        settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+        settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
     }
     return m_profile.get();
 }

@@ -2,32 +2,58 @@
 
 #include "errors.h"
 #include "playerhost.h"
+#include "viewerpage.h"
 
-#include <QWebEnginePage>
+#include <QLabel>
 #include <QWebEngineProfile>
 
-namespace {
-
-// The player's page stays the player: the movie cannot take it anywhere else.
-class PlayerPage : public QWebEnginePage
+ViewerView::ViewerView(QWebEngineProfile *profile, QWidget *parent)
+    : QWebEngineView(parent), m_page(new ViewerPage(profile))
 {
-public:
-    PlayerPage(QWebEngineProfile *profile, QObject *parent) : QWebEnginePage(profile, parent) {}
-    QUrl shell;
-
-protected:
-    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame) override
-    {
-        return isMainFrame && url.adjusted(QUrl::RemoveQuery) == shell.adjusted(QUrl::RemoveQuery);
-    }
-};
-
-} // namespace
-
-WebBrowser::WebBrowser(QWebEngineProfile *profile, QWidget *parent) : QWebEngineView(parent)
-{
-    setPage(new QWebEnginePage(profile, this));
+    setPage(m_page);
+    connect(m_page, &QWebEnginePage::renderProcessTerminated, this, &ViewerView::showStopped);
+    connect(m_page, &QWebEnginePage::loadStarted, this, [this] {
+        if (m_stopped)
+            m_stopped->hide();
+    });
 }
+
+ViewerView::~ViewerView()
+{
+    // The page is ours, not the view's: it may have to outlive the view by a moment.
+    ViewerPage::release(m_page);
+}
+
+QString ViewerView::stoppedMessage() const
+{
+    return m_stopped && m_stopped->isVisible() ? m_stopped->text() : QString();
+}
+
+void ViewerView::showStopped()
+{
+    if (!m_stopped) {
+        m_stopped = new QLabel(QStringLiteral("页面已停止运行，请重新打开。"), this);
+        m_stopped->setAlignment(Qt::AlignCenter);
+        m_stopped->setWordWrap(true);
+        m_stopped->setAutoFillBackground(true);
+        QPalette pal = m_stopped->palette();
+        pal.setColor(QPalette::Window, Qt::white);
+        pal.setColor(QPalette::WindowText, QColor(0x55, 0x55, 0x55));
+        m_stopped->setPalette(pal);
+    }
+    m_stopped->setGeometry(rect());
+    m_stopped->show();
+    m_stopped->raise();
+}
+
+void ViewerView::resizeEvent(QResizeEvent *event)
+{
+    QWebEngineView::resizeEvent(event);
+    if (m_stopped)
+        m_stopped->setGeometry(rect());
+}
+
+WebBrowser::WebBrowser(QWebEngineProfile *profile, QWidget *parent) : ViewerView(profile, parent) {}
 
 void WebBrowser::Navigate(const QString &url)
 {
@@ -40,9 +66,8 @@ void WebBrowser::Navigate(const QString &url)
 }
 
 ShockwaveFlash::ShockwaveFlash(QWebEngineProfile *profile, PlayerHost &host, QWidget *parent)
-    : QWebEngineView(parent), m_host(host)
+    : ViewerView(profile, parent), m_host(host)
 {
-    setPage(new PlayerPage(profile, this));
 }
 
 ShockwaveFlash::~ShockwaveFlash()
@@ -61,6 +86,6 @@ void ShockwaveFlash::SetMovie(const QString &movie)
     m_movie = movie;
     const PlayerHost::Player player = m_host.open(movie);
     m_session = player.session;
-    static_cast<PlayerPage *>(page())->shell = player.url;
+    viewerPage()->setAllowedDocument(player.url);
     load(player.url);
 }

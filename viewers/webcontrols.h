@@ -3,15 +3,39 @@
 #include "viewers_export.h"
 
 #include <QByteArray>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QWebEngineView>
 
+class QLabel;
 class QWebEngineProfile;
 class PlayerHost;
+class ViewerPage;
+
+// What both controls share: a page of their own that goes with them, and a plain
+// message in place of the page should its process die.
+class VIEWERS_EXPORT ViewerView : public QWebEngineView
+{
+    Q_OBJECT
+public:
+    ViewerView(QWebEngineProfile *profile, QWidget *parent);
+    ~ViewerView() override;
+    ViewerPage *viewerPage() const { return m_page; }
+    // The message shown in place of a page whose process died, if one is.
+    QString stoppedMessage() const;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void showStopped();
+    ViewerPage *m_page;
+    QPointer<QLabel> m_stopped;
+};
 
 // The web browser control: a browser view that is told where to go.
-class VIEWERS_EXPORT WebBrowser : public QWebEngineView
+class VIEWERS_EXPORT WebBrowser : public ViewerView
 {
     Q_OBJECT
 public:
@@ -22,7 +46,7 @@ public:
 
 // The Flash player control: the emulator's player page in a browser view, with a
 // sandbox of its own on the player host for as long as the control lives.
-class VIEWERS_EXPORT ShockwaveFlash : public QWebEngineView
+class VIEWERS_EXPORT ShockwaveFlash : public ViewerView
 {
     Q_OBJECT
 public:

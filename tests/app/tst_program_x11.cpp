@@ -1,9 +1,12 @@
 #include <QDir>
 #include <QDirIterator>
+#include <QRegularExpression>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 // The program as a user starts it: its own process, a real display.
 class TestProgramX11 : public QObject
@@ -11,6 +14,11 @@ class TestProgramX11 : public QObject
     Q_OBJECT
 private slots:
     void writesNothingAndEndsWithItsWindows();
+    void startsAsAnyUser_data();
+    void startsAsAnyUser();
+
+private:
+    QTemporaryDir installed;
 };
 
 static QString xdotool(const QStringList &args)
@@ -74,6 +82,102 @@ void TestProgramX11::writesNothingAndEndsWithItsWindows()
     while (it.hasNext())
         written << it.next();
     QVERIFY2(written.isEmpty(), qPrintable(written.join('\n')));
+}
+
+namespace {
+
+QString run(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+}
+
+// The program's process and those it started, with their command lines.
+QMap<int, QByteArray> processTree(int root)
+{
+    QMap<int, QByteArray> tree{{root, {}}};
+    bool grown = true;
+    while (grown) {
+        grown = false;
+        for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            const int pid = entry.toInt();
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+            if (pid <= 0 || tree.contains(pid) || !stat.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray s = stat.readAll();
+            const int parent = s.mid(s.lastIndexOf(')') + 2).split(' ').value(1).toInt();
+            if (tree.contains(parent)) {
+                QFile cmd(QStringLiteral("/proc/%1/cmdline").arg(pid));
+                cmd.open(QIODevice::ReadOnly);
+                tree.insert(pid, cmd.readAll().replace('\0', ' '));
+                grown = true;
+            }
+        }
+    }
+    return tree;
+}
+
+} // namespace
+
+void TestProgramX11::startsAsAnyUser_data()
+{
+    QTest::addColumn<bool>("asRoot");
+    if (::geteuid() == 0)
+        QTest::newRow("root") << true;
+    QTest::newRow("normal user") << false;
+}
+
+// The installed program, started the way a launcher starts it: nothing prepared in
+// its environment.
+void TestProgramX11::startsAsAnyUser()
+{
+    QFETCH(bool, asRoot);
+    if (!QFileInfo::exists(installed.filePath("bin/photoforKP"))) {
+        const QString build = qEnvironmentVariable("PHOTOFORKP_BUILD_DIR");
+        QVERIFY(QFileInfo::exists(build));
+        const QString out = run("cmake", {"--install", build, "--prefix", installed.path()});
+        QVERIFY2(QFileInfo::exists(installed.filePath("bin/photoforKP")), qPrintable(out));
+        QFile::setPermissions(installed.path(), QFile::permissions(installed.path()) | QFile::ReadOther | QFile::ExeOther);
+    }
+    QTemporaryDir home;
+    QStringList command = {"env", "-i", "DISPLAY=" + qEnvironmentVariable("DISPLAY"), "HOME=" + home.path(),
+                           "PATH=/usr/bin:/bin", installed.filePath("bin/photoforKP")};
+    if (::geteuid() == 0 && !asRoot) {
+        // A user of our own, as a person's account would be.
+        run("useradd", {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin", "photoforkp-tester"});
+        const QString id = run("id", {"-u", "photoforkp-tester"}).trimmed();
+        QVERIFY(id.toInt() > 0);
+        QVERIFY(::chown(QFile::encodeName(home.path()).constData(), uid_t(id.toInt()), gid_t(id.toInt())) == 0);
+        command = QStringList{"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups"} + command;
+    }
+    QProcess program;
+    program.start(command.takeFirst(), command);
+    QVERIFY(program.waitForStarted());
+    const QString pid = QString::number(program.processId());
+    const QString main = xdotool({"search", "--all", "--sync", "--onlyvisible", "--pid", pid, "--name", "Bramoth"})
+                             .section('\n', 0, 0);
+    QVERIFY2(!main.isEmpty(), "the main window never appeared");
+    QTest::qWait(2500); // the splash has gone, the main window is opaque
+    xdotool({"mousemove", "--sync", "--window", main, "212", "108", "click", "1"});
+    const QString viewer = xdotool({"search", "--all", "--sync", "--onlyvisible", "--pid", pid, "--name", "鉴赏页面"});
+    QVERIFY2(!viewer.isEmpty(), "no viewer opened");
+    QTest::qWait(2000);
+    QCOMPARE(program.state(), QProcess::Running);
+
+    // Its engine runs sandboxed unless it runs as root, and says so when it does not.
+    const auto tree = processTree(int(program.processId()));
+    QStringList unsandboxed;
+    for (const QByteArray &cmd : tree)
+        if (cmd.contains("--type=") && cmd.contains("--no-sandbox"))
+            unsandboxed << QString::fromUtf8(cmd.left(120));
+    QVERIFY(tree.size() > 2);
+    QCOMPARE(unsandboxed.isEmpty(), !asRoot);
+    program.terminate();
+    QVERIFY(program.waitForFinished(10000));
+    const QString errors = QString::fromUtf8(program.readAllStandardError());
+    QCOMPARE(errors.count(QStringLiteral("without its sandbox")), asRoot ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestProgramX11)

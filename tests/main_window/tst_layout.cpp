@@ -1,5 +1,8 @@
+#include "frmAbout.h"
 #include "frmtest.h"
 #include "runtime.h"
+
+#include <QAccessible>
 
 #include <QApplication>
 #include <QSignalSpy>
@@ -21,6 +24,8 @@ private slots:
     void lists();
     void window();
     void noDefaultButton();
+    void screenReadersHearEveryControl_data();
+    void screenReadersHearEveryControl();
 
 private:
     std::unique_ptr<Runtime> rt;
@@ -203,3 +208,43 @@ void TestLayout::noDefaultButton()
 
 QTEST_MAIN(TestLayout)
 #include "tst_layout.moc"
+
+void TestLayout::screenReadersHearEveryControl_data()
+{
+    QTest::addColumn<QString>("formName");
+    QTest::newRow("main window") << "frmtest";
+    QTest::newRow("splash") << "frmAbout";
+}
+
+void TestLayout::screenReadersHearEveryControl()
+{
+    QFETCH(QString, formName);
+    Form &f = rt->formNamed(formName, formName == QLatin1String("frmAbout")
+                                          ? Runtime::FormFactory([](Runtime &r) { return std::make_unique<frmAbout>(r); })
+                                          : Runtime::FormFactory());
+    f.Load();
+    QStringList heard, unnamed;
+    std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *parent) {
+        for (int i = 0; i < parent->childCount(); ++i) {
+            QAccessibleInterface *child = parent->child(i);
+            const QString name = child && child->object() ? child->object()->objectName() : QString();
+            if (!child || name.isEmpty() || !f.findControl(name))
+                continue;
+            heard << name;
+            if (child->text(QAccessible::Name).trimmed().isEmpty())
+                unnamed << name;
+            walk(child);
+        }
+    };
+    walk(QAccessible::queryAccessibleInterface(&f.window()));
+    QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join(' ')));
+    // Every control but the decoration and the timers.
+    QStringList expected;
+    for (const ControlDesign &c : f.design().controls)
+        if (c.kind != ControlKind::Timer && c.kind != ControlKind::Line && c.kind != ControlKind::Shape
+            && !(c.kind == ControlKind::Image && c.accessibleName.isEmpty()))
+            expected << c.name;
+    heard.sort();
+    expected.sort();
+    QCOMPARE(heard, expected);
+}

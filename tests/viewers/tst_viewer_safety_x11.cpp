@@ -1,0 +1,318 @@
+#include "Form1.h"
+#include "Form2.h"
+#include "frmtest.h"
+#include "runtime.h"
+#include "server.h"
+#include "sitemirror.h"
+#include "viewerpage.h"
+#include "x11tools.h"
+
+#include <QAccessible>
+#include <QDialog>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTest>
+
+#include <csignal>
+#include <map>
+
+using namespace forms;
+
+// What a hostile or broken page can do to the program, in real windows: hold it with
+// dialogs, hand other schemes to the desktop, die under its viewer.
+class TestViewerSafetyX11 : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void dialogsNeverHoldTheProgram();
+    void dialogLoopsAreStopped();
+    void outsideSchemesNeverLeave();
+    void deadPageProcessIsSaid_data();
+    void deadPageProcessIsSaid();
+    void chineseAndReadable();
+
+private:
+    QString url(const char *path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(site->port()).arg(path); }
+    Form2 &openPage(const char *path);
+    QList<QDialog *> dialogs(Form &viewer);
+    void whenDialog(Form &viewer, const std::function<void(QDialog *)> &act);
+    void clickAt(const QPoint &global);
+    void click(QWidget &w) { clickAt(w.mapToGlobal(w.rect().center())); }
+    QVariant js(QWebEnginePage *page, const QString &script);
+
+    QTemporaryDir tools;
+    std::map<QByteArray, QByteArray> pages;
+    QList<QByteArray> acceptLanguages;
+    std::unique_ptr<http::Server> site;
+    std::unique_ptr<SiteMirror> mirror;
+    std::unique_ptr<Runtime> rt;
+    frmtest *main = nullptr;
+};
+
+void TestViewerSafetyX11::initTestCase()
+{
+    QVERIFY2(qgetenv("QT_QPA_PLATFORM") == "xcb", "needs a real X display");
+    // A stand-in for the desktop's opener that only writes down what it was given.
+    const QString opener = tools.filePath(QStringLiteral("xdg-open"));
+    QFile script(opener);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\necho \"$@\" >> '%1'\n").arg(tools.filePath("opened")).toUtf8());
+    script.close();
+    QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
+    qputenv("PATH", tools.path().toUtf8() + ':' + qgetenv("PATH"));
+    qunsetenv("BROWSER");
+
+    // Elements a person clicks, one every 40 px from the top.
+    QByteArray rows;
+    for (const char *element : {"<a href='mailto:someone@example.org'>mail</a>", "<a href='anything://link'>link</a>",
+                                "<button onclick=\"location='anything://script'\">script</button>",
+                                "<form action='anything://form'><button>form</button></form>",
+                                "<a href='/to-scheme'>redirect</a>",
+                                "<button onclick=\"document.body.appendChild(Object.assign(document.createElement("
+                                "'iframe'),{src:'anything://frame'}))\">frame</button>",
+                                "<button onclick=\"window.open('anything://window')\">window</button>"})
+        rows += QByteArray("<div style='position:absolute;left:0;width:300px;height:30px;top:") + QByteArray::number(rows.count("<div") * 40)
+                + "px'>" + element + "</div>";
+    pages["/schemes.html"] = "<!DOCTYPE html><title>schemes</title><style>a,button{display:block;width:100%;height:30px}"
+                             "</style><body style='margin:0'>" + rows;
+    pages["/alerts.html"] = "<!DOCTYPE html><title>alerts</title><script>var n = 0;"
+                            "onload = function () { for (var i = 0; i < 50; i++) alert('第 ' + (++n) + ' 个');"
+                            " document.title = 'done ' + n; };</script>";
+    pages["/plain.html"] = "<!DOCTYPE html><title>plain</title><h1>你好</h1>";
+    site = std::make_unique<http::Server>([this](const http::Request &r, http::Response *s) {
+        acceptLanguages << r.header("Accept-Language");
+        if (r.path() == "/to-scheme")
+            return s->send(302, {}, {}, {{"Location", "anything://redirect"}});
+        const auto it = pages.find(r.path());
+        if (it == pages.end())
+            return s->send(404, "text/plain", "no");
+        s->send(200, "text/html; charset=utf-8", it->second);
+    });
+    QVERIFY(site->listen());
+}
+
+void TestViewerSafetyX11::init()
+{
+    mirror = std::make_unique<SiteMirror>(SiteMirror::defaultRoot());
+    QVERIFY(mirror->listen());
+    rt = std::make_unique<Runtime>();
+    rt->setErrorReporter([](const RuntimeError &e) { QFAIL(qPrintable(e.description())); });
+    main = &rt->form<frmtest>();
+    main->setContentHost(mirror->host());
+    main->Show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main->window()));
+}
+
+void TestViewerSafetyX11::cleanup()
+{
+    rt.reset();
+    mirror.reset();
+}
+
+Form2 &TestViewerSafetyX11::openPage(const char *path)
+{
+    // As a catalogue command opens it: whatever was open goes first.
+    main->Text1().SetText(url(path));
+    rt->form<Form2>().Unload();
+    rt->form<Form2>().Show();
+    return rt->form<Form2>();
+}
+
+QList<QDialog *> TestViewerSafetyX11::dialogs(Form &viewer)
+{
+    QList<QDialog *> shown;
+    if (viewer.isLoaded())
+        for (QDialog *d : viewer.window().findChildren<QDialog *>())
+            if (d->isVisible())
+                shown << d;
+    return shown;
+}
+
+void TestViewerSafetyX11::clickAt(const QPoint &global)
+{
+    x11::xdotool({"mousemove", "--sync", QString::number(global.x()), QString::number(global.y()), "click", "1"});
+}
+
+QVariant TestViewerSafetyX11::js(QWebEnginePage *page, const QString &script)
+{
+    QVariant result;
+    bool done = false;
+    page->runJavaScript(script, [&](const QVariant &v) { result = v, done = true; });
+    QElapsedTimer t;
+    t.start();
+    while (!done && t.elapsed() < 10000)
+        QTest::qWait(20);
+    return result;
+}
+
+// A page's dialog runs the event loop while the page waits, so what a person does
+// meanwhile is done from that loop: act runs once a dialog of the viewer is up.
+void TestViewerSafetyX11::whenDialog(Form &viewer, const std::function<void(QDialog *)> &act)
+{
+    auto *poll = new QTimer(rt.get()); // goes with the runtime, whatever happens
+    connect(poll, &QTimer::timeout, this, [this, &viewer, act, poll] {
+        const QList<QDialog *> shown = dialogs(viewer);
+        if (shown.isEmpty())
+            return;
+        poll->deleteLater();
+        poll->stop();
+        QPointer<QDialog> dialog = shown.first();
+        act(dialog);
+        // Should the act not take the dialog away, the test must fail, not wait forever.
+        QTimer::singleShot(10000, this, [dialog] {
+            if (dialog) {
+                qWarning("the dialog outlived what should have closed it");
+                dialog->reject();
+            }
+        });
+    });
+    poll->start(50);
+}
+
+void TestViewerSafetyX11::dialogsNeverHoldTheProgram()
+{
+    Form2 &viewer = rt->form<Form2>();
+    QPointer<QDialog> dialog;
+    const auto meanwhile = [&](const std::function<void()> &act) {
+        bool acted = false;
+        whenDialog(viewer, [&, act](QDialog *d) {
+            dialog = d;
+            QVERIFY(d->windowModality() == Qt::NonModal);
+            act();
+            acted = true;
+        });
+        openPage("/alerts.html");
+        QTRY_VERIFY_WITH_TIMEOUT(acted, 20000);
+    };
+
+    // The main window's buttons work while a page's dialog is up, and take it away.
+    meanwhile([&] { click(main->Command2()); });
+    QTRY_VERIFY(dialog.isNull());
+    QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().title(), QStringLiteral("明信片鉴赏 · 冰港"), 20000);
+
+    // So does the viewer's own close box.
+    meanwhile([&] {
+        const QRect frame = viewer.window().frameGeometry();
+        const int caption = viewer.window().geometry().top() - frame.top();
+        clickAt(QPoint(frame.right() - caption / 2, frame.top() + caption / 2));
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(!viewer.isLoaded(), 10000);
+    QTRY_VERIFY(dialog.isNull());
+
+    // And closing the program: the viewer and its dialog go at once.
+    QElapsedTimer closing;
+    meanwhile([&] {
+        closing.start();
+        main->window().close();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(!viewer.isLoaded(), 10000);
+    QVERIFY(closing.elapsed() < 2000);
+    QTRY_VERIFY(dialog.isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(!main->isLoaded(), 10000);
+}
+
+void TestViewerSafetyX11::dialogLoopsAreStopped()
+{
+    // A reader who answers each dialog at once: after a few in a row, the page gets no more.
+    Form2 &viewer = rt->form<Form2>();
+    int answered = 0;
+    QTimer reader;
+    connect(&reader, &QTimer::timeout, this, [&] {
+        for (QDialog *d : dialogs(viewer)) {
+            d->findChild<QPushButton *>()->click();
+            ++answered;
+        }
+    });
+    reader.start(20);
+    openPage("/alerts.html");
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("done 50"), 30000);
+    QVERIFY2(answered <= 4, qPrintable(QString::number(answered)));
+    QVERIFY(viewer.WebBrowser1().viewerPage()->dialogsStopped());
+}
+
+void TestViewerSafetyX11::outsideSchemesNeverLeave()
+{
+    Form2 &viewer = openPage("/schemes.html");
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("schemes"), 20000);
+    QWebEngineView &view = viewer.WebBrowser1();
+    for (int row = 0; row < 7; ++row) {
+        clickAt(view.mapToGlobal(QPoint(100, row * 40 + 15)));
+        QTest::qWait(300);
+    }
+    QTest::qWait(1500);
+    QVERIFY2(!QFile::exists(tools.filePath("opened")), "something was handed to the desktop");
+    QCOMPARE(view.url(), QUrl(url("/schemes.html")));
+    QCOMPARE(rt->Forms().size(), size_t(2)); // no new window either
+}
+
+void TestViewerSafetyX11::deadPageProcessIsSaid_data()
+{
+    QTest::addColumn<bool>("album");
+    QTest::newRow("page") << false;
+    QTest::newRow("album") << true;
+}
+
+void TestViewerSafetyX11::deadPageProcessIsSaid()
+{
+    QFETCH(bool, album);
+    if (album)
+        QTest::mouseClick(&main->Command5(), Qt::LeftButton);
+    else
+        QTest::mouseClick(&main->Command2(), Qt::LeftButton);
+    ViewerView &view = album ? static_cast<ViewerView &>(rt->form<Form1>().ShockwaveFlash1())
+                             : static_cast<ViewerView &>(rt->form<Form2>().WebBrowser1());
+    QTRY_VERIFY_WITH_TIMEOUT(!view.title().isEmpty() && view.page()->renderProcessPid() > 0, 20000);
+    QVERIFY(::kill(pid_t(view.page()->renderProcessPid()), SIGKILL) == 0);
+    QTRY_COMPARE_WITH_TIMEOUT(view.stoppedMessage(), QStringLiteral("页面已停止运行，请重新打开。"), 10000);
+    // The next press works as always.
+    QTest::mouseClick(&main->Command3(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().title(), QStringLiteral("图谱鉴赏 · 观赏鱼"), 20000);
+    QVERIFY(rt->form<Form2>().WebBrowser1().stoppedMessage().isEmpty());
+}
+
+void TestViewerSafetyX11::chineseAndReadable()
+{
+    // The engine's own error page speaks Chinese whatever the system locale (LANG=C here),
+    // and sites are asked for Chinese first.
+    main->Text1().SetText(QStringLiteral("http://127.0.0.1:9/"));
+    rt->form<Form2>().Show();
+    WebBrowser &view = rt->form<Form2>().WebBrowser1();
+    QTRY_VERIFY_WITH_TIMEOUT(js(view.page(), "document.body ? document.body.innerText : ''").toString().contains("无法"),
+                             20000);
+    QAccessible::setActive(true); // as when a screen reader starts
+    acceptLanguages.clear();
+    Form2 &viewer = openPage("/plain.html");
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("plain"), 20000);
+    QVERIFY(acceptLanguages.value(0).startsWith("zh-CN"));
+
+    // A screen reader finds the page's document, with its title; the viewer's own
+    // controls are named and its decoration is not there.
+    QAccessibleInterface *window = QAccessible::queryAccessibleInterface(&viewer.window());
+    QStringList heard;
+    for (int i = 0; i < window->childCount(); ++i)
+        heard << window->child(i)->object()->objectName();
+    heard.sort();
+    QCOMPARE(heard, QStringList({"Command1", "Label1", "WebBrowser1"}));
+    QAccessibleInterface *browser = QAccessible::queryAccessibleInterface(&viewer.WebBrowser1());
+    QCOMPARE(browser->text(QAccessible::Name), QStringLiteral("鉴赏页面"));
+    const auto findDocument = [](QAccessibleInterface *root) {
+        QList<QAccessibleInterface *> queue{root};
+        while (!queue.isEmpty()) {
+            QAccessibleInterface *i = queue.takeFirst();
+            if (i->role() == QAccessible::WebDocument)
+                return i->text(QAccessible::Name);
+            for (int k = 0; k < i->childCount(); ++k)
+                if (i->child(k))
+                    queue << i->child(k);
+        }
+        return QString();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(findDocument(browser), QStringLiteral("plain"), 10000);
+}
+
+QTEST_MAIN(TestViewerSafetyX11)
+#include "tst_viewer_safety_x11.moc"

@@ -1,0 +1,181 @@
+#include "viewerpage.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLoggingCategory>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QWebEngineRegisterProtocolHandlerRequest>
+#include <QWebEngineView>
+
+Q_LOGGING_CATEGORY(pageLog, "photoforKP.page", QtWarningMsg)
+
+namespace {
+
+// A dialog that follows the last one's closing this quickly counts as one more in a row.
+constexpr int InARowMs = 1000;
+constexpr int MaxInARow = 3;
+constexpr int MaxDialogChars = 2000;
+
+QList<QPointer<ViewerPage>> &released()
+{
+    static QList<QPointer<ViewerPage>> pages;
+    return pages;
+}
+
+} // namespace
+
+ViewerPage::ViewerPage(QWebEngineProfile *profile, QUrl allowed) : QWebEnginePage(profile), m_allowed(std::move(allowed))
+{
+    // Camera, location, notifications and the like: the viewers offer none of them.
+    connect(this, &QWebEnginePage::featurePermissionRequested, this, [this](const QUrl &origin, Feature feature) {
+        setFeaturePermission(origin, feature, PermissionDeniedByUser);
+    });
+    connect(this, &QWebEnginePage::registerProtocolHandlerRequested, this,
+            [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
+}
+
+ViewerPage::~ViewerPage() = default;
+
+void ViewerPage::release(ViewerPage *page)
+{
+    if (!page)
+        return;
+    if (page->m_depth == 0) {
+        delete page;
+        return;
+    }
+    page->m_released = true;
+    released() << page;
+    if (page->m_dialog)
+        page->m_dialog->reject();
+}
+
+void ViewerPage::releaseAll()
+{
+    const auto pages = std::exchange(released(), {});
+    for (const QPointer<ViewerPage> &p : pages)
+        delete p.data();
+}
+
+QString ViewerPage::boundedText(const QString &text)
+{
+    if (text.size() <= MaxDialogChars)
+        return text;
+    return text.left(MaxDialogChars) + QStringLiteral("…");
+}
+
+bool ViewerPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame)
+{
+    if (!m_allowed.isEmpty()) // a player: its own document and nothing else
+        return isMainFrame && url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment)
+                                  == m_allowed.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
+    const QString scheme = url.scheme();
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("about"))
+        return true;
+    // Frames a page makes of its own data; never a document of another program's scheme.
+    return !isMainFrame && (scheme == QLatin1String("data") || scheme == QLatin1String("blob"));
+}
+
+QWebEnginePage *ViewerPage::createWindow(WebWindowType)
+{
+    return nullptr;
+}
+
+void ViewerPage::javaScriptAlert(const QUrl &securityOrigin, const QString &msg)
+{
+    runDialog(Kind::Alert, securityOrigin, msg, {}, nullptr);
+}
+
+bool ViewerPage::javaScriptConfirm(const QUrl &securityOrigin, const QString &msg)
+{
+    return runDialog(Kind::Confirm, securityOrigin, msg, {}, nullptr);
+}
+
+bool ViewerPage::javaScriptPrompt(const QUrl &securityOrigin, const QString &msg, const QString &defaultValue,
+                                  QString *result)
+{
+    return runDialog(Kind::Prompt, securityOrigin, msg, defaultValue, result);
+}
+
+void ViewerPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &message, int lineNumber,
+                                          const QString &sourceID)
+{
+    qCDebug(pageLog).noquote() << sourceID << lineNumber << message;
+}
+
+bool ViewerPage::runDialog(Kind kind, const QUrl &origin, const QString &message, const QString &defaultValue,
+                           QString *result)
+{
+    QWebEngineView *view = QWebEngineView::forPage(this);
+    if (m_stopped || m_released || !view)
+        return false;
+    // Dialog after dialog, each as soon as the last one closed: a loop, not a page
+    // talking to its reader.
+    if (m_sinceClosed.isValid() && m_sinceClosed.elapsed() < InARowMs) {
+        if (++m_inARow >= MaxInARow) {
+            m_stopped = true;
+            return false;
+        }
+    } else {
+        m_inARow = 0;
+    }
+    ++m_shown;
+
+    // Not modal: the page waits for its answer, the program does not.
+    auto *dialog = new QDialog(view->window(), Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    dialog->setWindowModality(Qt::NonModal);
+    dialog->setWindowTitle(QStringLiteral("%1 显示").arg(origin.host().isEmpty() ? QStringLiteral("此网页") : origin.host()));
+    auto *layout = new QVBoxLayout(dialog);
+    auto *text = new QLabel(boundedText(message), dialog);
+    text->setTextFormat(Qt::PlainText);
+    text->setWordWrap(true);
+    text->setMaximumWidth(420);
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(text);
+    QLineEdit *edit = nullptr;
+    if (kind == Kind::Prompt) {
+        edit = new QLineEdit(boundedText(defaultValue), dialog);
+        edit->setMaxLength(MaxDialogChars);
+        edit->setAccessibleName(QStringLiteral("回答"));
+        layout->addWidget(edit);
+    }
+    QCheckBox *stop = nullptr;
+    if (m_shown > 1) {
+        stop = new QCheckBox(QStringLiteral("禁止此页面再显示对话框"), dialog);
+        layout->addWidget(stop);
+    }
+    auto *buttons = new QDialogButtonBox(dialog);
+    buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
+    if (kind != Kind::Alert)
+        buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+
+    m_dialog = dialog;
+    ++m_depth;
+    QEventLoop loop;
+    connect(dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+    connect(dialog, &QObject::destroyed, &loop, &QEventLoop::quit);
+    dialog->show();
+    loop.exec();
+    --m_depth;
+
+    bool accepted = false;
+    if (m_dialog) { // not gone with its window
+        accepted = m_dialog->result() == QDialog::Accepted;
+        m_stopped = m_stopped || (stop && stop->isChecked());
+        if (accepted && edit && result)
+            *result = edit->text();
+        delete m_dialog.data();
+    }
+    m_sinceClosed.start();
+    if (m_released && m_depth == 0)
+        deleteLater(); // the viewer went while the engine waited for this answer
+    return accepted;
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "viewers_export.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QWebEnginePage>
+
+class QDialog;
+class QWebEngineView;
+
+// The page of a viewer: what a page may do beyond itself is decided here.
+// - Only web addresses open in it (and the engine's own pages); no other scheme is
+//   ever handed to the desktop, and new windows are refused.
+// - Its script dialogs hold the page, never the program: they are not modal, belong to
+//   the viewer's window, go when the viewer goes, and a page that opens them in a row
+//   is stopped after a few.
+class VIEWERS_EXPORT ViewerPage : public QWebEnginePage
+{
+    Q_OBJECT
+public:
+    // allowed: the only document a player page may show; empty for a web page viewer.
+    ViewerPage(QWebEngineProfile *profile, QUrl allowed = {});
+    ~ViewerPage() override;
+
+    void setAllowedDocument(const QUrl &url) { m_allowed = url; }
+    bool dialogsStopped() const { return m_stopped; }
+
+    // The viewer is done with the page: it goes now, or, if one of its dialogs is up,
+    // as soon as that dialog has closed (the engine is still inside the dialog call).
+    static void release(ViewerPage *page);
+    // Pages still waiting to go; the engine's profile calls this before it goes itself.
+    static void releaseAll();
+
+    // Plain text of a dialog: bounded, as a page may send megabytes.
+    static QString boundedText(const QString &text);
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
+    QWebEnginePage *createWindow(WebWindowType type) override;
+    void javaScriptAlert(const QUrl &securityOrigin, const QString &msg) override;
+    bool javaScriptConfirm(const QUrl &securityOrigin, const QString &msg) override;
+    bool javaScriptPrompt(const QUrl &securityOrigin, const QString &msg, const QString &defaultValue,
+                          QString *result) override;
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message, int lineNumber,
+                                  const QString &sourceID) override;
+
+private:
+    enum class Kind { Alert, Confirm, Prompt };
+    bool runDialog(Kind kind, const QUrl &origin, const QString &message, const QString &defaultValue,
+                   QString *result);
+
+    QUrl m_allowed;
+    QPointer<QDialog> m_dialog;
+    int m_depth = 0;
+    int m_shown = 0;
+    int m_inARow = 0;
+    bool m_stopped = false;
+    bool m_released = false;
+    QElapsedTimer m_sinceClosed;
+};
