@@ -1,5 +1,7 @@
 #include "server.h"
 
+#include "parse.h"
+
 #include <QFile>
 #include <QTcpSocket>
 #include <QTimer>
@@ -14,46 +16,6 @@ namespace {
 // close); more than this and it is cut off.
 constexpr qint64 MaxTrailingBytes = 64 * 1024;
 constexpr qint64 PieceBytes = 64 * 1024;
-
-bool isTokenChar(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
-           || QByteArrayView("!#$%&'*+-.^_`|~").contains(c);
-}
-
-bool isToken(QByteArrayView s)
-{
-    if (s.isEmpty())
-        return false;
-    for (char c : s)
-        if (!isTokenChar(c))
-            return false;
-    return true;
-}
-
-bool isFieldValue(QByteArrayView s)
-{
-    for (char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if ((u < 0x20 && u != '\t') || u == 0x7f)
-            return false;
-    }
-    return true;
-}
-
-// Where the request head ends (just past its blank line), with CRLF or bare LF line
-// ends; -1 while it is incomplete.
-qsizetype headEnd(const QByteArray &buffer)
-{
-    for (qsizetype nl = buffer.indexOf('\n'); nl >= 0; nl = buffer.indexOf('\n', nl + 1)) {
-        qsizetype next = nl + 1;
-        if (next < buffer.size() && buffer[next] == '\r')
-            ++next;
-        if (next < buffer.size() && buffer[next] == '\n')
-            return next + 1;
-    }
-    return -1;
-}
 
 } // namespace
 
@@ -177,8 +139,9 @@ void Connection::readable()
         return;
     }
     if (m_state == State::Head) {
+        const qsizetype searched = m_buffer.size();
         m_buffer += m_socket->read(m_limits.maxHeaderBytes + 4 - m_buffer.size());
-        const qsizetype end = headEnd(m_buffer);
+        const qsizetype end = parse::headEnd(m_buffer, searched);
         if (end < 0) {
             if (m_buffer.size() > m_limits.maxHeaderBytes)
                 refuse(431, "request header too large\n");
@@ -209,18 +172,13 @@ void Connection::readable()
 
 bool Connection::parseHead(const QByteArray &head)
 {
-    QList<QByteArray> lines = head.split('\n');
-    for (QByteArray &line : lines)
-        if (line.endsWith('\r'))
-            line.chop(1);
-    while (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
+    const QList<QByteArray> lines = parse::lines(head);
     if (lines.size() > m_limits.maxHeaderLines + 1) {
         refuse(431, "too many header lines\n");
         return false;
     }
     const QList<QByteArray> first = lines.value(0).split(' ');
-    if (first.size() != 3 || !isToken(first[0]) || !first[1].startsWith('/') || !isFieldValue(first[1])
+    if (first.size() != 3 || !parse::isToken(first[0]) || !first[1].startsWith('/') || !parse::isFieldValue(first[1])
         || (first[2] != "HTTP/1.1" && first[2] != "HTTP/1.0")) {
         refuse(400, "bad request line\n");
         return false;
@@ -228,14 +186,12 @@ bool Connection::parseHead(const QByteArray &head)
     m_request.method = first[0];
     m_request.target = first[1];
     for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray &line = lines[i];
-        const qsizetype colon = line.indexOf(':');
-        // No folded lines, no space before the colon, no control characters.
-        if (colon <= 0 || !isToken(QByteArrayView(line).first(colon)) || !isFieldValue(line)) {
+        QPair<QByteArray, QByteArray> field;
+        if (!parse::headerField(lines[i], &field)) {
             refuse(400, "bad header line\n");
             return false;
         }
-        m_request.headers.emplaceBack(line.left(colon), line.mid(colon + 1).trimmed());
+        m_request.headers.append(field);
     }
 
     QList<QByteArray> hosts;
@@ -269,10 +225,7 @@ bool Connection::parseHead(const QByteArray &head)
         }
     }
     if (!length.isNull()) {
-        bool digits = !length.isEmpty() && length.size() <= 18;
-        for (char c : length)
-            digits = digits && c >= '0' && c <= '9';
-        if (!digits) {
+        if (!parse::isDigits(length, 18)) {
             refuse(400, "bad length\n");
             return false;
         }

@@ -1,10 +1,9 @@
 #include "relay.h"
 
+#include "client.h"
 #include "server.h"
 
 #include <QHostInfo>
-#include <QNetworkProxy>
-#include <QNetworkReply>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QTimer>
@@ -102,22 +101,21 @@ public:
         connect(&m_timer, &QTimer::timeout, this, [this] { done({}); });
         m_timer.start(PolicyTimeoutMs);
         relay->open(session, sandbox::policyUrl(url), "GET", {}, {}, this,
-                    [this](QNetworkReply *reply, sandbox::AddressSpace, int, const QByteArray &) {
+                    [this](http::ClientReply *reply, sandbox::AddressSpace, int, const QByteArray &) {
                         if (!reply)
                             return done({});
                         m_reply = reply;
                         reply->setParent(this);
-                        connect(reply, &QNetworkReply::readyRead, this, [this] {
-                            m_data += m_reply->readAll();
+                        connect(reply, &http::ClientReply::readyRead, this, [this] {
+                            m_data += m_reply->read(MaxPolicyBytes + 1);
                             if (m_data.size() > MaxPolicyBytes)
                                 done({});
                         });
-                        connect(reply, &QNetworkReply::finished, this, [this] {
-                            m_data += m_reply->readAll();
-                            const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-                            const bool refused = m_reply->rawHeader("X-Permitted-Cross-Domain-Policies").trimmed()
+                        connect(reply, &http::ClientReply::finished, this, [this] {
+                            m_data += m_reply->read(MaxPolicyBytes + 1);
+                            const bool refused = m_reply->header("X-Permitted-Cross-Domain-Policies").trimmed()
                                                  == "none";
-                            if (status != 200 || refused || m_reply->error() != QNetworkReply::NoError
+                            if (m_reply->failed() || m_reply->status() != 200 || refused
                                 || m_data.size() > MaxPolicyBytes)
                                 return done({});
                             done(sandbox::parsePolicy(m_data));
@@ -148,7 +146,7 @@ private:
 
     Session *m_session;
     QString m_key;
-    QNetworkReply *m_reply = nullptr;
+    http::ClientReply *m_reply = nullptr;
     QByteArray m_data;
     QTimer m_timer;
     bool m_finished = false;
@@ -240,30 +238,27 @@ private:
     void send()
     {
         m_relay->open(m_session, m_url, m_method, m_body, m_bodyType, this,
-                      [this](QNetworkReply *reply, sandbox::AddressSpace space, int refusal, const QByteArray &why) {
+                      [this](http::ClientReply *reply, sandbox::AddressSpace used, int refusal, const QByteArray &why) {
                           if (!reply)
                               return refuse(refusal, why);
                           m_reply = reply;
-                          m_space = space;
+                          m_space = used;
                           reply->setParent(this);
-                          reply->setReadBufferSize(http::Response::HighWater);
-                          connect(reply, &QNetworkReply::metaDataChanged, this, &Transfer::headersArrived);
-                          connect(reply, &QNetworkReply::readyRead, this, &Transfer::arrived);
-                          connect(reply, &QNetworkReply::finished, this, &Transfer::arrived);
-                          connect(reply, &QNetworkReply::uploadProgress, this, &Transfer::touch);
+                          connect(reply, &http::ClientReply::headReady, this, &Transfer::headersArrived);
+                          connect(reply, &http::ClientReply::readyRead, this, &Transfer::arrived);
+                          connect(reply, &http::ClientReply::finished, this, &Transfer::arrived);
+                          connect(reply, &http::ClientReply::progressed, this, &Transfer::touch);
                       });
     }
 
     void headersArrived()
     {
-        if (m_stage != Stage::Connecting || !m_reply)
+        if (m_stage != Stage::Connecting || !m_reply || !m_reply->hasHead())
             return;
-        const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (status == 0)
-            return; // not an HTTP answer yet; finished() tells if it never becomes one
+        const int status = m_reply->status();
         touch();
-        if (isRedirect(status) && m_reply->hasRawHeader("Location")) {
-            const QUrl next = m_url.resolved(QUrl::fromEncoded(m_reply->rawHeader("Location")));
+        if (isRedirect(status) && !m_reply->header("Location").isEmpty()) {
+            const QUrl next = m_url.resolved(QUrl::fromEncoded(m_reply->header("Location")));
             dropReply();
             if (!isWebUrl(next))
                 return refuse(502, "redirected away from the web\n");
@@ -318,19 +313,19 @@ private:
         touch();
         if (m_stage == Stage::Connecting && m_reply->isFinished()) {
             headersArrived();
-            if (m_stage == Stage::Connecting) {
-                const QByteArray why = m_reply->errorString().toUtf8() + '\n';
-                return refuse(502, why);
-            }
+            if (m_stage == Stage::Connecting)
+                return refuse(502, "the host could not be reached\n");
             return;
         }
         if (m_stage == Stage::Sniffing) {
             if (m_reply->bytesAvailable() < sandbox::SniffBytes && !m_reply->isFinished())
                 return;
+            if (m_reply->failed())
+                return refuse(502, "the host could not be reached\n");
             const sandbox::Media media = sandbox::sniff(m_reply->peek(sandbox::SniffBytes));
             if (m_wanted == Wanted::Movie && media != sandbox::Media::Swf)
                 return refuse(415, "not a movie\n");
-            if (m_wanted == Wanted::AnyMedia && media == sandbox::Media::None)
+            if (m_wanted == Wanted::AnyMedia && !sandbox::isShownMedia(media, m_reply->header("Content-Type")))
                 return refuse(403, "the host does not allow this movie to read its data\n");
             if (m_kind == Kind::Movie) {
                 // From here on the movie is judged by where it really came from.
@@ -347,13 +342,13 @@ private:
     {
         if (!m_response || !m_response->isOpen())
             return finish();
-        bool known = false;
-        const qint64 length = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+        const qint64 length = m_reply->contentLength();
+        const bool known = length >= 0;
         if (known && length > m_relay->limits().maxAnswerBytes)
             return refuse(413, "too large\n");
         auto headers = answerHeaders();
         headers.emplaceBack("X-Relay-Url", m_url.toEncoded(QUrl::FullyEncoded));
-        const QByteArray type = cleanType(m_reply->rawHeader("Content-Type"));
+        const QByteArray type = cleanType(m_reply->header("Content-Type"));
         if (!type.isEmpty())
             headers.emplaceBack("X-Relay-Type", type);
         m_response->begin(m_status, headers, known ? length : -1);
@@ -378,7 +373,7 @@ private:
         if (!m_response->isOpen())
             return finish();
         if (m_reply->isFinished() && m_reply->bytesAvailable() == 0) {
-            if (m_reply->error() == QNetworkReply::NoError)
+            if (!m_reply->failed())
                 m_response->end();
             else
                 m_response->cutShort(); // cut short upstream: the player must not take it as whole
@@ -409,7 +404,7 @@ private:
     {
         if (!m_reply)
             return;
-        QNetworkReply *reply = m_reply;
+        http::ClientReply *reply = m_reply;
         m_reply = nullptr;
         reply->disconnect(this);
         reply->abort();
@@ -427,7 +422,7 @@ private:
     QByteArray m_body;
     QByteArray m_bodyType;
     QPointer<http::Response> m_response;
-    QNetworkReply *m_reply = nullptr;
+    http::ClientReply *m_reply = nullptr;
     sandbox::AddressSpace m_space = sandbox::AddressSpace::Public;
     Stage m_stage = Stage::Connecting;
     Wanted m_wanted = Wanted::Movie;
@@ -438,12 +433,7 @@ private:
     QTimer m_idle;
 };
 
-Relay::Relay(QObject *parent) : QObject(parent)
-{
-    m_network.setProxy(QNetworkProxy::NoProxy); // we connect to the address we checked
-    m_network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    m_network.setAutoDeleteReplies(false);
-}
+Relay::Relay(QObject *parent) : QObject(parent) {}
 
 Relay::~Relay()
 {
@@ -531,38 +521,31 @@ void Relay::open(Session *session, const QUrl &url, const QByteArray &method, co
         std::stable_sort(addresses.begin(), addresses.end(), [](const QHostAddress &a, const QHostAddress &b) {
             return a.protocol() == QAbstractSocket::IPv4Protocol && b.protocol() != QAbstractSocket::IPv4Protocol;
         });
-        QUrl pinned = url;
-        pinned.setHost(addresses.first().toString());
-        QNetworkRequest request(pinned);
-        QByteArray host = QUrl::toAce(url.host());
-        if (host.isEmpty())
-            host = url.host().toLatin1();
-        if (host.contains(':'))
-            host = '[' + host + ']';
+        http::ClientReply::Target target;
+        target.address = addresses.first();
+        target.port = quint16(port);
+        target.tls = url.scheme() == QLatin1String("https");
+        target.host = url.host();
+        target.hostField = QUrl::toAce(url.host());
+        if (target.hostField.isEmpty())
+            target.hostField = url.host().toLatin1();
+        if (target.hostField.contains(':'))
+            target.hostField = '[' + target.hostField + ']';
         if (url.port() != -1)
-            host += ':' + QByteArray::number(url.port());
-        request.setRawHeader("Host", host);
-        if (url.scheme() == QLatin1String("https"))
-            request.setPeerVerifyName(url.host());
-        request.setRawHeader("Accept", "*/*");
-        request.setRawHeader("Accept-Encoding", "identity"); // lengths stay true; nothing to inflate
-        request.setRawHeader("Accept-Language", "zh-CN,zh;q=0.9");
-        request.setRawHeader("User-Agent", "Mozilla/5.0 (compatible; photoforKP/1.00)");
+            target.hostField += ':' + QByteArray::number(url.port());
+        target.target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+        if (!target.target.startsWith('/'))
+            target.target.prepend('/');
+        http::Headers headers = {{"Accept", "*/*"},
+                                 {"Accept-Encoding", "identity"}, // lengths stay true; nothing to inflate
+                                 {"Accept-Language", "zh-CN,zh;q=0.9"},
+                                 {"User-Agent", "Mozilla/5.0 (compatible; photoforKP/1.00)"}};
         if (judged && sandbox::sameOrigin(url, session->movie))
-            request.setRawHeader("Referer", session->movie.toEncoded());
-        request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
-        request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
-        request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-        request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-        QNetworkReply *reply;
-        if (method == "POST") {
-            request.setHeader(QNetworkRequest::ContentTypeHeader,
-                              bodyType.isEmpty() ? QByteArray("application/x-www-form-urlencoded") : bodyType);
-            reply = m_network.post(request, body);
-        } else {
-            reply = m_network.get(request);
-        }
-        opened(reply, space, 0, {});
+            headers.emplaceBack("Referer", session->movie.toEncoded());
+        if (method == "POST")
+            headers.emplaceBack("Content-Type", bodyType.isEmpty() ? QByteArray("application/x-www-form-urlencoded") : bodyType);
+        auto *reply = http::ClientReply::send(target, method, headers, body, context);
+        opened(reply, sandbox::addressSpace(target.address), 0, {});
     });
 }
 

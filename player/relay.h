@@ -11,16 +11,14 @@
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QUrl>
 
 namespace http {
 struct Request;
 class Response;
+class ClientReply;
 } // namespace http
-
-class QNetworkReply;
 
 namespace relay {
 
@@ -65,7 +63,8 @@ private:
     friend class Session;
     friend class Transfer;
     friend class PolicyFetch;
-    using Opened = std::function<void(QNetworkReply *reply, sandbox::AddressSpace space, int refusal,
+    // used: the address space of the address the request went to.
+    using Opened = std::function<void(http::ClientReply *reply, sandbox::AddressSpace used, int refusal,
                                       const QByteArray &why)>;
     // Resolves url's host once, checks every address it has, and sends the request to
     // the address that was checked (so a name cannot point elsewhere between the check
@@ -76,7 +75,6 @@ private:
     Limits m_limits;
     QHostAddress m_selfAddress;
     quint16 m_selfPort = 0;
-    QNetworkAccessManager m_network;
     QHash<QByteArray, Session *> m_sessions;
     QList<QByteArray> m_sessionOrder;
 };

@@ -152,3 +152,20 @@ Media sniff(QByteArrayView head)
 }
 
 } // namespace sandbox
+
+namespace sandbox {
+
+bool isShownMedia(Media media, const QByteArray &contentType)
+{
+    if (media == Media::None)
+        return false;
+    const QByteArray type = contentType.split(';').first().trimmed().toLower();
+    if (type.isEmpty() || type == "application/octet-stream")
+        return true; // said nothing
+    if (media == Media::Swf)
+        return type == "application/x-shockwave-flash" || type == "application/futuresplash"
+               || type == "application/vnd.adobe.flash.movie";
+    return type.startsWith("image/") && !type.contains("svg");
+}
+
+} // namespace sandbox

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
@@ -29,6 +30,8 @@ private slots:
     void relayStreams_data();
     void relayStreams();
     void relayStopsWhenThePlayerGoes();
+    void endlessUpstreamAnswers_data();
+    void endlessUpstreamAnswers();
     void hostileRequests_data();
     void hostileRequests();
     void hostileRequestsKeepMemoryFlat();
@@ -99,7 +102,7 @@ private:
         const auto it = files.find(r.path());
         if (it == files.end())
             return s->send(404, "text/html", "<h1>not found</h1>");
-        s->send(200, "text/plain; charset=gb2312", it->second);
+        s->send(200, http::contentTypeFor(QString::fromLatin1(r.path())), it->second);
     }
     http::Server server;
 };
@@ -267,6 +270,7 @@ void TestPlayerNetwork::relayDecisions_data()
     QTest::newRow("redirect to an allowing host") << "1/m.swf" << "1/to?2/data.txt" << 200 << QByteArray("allowed=1");
     QTest::newRow("picture from anywhere") << "1/m.swf" << "3/p.gif" << 200 << Gif;
     QTest::newRow("text named like a picture") << "1/m.swf" << "3/fake.gif" << 403 << QByteArray();
+    QTest::newRow("a script that starts like a picture") << "1/m.swf" << "3/cb.js" << 403 << QByteArray();
     QTest::newRow("album that redirects: judged where it ends") << "1/to?3/m.swf" << "3/data.txt" << 200
                                                                   << QByteArray("refused=1");
     QTest::newRow("... and not where it began") << "1/to?3/m.swf" << "1/own.txt" << 403 << QByteArray();
@@ -285,7 +289,7 @@ void TestPlayerNetwork::relayDecisions()
 
     Site sites[] = {Site("127.0.0.1"), Site("127.0.0.2"), Site("127.0.0.3"), Site("127.0.0.4")};
     for (Site &s : sites)
-        s.files = {{"/m.swf", Swf}, {"/p.gif", Gif}, {"/fake.gif", "GIF? no, a secret"}};
+        s.files = {{"/m.swf", Swf}, {"/p.gif", Gif}, {"/fake.gif", "GIF? no, a secret"}, {"/cb.js", "GIF89a({secret})"}};
     sites[0].files["/own.txt"] = "own=1";
     sites[1].files["/data.txt"] = "allowed=1";
     sites[1].files["/crossdomain.xml"] =
@@ -379,6 +383,59 @@ void TestPlayerNetwork::relayStopsWhenThePlayerGoes()
     QTRY_COMPARE(site.closedEarly, 1);
     QTRY_COMPARE(host.relay().transferCount(), 0);
     delete reply;
+}
+
+void TestPlayerNetwork::endlessUpstreamAnswers_data()
+{
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<QByteArray>("endless");
+    QTest::newRow("endless header line") << QByteArray("HTTP/1.1 200 OK\r\nX-B: ") << QByteArray(4096, 'b');
+    QTest::newRow("endless header lines") << QByteArray("HTTP/1.1 200 OK\r\n") << QByteArray("X-B: b\r\n").repeated(400);
+    QTest::newRow("endless status line") << QByteArray("HTTP/1.1 200 ") << QByteArray(4096, 'O');
+    QTest::newRow("endless interim answers") << QByteArray() << QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(100);
+    QTest::newRow("endless chunk size") << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
+                                        << QByteArray(4096, '0');
+    QTest::newRow("endless chunk extension")
+        << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n10;x=") << QByteArray(4096, 'e');
+}
+
+void TestPlayerNetwork::endlessUpstreamAnswers()
+{
+    QFETCH(QByteArray, start);
+    QFETCH(QByteArray, endless);
+    // A server that never stops sending what is not an answer.
+    QTcpServer hostile;
+    QVERIFY(hostile.listen(QHostAddress::LocalHost));
+    QList<QPointer<QTcpSocket>> clients;
+    connect(&hostile, &QTcpServer::newConnection, this, [&] {
+        QTcpSocket *c = hostile.nextPendingConnection();
+        clients << c;
+        c->write(start);
+        auto *more = new QTimer(c);
+        connect(more, &QTimer::timeout, c, [c, endless] {
+            if (c->bytesToWrite() < 1024 * 1024)
+                c->write(endless);
+        });
+        more->start(1);
+    });
+    Site site("127.0.0.1");
+    PlayerHost host;
+    QVERIFY(host.start());
+    const PlayerHost::Player player = host.open(QStringLiteral("http://127.0.0.1:%1/album.swf").arg(hostile.serverPort()));
+    const double before = rssMb();
+    QElapsedTimer t;
+    t.start();
+    QCOMPARE(ask(host, player.session, QStringLiteral("movie")).status, 502);
+    QVERIFY(t.elapsed() < 5000);
+    QVERIFY2(rssMb() - before < 16, qPrintable(QString::number(rssMb() - before)));
+    QTRY_COMPARE(host.relay().transferCount(), 0);
+    QTRY_VERIFY(std::all_of(clients.begin(), clients.end(), [](const QPointer<QTcpSocket> &c) {
+        return !c || c->state() != QAbstractSocket::ConnectedState;
+    })); // nothing of it is still being read
+    // And the relay serves the next movie as ever.
+    site.files["/m.swf"] = Swf;
+    const PlayerHost::Player next = host.open(site.url(QStringLiteral("/m.swf")));
+    QCOMPARE(ask(host, next.session, QStringLiteral("movie")).status, 200);
 }
 
 void TestPlayerNetwork::hostileRequests_data()
