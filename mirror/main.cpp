@@ -17,7 +17,10 @@ int main(int argc, char *argv[])
                      qPrintable(mirror.errorString()));
         return 1;
     }
-    std::printf("serving %s on http://%s\n", qPrintable(SiteMirror::defaultRoot()), qPrintable(mirror.host()));
+    if (!mirror.listenSecond())
+        std::fprintf(stderr, "content_mirror: no second host on 127.0.0.2: %s\n", qPrintable(mirror.errorString()));
+    std::printf("serving %s on http://%s and http://%s\n", qPrintable(SiteMirror::defaultRoot()), qPrintable(mirror.host()),
+                qPrintable(mirror.secondHost()));
     std::fflush(stdout);
     return app.exec();
 }

@@ -1,6 +1,7 @@
 #include "sitemirror.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -10,9 +11,24 @@ SiteMirror::SiteMirror(QString root)
 {
 }
 
+SiteMirror::~SiteMirror() = default;
+
 bool SiteMirror::listen(quint16 port, const QHostAddress &address)
 {
     return m_server.listen(address, port);
+}
+
+bool SiteMirror::listenSecond(const QHostAddress &address)
+{
+    m_second = std::make_unique<http::Server>([this](const http::Request &r, http::Response *s) { handle(r, s); });
+    return m_second->listen(address, port()) || m_second->listen(address, 0);
+}
+
+QString SiteMirror::secondHost() const
+{
+    if (!m_second)
+        return host();
+    return QStringLiteral("%1:%2").arg(m_second->address().toString()).arg(m_second->port());
 }
 
 QString SiteMirror::defaultRoot()
@@ -38,5 +54,16 @@ void SiteMirror::handle(const http::Request &request, http::Response *response)
         response->send(405, "text/plain", "method not allowed\n", {{"Allow", "GET, HEAD"}});
         return;
     }
-    http::sendFile(response, {{"Content-Type", http::contentTypeFor(file)}}, file);
+    const QByteArray type = http::contentTypeFor(file);
+    if (type.startsWith("text/html")) {
+        // Pages are small; the second host's address goes where they name it.
+        QFile page(file);
+        if (!page.open(QIODevice::ReadOnly) || page.size() > 1024 * 1024) {
+            response->send(403, "text/plain", "forbidden\n");
+            return;
+        }
+        response->send(200, type, page.readAll().replace("$SECOND_HOST$", secondHost().toLatin1()));
+        return;
+    }
+    http::sendFile(response, {{"Content-Type", type}}, file);
 }

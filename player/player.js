@@ -7,6 +7,8 @@
   const params = new URLSearchParams(location.search);
   const session = params.get("session") || "";
   const movie = params.get("movie") || ""; // data only, never markup
+  // A movie in a page: the page's markup gave its settings (bounded, known ones only).
+  const embedded = parseSettings(params.get("params"));
   const here = new URL(".", location.href);
   const emulatorRoot = new URL("ruffle/", here).href;
   const relay = new URL("relay/" + encodeURIComponent(session), here).href;
@@ -39,6 +41,59 @@
     // The emulator has no loop or device-font option: movies loop, and text uses the
     // movie's embedded fonts, as the player's stock values have it.
   };
+
+  function parseSettings(text) {
+    if (text === null || text.length > 65536)
+      return null;
+    try {
+      const parsed = JSON.parse(text);
+      return parsed && typeof parsed === "object" ? parsed : null;
+    } catch (e) {
+      return {};
+    }
+  }
+
+  function flag(value, fallback) {
+    if (typeof value !== "string")
+      return fallback;
+    const v = value.trim().toLowerCase();
+    return v === "false" || v === "0" || v === "no" ? false : v === "true" || v === "1" || v === "yes" ? true : fallback;
+  }
+
+  // The <param>s and attributes of a movie in a page, as the emulator takes them.
+  function embeddedOptions(settings, movieUrl) {
+    const options = {};
+    const choose = function (name, table) {
+      const v = typeof settings[name] === "string" ? settings[name].trim().toLowerCase() : "";
+      if (table[v] !== undefined)
+        options[name] = table[v];
+    };
+    choose("quality", { low: "low", autolow: "low", medium: "medium", high: "high", autohigh: "high", best: "best" });
+    choose("scale", { showall: "showAll", noborder: "noBorder", exactfit: "exactFit", noscale: "noScale" });
+    choose("wmode", { window: "window", opaque: "opaque", transparent: "transparent", direct: "direct", gpu: "gpu" });
+    choose("allownetworking", { all: "all", internal: "internal", none: "none" });
+    if (options.allownetworking) {
+      options.allowNetworking = options.allownetworking;
+      delete options.allownetworking;
+    }
+    if (typeof settings.salign === "string")
+      options.salign = settings.salign.slice(0, 4);
+    options.menu = flag(settings.menu, true);
+    options.autoplay = flag(settings.play, true) ? "on" : "off";
+    if (/^#?[0-9a-f]{6}$/i.test(settings.bgcolor || ""))
+      options.backgroundColor = "#" + settings.bgcolor.replace("#", "");
+    if (typeof settings.flashvars === "string")
+      options.parameters = settings.flashvars;
+    if (typeof settings.base === "string") {
+      try {
+        options.base = new URL(settings.base, movieUrl).href;
+      } catch (e) {
+        // no base of its own: its own address
+      }
+    }
+    // The emulator has no loop setting: movies loop.
+    return options;
+  }
 
   // The movie's own answer, fetched by us to show progress; the emulator's first request
   // after load() is for it.
@@ -146,6 +201,8 @@
   }
 
   async function main() {
+    if (embedded)
+      document.documentElement.classList.add("embedded");
     let url;
     try {
       url = new URL(movie);
@@ -189,7 +246,10 @@
     });
     try {
       // Relative and root-relative addresses resolve against the movie's real address.
-      await player.ruffle().load({ url: real, base: new URL(".", real).href, allowScriptAccess: false });
+      const options = Object.assign({ url: real, base: new URL(".", real).href },
+                                    embedded ? embeddedOptions(embedded, real) : {},
+                                    { allowScriptAccess: false, openUrlMode: "deny", allowFullscreen: false });
+      await player.ruffle().load(options);
     } catch (e) {
       fail(LoadFailed);
     }

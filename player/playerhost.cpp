@@ -12,12 +12,13 @@ namespace {
 constexpr qint64 MaxRequestBody = 1024 * 1024;
 
 // The shell may run our own script and the emulator (with its WebAssembly) and talk to
-// this host only; it may not be framed, submit forms or load anything from elsewhere.
+// this host only; it may not submit forms or load anything from elsewhere, and only web
+// pages may frame it (a movie in a page plays in such a frame).
 constexpr char ShellPolicy[] =
     "default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; connect-src 'self'; "
     "img-src 'self' data: blob:; media-src 'self' data: blob:; style-src 'self' 'unsafe-inline'; "
     "font-src 'self' data:; worker-src 'self' blob:; frame-src 'none'; object-src 'none'; "
-    "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+    "base-uri 'none'; form-action 'none'; frame-ancestors http: https:";
 
 QByteArray resource(const QString &path)
 {
@@ -67,10 +68,10 @@ QString PlayerHost::base() const
     return QStringLiteral("http://127.0.0.1:%1/%2/").arg(m_server.port()).arg(QString::fromLatin1(m_token));
 }
 
-PlayerHost::Player PlayerHost::open(const QString &movie)
+PlayerHost::Player PlayerHost::open(const QString &movie, const QUrl &embedder)
 {
     Player player;
-    player.session = m_relay.openSession(QUrl(movie, QUrl::StrictMode));
+    player.session = m_relay.openSession(QUrl(movie, QUrl::StrictMode), embedder);
     player.url = QUrl(base() + QStringLiteral("player.html"));
     player.url.setQuery(QStringLiteral("session=") + QString::fromLatin1(player.session) + QStringLiteral("&movie=")
                             + QString::fromLatin1(QUrl::toPercentEncoding(movie)),
@@ -97,7 +98,8 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
     if (rest == "player.html") {
         if (!readOnly)
             return refuse(405, "method not allowed\n");
-        if (dest != "document" || (site != "none" && !sameOrigin))
+        // The album viewer's own page, or a frame of a page the movie stands in.
+        if (!(dest == "document" && (site == "none" || sameOrigin)) && dest != "iframe")
             return refuse(403, "not for this page\n");
         return response->send(200, "text/html; charset=utf-8", resource(QStringLiteral(":/player/player.html")),
                               {{"Content-Security-Policy", ShellPolicy},
@@ -139,6 +141,7 @@ void PlayerHost::serveFile(const QByteArray &name, const http::Request &request,
         name == "player.js" ? &shellScript : m_files.find(name.mid(int(qstrlen("ruffle/"))));
     if (!file)
         return response->send(404, "text/plain; charset=utf-8", "not found\n", relay::answerHeaders());
+    ++m_filesServed;
     http::Headers headers = {{"Content-Type", file->contentType},
                              {"X-Content-Type-Options", "nosniff"},
                              {"Cross-Origin-Resource-Policy", "same-origin"}};

@@ -31,7 +31,8 @@ public:
         QUrl url;
         QByteArray session;
     };
-    Player open(const QString &movie);
+    // embedder: the page a movie stands in (a frame of the page then plays it).
+    Player open(const QString &movie, const QUrl &embedder = {});
     void close(const QByteArray &session) { m_relay.closeSession(session); }
 
     // http://127.0.0.1:PORT/TOKEN/, where everything is served.
@@ -43,6 +44,11 @@ public:
 private:
     void handle(const http::Request &request, http::Response *response);
     void serveFile(const QByteArray &name, const http::Request &request, http::Response *response);
+    int m_filesServed = 0;
+
+public:
+    // Emulator files served so far, for tests that check a page without movies loads none.
+    int filesServed() const { return m_filesServed; }
 
     QString m_emulatorDir;
     QByteArray m_token;

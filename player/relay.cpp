@@ -71,11 +71,14 @@ const QList<QPair<QByteArray, QByteArray>> &answerHeaders()
 class Session : public QObject
 {
 public:
-    Session(const QUrl &link, QObject *parent) : QObject(parent), link(link) {}
+    Session(const QUrl &link, const QUrl &embedder, QObject *parent) : QObject(parent), link(link), embedder(embedder) {}
 
     QUrl link;
+    QUrl embedder;
     QUrl movie; // where the movie really came from, once it has arrived
+    // The movie's network once it has arrived; before that, its page's, if it has one.
     sandbox::AddressSpace space = sandbox::AddressSpace::Public;
+    bool judged = false; // space is known: requests are held to it
     bool movieAsked = false;
 
     struct PolicyState
@@ -331,6 +334,7 @@ private:
                 // From here on the movie is judged by where it really came from.
                 m_session->movie = m_url;
                 m_session->space = m_space;
+                m_session->judged = true;
             }
             return stream();
         }
@@ -446,12 +450,12 @@ void Relay::setSelf(const QHostAddress &address, quint16 port)
     m_selfPort = port;
 }
 
-QByteArray Relay::openSession(const QUrl &link)
+QByteArray Relay::openSession(const QUrl &link, const QUrl &embedder)
 {
     while (m_sessionOrder.size() >= m_limits.maxSessions)
         closeSession(m_sessionOrder.first());
     const QByteArray id = randomId();
-    m_sessions.insert(id, new Session(link, this));
+    m_sessions.insert(id, new Session(link, embedder, this));
     m_sessionOrder << id;
     return id;
 }
@@ -492,6 +496,18 @@ void Relay::relay(const QByteArray &sessionId, Kind kind, const QUrl &target, co
     if (!isWebUrl(url))
         return response->send(400, {}, "only http and https addresses\n", answerHeaders());
     auto *transfer = new Transfer(this, session, kind, url, request, response);
+    if (kind == Kind::Movie && isWebUrl(session->embedder)) {
+        // A movie in a page: first where the page is, by the address it came from.
+        QPointer<Transfer> t(transfer);
+        QHostInfo::lookupHost(session->embedder.host(), transfer, [session, t](const QHostInfo &info) {
+            session->space = info.addresses().isEmpty() ? sandbox::AddressSpace::Public
+                                                        : sandbox::addressSpace(info.addresses().first());
+            session->judged = true;
+            if (t)
+                t->start();
+        });
+        return;
+    }
     transfer->start();
 }
 
@@ -501,8 +517,9 @@ void Relay::open(Session *session, const QUrl &url, const QByteArray &method, co
     const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
     if (!isWebUrl(url) || sandbox::isBlockedPort(port))
         return opened(nullptr, {}, 403, "this address is not for the web\n");
-    // Only a Load has a movie to judge by; the movie itself comes from the catalogue.
-    const bool judged = !session->movie.isEmpty();
+    // A movie from the catalogue is not judged; a movie in a page is judged by where
+    // the page is, and whatever a movie asks for by where the movie is.
+    const bool judged = session->judged;
     const auto movieSpace = session->space;
     QHostInfo::lookupHost(url.host(), context, [=, this](const QHostInfo &info) {
         QList<QHostAddress> addresses = info.addresses();

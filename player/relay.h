@@ -30,7 +30,7 @@ struct Limits
     qint64 maxAnswerBytes = 256LL * 1024 * 1024; // larger than any real album
     int idleTimeoutMs = 30000;                   // nothing moved for this long: give up
     int maxRedirects = 10;
-    int maxSessions = 16;
+    int maxSessions = 64; // an album and the movies of a page or two
 };
 
 enum class Kind {
@@ -49,7 +49,9 @@ public:
     // The player host's own address: the relay never fetches from it.
     void setSelf(const QHostAddress &address, quint16 port);
 
-    QByteArray openSession(const QUrl &link);
+    // embedder: the page a movie stands in, if it does; the movie must then be reachable
+    // from where the page is, as the engine holds the page's own requests.
+    QByteArray openSession(const QUrl &link, const QUrl &embedder = {});
     void closeSession(const QByteArray &id);
     bool hasSession(const QByteArray &id) const { return m_sessions.contains(id); }
 

@@ -1,6 +1,7 @@
 #include "Form2.h"
 
 #include "browserengine.h"
+#include "playerhost.h"
 #include "runtime.h"
 #include "viewerdesign.h"
 
@@ -35,5 +36,6 @@ QWidget *Form2::createCustomControl(const forms::ControlDesign &d, QWidget *pare
 {
     Q_UNUSED(d);
     auto &engine = runtime().service<BrowserEngine>([] { return new BrowserEngine; });
-    return new WebBrowser(engine.profile(), parent);
+    auto &player = runtime().service<PlayerHost>([] { return new PlayerHost; });
+    return new WebBrowser(engine.profile(), &player, parent);
 }

@@ -63,6 +63,20 @@ void prepareEngineEnvironment()
     if (!qEnvironmentVariableIsSet("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY"))
         qputenv("QTWEBENGINE_ENABLE_LINUX_ACCESSIBILITY", "1");
 #endif
+    // Pages from the internet may not reach into the user's machine or network, as
+    // current browsers hold them: this engine's release has the rules, but not on.
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    for (const QByteArray feature : {QByteArrayLiteral("BlockInsecurePrivateNetworkRequests"),
+                                     QByteArrayLiteral("PrivateNetworkAccessRespectPreflightResults")}) {
+        if (flags.contains(feature))
+            continue;
+        const qsizetype at = flags.indexOf("--enable-features=");
+        if (at >= 0)
+            flags.insert(at + qstrlen("--enable-features="), feature + ',');
+        else
+            flags += " --enable-features=" + feature;
+    }
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.trimmed());
     // The program speaks Simplified Chinese, whatever the system's locale: so do the
     // engine's own pages and messages.
     appendEngineFlag("--lang=zh-CN", "--lang=");

@@ -1,6 +1,7 @@
 #include "webcontrols.h"
 
 #include "errors.h"
+#include "pageflash.h"
 #include "playerhost.h"
 #include "viewerpage.h"
 
@@ -53,7 +54,11 @@ void ViewerView::resizeEvent(QResizeEvent *event)
         m_stopped->setGeometry(rect());
 }
 
-WebBrowser::WebBrowser(QWebEngineProfile *profile, QWidget *parent) : ViewerView(profile, parent) {}
+WebBrowser::WebBrowser(QWebEngineProfile *profile, PlayerHost *player, QWidget *parent) : ViewerView(profile, parent)
+{
+    if (player)
+        new PageFlash(viewerPage(), *player);
+}
 
 void WebBrowser::Navigate(const QString &url)
 {

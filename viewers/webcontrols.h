@@ -34,12 +34,13 @@ private:
     QPointer<QLabel> m_stopped;
 };
 
-// The web browser control: a browser view that is told where to go.
+// The web browser control: a browser view that is told where to go. Flash movies in
+// its pages play in frames of the album player, if it has one.
 class VIEWERS_EXPORT WebBrowser : public ViewerView
 {
     Q_OBJECT
 public:
-    WebBrowser(QWebEngineProfile *profile, QWidget *parent);
+    WebBrowser(QWebEngineProfile *profile, PlayerHost *player, QWidget *parent);
     // Starts loading url; the text is handed to the engine as a user would type it.
     void Navigate(const QString &url);
 };

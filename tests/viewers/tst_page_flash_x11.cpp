@@ -1,0 +1,200 @@
+#include "Form2.h"
+#include "frmtest.h"
+#include "playerhost.h"
+#include "runtime.h"
+#include "server.h"
+#include "sitemirror.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTest>
+#include <QUrlQuery>
+#include <QWebEnginePage>
+
+using namespace forms;
+
+// Flash movies inside the site's pages, in real windows, against the local site copy on
+// two hosts; the copy counts as a public address to the browser engine, as the real
+// site is.
+class TestPageFlashX11 : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void moviePlaysWhereItStands();
+    void twoMoviesOneFromAnotherHost();
+    void pageWithoutMovieLoadsNoEmulator();
+
+private:
+    WebBrowser &open(CommandButton &button, const QString &title);
+    QVariant js(const QString &script);
+    QString settled(const QString &promise);
+    QList<QRect> frames();
+    bool plays(const QRect &frame, QColor first, QColor second);
+
+    std::unique_ptr<SiteMirror> mirror;
+    std::unique_ptr<Runtime> rt;
+    frmtest *main = nullptr;
+};
+
+namespace {
+
+// What the copy's movies play (mirror/make-site.py, flash_colours): the first stamp,
+// and the first atlas page's two.
+const QColor Stamp1[] = {QColor(242, 176, 48), QColor(15, 62, 153)};
+const QColor Atlas1Beside[] = {QColor(48, 67, 242), QColor(153, 140, 15)};
+const QColor Atlas1Elsewhere[] = {QColor(123, 242, 48), QColor(100, 15, 153)};
+
+bool near(QColor a, QColor b)
+{
+    return qAbs(a.red() - b.red()) < 14 && qAbs(a.green() - b.green()) < 14 && qAbs(a.blue() - b.blue()) < 14;
+}
+
+} // namespace
+
+void TestPageFlashX11::initTestCase()
+{
+    QVERIFY2(qgetenv("QT_QPA_PLATFORM") == "xcb", "needs a real X display");
+    mirror = std::make_unique<SiteMirror>(SiteMirror::defaultRoot());
+    QVERIFY(mirror->listen());
+    QVERIFY(mirror->listenSecond());
+    // Before the engine starts: the copy's first host counts as the internet.
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --ip-address-space-overrides="
+                                              + mirror->host().toLatin1() + "=public");
+}
+
+void TestPageFlashX11::init()
+{
+    rt = std::make_unique<Runtime>();
+    rt->setErrorReporter([](const RuntimeError &e) { QFAIL(qPrintable(e.description())); });
+    main = &rt->form<frmtest>();
+    main->setContentHost(mirror->host());
+    main->Show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main->window()));
+}
+
+void TestPageFlashX11::cleanup()
+{
+    rt.reset();
+}
+
+WebBrowser &TestPageFlashX11::open(CommandButton &button, const QString &title)
+{
+    QTest::mouseClick(&button, Qt::LeftButton);
+    WebBrowser &view = rt->form<Form2>().WebBrowser1();
+    [&] { QTRY_COMPARE_WITH_TIMEOUT(view.title(), title, 20000); }();
+    return view;
+}
+
+QVariant TestPageFlashX11::js(const QString &script)
+{
+    QVariant result;
+    bool done = false;
+    rt->form<Form2>().WebBrowser1().page()->runJavaScript(script, [&](const QVariant &v) { result = v, done = true; });
+    QElapsedTimer t;
+    t.start();
+    while (!done && t.elapsed() < 10000)
+        QTest::qWait(20);
+    return result;
+}
+
+// What a promise the page's script makes settles to.
+QString TestPageFlashX11::settled(const QString &promise)
+{
+    js("window.settled = undefined; (" + promise + ").then(function (v) { window.settled = String(v); },"
+       " function () { window.settled = 'rejected'; })");
+    QString value;
+    QElapsedTimer t;
+    t.start();
+    while (value.isEmpty() && t.elapsed() < 10000) {
+        value = js("window.settled === undefined ? '' : window.settled").toString();
+        QTest::qWait(50);
+    }
+    return value;
+}
+
+// Where the page's player frames are, on the screen.
+QList<QRect> TestPageFlashX11::frames()
+{
+    QList<QRect> found;
+    WebBrowser &view = rt->form<Form2>().WebBrowser1();
+    const QVariantList rects = js("Array.from(document.querySelectorAll('iframe')).map(function (f) {"
+                                  " const r = f.getBoundingClientRect(); return [r.x, r.y, r.width, r.height]; })")
+                                   .toList();
+    for (const QVariant &r : rects) {
+        const QVariantList v = r.toList();
+        found << QRect(view.mapToGlobal(QPoint(v[0].toInt(), v[1].toInt())), QSize(v[2].toInt(), v[3].toInt()));
+    }
+    return found;
+}
+
+// Both of the movie's frames come, in the middle of where it stands.
+bool TestPageFlashX11::plays(const QRect &frame, QColor first, QColor second)
+{
+    bool sawFirst = false, sawSecond = false;
+    QElapsedTimer t;
+    t.start();
+    while (!(sawFirst && sawSecond) && t.elapsed() < 20000) {
+        const QPoint at = frame.center();
+        const QColor c =
+            QGuiApplication::primaryScreen()->grabWindow(0, at.x(), at.y(), 1, 1).toImage().pixelColor(0, 0);
+        sawFirst = sawFirst || near(c, first);
+        sawSecond = sawSecond || near(c, second);
+        QTest::qWait(40);
+    }
+    return sawFirst && sawSecond;
+}
+
+void TestPageFlashX11::moviePlaysWhereItStands()
+{
+    // The first stamp: a GB2312 page, its card an <object>/<embed> pair beside it.
+    open(main->Command1(), QStringLiteral("邮票鉴赏 · 爱迪鹅日"));
+    QTRY_COMPARE_WITH_TIMEOUT(frames().size(), 1, 10000);
+    QCOMPARE(frames()[0].size(), QSize(320, 240)); // as the markup has it
+    QVERIFY2(plays(frames()[0], Stamp1[0], Stamp1[1]), "the stamp's movie does not play");
+    QCOMPARE(js("document.querySelectorAll('object,embed').length").toInt(), 0); // the pair, once
+
+    // The page is on the internet as the engine sees it: its own requests into this
+    // machine stay blocked while its movie plays.
+    int reached = 0;
+    http::Server local([&](const http::Request &r, http::Response *s) {
+        reached += r.method == "GET";
+        s->send(200, "text/plain", "here");
+    });
+    QVERIFY(local.listen());
+    QCOMPARE(settled(QStringLiteral("fetch('http://127.0.0.1:%1/', {mode: 'no-cors'})").arg(local.port())),
+             QStringLiteral("rejected"));
+    QCOMPARE(reached, 0);
+    // And the page gains nothing from the player: no channel, no reading through it.
+    QCOMPARE(js("typeof qt + ' ' + typeof QWebChannel").toString(), QStringLiteral("undefined undefined"));
+    const int before = mirror->requests();
+    const QString frame = js("document.querySelector('iframe').src").toString();
+    const QString relay = QUrl(frame).resolved(QUrl(QStringLiteral("relay/") + QUrlQuery(QUrl(frame)).queryItemValue("session")
+                                                    + "?kind=load&url=http%3A%2F%2F" + mirror->host() + "%2Fkphtml%2Fgift6.html"))
+                              .toString();
+    QCOMPARE(settled("fetch('" + relay + "').then(function (r) { return r.text(); })"), QStringLiteral("rejected"));
+    QCOMPARE(mirror->requests(), before);
+}
+
+void TestPageFlashX11::twoMoviesOneFromAnotherHost()
+{
+    open(main->Command3(), QStringLiteral("图谱鉴赏 · 观赏鱼"));
+    QTRY_COMPARE_WITH_TIMEOUT(frames().size(), 2, 10000);
+    const QList<QRect> at = frames();
+    QVERIFY2(plays(at[0], Atlas1Beside[0], Atlas1Beside[1]), "the movie beside the page does not play");
+    QVERIFY2(plays(at[1], Atlas1Elsewhere[0], Atlas1Elsewhere[1]), "the movie on the other host does not play");
+    QVERIFY(mirror->paths().contains(QStringLiteral("/kpfolder/flash/atlas1.swf")));
+}
+
+void TestPageFlashX11::pageWithoutMovieLoadsNoEmulator()
+{
+    open(main->Command4(), QStringLiteral("各级礼包 · 6"));
+    QTest::qWait(1000);
+    QCOMPARE(frames().size(), 0);
+    QCOMPARE(rt->service<PlayerHost>().filesServed(), 0);
+}
+
+QTEST_MAIN(TestPageFlashX11)
+#include "tst_page_flash_x11.moc"

@@ -1,0 +1,150 @@
+// Flash movies in a web page play where they stand, each in a frame of the album player.
+// This runs in a world of its own beside the page's: the page's scripts see neither it
+// nor its channel to the program, and cannot ask for a player themselves.
+(function () {
+  "use strict";
+  const FlashClassId = "clsid:d27cdb6e-ae6d-11cf-96b8-444553540000";
+  const FlashType = "application/x-shockwave-flash";
+  const MaxMovies = 16;
+  const Settings = ["quality", "scale", "salign", "wmode", "loop", "play", "menu", "flashvars", "base",
+                    "allownetworking", "bgcolor"];
+  const handled = new WeakSet();
+  let movies = 0;
+  let flash = null;
+  let waiting = [];
+
+  function withPlayer(then) {
+    if (flash)
+      return then(flash);
+    waiting.push(then);
+    if (waiting.length > 1)
+      return;
+    new QWebChannel(qt.webChannelTransport, function (channel) {
+      flash = channel.objects.flash;
+      const queued = waiting;
+      waiting = [];
+      queued.forEach(function (f) { f(flash); });
+    });
+  }
+
+  function lower(value) { return (value || "").trim().toLowerCase(); }
+
+  function isFlashObject(el) {
+    return el.localName === "object"
+           && (lower(el.getAttribute("classid")) === FlashClassId || lower(el.getAttribute("type")) === FlashType);
+  }
+
+  function namesMovie(src) {
+    try {
+      return new URL(src, document.baseURI).pathname.toLowerCase().endsWith(".swf");
+    } catch (e) {
+      return false;
+    }
+  }
+
+  function isFlashEmbed(el) {
+    const type = lower(el.getAttribute("type"));
+    return el.localName === "embed" && (type === FlashType || (!type && namesMovie(el.getAttribute("src"))));
+  }
+
+  // An <embed> or <object> inside a Flash <object> is the same movie, told twice.
+  function insideFlash(el) {
+    for (let p = el.parentElement; p; p = p.parentElement)
+      if (handled.has(p) || isFlashObject(p))
+        return true;
+    return false;
+  }
+
+  function ownParams(object) {
+    return Array.from(object.querySelectorAll("param")).filter(function (p) { return p.closest("object") === object; });
+  }
+
+  function settingsOf(el) {
+    const out = {};
+    const take = function (name, value) {
+      name = lower(name);
+      if (Settings.indexOf(name) >= 0 && !(name in out) && value !== null)
+        out[name] = String(value).slice(0, 4096);
+    };
+    if (el.localName === "object") {
+      ownParams(el).forEach(function (p) { take(p.getAttribute("name"), p.getAttribute("value")); });
+      const inner = el.querySelector("embed");
+      if (inner)
+        Array.from(inner.attributes).forEach(function (a) { take(a.name, a.value); });
+    } else {
+      Array.from(el.attributes).forEach(function (a) { take(a.name, a.value); });
+    }
+    return out;
+  }
+
+  function movieOf(el) {
+    let src = el.getAttribute(el.localName === "object" ? "data" : "src");
+    if (!src && el.localName === "object") {
+      const param = ownParams(el).find(function (p) { return ["movie", "src"].indexOf(lower(p.getAttribute("name"))) >= 0; });
+      const inner = el.querySelector("embed");
+      src = param ? param.getAttribute("value") : inner ? inner.getAttribute("src") : null;
+    }
+    try {
+      return src ? new URL(src, document.baseURI).href : null;
+    } catch (e) {
+      return null;
+    }
+  }
+
+  function play(el) {
+    const movie = movieOf(el);
+    if (!movie || handled.has(el) || movies >= MaxMovies)
+      return;
+    handled.add(el);
+    ++movies;
+    const settings = settingsOf(el);
+    if (settings.base && settings.base !== ".") {
+      try {
+        settings.base = new URL(settings.base, document.baseURI).href; // as the page names it
+      } catch (e) {
+        delete settings.base;
+      }
+    }
+    withPlayer(function (player) {
+      player.open(movie, location.href, function (url) {
+        if (!url || !el.isConnected)
+          return;
+        const frame = document.createElement("iframe");
+        ["id", "class", "style", "width", "height", "align", "title", "name", "hspace", "vspace"].forEach(function (a) {
+          if (el.hasAttribute(a))
+            frame.setAttribute(a, el.getAttribute(a));
+        });
+        frame.setAttribute("frameborder", "0");
+        frame.setAttribute("scrolling", "no");
+        frame.setAttribute("sandbox", "allow-scripts allow-same-origin");
+        frame.style.border = "0";
+        frame.src = url + "&params=" + encodeURIComponent(JSON.stringify(settings));
+        el.replaceWith(frame);
+      });
+    });
+  }
+
+  function scan(root) {
+    if (!root.querySelectorAll)
+      return;
+    const found = Array.from(root.querySelectorAll("object,embed"));
+    if (root.localName === "object" || root.localName === "embed")
+      found.unshift(root);
+    found.forEach(function (el) {
+      if ((isFlashObject(el) || isFlashEmbed(el)) && !insideFlash(el))
+        play(el);
+    });
+  }
+
+  // What the parser builds is taken once it is whole (an <object>'s <param>s come after
+  // it); what scripts add later, as it comes.
+  new MutationObserver(function (records) {
+    if (document.readyState === "loading")
+      return;
+    records.forEach(function (r) { r.addedNodes.forEach(scan); });
+  }).observe(document, { childList: true, subtree: true });
+  if (document.readyState === "loading")
+    document.addEventListener("DOMContentLoaded", function () { scan(document); });
+  else
+    scan(document);
+})();

@@ -1,0 +1,55 @@
+#include "pageflash.h"
+
+#include <QFile>
+#include <QWebChannel>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+
+namespace {
+
+QWebEngineScript isolatedScript(const QString &name, const QString &resource)
+{
+    QFile f(resource);
+    f.open(QIODevice::ReadOnly);
+    QWebEngineScript script;
+    script.setName(name);
+    script.setSourceCode(QString::fromUtf8(f.readAll()));
+    script.setWorldId(QWebEngineScript::ApplicationWorld);
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setRunsOnSubFrames(true);
+    return script;
+}
+
+} // namespace
+
+PageFlash::PageFlash(QWebEnginePage *page, PlayerHost &host) : QObject(page), m_host(&host)
+{
+    static const QWebEngineScript channel = isolatedScript(QStringLiteral("webchannel"),
+                                                           QStringLiteral(":/qtwebchannel/qwebchannel.js"));
+    static const QWebEngineScript finder = isolatedScript(QStringLiteral("flash"), QStringLiteral(":/viewers/flashembed.js"));
+    page->scripts().insert(channel);
+    page->scripts().insert(finder);
+    auto *webChannel = new QWebChannel(this);
+    webChannel->registerObject(QStringLiteral("flash"), this);
+    page->setWebChannel(webChannel, QWebEngineScript::ApplicationWorld);
+}
+
+PageFlash::~PageFlash()
+{
+    if (m_host)
+        for (const QByteArray &session : std::as_const(m_sessions))
+            m_host->close(session);
+}
+
+QString PageFlash::open(const QString &movie, const QString &page)
+{
+    if (!m_host || m_sessions.size() >= MaxMovies || !m_host->start())
+        return {};
+    const QUrl embedder(page);
+    if (embedder.scheme() != QLatin1String("http") && embedder.scheme() != QLatin1String("https"))
+        return {};
+    const PlayerHost::Player player = m_host->open(movie, embedder);
+    m_sessions << player.session;
+    return player.url.toString(QUrl::FullyEncoded);
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include "playerhost.h"
+
+class QWebEnginePage;
+
+// Flash movies inside the web pages of a view: a script in a world of its own finds
+// them in the page and asks here for a player frame for each; the frame plays the movie
+// under the same sandbox as an album, judged by where the page is.
+class PageFlash : public QObject
+{
+    Q_OBJECT
+public:
+    PageFlash(QWebEnginePage *page, PlayerHost &host);
+    ~PageFlash() override;
+
+    // The address of a player frame for movie, or nothing once a page has had enough.
+    Q_INVOKABLE QString open(const QString &movie, const QString &page);
+
+private:
+    static constexpr int MaxMovies = 32;
+    QPointer<PlayerHost> m_host; // a page may outlive it by a moment at the end
+    QList<QByteArray> m_sessions;
+};
