@@ -145,7 +145,7 @@ int main(int argc, char *argv[])
     QList<double> relayMs, straightMs, relayMb, straightMb;
     for (int run = 0; run < runs; ++run) {
         for (const bool relayed : {true, false}) {
-            QWebEngineView *view = relayed ? static_cast<QWebEngineView *>(new ShockwaveFlash(engine.profile(), host, nullptr))
+            QWebEngineView *view = relayed ? static_cast<QWebEngineView *>(new ShockwaveFlash(engine, host, nullptr))
                                            : new QWebEngineView;
             if (!relayed)
                 view->setPage(new QWebEnginePage(engine.profile(), view));

@@ -3,8 +3,11 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QRandomGenerator>
 #include <QUrlQuery>
+
+Q_LOGGING_CATEGORY(playerLog, "photoforKP.player", QtWarningMsg)
 
 namespace {
 
@@ -142,6 +145,7 @@ void PlayerHost::serveFile(const QByteArray &name, const http::Request &request,
     if (!file)
         return response->send(404, "text/plain; charset=utf-8", "not found\n", relay::answerHeaders());
     ++m_filesServed;
+    qCDebug(playerLog) << "serving" << name;
     http::Headers headers = {{"Content-Type", file->contentType},
                              {"X-Content-Type-Options", "nosniff"},
                              {"Cross-Origin-Resource-Policy", "same-origin"}};

@@ -495,19 +495,14 @@ void Relay::relay(const QByteArray &sessionId, Kind kind, const QUrl &target, co
     url = url.adjusted(QUrl::RemoveUserInfo | QUrl::RemoveFragment);
     if (!isWebUrl(url))
         return response->send(400, {}, "only http and https addresses\n", answerHeaders());
-    auto *transfer = new Transfer(this, session, kind, url, request, response);
     if (kind == Kind::Movie && isWebUrl(session->embedder)) {
-        // A movie in a page: first where the page is, by the address it came from.
-        QPointer<Transfer> t(transfer);
-        QHostInfo::lookupHost(session->embedder.host(), transfer, [session, t](const QHostInfo &info) {
-            session->space = info.addresses().isEmpty() ? sandbox::AddressSpace::Public
-                                                        : sandbox::addressSpace(info.addresses().first());
-            session->judged = true;
-            if (t)
-                t->start();
-        });
-        return;
+        // A movie in a page is judged by where the page is: by its address if it has one;
+        // a name is the internet (a name looked up again now could say anything).
+        const QHostAddress address(session->embedder.host());
+        session->space = address.isNull() ? sandbox::AddressSpace::Public : sandbox::addressSpace(address);
+        session->judged = true;
     }
+    auto *transfer = new Transfer(this, session, kind, url, request, response);
     transfer->start();
 }
 

@@ -5,7 +5,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh >/dev/null
-source scripts/engine-env.sh
 scripts/with-display.sh build/benchmarks/bench_fades 2>/dev/null | awk '
   BEGIN { printf "%-34s%10s%10s%8s\n", "phase", "measured", "nominal", "ratio" }
   { printf "%-34s%10.1f%10.0f%8.3f\n", $1, $2, $3, $2 / $3 }

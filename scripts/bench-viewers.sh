@@ -3,5 +3,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh >/dev/null
-source scripts/engine-env.sh
 exec scripts/with-display.sh python3 scripts/bench-viewers.py build "$@"

@@ -4,5 +4,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
-source scripts/engine-env.sh
 exec scripts/with-display.sh ctest --test-dir build --output-on-failure --timeout 600 "$@"

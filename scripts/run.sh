@@ -5,7 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 port=8631
 bash scripts/build.sh -DCONTENT_HOST=127.0.0.1:$port
-source scripts/engine-env.sh
 build/mirror/content_mirror $port >/dev/null 2>&1 &
 mirror=$!
 trap 'kill $mirror 2>/dev/null || true' EXIT

@@ -36,5 +36,5 @@ QWidget *Form1::createCustomControl(const forms::ControlDesign &d, QWidget *pare
     Q_UNUSED(d);
     auto &engine = runtime().service<BrowserEngine>([] { return new BrowserEngine; });
     auto &host = runtime().service<PlayerHost>([] { return new PlayerHost; });
-    return new ShockwaveFlash(engine.profile(), host, parent);
+    return new ShockwaveFlash(engine, host, parent);
 }

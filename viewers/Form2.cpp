@@ -37,5 +37,5 @@ QWidget *Form2::createCustomControl(const forms::ControlDesign &d, QWidget *pare
     Q_UNUSED(d);
     auto &engine = runtime().service<BrowserEngine>([] { return new BrowserEngine; });
     auto &player = runtime().service<PlayerHost>([] { return new PlayerHost; });
-    return new WebBrowser(engine.profile(), &player, parent);
+    return new WebBrowser(engine, &player, parent);
 }

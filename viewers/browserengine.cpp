@@ -3,15 +3,19 @@
 #include "viewerpage.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QOpenGLFunctions>
 #include <QQuickWindow>
 #include <QTranslator>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 
 #include <cstdio>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -23,28 +27,65 @@ Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext *context);
 
 namespace {
 
-// The engine comes with the first viewer, long after the application started without a
-// shared OpenGL context: asking for one at start-up would make the main window load a
-// GL driver it never uses. The engine needs one, so it is made here, just before. Where
-// no OpenGL context can be made, the views draw with Qt Quick's software renderer.
-void provideShareContext()
-{
-    if (QOpenGLContext::globalShareContext())
-        return;
-    auto *context = new QOpenGLContext(qApp);
-    if (context->create()) {
-        qt_gl_set_global_share_context(context);
-    } else {
-        delete context;
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-    }
-}
-
 void appendEngineFlag(const QByteArray &flag, const QByteArray &unlessPresent)
 {
     const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     if (!flags.contains(unlessPresent))
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", (flags + ' ' + flag).trimmed());
+}
+
+// Draws views with Qt Quick's software renderer, and the engine's pages without OpenGL
+// (the engine would otherwise look for the shared context that is not there).
+void drawInSoftware()
+{
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    appendEngineFlag("--disable-gpu", "--disable-gpu");
+}
+
+// Whether an OpenGL renderer is a rasteriser on the processor (Mesa's llvmpipe and
+// softpipe, SwiftShader, Windows' GDI one): drawing through it costs more than Qt
+// Quick's own software renderer.
+bool isSoftwareRenderer(const QByteArray &renderer)
+{
+    const QByteArray r = renderer.toLower();
+    return r.contains("llvmpipe") || r.contains("softpipe") || r.contains("swiftshader") || r.contains("software")
+           || r.contains("gdi generic");
+}
+
+// The engine comes with the first viewer, long after the application started without a
+// shared OpenGL context: asking for one at start-up would make the main window load a
+// GL driver it never uses. The engine wants one whatever it draws with (loaded late, as
+// a module, it does not make its own), so it is made here, just before. Where OpenGL is
+// missing or only a software rasteriser, the views draw with Qt Quick's software
+// renderer instead.
+void chooseDrawing()
+{
+    static bool chosen = false;
+    if (std::exchange(chosen, true))
+        return;
+    // Linked in rather than loaded (a test, say), the engine has made its own already.
+    QOpenGLContext *context = QOpenGLContext::globalShareContext();
+    if (!context) {
+        context = new QOpenGLContext(qApp);
+        qt_gl_set_global_share_context(context);
+    }
+#ifdef Q_OS_LINUX
+    // No render node: whatever OpenGL there is runs on the processor. The engine only
+    // reads the context's settings then, so no driver is loaded for it.
+    if (QDir(QStringLiteral("/dev/dri")).entryList({QStringLiteral("renderD*")}, QDir::System).isEmpty())
+        return drawInSoftware();
+#endif
+    if (!context->isValid())
+        context->create();
+    QOffscreenSurface surface;
+    surface.create();
+    QByteArray renderer;
+    if (context->isValid() && context->makeCurrent(&surface)) {
+        renderer = reinterpret_cast<const char *>(context->functions()->glGetString(GL_RENDERER));
+        context->doneCurrent();
+    }
+    if (renderer.isEmpty() || isSoftwareRenderer(renderer))
+        drawInSoftware();
 }
 
 // What the engine reads from the environment when it starts, set by the program itself
@@ -80,6 +121,13 @@ void prepareEngineEnvironment()
     // The program speaks Simplified Chinese, whatever the system's locale: so do the
     // engine's own pages and messages.
     appendEngineFlag("--lang=zh-CN", "--lang=");
+    // One process per site, and each site its own: a new page of a site starts in the
+    // site's running process instead of a new one, and what the player's movies used
+    // stays out of the pages' process.
+    appendEngineFlag("--site-per-process", "--site-per-process");
+    appendEngineFlag("--process-per-site", "--process-per-site");
+    // No spare process kept besides: what is kept warm is ours to give back.
+    appendEngineFlag("--disable-features=SpareRendererForSitePerProcess", "SpareRendererForSitePerProcess");
     auto *translator = new QTranslator(qApp);
     if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtwebengine"), QStringLiteral("_"),
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
@@ -90,21 +138,113 @@ void prepareEngineEnvironment()
 
 } // namespace
 
-BrowserEngine::BrowserEngine() = default;
+// After the last viewer closed, what is kept warm is given back after this long.
+constexpr std::chrono::minutes WarmTime(3);
+// The longest a player's old page waits for the next one to play.
+constexpr std::chrono::seconds PlayerGrace(15);
+
+BrowserEngine::BrowserEngine()
+{
+    m_cool.setSingleShot(true);
+    m_cool.setInterval(WarmTime);
+    connect(&m_cool, &QTimer::timeout, this, &BrowserEngine::cool);
+    m_playerGrace.setSingleShot(true);
+    m_playerGrace.setInterval(PlayerGrace);
+    connect(&m_playerGrace, &QTimer::timeout, this, &BrowserEngine::dropPlayers);
+}
 
 BrowserEngine::~BrowserEngine()
 {
+    cool();
     // Pages that outlived their view for a dialog's sake go before their profile.
     ViewerPage::releaseAll();
+}
+
+void BrowserEngine::viewerOpened(Kind kind)
+{
+    ++m_open;
+    m_cool.stop();
+    if (kind == Kind::Player) {
+        ++m_openPlayers;
+        // A movie takes memory enough: the pages' warm process is not kept beside it.
+        ViewerPage::release(m_keptPage);
+        m_keptPage = nullptr;
+    }
+}
+
+void BrowserEngine::viewerClosed(ViewerPage *page, Kind kind)
+{
+    m_open = qMax(0, m_open - 1);
+    if (m_open == 0)
+        m_cool.start();
+    if (!page || page->inDialog()) {
+        ViewerPage::release(page);
+        return;
+    }
+    if (kind == Kind::Player) {
+        m_openPlayers = qMax(0, m_openPlayers - 1);
+        // Held, silent and still, while the catalogue command that closed it opens the
+        // next: if that is a player, it finds the emulator compiled in this process.
+        page->setAudioMuted(true);
+        page->setLifecycleState(QWebEnginePage::LifecycleState::Frozen);
+        m_oldPlayers << page;
+        QTimer::singleShot(0, this, [this] {
+            if (m_openPlayers == 0)
+                dropPlayers(); // none came
+            else
+                m_playerGrace.start();
+        });
+        return;
+    }
+    // A blank page keeps the site's process: the next page of the site starts in it.
+    // Nothing of what it showed stays: its document, frames and players are gone.
+    if (page->url().scheme().isEmpty()) {
+        ViewerPage::release(page);
+        return;
+    }
+    page->leave();
+    ViewerPage *older = m_keptPage;
+    m_keptPage = page;
+    ViewerPage::release(older);
+}
+
+void BrowserEngine::playerPlaying()
+{
+    if (!m_oldPlayers.isEmpty())
+        QTimer::singleShot(0, this, &BrowserEngine::dropPlayers);
+}
+
+void BrowserEngine::dropPlayers()
+{
+    m_playerGrace.stop();
+    const auto pages = std::exchange(m_oldPlayers, {});
+    for (const QPointer<ViewerPage> &p : pages)
+        ViewerPage::release(p);
+}
+
+void BrowserEngine::noteUse()
+{
+    if (m_open == 0)
+        m_cool.start();
+}
+
+void BrowserEngine::cool()
+{
+    m_cool.stop();
+    dropPlayers();
+    ViewerPage::release(m_keptPage);
+    m_keptPage = nullptr;
 }
 
 QWebEngineProfile *BrowserEngine::profile()
 {
     if (!m_profile) {
         prepareEngineEnvironment();
-        provideShareContext();
+        chooseDrawing();
         m_profile = std::make_unique<QWebEngineProfile>(); // no storage name: off the record
         m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+        // Room for the emulator's WebAssembly (14 MB; one entry may take an eighth).
+        m_profile->setHttpCacheMaximumSize(128 * 1024 * 1024);
         m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
         m_profile->setSpellCheckEnabled(false);
         m_profile->setHttpAcceptLanguage(QStringLiteral("zh-CN,zh;q=0.9"));

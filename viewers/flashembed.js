@@ -10,21 +10,30 @@
                     "allownetworking", "bgcolor"];
   const handled = new WeakSet();
   let movies = 0;
-  let flash = null;
-  let waiting = [];
 
-  function withPlayer(then) {
-    if (flash)
-      return then(flash);
-    waiting.push(then);
-    if (waiting.length > 1)
-      return;
-    new QWebChannel(qt.webChannelTransport, function (channel) {
-      flash = channel.objects.flash;
-      const queued = waiting;
-      waiting = [];
-      queued.forEach(function (f) { f(flash); });
-    });
+  // The few words of the program's channel this needs (Qt's WebChannel messages: 3 is
+  // init, 6 a call, 10 its answer), so that pages carry no client library for it.
+  let transport = null;
+  let nextId = 0;
+  const answers = {};
+  function message(body, then) {
+    body.id = nextId++;
+    answers[body.id] = then;
+    transport.send(JSON.stringify(body));
+  }
+  function askForPlayer(movie, page, then) {
+    if (!transport) {
+      transport = qt.webChannelTransport;
+      transport.onmessage = function (m) {
+        const data = JSON.parse(m.data);
+        const answer = data.type === 10 ? answers[data.id] : undefined;
+        delete answers[data.id];
+        if (answer)
+          answer(data.data);
+      };
+      message({ type: 3 }, function () {});
+    }
+    message({ type: 6, object: "flash", method: "open", args: [movie, page] }, then);
   }
 
   function lower(value) { return (value || "").trim().toLowerCase(); }
@@ -77,6 +86,14 @@
     return out;
   }
 
+  // An address as the page means it: resolved by the document, so that a query in a
+  // GB2312 page is encoded as GB2312.
+  function resolve(src) {
+    const a = document.createElement("a");
+    a.setAttribute("href", src);
+    return /^https?:/i.test(a.href) ? a.href : null;
+  }
+
   function movieOf(el) {
     let src = el.getAttribute(el.localName === "object" ? "data" : "src");
     if (!src && el.localName === "object") {
@@ -84,11 +101,7 @@
       const inner = el.querySelector("embed");
       src = param ? param.getAttribute("value") : inner ? inner.getAttribute("src") : null;
     }
-    try {
-      return src ? new URL(src, document.baseURI).href : null;
-    } catch (e) {
-      return null;
-    }
+    return src ? resolve(src) : null;
   }
 
   function play(el) {
@@ -99,28 +112,24 @@
     ++movies;
     const settings = settingsOf(el);
     if (settings.base && settings.base !== ".") {
-      try {
-        settings.base = new URL(settings.base, document.baseURI).href; // as the page names it
-      } catch (e) {
+      settings.base = resolve(settings.base); // as the page names it
+      if (!settings.base)
         delete settings.base;
-      }
     }
-    withPlayer(function (player) {
-      player.open(movie, location.href, function (url) {
-        if (!url || !el.isConnected)
-          return;
-        const frame = document.createElement("iframe");
-        ["id", "class", "style", "width", "height", "align", "title", "name", "hspace", "vspace"].forEach(function (a) {
-          if (el.hasAttribute(a))
-            frame.setAttribute(a, el.getAttribute(a));
-        });
-        frame.setAttribute("frameborder", "0");
-        frame.setAttribute("scrolling", "no");
-        frame.setAttribute("sandbox", "allow-scripts allow-same-origin");
-        frame.style.border = "0";
-        frame.src = url + "&params=" + encodeURIComponent(JSON.stringify(settings));
-        el.replaceWith(frame);
+    askForPlayer(movie, location.href, function (url) {
+      if (typeof url !== "string" || !url || !el.isConnected)
+        return;
+      const frame = document.createElement("iframe");
+      ["id", "class", "style", "width", "height", "align", "title", "name", "hspace", "vspace"].forEach(function (a) {
+        if (el.hasAttribute(a))
+          frame.setAttribute(a, el.getAttribute(a));
       });
+      frame.setAttribute("frameborder", "0");
+      frame.setAttribute("scrolling", "no");
+      frame.setAttribute("sandbox", "allow-scripts allow-same-origin");
+      frame.style.border = "0";
+      frame.src = url + "&params=" + encodeURIComponent(JSON.stringify(settings));
+      el.replaceWith(frame);
     });
   }
 

@@ -25,11 +25,15 @@ QWebEngineScript isolatedScript(const QString &name, const QString &resource)
 
 PageFlash::PageFlash(QWebEnginePage *page, PlayerHost &host) : QObject(page), m_host(&host)
 {
-    static const QWebEngineScript channel = isolatedScript(QStringLiteral("webchannel"),
-                                                           QStringLiteral(":/qtwebchannel/qwebchannel.js"));
     static const QWebEngineScript finder = isolatedScript(QStringLiteral("flash"), QStringLiteral(":/viewers/flashembed.js"));
-    page->scripts().insert(channel);
     page->scripts().insert(finder);
+    // A new document is a new page: its players are new, and so is its allowance.
+    connect(page, &QWebEnginePage::loadStarted, this, [this] {
+        if (m_host)
+            for (const QByteArray &session : std::as_const(m_sessions))
+                m_host->close(session);
+        m_sessions.clear();
+    });
     auto *webChannel = new QWebChannel(this);
     webChannel->registerObject(QStringLiteral("flash"), this);
     page->setWebChannel(webChannel, QWebEngineScript::ApplicationWorld);
@@ -37,6 +41,10 @@ PageFlash::PageFlash(QWebEnginePage *page, PlayerHost &host) : QObject(page), m_
 
 PageFlash::~PageFlash()
 {
+    if (auto *page = qobject_cast<QWebEnginePage *>(parent())) {
+        page->setWebChannel(nullptr);
+        page->scripts().clear();
+    }
     if (m_host)
         for (const QByteArray &session : std::as_const(m_sessions))
             m_host->close(session);

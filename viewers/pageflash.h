@@ -20,7 +20,7 @@ public:
     PageFlash(QWebEnginePage *page, PlayerHost &host);
     ~PageFlash() override;
 
-    // The address of a player frame for movie, or nothing once a page has had enough.
+    // The address of a player frame for movie, or nothing once a document has had enough.
     Q_INVOKABLE QString open(const QString &movie, const QString &page);
 
 private:

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineRegisterProtocolHandlerRequest>
 #include <QWebEngineView>
@@ -62,6 +63,23 @@ void ViewerPage::releaseAll()
         delete p.data();
 }
 
+void ViewerPage::leave()
+{
+    m_leaving = true;
+    setAudioMuted(true);
+    load(QUrl(QStringLiteral("about:blank")));
+    QPointer<ViewerPage> self(this);
+    QTimer::singleShot(2000, this, [self] {
+        if (self && self->url() != QUrl(QStringLiteral("about:blank")))
+            release(self); // it would not go: it goes altogether
+    });
+}
+
+QStringList ViewerPage::chooseFiles(FileSelectionMode, const QStringList &, const QStringList &)
+{
+    return {}; // the viewers upload nothing, and a file dialog would hold the program
+}
+
 QString ViewerPage::boundedText(const QString &text)
 {
     if (text.size() <= MaxDialogChars)
@@ -93,6 +111,8 @@ void ViewerPage::javaScriptAlert(const QUrl &securityOrigin, const QString &msg)
 
 bool ViewerPage::javaScriptConfirm(const QUrl &securityOrigin, const QString &msg)
 {
+    if (m_leaving)
+        return true; // "leave this page?" (nothing else asks once it is leaving)
     return runDialog(Kind::Confirm, securityOrigin, msg, {}, nullptr);
 }
 
@@ -112,7 +132,7 @@ bool ViewerPage::runDialog(Kind kind, const QUrl &origin, const QString &message
                            QString *result)
 {
     QWebEngineView *view = QWebEngineView::forPage(this);
-    if (m_stopped || m_released || !view)
+    if (m_stopped || m_released || m_leaving || !view)
         return false;
     // Dialog after dialog, each as soon as the last one closed: a loop, not a page
     // talking to its reader.

@@ -25,6 +25,10 @@ public:
 
     void setAllowedDocument(const QUrl &url) { m_allowed = url; }
     bool dialogsStopped() const { return m_stopped; }
+    bool inDialog() const { return m_depth > 0; }
+    // Goes blank and silent, whatever the page says (no "stay on this page"), and is
+    // let go if it does not.
+    void leave();
 
     // The viewer is done with the page: it goes now, or, if one of its dialogs is up,
     // as soon as that dialog has closed (the engine is still inside the dialog call).
@@ -42,6 +46,8 @@ protected:
     bool javaScriptConfirm(const QUrl &securityOrigin, const QString &msg) override;
     bool javaScriptPrompt(const QUrl &securityOrigin, const QString &msg, const QString &defaultValue,
                           QString *result) override;
+    QStringList chooseFiles(FileSelectionMode mode, const QStringList &oldFiles,
+                            const QStringList &acceptedMimeTypes) override;
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message, int lineNumber,
                                   const QString &sourceID) override;
 
@@ -57,5 +63,6 @@ private:
     int m_inARow = 0;
     bool m_stopped = false;
     bool m_released = false;
+    bool m_leaving = false;
     QElapsedTimer m_sinceClosed;
 };

@@ -1,5 +1,6 @@
 #include "webcontrols.h"
 
+#include "browserengine.h"
 #include "errors.h"
 #include "pageflash.h"
 #include "playerhost.h"
@@ -8,9 +9,10 @@
 #include <QLabel>
 #include <QWebEngineProfile>
 
-ViewerView::ViewerView(QWebEngineProfile *profile, QWidget *parent)
-    : QWebEngineView(parent), m_page(new ViewerPage(profile))
+ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
+    : QWebEngineView(parent), m_engine(engine), m_page(new ViewerPage(engine.profile())), m_player(player)
 {
+    engine.viewerOpened(player ? BrowserEngine::Kind::Player : BrowserEngine::Kind::WebPage);
     setPage(m_page);
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, &ViewerView::showStopped);
     connect(m_page, &QWebEnginePage::loadStarted, this, [this] {
@@ -21,8 +23,9 @@ ViewerView::ViewerView(QWebEngineProfile *profile, QWidget *parent)
 
 ViewerView::~ViewerView()
 {
-    // The page is ours, not the view's: it may have to outlive the view by a moment.
-    ViewerPage::release(m_page);
+    // The page is ours, not the view's: it may outlive the view by a moment (its dialog
+    // is still up) or for a while (blank, keeping its site's process warm).
+    m_engine.viewerClosed(m_page, m_player ? BrowserEngine::Kind::Player : BrowserEngine::Kind::WebPage);
 }
 
 QString ViewerView::stoppedMessage() const
@@ -54,10 +57,15 @@ void ViewerView::resizeEvent(QResizeEvent *event)
         m_stopped->setGeometry(rect());
 }
 
-WebBrowser::WebBrowser(QWebEngineProfile *profile, PlayerHost *player, QWidget *parent) : ViewerView(profile, parent)
+WebBrowser::WebBrowser(BrowserEngine &engine, PlayerHost *player, QWidget *parent) : ViewerView(engine, false, parent)
 {
     if (player)
-        new PageFlash(viewerPage(), *player);
+        m_flash = new PageFlash(viewerPage(), *player);
+}
+
+WebBrowser::~WebBrowser()
+{
+    delete m_flash.data(); // its players stop with the page's content
 }
 
 void WebBrowser::Navigate(const QString &url)
@@ -70,9 +78,14 @@ void WebBrowser::Navigate(const QString &url)
     load(target);
 }
 
-ShockwaveFlash::ShockwaveFlash(QWebEngineProfile *profile, PlayerHost &host, QWidget *parent)
-    : ViewerView(profile, parent), m_host(host)
+ShockwaveFlash::ShockwaveFlash(BrowserEngine &engine, PlayerHost &host, QWidget *parent)
+    : ViewerView(engine, true, parent), m_host(host)
 {
+    // Once its movie plays, the player before it may go.
+    connect(page(), &QWebEnginePage::titleChanged, this, [this](const QString &title) {
+        if (title == QLatin1String("playing") || title == QLatin1String("failed"))
+            this->engine().playerPlaying();
+    });
 }
 
 ShockwaveFlash::~ShockwaveFlash()

@@ -8,9 +8,10 @@
 #include <QUrl>
 #include <QWebEngineView>
 
-class QLabel;
-class QWebEngineProfile;
+class BrowserEngine;
+class PageFlash;
 class PlayerHost;
+class QLabel;
 class ViewerPage;
 
 // What both controls share: a page of their own that goes with them, and a plain
@@ -19,7 +20,7 @@ class VIEWERS_EXPORT ViewerView : public QWebEngineView
 {
     Q_OBJECT
 public:
-    ViewerView(QWebEngineProfile *profile, QWidget *parent);
+    ViewerView(BrowserEngine &engine, bool player, QWidget *parent);
     ~ViewerView() override;
     ViewerPage *viewerPage() const { return m_page; }
     // The message shown in place of a page whose process died, if one is.
@@ -28,10 +29,15 @@ public:
 protected:
     void resizeEvent(QResizeEvent *event) override;
 
+protected:
+    BrowserEngine &engine() const { return m_engine; }
+
 private:
     void showStopped();
+    BrowserEngine &m_engine;
     ViewerPage *m_page;
     QPointer<QLabel> m_stopped;
+    bool m_player;
 };
 
 // The web browser control: a browser view that is told where to go. Flash movies in
@@ -40,9 +46,13 @@ class VIEWERS_EXPORT WebBrowser : public ViewerView
 {
     Q_OBJECT
 public:
-    WebBrowser(QWebEngineProfile *profile, PlayerHost *player, QWidget *parent);
+    WebBrowser(BrowserEngine &engine, PlayerHost *player, QWidget *parent);
+    ~WebBrowser() override;
     // Starts loading url; the text is handed to the engine as a user would type it.
     void Navigate(const QString &url);
+
+private:
+    QPointer<PageFlash> m_flash;
 };
 
 // The Flash player control: the emulator's player page in a browser view, with a
@@ -51,7 +61,7 @@ class VIEWERS_EXPORT ShockwaveFlash : public ViewerView
 {
     Q_OBJECT
 public:
-    ShockwaveFlash(QWebEngineProfile *profile, PlayerHost &host, QWidget *parent);
+    ShockwaveFlash(BrowserEngine &engine, PlayerHost &host, QWidget *parent);
     ~ShockwaveFlash() override;
     QString Movie() const { return m_movie; }
     void SetMovie(const QString &movie);

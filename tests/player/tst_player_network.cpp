@@ -27,6 +27,8 @@ private slots:
     void addressSpaces();
     void relayDecisions_data();
     void relayDecisions();
+    void moviesInPages_data();
+    void moviesInPages();
     void relayStreams_data();
     void relayStreams();
     void relayStopsWhenThePlayerGoes();
@@ -332,6 +334,30 @@ void TestPlayerNetwork::relayDecisions()
     if (post)
         QVERIFY(!sites[2].asked.contains("/data.txt")); // and sent nothing without leave
     QTRY_COMPARE(host.relay().transferCount(), 0);
+}
+
+void TestPlayerNetwork::moviesInPages_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<int>("status");
+    // The movie is on this machine; is it reachable from where its page is?
+    QTest::newRow("page on this machine") << "http://127.0.0.5/stamp.html" << 200;
+    QTest::newRow("page on the home network") << "http://192.168.1.20/stamp.html" << 403;
+    QTest::newRow("page at an internet address") << "http://93.184.216.34/stamp.html" << 403;
+    QTest::newRow("page by name: the internet, never looked up again") << "http://www.example.org/stamp.html" << 403;
+}
+
+void TestPlayerNetwork::moviesInPages()
+{
+    QFETCH(QString, page);
+    QFETCH(int, status);
+    Site site("127.0.0.1");
+    site.files["/m.swf"] = Swf;
+    PlayerHost host;
+    QVERIFY(host.start());
+    const PlayerHost::Player player = host.open(site.url(QStringLiteral("/m.swf")), QUrl(page));
+    QCOMPARE(ask(host, player.session, QStringLiteral("movie")).status, status);
+    QCOMPARE(site.asked.contains("/m.swf"), status == 200); // refused before anything is sent
 }
 
 void TestPlayerNetwork::relayStreams_data()

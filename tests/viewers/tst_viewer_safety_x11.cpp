@@ -8,6 +8,7 @@
 #include "x11tools.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -31,6 +32,9 @@ private slots:
     void dialogsNeverHoldTheProgram();
     void dialogLoopsAreStopped();
     void outsideSchemesNeverLeave();
+    void closedPagesGoQuiet_data();
+    void closedPagesGoQuiet();
+    void fileInputHoldsNothing();
     void deadPageProcessIsSaid_data();
     void deadPageProcessIsSaid();
     void chineseAndReadable();
@@ -47,6 +51,7 @@ private:
     QTemporaryDir tools;
     std::map<QByteArray, QByteArray> pages;
     QList<QByteArray> acceptLanguages;
+    int beacons = 0;
     std::unique_ptr<http::Server> site;
     std::unique_ptr<SiteMirror> mirror;
     std::unique_ptr<Runtime> rt;
@@ -83,8 +88,17 @@ void TestViewerSafetyX11::initTestCase()
                             "onload = function () { for (var i = 0; i < 50; i++) alert('第 ' + (++n) + ' 个');"
                             " document.title = 'done ' + n; };</script>";
     pages["/plain.html"] = "<!DOCTYPE html><title>plain</title><h1>你好</h1>";
+    const QByteArray beacon = "<script>setInterval(function () { fetch('/beacon'); }, 200);</script>"
+                              "<body style='margin:0'><div style='width:400px;height:300px'>page</div>";
+    pages["/beacon.html"] = "<!DOCTYPE html><title>beacon</title>" + beacon;
+    pages["/stay.html"] = "<!DOCTYPE html><title>stay</title><script>onbeforeunload = function (e) {"
+                          " e.preventDefault(); e.returnValue = 'stay'; return 'stay'; };</script>" + beacon;
+    pages["/file.html"] = "<!DOCTYPE html><title>file</title><body style='margin:0'>"
+                          "<input type='file' style='display:block;width:400px;height:100px'>";
     site = std::make_unique<http::Server>([this](const http::Request &r, http::Response *s) {
         acceptLanguages << r.header("Accept-Language");
+        if (r.path() == "/beacon")
+            return ++beacons, s->send(204, {}, {});
         if (r.path() == "/to-scheme")
             return s->send(302, {}, {}, {{"Location", "anything://redirect"}});
         const auto it = pages.find(r.path());
@@ -247,6 +261,41 @@ void TestViewerSafetyX11::outsideSchemesNeverLeave()
     QVERIFY2(!QFile::exists(tools.filePath("opened")), "something was handed to the desktop");
     QCOMPARE(view.url(), QUrl(url("/schemes.html")));
     QCOMPARE(rt->Forms().size(), size_t(2)); // no new window either
+}
+
+void TestViewerSafetyX11::closedPagesGoQuiet_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("a page that keeps calling home") << "/beacon.html";
+    QTest::newRow("... and asks to stay, after a click") << "/stay.html";
+}
+
+// A closed viewer's page may be kept (blank) for its process: nothing of it goes on.
+void TestViewerSafetyX11::closedPagesGoQuiet()
+{
+    QFETCH(QString, path);
+    Form2 &viewer = openPage(path.toLatin1().constData());
+    QTRY_VERIFY_WITH_TIMEOUT(beacons > 2, 20000);
+    clickAt(viewer.WebBrowser1().mapToGlobal(QPoint(100, 100))); // so that it may ask to stay
+    QTest::qWait(300);
+    QTest::mouseClick(&viewer.Command1(), Qt::LeftButton);
+    QVERIFY(!viewer.isLoaded());
+    QTest::qWait(2500);
+    const int after = beacons;
+    QTest::qWait(1500);
+    QCOMPARE(beacons, after);
+    QVERIFY(dialogs(viewer).isEmpty());
+}
+
+void TestViewerSafetyX11::fileInputHoldsNothing()
+{
+    Form2 &viewer = openPage("/file.html");
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("file"), 20000);
+    clickAt(viewer.WebBrowser1().mapToGlobal(QPoint(100, 50)));
+    QTest::qWait(1000);
+    QVERIFY(!QApplication::activeModalWidget());
+    for (QWidget *w : QApplication::topLevelWidgets())
+        QVERIFY2(!w->isVisible() || w == &main->window() || w == &viewer.window(), qPrintable(w->windowTitle()));
 }
 
 void TestViewerSafetyX11::deadPageProcessIsSaid_data()
