@@ -1,6 +1,7 @@
 #include "form.h"
 
 #include "accessibility.h"
+#include "placement.h"
 #include "runtime.h"
 
 #include <QCloseEvent>
@@ -9,6 +10,7 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -33,6 +35,10 @@ public:
             && windowHandle()->isExposed()) {
             m_exposed = true;
             checkOuterSize(true);
+            // Framed now: its frame is known, and so is where it must stand.
+            if (!m_detached)
+                m_form.keepOnScreen();
+            m_normal = geometry();
         }
         return false;
     }
@@ -54,13 +60,23 @@ protected:
                 windowHandle()->installEventFilter(this);
             }
             break;
-        case QEvent::WindowStateChange:
-            // Without a maximize button the window cannot be maximized, whatever the
-            // window manager offers.
-            if (!m_form.design().maxButton && (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
-                setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+        case QEvent::WindowStateChange: {
+            // Without a maximize or minimize button the window cannot be maximized or
+            // minimized, whatever the window manager offers: it stays where and as it was.
+            const Qt::WindowStates refused =
+                (m_form.design().maxButton ? Qt::WindowStates() : (Qt::WindowMaximized | Qt::WindowFullScreen))
+                | (m_form.design().minButton ? Qt::WindowStates() : Qt::WindowMinimized);
+            if (windowState() & refused) {
+                setWindowState(windowState() & ~refused);
+                const QRect normal = m_normal;
+                QPointer<FormWindow> self(this);
+                QTimer::singleShot(0, this, [self, normal] {
+                    if (self && !self->m_detached && normal.isValid())
+                        self->setGeometry(normal);
+                });
                 return result;
             }
+        }
             Q_FALLTHROUGH();
         case QEvent::Resize:
         case QEvent::Move:
@@ -68,6 +84,8 @@ protected:
             // Qt reports only as a move; compare outer sizes so no change goes unseen.
             if (!m_detached && m_exposed && isVisible())
                 checkOuterSize(e->type() == QEvent::WindowStateChange);
+            if (m_exposed && windowState() == Qt::WindowNoState)
+                m_normal = geometry();
             break;
         default:
             break;
@@ -93,6 +111,7 @@ private:
     bool m_detached = false;
     bool m_exposed = false;
     bool m_filtering = false;
+    QRect m_normal; // where and how it stood, not maximized or minimized
 };
 
 namespace {
@@ -171,20 +190,53 @@ void Form::Show()
     m_window->show();
 }
 
-void Form::place(QWidget *w)
+namespace {
+
+// Window frames as the window manager draws them, per kind of border, learnt from the
+// first window of each kind it framed; a guess until then.
+QMargins &frameOf(BorderStyle border)
 {
-    // The stored position, kept on the screen the window would land on. Set before the
-    // native window exists, so the window system and Qt agree on it from the start.
-    QRect client(twipsToPixels(m_design.clientLeft), twipsToPixels(m_design.clientTop), w->width(), w->height());
-    QScreen *screen = QGuiApplication::screenAt(client.topLeft());
+    static std::map<BorderStyle, QMargins> frames;
+    auto it = frames.find(border);
+    if (it == frames.end())
+        it = frames.emplace(border, border == BorderStyle::None ? QMargins() : QMargins(4, 24, 4, 4)).first;
+    return it->second;
+}
+
+QRect availableAround(QPoint origin)
+{
+    QScreen *screen = QGuiApplication::screenAt(origin);
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    if (screen) {
-        const QRect avail = screen->availableGeometry();
-        client.moveLeft(std::clamp(client.left(), avail.left(), std::max(avail.left(), avail.right() - client.width())));
-        client.moveTop(std::clamp(client.top(), avail.top(), std::max(avail.top(), avail.bottom() - client.height())));
-    }
-    w->move(client.topLeft());
+    return screen ? screen->availableGeometry() : QRect(origin, QSize(1, 1) * 100000);
+}
+
+} // namespace
+
+QPoint Form::storedOrigin() const
+{
+    return {twipsToPixels(m_design.clientLeft), twipsToPixels(m_design.clientTop)};
+}
+
+void Form::place(QWidget *w)
+{
+    // The client area at the stored origin, kept on the screen it would land on. Set
+    // before the native window exists, so the window system and Qt agree from the start.
+    const QPoint origin = storedOrigin();
+    w->setGeometry(QRect(clientPosition(origin, w->size(), frameOf(m_design.border), availableAround(origin)), w->size()));
+}
+
+void Form::keepOnScreen()
+{
+    QWidget *w = m_window;
+    if (!w || !w->windowHandle())
+        return;
+    const QMargins frame = w->windowHandle()->frameMargins();
+    frameOf(m_design.border) = frame;
+    const QPoint origin = storedOrigin();
+    const QPoint at = clientPosition(origin, w->size(), frame, availableAround(origin));
+    if (w->geometry().topLeft() != at)
+        w->setGeometry(QRect(at, w->size()));
 }
 
 void Form::Unload()

@@ -90,6 +90,8 @@ private:
     void build();
     void destroyWindow();
     void place(QWidget *w);
+    void keepOnScreen();
+    QPoint storedOrigin() const;
     void setOuterSize(Qt::Orientation which, int twips);
     void closeRequested();
     void resized();

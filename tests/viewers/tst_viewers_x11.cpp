@@ -32,6 +32,7 @@ private slots:
     void switchingViewersKeepsOneOpen();
     void closingWithButtonAndCloseBox();
     void viewerStaysAboveMainWindow();
+    void viewerStandsWhereDesigned();
     void linkCannotInjectIntoPlayer();
     void movieSandbox();
     void mirrorDown();
@@ -342,6 +343,24 @@ void TestViewersX11::viewerStaysAboveMainWindow()
     const QString mainHex = QStringLiteral("0x%1").arg(x11::id(main->window()).toULongLong(), 0, 16);
     const QString viewerHex = QStringLiteral("0x%1").arg(viewerId.toULongLong(), 0, 16);
     QVERIFY2(stacking.indexOf(viewerHex) > stacking.indexOf(mainHex), qPrintable(stacking));
+}
+
+void TestViewersX11::viewerStandsWhereDesigned()
+{
+    press(main->Command2());
+    QWidget &page = rt->form<Form2>().window();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QTRY_COMPARE(page.mapToGlobal(QPoint(0, 0)), QPoint(141, 161)); // client origin (2115, 2415) twips
+    // No minimize button: the window manager's minimize changes nothing.
+    x11::xdotool({"windowminimize", "--sync", x11::id(page)});
+    QTest::qWait(300);
+    QTRY_VERIFY(!page.isMinimized() && page.isVisible());
+    QTRY_COMPARE(page.mapToGlobal(QPoint(0, 0)), QPoint(141, 161));
+
+    press(main->Command5());
+    QWidget &album = rt->form<Form1>().window();
+    QVERIFY(QTest::qWaitForWindowExposed(&album));
+    QTRY_COMPARE(album.mapToGlobal(QPoint(0, 0)), QPoint(166, 186)); // (2490, 2790) twips
 }
 
 void TestViewersX11::linkCannotInjectIntoPlayer()
