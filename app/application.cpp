@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QLibraryInfo>
+#include <QLoggingCategory>
 #include <QLocale>
 #include <QTranslator>
 
@@ -19,8 +20,36 @@
 
 namespace app {
 
+namespace {
+
+QtMessageHandler previousHandler = nullptr;
+
+// What Qt and the browser engine say on every ordinary start, which nobody can act on.
+void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    static const char *const noise[] = {
+        "QStandardPaths: XDG_RUNTIME_DIR not set",
+        "Sandboxing disabled by user", // the program says so itself, once
+        "No suitable graphics backend found",
+    };
+    if (type == QtDebugMsg || type == QtInfoMsg || type == QtWarningMsg)
+        for (const char *n : noise)
+            if (message.startsWith(QLatin1String(n)))
+                return;
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+} // namespace
+
 void prepareEnvironment()
 {
+    // A normal start prints nothing but real errors; who sets QT_LOGGING_RULES, as Qt's
+    // users do, sees everything.
+    if (!qEnvironmentVariableIsSet("QT_LOGGING_RULES")) {
+        previousHandler = qInstallMessageHandler(quietHandler);
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
+    }
     // Qt's shader cache and Mesa's would otherwise land under ~/.cache.
     qputenv("QT_DISABLE_SHADER_DISK_CACHE", "1");
     qputenv("MESA_SHADER_CACHE_DISABLE", "true");

@@ -118,6 +118,9 @@ void prepareEngineEnvironment()
             flags += " --enable-features=" + feature;
     }
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.trimmed());
+    // The engine's own log lines only when asked for, as Qt's are.
+    if (!qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
+        appendEngineFlag("--log-level=3", "--log-level=");
     // The program speaks Simplified Chinese, whatever the system's locale: so do the
     // engine's own pages and messages.
     appendEngineFlag("--lang=zh-CN", "--lang=");

@@ -73,9 +73,10 @@ void TestProgramX11::writesNothingAndEndsWithItsWindows()
     QVERIFY2(program.waitForFinished(20000), "the program did not end with its windows");
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);
-    const QString errors = QString::fromUtf8(program.readAllStandardError());
-    QVERIFY2(!errors.contains("Release of profile requested"), qPrintable(errors));
-    QVERIFY2(!errors.contains("run-time error"), qPrintable(errors));
+    // Quiet: nothing on stderr but, as root, the one line about the engine's sandbox.
+    QStringList said = QString::fromUtf8(program.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    said.removeAll(QStringLiteral("photoforKP: running as root, so the browser engine runs without its sandbox"));
+    QVERIFY2(said.isEmpty(), qPrintable(said.join('\n')));
 
     QStringList written;
     QDirIterator it(home.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
