@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
 # Installs what is missing, then configures and builds into build/.
-# It builds for the local copy of the content site; extra arguments go to CMake's
-# configure step (-DCONTENT_HOST=www.example.org builds for another host).
+#   scripts/build.sh [--program] [CMAKE ARGS...]
+# It builds for the local copy of the content site; CMake arguments go to the configure
+# step (-DCONTENT_HOST=www.example.org builds for another host). With --program, only
+# what running needs is built (the program, its viewer module, the site copy); without,
+# everything, tests and benchmarks included.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+targets=()
+if [ "${1:-}" = "--program" ]; then
+  shift
+  targets=(--target photoforKP viewers content_mirror)
+fi
 bash scripts/install-deps.sh
 # The album player's emulator, exactly as the lock file pins it (npm ci only when
 # node_modules is missing or older than the lock file).
@@ -11,4 +19,4 @@ if ! [ -f node_modules/@ruffle-rs/ruffle/ruffle.js ] || [ package-lock.json -nt 
   npm ci --no-audit --no-fund --loglevel=error
 fi
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCONTENT_HOST=127.0.0.1:8631 "$@" >/dev/null
-cmake --build build -j"$(nproc)"
+cmake --build build -j"$(nproc)" "${targets[@]}"

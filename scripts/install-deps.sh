@@ -9,6 +9,7 @@ packages=(
   fonts-wqy-microhei
   xvfb xauth openbox x11-utils xdotool
   python3
+  dpkg-dev lintian desktop-file-utils appstream
 )
 
 missing=()

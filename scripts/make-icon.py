@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the program's icon: a small photo album (orange cover, a photo of a green hill
 under a sun). Writes app/icons/photoforKP.ico with nine images (16, 32 and 48 pixels at
-4, 8 and 32 bits per pixel) and app/icons/photoforKP-<size>.png for desktop use.
+4, 8 and 32 bits per pixel) and app/icons/photoforKP-<size>.png (16 to 256 pixels) for
+desktop launchers.
 Run from the project root; the output is committed."""
 import math
 import struct
@@ -141,7 +142,7 @@ def png(px):
 
 def main():
     images = []
-    renders = {s: render(s) for s in (16, 32, 48)}
+    renders = {s: render(s) for s in (16, 32, 48, 64, 128, 256)}
     for bits in (4, 8, 32):
         for s in (16, 32, 48):
             images.append((s, bits, dib(renders[s], bits)))
