@@ -1,6 +1,5 @@
 #include "errors.h"
 
-#include "identity.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -23,13 +22,13 @@ void raise(int number, const QString &description)
 void defaultErrorReport(const RuntimeError &error)
 {
     const QString text = QStringLiteral("运行时错误 '%1':\n\n%2").arg(error.number()).arg(error.description());
-    std::fprintf(stderr, "%s: run-time error %d: %s\n", identity::ApplicationTitle,
+    std::fprintf(stderr, "%s: run-time error %d: %s\n", qPrintable(QCoreApplication::applicationName()),
                  error.number(), error.description().toUtf8().constData());
     std::fflush(stderr);
     if (qobject_cast<QApplication *>(QCoreApplication::instance()) == nullptr)
         return;
     // Not modal: a nested event loop would let timers and clicks run under the report.
-    auto *box = new QMessageBox(QMessageBox::Critical, QString::fromUtf8(identity::ApplicationTitle), text,
+    auto *box = new QMessageBox(QMessageBox::Critical, QCoreApplication::applicationName(), text,
                                 QMessageBox::Ok);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->show();
