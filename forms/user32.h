@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <type_traits>
 
 #ifdef Q_OS_WIN
 #define USER32_API __stdcall
@@ -57,18 +58,26 @@ private:
     std::set<std::string> m_removed;
 };
 
-// A function declared from a library: resolved on its first call, then reused.
 template<class Fn>
-class Binding
+class Binding;
+
+// A function declared from a library: resolved on its first call, then reused. It takes
+// exactly the declared parameter types, so that a caller converts on purpose (an alpha
+// to its byte), never by accident.
+template<class R, class... P>
+class Binding<R(USER32_API *)(P...)>
 {
 public:
+    using Fn = R(USER32_API *)(P...);
+
     Binding(const Loader &loader, QString library, const char *entryPoint)
         : m_loader(loader), m_library(std::move(library)), m_entryPoint(entryPoint)
     {
     }
 
-    template<class... Args>
-    auto operator()(Args... args)
+    template<class... A>
+        requires(sizeof...(A) == sizeof...(P) && (std::is_same_v<std::remove_cvref_t<A>, P> && ...))
+    R operator()(A... args)
     {
         if (!m_fn) {
             m_fn = reinterpret_cast<Fn>(m_loader.resolve(m_library, m_entryPoint));

@@ -415,15 +415,19 @@ void TestForms::builtinUser32()
                                                                   "SetLayeredWindowAttributes");
     user32::Binding<user32::SetWindowPos_t> pos(rt->user32(), "user32", "SetWindowPos");
 
+    // Declared types only: an int where the alpha byte goes does not compile.
+    static_assert(!std::is_invocable_v<decltype(layered), user32::HWND, std::uint32_t, int, std::uint32_t>);
+    static_assert(std::is_invocable_v<decltype(layered), user32::HWND, std::uint32_t, std::uint8_t, std::uint32_t>);
+
     // Alpha needs the layered style first.
-    QCOMPARE(layered(ha, 0, 128, user32::LWA_ALPHA), 0);
+    QCOMPARE(layered(ha, 0u, std::uint8_t(128), user32::LWA_ALPHA), 0);
     QCOMPARE(a.window().windowOpacity(), 1.0);
 
     const std::int32_t style = get(ha, user32::GWL_EXSTYLE);
     set(ha, user32::GWL_EXSTYLE, style | user32::WS_EX_LAYERED);
     QCOMPARE(get(ha, user32::GWL_EXSTYLE), style | user32::WS_EX_LAYERED);
     QCOMPARE(get(hb, user32::GWL_EXSTYLE) & user32::WS_EX_LAYERED, 0); // kept per window
-    QCOMPARE(layered(ha, 0, 51, user32::LWA_ALPHA), 1);
+    QCOMPARE(layered(ha, 0u, std::uint8_t(51), user32::LWA_ALPHA), 1);
     QCOMPARE(qRound(a.window().windowOpacity() * 255), 51);
 
     pos(ha, user32::HWND_TOPMOST, 0, 0, 0, 0, user32::SWP_NOMOVE | user32::SWP_NOSIZE);
