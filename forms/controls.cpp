@@ -66,7 +66,7 @@ void TextBox::SetSelLength(int length)
 void TextBox::SetFocus()
 {
     if (!isVisible() || !isEnabled())
-        forms::raise(5, QStringLiteral("Invalid procedure call or argument"));
+        forms::raise(forms::err::InvalidProcedureCall, QStringLiteral("Invalid procedure call or argument"));
     setFocus(Qt::OtherFocusReason);
 }
 

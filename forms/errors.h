@@ -13,7 +13,9 @@ namespace forms {
 // Error numbers the runtime raises. They keep the numbering users of this kind of
 // program know from its message boxes.
 namespace err {
+inline constexpr int InvalidProcedureCall = 5;
 inline constexpr int Overflow = 6;
+inline constexpr int CantLoadLibrary = 48;
 inline constexpr int ObjectRequired = 424;
 inline constexpr int InvalidPropertyValue = 380;
 inline constexpr int PropertyReadOnly = 383;

@@ -24,17 +24,23 @@ Runtime::~Runtime()
 
 Form &Runtime::formNamed(const QString &className, const FormFactory &make)
 {
-    auto &slot = m_forms[className];
-    if (!slot) {
-        if (make) {
-            slot = make(*this);
-        } else if (auto it = m_factories.find(className); it != m_factories.end()) {
-            slot = it->second(*this);
-        } else {
-            m_forms.erase(className);
-            raise(err::ObjectRequired, QStringLiteral("Object required: %1").arg(className));
-        }
+    if (auto it = m_forms.find(className); it != m_forms.end() && it->second)
+        return *it->second;
+    // Made before it takes a slot: a factory that raises leaves nothing half-registered.
+    std::unique_ptr<Form> made;
+    if (make) {
+        made = make(*this);
+    } else if (auto it = m_factories.find(className); it != m_factories.end()) {
+        made = it->second(*this);
+    } else {
+        raise(err::ObjectRequired, QStringLiteral("Object required: %1").arg(className));
     }
+    if (!made)
+        raise(err::ObjectRequired, QStringLiteral("Object required: %1").arg(className));
+    auto &slot = m_forms[className];
+    // A factory may have referenced its own class; the first instance stays.
+    if (!slot)
+        slot = std::move(made);
     return *slot;
 }
 

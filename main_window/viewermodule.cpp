@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QLibrary>
 
+#include <memory>
+
 namespace viewermodule {
 
 namespace {
@@ -39,15 +41,17 @@ RegisterFn loadModule()
     QString errors;
     for (const QString &dir : {appDir, appDir + QStringLiteral("/../" PHOTOFORKP_INSTALL_LIBDIR "/photoforKP"),
                                QStringLiteral(PHOTOFORKP_MODULE_BUILD_DIR)}) {
-        // Never unloaded: the viewers' code runs until the program ends.
-        auto *library = new QLibrary(QDir(dir).filePath(QStringLiteral("photoforKP-viewers")));
+        // Owned by the application and never unloaded: the viewers' code runs until the
+        // program ends (deleting a QLibrary leaves its code mapped).
+        auto library = std::make_unique<QLibrary>(QDir(dir).filePath(QStringLiteral("photoforKP-viewers")));
         registerViewers = reinterpret_cast<RegisterFn>(library->resolve("photoforKP_registerViewers"));
-        if (registerViewers)
+        if (registerViewers) {
+            library.release()->setParent(QCoreApplication::instance());
             return registerViewers;
+        }
         errors += library->errorString() + QLatin1Char('\n');
-        delete library;
     }
-    forms::raise(48, QStringLiteral("Error in loading DLL: the viewers module\n%1").arg(errors.trimmed()));
+    forms::raise(forms::err::CantLoadLibrary, QStringLiteral("Error in loading DLL: the viewers module\n%1").arg(errors.trimmed()));
 }
 
 } // namespace

@@ -102,6 +102,7 @@ private slots:
     void unhandledErrorIsReportedAndProgramGoesOn();
     void resumeNext();
     void failedBindingRaisesAtItsCall();
+    void raisingFactoryLeavesNoSlot();
     void builtinUser32();
 
 private:
@@ -373,12 +374,12 @@ void TestForms::resumeNext()
     ResumeNext onError;
     QStringList ran;
     onError([&] { ran << "1"; });
-    onError([&] { raise(424, "x"); ran << "never"; });
+    onError([&] { raise(err::ObjectRequired, "x"); ran << "never"; });
     onError([&] { ran << "3"; });
     QCOMPARE(ran, QStringList({"1", "3"}));
-    QCOMPARE(onError.error(), 424);
+    QCOMPARE(onError.error(), err::ObjectRequired);
     // A test that raises goes on with the body, as if it were true.
-    QVERIFY(onError.test([]() -> bool { raise(5, "x"); }));
+    QVERIFY(onError.test([]() -> bool { raise(err::InvalidProcedureCall, "x"); }));
     QVERIFY(!onError.test([] { return false; }));
 }
 
@@ -401,6 +402,26 @@ void TestForms::failedBindingRaisesAtItsCall()
 
     user32::Binding<user32::GetWindowLongA_t> wrongLibrary(rt->user32(), "gdi32", "GetWindowLongA");
     QVERIFY_THROWS_EXCEPTION(RuntimeError, wrongLibrary(hwnd, user32::GWL_EXSTYLE));
+}
+
+void TestForms::raisingFactoryLeavesNoSlot()
+{
+    int attempts = 0;
+    rt->registerForm(QStringLiteral("Flaky"), [&](Runtime &r) -> std::unique_ptr<Form> {
+        if (++attempts == 1)
+            raise(err::CantLoadLibrary, QStringLiteral("not yet"));
+        return std::make_unique<ProbeA>(r);
+    });
+    QVERIFY_THROWS_EXCEPTION(RuntimeError, rt->formNamed(QStringLiteral("Flaky")));
+    QVERIFY(!rt->findForm(QStringLiteral("Flaky")));
+    Form &f = rt->formNamed(QStringLiteral("Flaky")); // a second reference tries again
+    QCOMPARE(rt->findForm(QStringLiteral("Flaky")), &f);
+
+    rt->registerForm(QStringLiteral("Broken"), [](Runtime &) -> std::unique_ptr<Form> {
+        raise(err::CantLoadLibrary, QStringLiteral("never"));
+    });
+    QVERIFY_THROWS_EXCEPTION(RuntimeError, rt->formNamed(QStringLiteral("Broken")));
+    rt.reset(); // tears down without touching an empty slot
 }
 
 void TestForms::builtinUser32()

@@ -1,6 +1,7 @@
 #include "frmAbout.h"
 #include "frmtest.h"
 #include "runtime.h"
+#include "viewermodule.h"
 
 #include <QAccessible>
 
@@ -26,6 +27,7 @@ private slots:
     void noDefaultButton();
     void screenReadersHearEveryControl_data();
     void screenReadersHearEveryControl();
+    void viewersComeFromTheirModule();
 
 private:
     std::unique_ptr<Runtime> rt;
@@ -206,6 +208,19 @@ void TestLayout::noDefaultButton()
     }
 }
 
+// The module's library stays loaded and owned (a sanitizer run reports it if it leaks);
+// a viewer made from it is not loaded until it is shown.
+void TestLayout::viewersComeFromTheirModule()
+{
+    Form &page = viewermodule::viewer(*rt, QStringLiteral("Form2"));
+    QCOMPARE(page.objectName(), QStringLiteral("Form2"));
+    QCOMPARE(&viewermodule::viewer(*rt, QStringLiteral("Form2")), &page);
+    QVERIFY(!page.isLoaded());
+    QVERIFY_THROWS_EXCEPTION(RuntimeError, viewermodule::viewer(*rt, QStringLiteral("Form9")));
+    viewermodule::unload(*rt, QStringLiteral("Form2"));
+    QVERIFY(!page.isLoaded());
+}
+
 QTEST_MAIN(TestLayout)
 #include "tst_layout.moc"
 
@@ -248,3 +263,4 @@ void TestLayout::screenReadersHearEveryControl()
     expected.sort();
     QCOMPARE(heard, expected);
 }
+
