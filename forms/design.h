@@ -3,6 +3,7 @@
 #include "forms_export.h"
 
 #include <QColor>
+#include <QLine>
 #include <QString>
 #include <QStringList>
 
@@ -33,13 +34,16 @@ enum class ControlKind {
     Custom, // a component the form creates itself (browser, player)
 };
 
+// One control of a window's design. Tables name the fields they set, in this order:
+// {.name = "Command1", .kind = ControlKind::CommandButton, .caption = ..., .left = 2520, ...}
 struct ControlDesign
 {
     QString name;
-    ControlKind kind;
+    ControlKind kind = ControlKind::Label;
     QString container; // empty: the window's client area
     QString caption;   // caption or initial text
-    int left = 0, top = 0, width = 0, height = 0; // twips; a line's end points for lines
+    int left = 0, top = 0, width = 0, height = 0; // twips, in the container
+    QLine line;                                   // lines only: end points, twips
     int tabIndex = -1;                            // -1: takes no focus
     QStringList items;                            // drop-down list entries, in order
     QString picture;                              // resource path of an image

@@ -5,6 +5,7 @@
 #include "runtime.h"
 
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QPalette>
@@ -68,12 +69,18 @@ protected:
                 | (m_form.design().minButton ? Qt::WindowStates() : Qt::WindowMinimized);
             if (windowState() & refused) {
                 setWindowState(windowState() & ~refused);
+                // The window manager answers with geometry of the refused state, and
+                // gives the frame back later still (a maximized window has no borders)
+                // without Qt reporting it, so the window goes back where it stood more
+                // than once while that settles.
+                m_refusing.start();
                 const QRect normal = m_normal;
                 QPointer<FormWindow> self(this);
-                QTimer::singleShot(0, this, [self, normal] {
-                    if (self && !self->m_detached && normal.isValid())
-                        self->setGeometry(normal);
-                });
+                for (int ms : {0, 50, 150, 400, 1000})
+                    QTimer::singleShot(ms, this, [self, normal] {
+                        if (self)
+                            self->standAt(normal);
+                    });
                 return result;
             }
         }
@@ -84,7 +91,7 @@ protected:
             // Qt reports only as a move; compare outer sizes so no change goes unseen.
             if (!m_detached && m_exposed && isVisible())
                 checkOuterSize(e->type() == QEvent::WindowStateChange);
-            if (m_exposed && windowState() == Qt::WindowNoState)
+            if (m_exposed && windowState() == Qt::WindowNoState && !settling())
                 m_normal = geometry();
             break;
         default:
@@ -94,6 +101,16 @@ protected:
     }
 
 private:
+    bool settling() const { return m_refusing.isValid() && m_refusing.elapsed() < 1100; }
+    void standAt(const QRect &normal)
+    {
+        if (m_detached || !normal.isValid() || windowState() != Qt::WindowNoState)
+            return;
+        if (geometry() != normal)
+            setGeometry(normal);
+        if (m_exposed && isVisible())
+            checkOuterSize(false);
+    }
     void checkOuterSize(bool force)
     {
         const QSize outer = frameGeometry().size();
@@ -112,6 +129,7 @@ private:
     bool m_exposed = false;
     bool m_filtering = false;
     QRect m_normal; // where and how it stood, not maximized or minimized
+    QElapsedTimer m_refusing;
 };
 
 namespace {
@@ -312,6 +330,112 @@ QWidget *Form::createCustomControl(const ControlDesign &d, QWidget *parent)
     return nullptr;
 }
 
+namespace {
+
+// One maker per control kind: each turns its design entry into a widget under parent.
+QWidget *makeFrame(const ControlDesign &c, QWidget *parent)
+{
+    return new Frame(c.caption, parent);
+}
+
+QWidget *makeLabel(const ControlDesign &c, QWidget *parent)
+{
+    auto *l = new Label(c.caption, parent);
+    if (c.color.isValid()) {
+        QPalette pal = l->palette();
+        pal.setColor(QPalette::WindowText, c.color);
+        l->setPalette(pal);
+    }
+    if (!c.picture.isEmpty())
+        l->setPixmap(QPixmap(c.picture));
+    return l;
+}
+
+QWidget *makeImage(const ControlDesign &c, QWidget *parent)
+{
+    auto *l = new Label(parent);
+    l->setPixmap(QPixmap(c.picture));
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return l;
+}
+
+QWidget *makeTextBox(const ControlDesign &c, QWidget *parent)
+{
+    auto *t = new TextBox(parent);
+    t->setText(c.caption); // the design text raises no Change
+    return t;
+}
+
+QWidget *makeDropDownList(const ControlDesign &c, QWidget *parent)
+{
+    auto *d = new DropDownList(parent);
+    d->addItems(c.items);
+    d->setCurrentIndex(-1); // nothing selected until code picks an entry
+    return d;
+}
+
+QWidget *makeCommandButton(const ControlDesign &c, QWidget *parent)
+{
+    auto *b = new CommandButton(parent);
+    b->setText(c.caption);
+    return b;
+}
+
+QWidget *makeLine(const ControlDesign &c, QWidget *parent)
+{
+    return new Line(QPoint(twipsToPixels(c.line.x1()), twipsToPixels(c.line.y1())),
+                    QPoint(twipsToPixels(c.line.x2()), twipsToPixels(c.line.y2())), c.color, parent);
+}
+
+QWidget *makeShape(const ControlDesign &, QWidget *parent)
+{
+    return new Shape(parent);
+}
+
+Timer *makeTimer(const ControlDesign &c, QWidget *window)
+{
+    auto *t = new Timer(window);
+    t->SetInterval(c.interval);
+    t->SetEnabled(c.enabled);
+    return t;
+}
+
+// What every visible control takes from its design besides its kind's own parts.
+void dress(QWidget *widget, const ControlDesign &c)
+{
+    if (c.kind != ControlKind::Line) // a line places itself by its end points
+        widget->setGeometry(twipsRect(c));
+    if (!c.toolTip.isEmpty())
+        widget->setToolTip(c.toolTip);
+    if (!c.accessibleName.isEmpty())
+        widget->setAccessibleName(c.accessibleName);
+    if (!c.description.isEmpty())
+        widget->setAccessibleDescription(c.description);
+    const bool decorative = c.kind == ControlKind::Line || c.kind == ControlKind::Shape
+                            || (c.kind == ControlKind::Image && c.accessibleName.isEmpty());
+    if (decorative)
+        markDecorative(widget);
+}
+
+} // namespace
+
+QWidget *Form::makeWidget(const ControlDesign &c, QWidget *parent)
+{
+    switch (c.kind) {
+    case ControlKind::Frame: return makeFrame(c, parent);
+    case ControlKind::Label: return makeLabel(c, parent);
+    case ControlKind::Image: return makeImage(c, parent);
+    case ControlKind::TextBox: return makeTextBox(c, parent);
+    case ControlKind::DropDownList: return makeDropDownList(c, parent);
+    case ControlKind::CommandButton: return makeCommandButton(c, parent);
+    case ControlKind::Line: return makeLine(c, parent);
+    case ControlKind::Shape: return makeShape(c, parent);
+    case ControlKind::Custom: return createCustomControl(c, parent);
+    case ControlKind::Timer: break;
+    }
+    return nullptr;
+}
+
 void Form::build()
 {
     installAccessibility();
@@ -334,86 +458,16 @@ void Form::build()
     m_window = w;
     std::map<int, QWidget *> tabOrder;
     for (const ControlDesign &c : m_design.controls) {
-        QWidget *parent = w;
-        if (!c.container.isEmpty())
-            parent = qobject_cast<QWidget *>(m_controls.value(c.container));
+        QWidget *parent = c.container.isEmpty() ? w : qobject_cast<QWidget *>(m_controls.value(c.container));
         Q_ASSERT(parent);
-        QWidget *widget = nullptr;
         QObject *object = nullptr;
-        switch (c.kind) {
-        case ControlKind::Frame:
-            widget = new Frame(c.caption, parent);
-            break;
-        case ControlKind::Label: {
-            auto *l = new Label(c.caption, parent);
-            if (c.color.isValid()) {
-                QPalette pal = l->palette();
-                pal.setColor(QPalette::WindowText, c.color);
-                l->setPalette(pal);
-            }
-            if (!c.picture.isEmpty())
-                l->setPixmap(QPixmap(c.picture));
-            widget = l;
-            break;
-        }
-        case ControlKind::Image: {
-            auto *l = new Label(parent);
-            l->setPixmap(QPixmap(c.picture));
-            l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            widget = l;
-            break;
-        }
-        case ControlKind::TextBox: {
-            auto *t = new TextBox(parent);
-            t->setText(c.caption); // the design text raises no Change
-            widget = t;
-            break;
-        }
-        case ControlKind::DropDownList: {
-            auto *d = new DropDownList(parent);
-            d->addItems(c.items);
-            d->setCurrentIndex(-1); // nothing selected until code picks an entry
-            widget = d;
-            break;
-        }
-        case ControlKind::CommandButton:
-            widget = new CommandButton(parent);
-            static_cast<CommandButton *>(widget)->setText(c.caption);
-            break;
-        case ControlKind::Line:
-            widget = new Line(QPoint(twipsToPixels(c.left), twipsToPixels(c.top)),
-                              QPoint(twipsToPixels(c.width), twipsToPixels(c.height)), c.color, parent);
-            break;
-        case ControlKind::Shape:
-            widget = new Shape(parent);
-            break;
-        case ControlKind::Timer: {
-            auto *t = new Timer(w);
-            t->SetInterval(c.interval);
-            t->SetEnabled(c.enabled);
-            object = t;
-            break;
-        }
-        case ControlKind::Custom:
-            widget = createCustomControl(c, parent);
-            break;
-        }
-        if (widget) {
-            if (c.kind != ControlKind::Line)
-                widget->setGeometry(twipsRect(c));
-            if (!c.toolTip.isEmpty())
-                widget->setToolTip(c.toolTip);
-            if (!c.accessibleName.isEmpty())
-                widget->setAccessibleName(c.accessibleName);
-            if (!c.description.isEmpty())
-                widget->setAccessibleDescription(c.description);
-            const bool decorative = c.kind == ControlKind::Line || c.kind == ControlKind::Shape
-                                    || (c.kind == ControlKind::Image && c.accessibleName.isEmpty());
-            if (decorative)
-                markDecorative(widget);
-            object = widget;
+        if (c.kind == ControlKind::Timer) {
+            object = makeTimer(c, w);
+        } else if (QWidget *widget = makeWidget(c, parent)) {
+            dress(widget, c);
             if (c.tabIndex >= 0 && widget->focusPolicy() != Qt::NoFocus)
                 tabOrder[c.tabIndex] = widget;
+            object = widget;
         }
         if (object) {
             object->setObjectName(c.name);

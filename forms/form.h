@@ -88,6 +88,7 @@ private:
         raise(err::ObjectRequired, QStringLiteral("Object required: %1").arg(name));
     }
     void build();
+    QWidget *makeWidget(const ControlDesign &c, QWidget *parent);
     void destroyWindow();
     void place(QWidget *w);
     void keepOnScreen();

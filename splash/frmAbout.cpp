@@ -5,6 +5,7 @@
 #include "runtime.h"
 
 using forms::ControlKind;
+using namespace Qt::StringLiterals;
 
 frmAbout::frmAbout(forms::Runtime &runtime)
     : Form(runtime, Design()), m_user32(runtime.user32(), QStringLiteral("user32"))
@@ -14,50 +15,30 @@ frmAbout::frmAbout(forms::Runtime &runtime)
 
 const forms::FormDesign &frmAbout::Design()
 {
-    static const forms::FormDesign design = [] {
-        forms::FormDesign d;
-        d.caption = QStringLiteral("Form1");
-        d.border = forms::BorderStyle::None;
-        d.clientLeft = 5265;
-        d.clientTop = 2850;
-        d.clientWidth = 6465;
-        d.clientHeight = 4260;
-        d.background = forms::systemColor(9);
-        const QColor grey(0x80, 0x80, 0x80);
-        forms::ControlDesign close{"Label7", ControlKind::Label, {}, QStringLiteral("X"), 6240, 60, 135, 180};
-        close.toolTip = QStringLiteral("关闭");
-        close.accessibleName = QStringLiteral("关闭");
-        close.description = QStringLiteral("关闭启动画面");
-        forms::ControlDesign picture{"Image1", ControlKind::Image, {}, {}, 120, 720, 6165, 2820};
-        picture.picture = QStringLiteral(":/splash/splash.bmp");
-        forms::ControlDesign collected{"Label3", ControlKind::Label, {}, QStringLiteral("本软件图鉴由Ostavel群搜集"),
-                                       150, 3975, 2625, 255};
-        collected.color = grey;
-        forms::ControlDesign credit{"Label4", ControlKind::Label, {}, QStringLiteral("程序: 小满 · 相册图鉴 1.00"),
-                                    3480, 3975, 2760, 225};
-        credit.color = grey;
-        d.controls = {
-            {"Label1", ControlKind::Label, {}, QStringLiteral("欢迎观赏Tirrin相册图鉴"), 135, 105, 3360, 210},
-            close,
-            picture,
-            collected,
-            credit,
-            {"Shape1", ControlKind::Shape, {}, {}, 0, 0, 6465, 4260},
-        };
-        forms::ControlDesign fadeIn{"Timer3", ControlKind::Timer};
-        fadeIn.interval = 1;
-        fadeIn.enabled = true;
-        forms::ControlDesign hold{"Timer1", ControlKind::Timer};
-        hold.interval = 2000;
-        hold.enabled = false;
-        forms::ControlDesign fadeOut{"Trans", ControlKind::Timer};
-        fadeOut.interval = 0;
-        fadeOut.enabled = false;
-        d.controls.push_back(fadeIn);
-        d.controls.push_back(hold);
-        d.controls.push_back(fadeOut);
-        return d;
-    }();
+    static const QColor grey(0x80, 0x80, 0x80);
+    static const forms::FormDesign design{
+        .caption = u"Form1"_s,
+        .border = forms::BorderStyle::None,
+        .clientLeft = 5265, .clientTop = 2850, .clientWidth = 6465, .clientHeight = 4260,
+        .background = forms::systemColor(9),
+        .controls = {
+            {.name = u"Label1"_s, .kind = ControlKind::Label, .caption = u"欢迎观赏Tirrin相册图鉴"_s,
+             .left = 135, .top = 105, .width = 3360, .height = 210},
+            {.name = u"Label7"_s, .kind = ControlKind::Label, .caption = u"X"_s,
+             .left = 6240, .top = 60, .width = 135, .height = 180, .toolTip = u"关闭"_s,
+             .accessibleName = u"关闭"_s, .description = u"关闭启动画面"_s},
+            {.name = u"Image1"_s, .kind = ControlKind::Image,
+             .left = 120, .top = 720, .width = 6165, .height = 2820, .picture = u":/splash/splash.bmp"_s},
+            {.name = u"Label3"_s, .kind = ControlKind::Label, .caption = u"本软件图鉴由Ostavel群搜集"_s,
+             .left = 150, .top = 3975, .width = 2625, .height = 255, .color = grey},
+            {.name = u"Label4"_s, .kind = ControlKind::Label, .caption = u"程序: 小满 · 相册图鉴 1.00"_s,
+             .left = 3480, .top = 3975, .width = 2760, .height = 225, .color = grey},
+            {.name = u"Shape1"_s, .kind = ControlKind::Shape, .left = 0, .top = 0, .width = 6465, .height = 4260},
+            {.name = u"Timer3"_s, .kind = ControlKind::Timer, .interval = 1, .enabled = true},   // fades in
+            {.name = u"Timer1"_s, .kind = ControlKind::Timer, .interval = 2000, .enabled = false}, // holds
+            {.name = u"Trans"_s, .kind = ControlKind::Timer, .interval = 0, .enabled = false},   // fades out
+        },
+    };
     return design;
 }
 

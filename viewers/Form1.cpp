@@ -6,6 +6,7 @@
 #include "viewerdesign.h"
 
 using forms::ControlKind;
+using namespace Qt::StringLiterals;
 
 Form1::Form1(forms::Runtime &runtime) : ViewerForm(runtime, Design())
 {
@@ -14,20 +15,18 @@ Form1::Form1(forms::Runtime &runtime) : ViewerForm(runtime, Design())
 
 const forms::FormDesign &Form1::Design()
 {
-    static const forms::FormDesign design = [] {
-        forms::FormDesign d = viewerdesign::window(2490, 2790, 7275, 6510);
-        d.controls = {
-            {"Command1", ControlKind::CommandButton, {}, QStringLiteral("关闭"), 2400, 5760, 1455, 495, 1},
-            {"ShockwaveFlash1", ControlKind::Custom, {}, {}, 360, 720, 6495, 4815, 0},
-            viewerdesign::credit(5280, 5880, 2),
-            viewerdesign::line("Line1(2)", 240, 600, 240, 5640),
-            viewerdesign::line("Line1(0)", 7080, 480, 7080, 5520),
-            viewerdesign::clover(960, 120),
-        };
-        d.controls[1].accessibleName = QStringLiteral("相册");
-        d.controls[1].description = QStringLiteral("所选相册的动画");
-        return d;
-    }();
+    using viewerdesign::line;
+    static const forms::FormDesign design = viewerdesign::window(2490, 2790, 7275, 6510, {
+        {.name = u"Command1"_s, .kind = ControlKind::CommandButton, .caption = u"关闭"_s,
+         .left = 2400, .top = 5760, .width = 1455, .height = 495, .tabIndex = 1},
+        {.name = u"ShockwaveFlash1"_s, .kind = ControlKind::Custom,
+         .left = 360, .top = 720, .width = 6495, .height = 4815, .tabIndex = 0,
+         .accessibleName = u"相册"_s, .description = u"所选相册的动画"_s},
+        viewerdesign::credit(5280, 5880, 2),
+        line(u"Line1(2)"_s, {240, 600, 240, 5640}),
+        line(u"Line1(0)"_s, {7080, 480, 7080, 5520}),
+        viewerdesign::clover(960, 120),
+    });
     return design;
 }
 

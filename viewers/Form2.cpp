@@ -6,6 +6,7 @@
 #include "viewerdesign.h"
 
 using forms::ControlKind;
+using namespace Qt::StringLiterals;
 
 Form2::Form2(forms::Runtime &runtime) : ViewerForm(runtime, Design())
 {
@@ -14,21 +15,19 @@ Form2::Form2(forms::Runtime &runtime) : ViewerForm(runtime, Design())
 
 const forms::FormDesign &Form2::Design()
 {
-    static const forms::FormDesign design = [] {
-        forms::FormDesign d = viewerdesign::window(2115, 2415, 7305, 6135);
-        d.controls = {
-            {"Command1", ControlKind::CommandButton, {}, QStringLiteral("关闭"), 2760, 5640, 1215, 375, 0},
-            {"WebBrowser1", ControlKind::Custom, {}, {}, 480, 720, 6375, 4695, 1},
-            viewerdesign::credit(5640, 5640, 2),
-            viewerdesign::clover(1080, 120),
-            viewerdesign::line("Line1(0)", 7080, 480, 7080, 5520),
-            viewerdesign::line("Line1(1)", 0, 0, 0, 5040),
-            viewerdesign::line("Line1(2)", 240, 600, 240, 5640),
-        };
-        d.controls[1].accessibleName = QStringLiteral("鉴赏页面");
-        d.controls[1].description = QStringLiteral("所选页面的内容");
-        return d;
-    }();
+    using viewerdesign::line;
+    static const forms::FormDesign design = viewerdesign::window(2115, 2415, 7305, 6135, {
+        {.name = u"Command1"_s, .kind = ControlKind::CommandButton, .caption = u"关闭"_s,
+         .left = 2760, .top = 5640, .width = 1215, .height = 375, .tabIndex = 0},
+        {.name = u"WebBrowser1"_s, .kind = ControlKind::Custom,
+         .left = 480, .top = 720, .width = 6375, .height = 4695, .tabIndex = 1,
+         .accessibleName = u"鉴赏页面"_s, .description = u"所选页面的内容"_s},
+        viewerdesign::credit(5640, 5640, 2),
+        viewerdesign::clover(1080, 120),
+        line(u"Line1(0)"_s, {7080, 480, 7080, 5520}),
+        line(u"Line1(1)"_s, {0, 0, 0, 5040}),
+        line(u"Line1(2)"_s, {240, 600, 240, 5640}),
+    });
     return design;
 }
 

@@ -1,38 +1,36 @@
 #include "viewerdesign.h"
 
+using forms::ControlKind;
+using namespace Qt::StringLiterals;
+
 namespace viewerdesign {
 
-forms::ControlDesign line(const char *name, int x1, int y1, int x2, int y2)
+forms::ControlDesign line(const QString &name, QLine ends)
 {
-    forms::ControlDesign d{name, forms::ControlKind::Line, {}, {}, x1, y1, x2, y2};
-    d.color = Olive;
-    return d;
+    return {.name = name, .kind = ControlKind::Line, .line = ends, .color = Olive};
 }
 
 forms::ControlDesign clover(int left, int top)
 {
-    forms::ControlDesign d{"Image1", forms::ControlKind::Image, {}, {}, left, top, 4545, 375};
-    d.picture = QStringLiteral(":/viewers/clover.gif");
-    return d;
+    return {.name = u"Image1"_s, .kind = ControlKind::Image,
+            .left = left, .top = top, .width = 4545, .height = 375, .picture = u":/viewers/clover.gif"_s};
 }
 
 forms::ControlDesign credit(int left, int top, int tabIndex)
 {
-    return {"Label1", forms::ControlKind::Label, {}, QStringLiteral("整理: 小满"), left, top, 1215, 255, tabIndex};
+    return {.name = u"Label1"_s, .kind = ControlKind::Label, .caption = u"整理: 小满"_s,
+            .left = left, .top = top, .width = 1215, .height = 255, .tabIndex = tabIndex};
 }
 
-forms::FormDesign window(int clientLeft, int clientTop, int clientWidth, int clientHeight)
+forms::FormDesign window(int clientLeft, int clientTop, int clientWidth, int clientHeight,
+                         std::vector<forms::ControlDesign> controls)
 {
-    forms::FormDesign d;
-    d.caption = QStringLiteral("鉴赏页面");
-    d.border = forms::BorderStyle::FixedToolWindow;
-    d.minButton = false;
-    d.maxButton = false;
-    d.clientLeft = clientLeft;
-    d.clientTop = clientTop;
-    d.clientWidth = clientWidth;
-    d.clientHeight = clientHeight;
-    return d;
+    return {.caption = u"鉴赏页面"_s,
+            .border = forms::BorderStyle::FixedToolWindow,
+            .minButton = false,
+            .maxButton = false,
+            .clientLeft = clientLeft, .clientTop = clientTop, .clientWidth = clientWidth, .clientHeight = clientHeight,
+            .controls = std::move(controls)};
 }
 
 } // namespace viewerdesign

@@ -8,28 +8,27 @@
 #include <functional>
 
 using namespace forms;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 FormDesign probeDesign()
 {
-    FormDesign d;
-    d.caption = QStringLiteral("probe");
-    d.clientWidth = 3000;
-    d.clientHeight = 2000;
-    d.controls = {
-        {"Text1", ControlKind::TextBox, {}, QStringLiteral("design"), 120, 120, 1500, 300, 0},
-        {"Combo1", ControlKind::DropDownList, {}, {}, 120, 600, 1500, 300, 1, {"a", "b", "c"}},
-        {"Command1", ControlKind::CommandButton, {}, QStringLiteral("go"), 120, 1000, 1000, 375, 2},
+    return {
+        .caption = u"probe"_s,
+        .clientWidth = 3000,
+        .clientHeight = 2000,
+        .controls = {
+            {.name = u"Text1"_s, .kind = ControlKind::TextBox, .caption = u"design"_s,
+             .left = 120, .top = 120, .width = 1500, .height = 300, .tabIndex = 0},
+            {.name = u"Combo1"_s, .kind = ControlKind::DropDownList,
+             .left = 120, .top = 600, .width = 1500, .height = 300, .tabIndex = 1, .items = {u"a"_s, u"b"_s, u"c"_s}},
+            {.name = u"Command1"_s, .kind = ControlKind::CommandButton, .caption = u"go"_s,
+             .left = 120, .top = 1000, .width = 1000, .height = 375, .tabIndex = 2},
+            {.name = u"Slow"_s, .kind = ControlKind::Timer, .interval = 0},
+            {.name = u"Fast"_s, .kind = ControlKind::Timer, .interval = 1, .enabled = false},
+        },
     };
-    ControlDesign slow{"Slow", ControlKind::Timer};
-    slow.interval = 0;
-    ControlDesign fast{"Fast", ControlKind::Timer};
-    fast.interval = 1;
-    fast.enabled = false;
-    d.controls.push_back(slow);
-    d.controls.push_back(fast);
-    return d;
 }
 
 // A window whose handlers record what the runtime asks of them.

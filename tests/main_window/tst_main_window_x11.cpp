@@ -112,7 +112,7 @@ void TestMainWindowX11::maximizeIsRefused()
     form->window().setWindowState(Qt::WindowMaximized);
     QTRY_VERIFY(!form->window().isMaximized());
     QTRY_COMPARE(form->window().frameGeometry(), before); // where and as it was
-    QTest::qWait(200);
+    QTest::qWait(1200); // and still there once the window manager has settled
     QCOMPARE(form->window().frameGeometry(), before);
 }
 

@@ -10,12 +10,7 @@ public:
     explicit PlainForm(forms::Runtime &rt) : Form(rt, design()) {}
     static const forms::FormDesign &design()
     {
-        static const forms::FormDesign d = [] {
-            forms::FormDesign f;
-            f.clientWidth = 1500;
-            f.clientHeight = 1500;
-            return f;
-        }();
+        static const forms::FormDesign d{.clientWidth = 1500, .clientHeight = 1500};
         return d;
     }
 };
