@@ -71,7 +71,7 @@ const QList<QPair<QByteArray, QByteArray>> &answerHeaders()
 class Session : public QObject
 {
 public:
-    Session(const QUrl &link, const QUrl &embedder, QObject *parent) : QObject(parent), link(link), embedder(embedder) {}
+    Session(const QUrl &movieLink, const QUrl &page, QObject *parent) : QObject(parent), link(movieLink), embedder(page) {}
 
     QUrl link;
     QUrl embedder;

@@ -107,8 +107,8 @@ void prepareEngineEnvironment()
     // Pages from the internet may not reach into the user's machine or network, as
     // current browsers hold them: this engine's release has the rules, but not on.
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    for (const QByteArray feature : {QByteArrayLiteral("BlockInsecurePrivateNetworkRequests"),
-                                     QByteArrayLiteral("PrivateNetworkAccessRespectPreflightResults")}) {
+    for (const QByteArray &feature : {QByteArrayLiteral("BlockInsecurePrivateNetworkRequests"),
+                                      QByteArrayLiteral("PrivateNetworkAccessRespectPreflightResults")}) {
         if (flags.contains(feature))
             continue;
         const qsizetype at = flags.indexOf("--enable-features=");

@@ -1,7 +1,10 @@
+#include "design.h"
+#include "frmtest.h"
+#include "x11tools.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QRegularExpression>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,70 +24,6 @@ private:
     QTemporaryDir installed;
 };
 
-static QString xdotool(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
-    p.waitForFinished(20000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
-
-void TestProgramX11::writesNothingAndEndsWithItsWindows()
-{
-    const QString binary = qEnvironmentVariable("PHOTOFORKP_BINARY");
-    QVERIFY(QFileInfo::exists(binary));
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home.path());
-    for (const char *v : {"XDG_CACHE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
-                          "XDG_RUNTIME_DIR", "QT_DISABLE_SHADER_DISK_CACHE", "MESA_SHADER_CACHE_DISABLE"})
-        env.remove(v);
-    env.remove("QT_QPA_PLATFORM");
-    QProcess program;
-    program.setProcessEnvironment(env);
-    program.start(binary, {});
-    QVERIFY(program.waitForStarted());
-    const QString pid = QString::number(program.processId());
-
-    // The splash first, then the main window.
-    QVERIFY(!xdotool({"search", "--all", "--sync", "--onlyvisible", "--pid", pid, "--name", "^Form1$"}).isEmpty());
-    const QString main = xdotool({"search", "--all", "--sync", "--onlyvisible", "--pid", pid, "--name", "Bramoth"})
-                             .section('\n', 0, 0);
-    QVERIFY2(!main.isEmpty(), "the main window never appeared");
-    QTest::qWait(3000); // the splash has gone, the main window is opaque
-
-    // Open a viewer with the postcard button (the browser engine starts here).
-    xdotool({"mousemove", "--sync", "--window", main, "212", "108", "click", "1"});
-    const QString viewer = xdotool({"search", "--all", "--sync", "--onlyvisible", "--pid", pid, "--name", "鉴赏页面"})
-                               .section('\n', 0, 0);
-    QVERIFY2(!viewer.isEmpty(), "no viewer opened");
-    QTest::qWait(1500);
-
-    // Closing the main window takes the viewer with it at once, then the program ends.
-    xdotool({"windowactivate", "--sync", main, "key", "--clearmodifiers", "alt+F4"});
-    QElapsedTimer gone;
-    gone.start();
-    while (!xdotool({"search", "--all", "--onlyvisible", "--pid", pid, "--name", "鉴赏页面"}).isEmpty() && gone.elapsed() < 5000)
-        QTest::qWait(20);
-    QVERIFY2(!xdotool({"search", "--all", "--onlyvisible", "--pid", pid, "--name", "Bramoth"}).isEmpty(),
-             "the viewer stayed until the main window had faded out");
-    QVERIFY2(program.waitForFinished(20000), "the program did not end with its windows");
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
-    // Quiet: nothing on stderr but, as root, the one line about the engine's sandbox.
-    QStringList said = QString::fromUtf8(program.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
-    said.removeAll(QStringLiteral("photoforKP: running as root, so the browser engine runs without its sandbox"));
-    QVERIFY2(said.isEmpty(), qPrintable(said.join('\n')));
-
-    QStringList written;
-    QDirIterator it(home.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        written << it.next();
-    QVERIFY2(written.isEmpty(), qPrintable(written.join('\n')));
-}
-
 namespace {
 
 QString run(const QString &program, const QStringList &args)
@@ -96,9 +35,9 @@ QString run(const QString &program, const QStringList &args)
 }
 
 // The program's process and those it started, with their command lines.
-QMap<int, QByteArray> processTree(int root)
+QMap<int, QByteArray> processTree(qint64 root)
 {
-    QMap<int, QByteArray> tree{{root, {}}};
+    QMap<int, QByteArray> tree{{int(root), {}}};
     bool grown = true;
     while (grown) {
         grown = false;
@@ -120,7 +59,95 @@ QMap<int, QByteArray> processTree(int root)
     return tree;
 }
 
+// The browser engine is up: its two zygotes, and the first page process forked from
+// one of them (it keeps its zygote's command line, so it is counted, not named).
+bool engineUp(qint64 pid)
+{
+    int engine = 0;
+    for (const QByteArray &cmd : processTree(pid))
+        engine += cmd.contains("QtWebEngineProcess") ? 1 : 0;
+    return engine >= 3;
+}
+
+// The centre of a main-window control on the screen: its place in the design table,
+// container by container, from where the window's client area really stands.
+QPoint controlCentre(const QString &windowId, const QString &name)
+{
+    const auto &controls = frmtest::Design().controls;
+    const auto find = [&](const QString &n) {
+        return std::find_if(controls.begin(), controls.end(), [&](const forms::ControlDesign &c) { return c.name == n; });
+    };
+    auto it = find(name);
+    if (it == controls.end())
+        return {-1, -1};
+    QPoint twips(it->left + it->width / 2, it->top + it->height / 2);
+    for (auto c = find(it->container); c != controls.end(); c = find(c->container))
+        twips += QPoint(c->left, c->top);
+    return x11::clientOrigin(windowId) + QPoint(forms::twipsToPixels(twips.x()), forms::twipsToPixels(twips.y()));
+}
+
+// Up after its splash: the splash gone and the main window faded in.
+QString mainWindowShown(qint64 pid)
+{
+    const QString main = x11::search(pid, QStringLiteral("Bramoth"));
+    if (main.isEmpty())
+        return {};
+    const bool settled = QTest::qWaitFor(
+        [&] { return x11::search(pid, QStringLiteral("^Form1$"), false).isEmpty() && x11::opacity(main) > 0.999; },
+        20000);
+    return settled ? main : QString();
+}
+
 } // namespace
+
+void TestProgramX11::writesNothingAndEndsWithItsWindows()
+{
+    const QString binary = qEnvironmentVariable("PHOTOFORKP_BINARY");
+    QVERIFY(QFileInfo::exists(binary));
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", home.path());
+    for (const char *v : {"XDG_CACHE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
+                          "XDG_RUNTIME_DIR", "QT_DISABLE_SHADER_DISK_CACHE", "MESA_SHADER_CACHE_DISABLE"})
+        env.remove(v);
+    env.remove("QT_QPA_PLATFORM");
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(binary, {});
+    QVERIFY(program.waitForStarted());
+    const qint64 pid = program.processId();
+
+    // The splash first, then the main window.
+    QVERIFY(!x11::search(pid, QStringLiteral("^Form1$")).isEmpty());
+    const QString main = mainWindowShown(pid);
+    QVERIFY2(!main.isEmpty(), "the main window never appeared, or the splash never went");
+
+    // Open a viewer with the postcard button (the browser engine starts here).
+    x11::clickAt(controlCentre(main, QStringLiteral("Command2")));
+    QVERIFY2(!x11::search(pid, QStringLiteral("鉴赏页面")).isEmpty(), "no viewer opened");
+    QVERIFY2(QTest::qWaitFor([&] { return engineUp(pid); }, 30000), "the viewer's page never started");
+
+    // Closing the main window takes the viewer with it at once, then the program ends.
+    x11::xdotool({"windowactivate", "--sync", main, "key", "--clearmodifiers", "alt+F4"});
+    QVERIFY(QTest::qWaitFor([&] { return x11::search(pid, QStringLiteral("鉴赏页面"), false).isEmpty(); }, 5000));
+    QVERIFY2(!x11::search(pid, QStringLiteral("Bramoth"), false).isEmpty(),
+             "the viewer stayed until the main window had faded out");
+    QVERIFY2(program.waitForFinished(20000), "the program did not end with its windows");
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    // Quiet: nothing on stderr but, as root, the one line about the engine's sandbox.
+    QStringList said = QString::fromUtf8(program.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    said.removeAll(QStringLiteral("photoforKP: running as root, so the browser engine runs without its sandbox"));
+    QVERIFY2(said.isEmpty(), qPrintable(said.join('\n')));
+
+    QStringList written;
+    QDirIterator it(home.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        written << it.next();
+    QVERIFY2(written.isEmpty(), qPrintable(written.join('\n')));
+}
 
 void TestProgramX11::startsAsAnyUser_data()
 {
@@ -156,19 +183,16 @@ void TestProgramX11::startsAsAnyUser()
     QProcess program;
     program.start(command.takeFirst(), command);
     QVERIFY(program.waitForStarted());
-    const QString pid = QString::number(program.processId());
-    const QString main = xdotool({"search", "--all", "--sync", "--onlyvisible", "--pid", pid, "--name", "Bramoth"})
-                             .section('\n', 0, 0);
-    QVERIFY2(!main.isEmpty(), "the main window never appeared");
-    QTest::qWait(2500); // the splash has gone, the main window is opaque
-    xdotool({"mousemove", "--sync", "--window", main, "212", "108", "click", "1"});
-    const QString viewer = xdotool({"search", "--all", "--sync", "--onlyvisible", "--pid", pid, "--name", "鉴赏页面"});
-    QVERIFY2(!viewer.isEmpty(), "no viewer opened");
-    QTest::qWait(2000);
+    const qint64 pid = program.processId();
+    const QString main = mainWindowShown(pid);
+    QVERIFY2(!main.isEmpty(), "the main window never appeared, or the splash never went");
+    x11::clickAt(controlCentre(main, QStringLiteral("Command2")));
+    QVERIFY2(!x11::search(pid, QStringLiteral("鉴赏页面")).isEmpty(), "no viewer opened");
+    QVERIFY2(QTest::qWaitFor([&] { return engineUp(pid); }, 30000), "the viewer's page never started");
     QCOMPARE(program.state(), QProcess::Running);
 
     // Its engine runs sandboxed unless it runs as root, and says so when it does not.
-    const auto tree = processTree(int(program.processId()));
+    const auto tree = processTree(pid);
     QStringList unsandboxed;
     for (const QByteArray &cmd : tree)
         if (cmd.contains("--type=") && cmd.contains("--no-sandbox"))
@@ -181,5 +205,5 @@ void TestProgramX11::startsAsAnyUser()
     QCOMPARE(errors.count(QStringLiteral("without its sandbox")), asRoot ? 1 : 0);
 }
 
-QTEST_GUILESS_MAIN(TestProgramX11)
+QTEST_MAIN(TestProgramX11)
 #include "tst_program_x11.moc"

@@ -1,4 +1,5 @@
 #include "runtime.h"
+#include "runtimefixture.h"
 #include "user32.h"
 
 #include <QSignalSpy>
@@ -77,7 +78,7 @@ class ProbeC : public Probe { using Probe::Probe; };
 
 } // namespace
 
-class TestForms : public QObject
+class TestForms : public QObject, protected RuntimeFixture
 {
     Q_OBJECT
 private slots:
@@ -104,21 +105,16 @@ private slots:
     void raisingFactoryLeavesNoSlot();
     void builtinUser32();
 
-private:
-    std::unique_ptr<Runtime> rt;
-    QList<RuntimeError> reported;
 };
 
 void TestForms::init()
 {
-    rt = std::make_unique<Runtime>();
-    reported.clear();
-    rt->setErrorReporter([this](const RuntimeError &e) { reported << e; });
+    startRuntime();
 }
 
 void TestForms::cleanup()
 {
-    rt.reset();
+    stopRuntime();
 }
 
 void TestForms::instanceIsCreatedOnFirstReferenceWithoutLoading()

@@ -2,6 +2,7 @@
 #include "frmtest.h"
 #include "plainform.h"
 #include "runtime.h"
+#include "runtimefixture.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -21,7 +22,7 @@ QList<int> steps(int from, int to, int by)
 } // namespace
 
 // The fades tick by tick, by calling the timer handlers directly.
-class TestFade : public QObject
+class TestFade : public QObject, protected RuntimeFixture
 {
     Q_OBJECT
 private slots:
@@ -45,23 +46,19 @@ private:
     // Ticks the main window's timer until it unloads; the opacities it applied.
     QList<int> tickMainUntilGone(int limit = 1000);
 
-    std::unique_ptr<Runtime> rt;
     frmtest *main = nullptr;
-    QList<RuntimeError> reported;
 };
 
 void TestFade::init()
 {
-    rt = std::make_unique<Runtime>();
-    reported.clear();
-    rt->setErrorReporter([this](const RuntimeError &e) { reported << e; });
+    startRuntime();
     main = &rt->form<frmtest>();
 }
 
 void TestFade::cleanup()
 {
     QVERIFY(reported.isEmpty());
-    rt.reset();
+    stopRuntime();
 }
 
 QList<int> TestFade::tickMainUntilGone(int limit)

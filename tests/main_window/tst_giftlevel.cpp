@@ -1,5 +1,6 @@
 #include "frmtest.h"
 #include "runtime.h"
+#include "runtimefixture.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -9,7 +10,7 @@
 using namespace forms;
 
 // The level field, driven by real key presses, clicks and pastes.
-class TestGiftLevel : public QObject
+class TestGiftLevel : public QObject, protected RuntimeFixture
 {
     Q_OBJECT
 private slots:
@@ -29,17 +30,13 @@ private slots:
 
 private:
     void paste(const QString &text);
-    std::unique_ptr<Runtime> rt;
     frmtest *form = nullptr;
     TextBox *field = nullptr;
-    QList<RuntimeError> reported;
 };
 
 void TestGiftLevel::init()
 {
-    rt = std::make_unique<Runtime>();
-    reported.clear();
-    rt->setErrorReporter([this](const RuntimeError &e) { reported << e; });
+    startRuntime();
     form = &rt->form<frmtest>();
     form->Show();
     QApplication::setActiveWindow(&form->window());
@@ -50,7 +47,7 @@ void TestGiftLevel::init()
 void TestGiftLevel::cleanup()
 {
     QVERIFY(reported.isEmpty());
-    rt.reset();
+    stopRuntime();
 }
 
 void TestGiftLevel::paste(const QString &text)

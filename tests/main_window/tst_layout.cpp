@@ -1,6 +1,7 @@
 #include "frmAbout.h"
 #include "frmtest.h"
 #include "runtime.h"
+#include "runtimefixture.h"
 #include "viewermodule.h"
 
 #include <QAccessible>
@@ -11,7 +12,7 @@
 
 using namespace forms;
 
-class TestLayout : public QObject
+class TestLayout : public QObject, protected RuntimeFixture
 {
     Q_OBJECT
 private slots:
@@ -30,13 +31,12 @@ private slots:
     void viewersComeFromTheirModule();
 
 private:
-    std::unique_ptr<Runtime> rt;
     frmtest *form = nullptr;
 };
 
 void TestLayout::init()
 {
-    rt = std::make_unique<Runtime>();
+    startRuntime();
     form = &rt->form<frmtest>();
     form->Show();
     QVERIFY(QTest::qWaitForWindowExposed(&form->window()));
@@ -44,7 +44,7 @@ void TestLayout::init()
 
 void TestLayout::cleanup()
 {
-    rt.reset();
+    stopRuntime();
 }
 
 void TestLayout::controls_data()

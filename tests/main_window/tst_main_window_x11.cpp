@@ -1,5 +1,6 @@
 #include "frmtest.h"
 #include "runtime.h"
+#include "runtimefixture.h"
 #include "x11tools.h"
 
 #include <QApplication>
@@ -8,7 +9,7 @@
 using namespace forms;
 
 // The main window in a real window under a window manager.
-class TestMainWindowX11 : public QObject
+class TestMainWindowX11 : public QObject, protected RuntimeFixture
 {
     Q_OBJECT
 private slots:
@@ -22,9 +23,7 @@ private slots:
 
 private:
     QSize outerPixels() { return form->window().frameGeometry().size(); }
-    std::unique_ptr<Runtime> rt;
     frmtest *form = nullptr;
-    QList<RuntimeError> reported;
 };
 
 static const QSize Outer(4365 / 15, 6105 / 15);
@@ -32,9 +31,7 @@ static const QSize Outer(4365 / 15, 6105 / 15);
 void TestMainWindowX11::init()
 {
     QVERIFY2(qgetenv("QT_QPA_PLATFORM") == "xcb", "needs a real X display");
-    rt = std::make_unique<Runtime>();
-    reported.clear();
-    rt->setErrorReporter([this](const RuntimeError &e) { reported << e; });
+    startRuntime();
     form = &rt->form<frmtest>();
     form->Show();
     QVERIFY(QTest::qWaitForWindowExposed(&form->window()));
@@ -43,7 +40,7 @@ void TestMainWindowX11::init()
 
 void TestMainWindowX11::cleanup()
 {
-    rt.reset();
+    stopRuntime();
     QTest::qWait(50);
 }
 

@@ -1,6 +1,7 @@
 #include "frmAbout.h"
 #include "frmtest.h"
 #include "runtime.h"
+#include "runtimefixture.h"
 #include "x11tools.h"
 
 #include <QElapsedTimer>
@@ -10,7 +11,7 @@
 using namespace forms;
 
 // The fades in real time, as the window system sees them.
-class TestFadeX11 : public QObject
+class TestFadeX11 : public QObject, protected RuntimeFixture
 {
     Q_OBJECT
 private slots:
@@ -23,22 +24,18 @@ private slots:
 
 private:
     void clickCloseLabel(frmAbout &splash);
-    std::unique_ptr<Runtime> rt;
-    QList<RuntimeError> reported;
 };
 
 void TestFadeX11::init()
 {
     QVERIFY2(qgetenv("QT_QPA_PLATFORM") == "xcb", "needs a real X display");
-    rt = std::make_unique<Runtime>();
-    reported.clear();
-    rt->setErrorReporter([this](const RuntimeError &e) { reported << e; });
+    startRuntime();
 }
 
 void TestFadeX11::cleanup()
 {
     QVERIFY(reported.isEmpty());
-    rt.reset();
+    stopRuntime();
     QTest::qWait(50);
 }
 
@@ -46,7 +43,7 @@ void TestFadeX11::clickCloseLabel(frmAbout &splash)
 {
     Label &x = splash.Label7();
     const QPoint at = x.mapToGlobal(QPoint(x.width() / 2, x.height() / 2));
-    x11::xdotool({"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
+    x11::clickAt(at);
 }
 
 void TestFadeX11::windowSystemSeesOpacityRiseAndFall()

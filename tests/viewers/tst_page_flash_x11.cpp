@@ -2,6 +2,7 @@
 #include "frmtest.h"
 #include "playerhost.h"
 #include "runtime.h"
+#include "runtimefixture.h"
 #include "server.h"
 #include "sitemirror.h"
 
@@ -16,7 +17,7 @@ using namespace forms;
 // Flash movies inside the site's pages, in real windows, against the local site copy on
 // two hosts; the copy counts as a public address to the browser engine, as the real
 // site is.
-class TestPageFlashX11 : public QObject
+class TestPageFlashX11 : public QObject, protected RuntimeFixture
 {
     Q_OBJECT
 private slots:
@@ -35,7 +36,6 @@ private:
     bool plays(const QRect &frame, QColor first, QColor second);
 
     std::unique_ptr<SiteMirror> mirror;
-    std::unique_ptr<Runtime> rt;
     frmtest *main = nullptr;
 };
 
@@ -67,8 +67,7 @@ void TestPageFlashX11::initTestCase()
 
 void TestPageFlashX11::init()
 {
-    rt = std::make_unique<Runtime>();
-    rt->setErrorReporter([](const RuntimeError &e) { QFAIL(qPrintable(e.description())); });
+    startRuntime();
     main = &rt->form<frmtest>();
     main->setContentHost(mirror->host());
     main->Show();
@@ -77,7 +76,8 @@ void TestPageFlashX11::init()
 
 void TestPageFlashX11::cleanup()
 {
-    rt.reset();
+    QVERIFY2(reported.isEmpty(), qPrintable(reportedText()));
+    stopRuntime();
 }
 
 WebBrowser &TestPageFlashX11::open(CommandButton &button, const QString &title)

@@ -2,6 +2,7 @@
 #include "Form2.h"
 #include "frmtest.h"
 #include "runtime.h"
+#include "runtimefixture.h"
 #include "server.h"
 #include "sitemirror.h"
 #include "viewerpage.h"
@@ -22,7 +23,7 @@ using namespace forms;
 
 // What a hostile or broken page can do to the program, in real windows: hold it with
 // dialogs, hand other schemes to the desktop, die under its viewer.
-class TestViewerSafetyX11 : public QObject
+class TestViewerSafetyX11 : public QObject, protected RuntimeFixture
 {
     Q_OBJECT
 private slots:
@@ -44,8 +45,7 @@ private:
     Form2 &openPage(const char *path);
     QList<QDialog *> dialogs(Form &viewer);
     void whenDialog(Form &viewer, const std::function<void(QDialog *)> &act);
-    void clickAt(const QPoint &global);
-    void click(QWidget &w) { clickAt(w.mapToGlobal(w.rect().center())); }
+    void click(QWidget &w) { x11::clickAt(w.mapToGlobal(w.rect().center())); }
     QVariant js(QWebEnginePage *page, const QString &script);
 
     QTemporaryDir tools;
@@ -54,7 +54,6 @@ private:
     int beacons = 0;
     std::unique_ptr<http::Server> site;
     std::unique_ptr<SiteMirror> mirror;
-    std::unique_ptr<Runtime> rt;
     frmtest *main = nullptr;
 };
 
@@ -113,8 +112,7 @@ void TestViewerSafetyX11::init()
 {
     mirror = std::make_unique<SiteMirror>(SiteMirror::defaultRoot());
     QVERIFY(mirror->listen());
-    rt = std::make_unique<Runtime>();
-    rt->setErrorReporter([](const RuntimeError &e) { QFAIL(qPrintable(e.description())); });
+    startRuntime();
     main = &rt->form<frmtest>();
     main->setContentHost(mirror->host());
     main->Show();
@@ -123,7 +121,8 @@ void TestViewerSafetyX11::init()
 
 void TestViewerSafetyX11::cleanup()
 {
-    rt.reset();
+    QVERIFY2(reported.isEmpty(), qPrintable(reportedText()));
+    stopRuntime();
     mirror.reset();
 }
 
@@ -146,10 +145,6 @@ QList<QDialog *> TestViewerSafetyX11::dialogs(Form &viewer)
     return shown;
 }
 
-void TestViewerSafetyX11::clickAt(const QPoint &global)
-{
-    x11::xdotool({"mousemove", "--sync", QString::number(global.x()), QString::number(global.y()), "click", "1"});
-}
 
 QVariant TestViewerSafetyX11::js(QWebEnginePage *page, const QString &script)
 {
@@ -212,7 +207,7 @@ void TestViewerSafetyX11::dialogsNeverHoldTheProgram()
     meanwhile([&] {
         const QRect frame = viewer.window().frameGeometry();
         const int caption = viewer.window().geometry().top() - frame.top();
-        clickAt(QPoint(frame.right() - caption / 2, frame.top() + caption / 2));
+        x11::clickAt(QPoint(frame.right() - caption / 2, frame.top() + caption / 2));
     });
     QTRY_VERIFY_WITH_TIMEOUT(!viewer.isLoaded(), 10000);
     QTRY_VERIFY(dialog.isNull());
@@ -254,7 +249,7 @@ void TestViewerSafetyX11::outsideSchemesNeverLeave()
     QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("schemes"), 20000);
     QWebEngineView &view = viewer.WebBrowser1();
     for (int row = 0; row < 7; ++row) {
-        clickAt(view.mapToGlobal(QPoint(100, row * 40 + 15)));
+        x11::clickAt(view.mapToGlobal(QPoint(100, row * 40 + 15)));
         QTest::qWait(300);
     }
     QTest::qWait(1500);
@@ -276,7 +271,7 @@ void TestViewerSafetyX11::closedPagesGoQuiet()
     QFETCH(QString, path);
     Form2 &viewer = openPage(path.toLatin1().constData());
     QTRY_VERIFY_WITH_TIMEOUT(beacons > 2, 20000);
-    clickAt(viewer.WebBrowser1().mapToGlobal(QPoint(100, 100))); // so that it may ask to stay
+    x11::clickAt(viewer.WebBrowser1().mapToGlobal(QPoint(100, 100))); // so that it may ask to stay
     QTest::qWait(300);
     QTest::mouseClick(&viewer.Command1(), Qt::LeftButton);
     QVERIFY(!viewer.isLoaded());
@@ -291,7 +286,7 @@ void TestViewerSafetyX11::fileInputHoldsNothing()
 {
     Form2 &viewer = openPage("/file.html");
     QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("file"), 20000);
-    clickAt(viewer.WebBrowser1().mapToGlobal(QPoint(100, 50)));
+    x11::clickAt(viewer.WebBrowser1().mapToGlobal(QPoint(100, 50)));
     QTest::qWait(1000);
     QVERIFY(!QApplication::activeModalWidget());
     for (QWidget *w : QApplication::topLevelWidgets())

@@ -2,6 +2,7 @@
 #include "Form2.h"
 #include "frmtest.h"
 #include "runtime.h"
+#include "runtimefixture.h"
 #include "sitemirror.h"
 #include "x11tools.h"
 
@@ -15,7 +16,7 @@
 using namespace forms;
 
 // The catalogue commands end to end, in real windows, against the local site mirror.
-class TestViewersX11 : public QObject
+class TestViewersX11 : public QObject, protected RuntimeFixture
 {
     Q_OBJECT
 private slots:
@@ -48,9 +49,7 @@ private:
     void newRuntime();
 
     std::unique_ptr<SiteMirror> mirror;
-    std::unique_ptr<Runtime> rt;
     frmtest *main = nullptr;
-    QList<RuntimeError> reported;
 };
 
 namespace {
@@ -91,9 +90,7 @@ protected:
 
 void TestViewersX11::newRuntime()
 {
-    rt = std::make_unique<Runtime>();
-    reported.clear();
-    rt->setErrorReporter([this](const RuntimeError &e) { reported << e; });
+    startRuntime();
     main = &rt->form<frmtest>();
     main->setContentHost(mirror->host());
 }
@@ -110,7 +107,7 @@ void TestViewersX11::init()
 
 void TestViewersX11::cleanup()
 {
-    rt.reset();
+    stopRuntime();
     mirror.reset();
 }
 
@@ -316,8 +313,7 @@ void TestViewersX11::closingWithButtonAndCloseBox()
     // The caption's close box, clicked where the window manager draws it.
     const QRect frame = album.window().frameGeometry();
     const int caption = album.window().geometry().top() - frame.top();
-    x11::xdotool({"mousemove", "--sync", QString::number(frame.right() - caption / 2),
-                  QString::number(frame.top() + caption / 2), "click", "1"});
+    x11::clickAt(QPoint(frame.right() - caption / 2, frame.top() + caption / 2));
     QTRY_VERIFY_WITH_TIMEOUT(!album.isLoaded(), 10000);
     QVERIFY(main->isLoaded());
 
@@ -471,7 +467,7 @@ void TestViewersX11::brokenMovie()
 
 void TestViewersX11::stepwiseRecoveryInStampCommand()
 {
-    rt.reset();
+    stopRuntime();
     newRuntime();
     rt->install<Form1>(std::make_unique<FailingUnloadForm1>(*rt));
     main->Show();
@@ -482,7 +478,7 @@ void TestViewersX11::stepwiseRecoveryInStampCommand()
     QVERIFY(rt->form<Form2>().isLoaded());
     QVERIFY(rt->form<Form2>().window().isVisible());
 
-    rt.reset();
+    stopRuntime();
     newRuntime();
     rt->install<Form2>(std::make_unique<FailingShowForm2>(*rt));
     main->Show();
@@ -493,7 +489,7 @@ void TestViewersX11::stepwiseRecoveryInStampCommand()
 
 void TestViewersX11::otherCommandsStopAtFirstFailure()
 {
-    rt.reset();
+    stopRuntime();
     newRuntime();
     rt->install<Form1>(std::make_unique<FailingUnloadForm1>(*rt));
     main->Show();
