@@ -1,5 +1,8 @@
 #pragma once
 
+// The program's start-up: environment, engine process choices, the splash first. What
+// the program is called lives in identity.h.
+
 #include <functional>
 
 namespace forms {

@@ -1,5 +1,7 @@
 #pragma once
 
+// The five catalogues and how an entry becomes a link on the content site. No widgets.
+
 #include <QString>
 #include <QStringList>
 #include <QStringView>

@@ -1,5 +1,9 @@
 #pragma once
 
+// The form runtime, the floor everything else stands on (Qt alone below it): windows
+// built from design tables in twips, load/show/unload, controls and timers, the error
+// model with resume-next recovery, the user32 window functions, placement on screen.
+
 #include "forms_export.h"
 
 #include "controls.h"

@@ -1,5 +1,8 @@
 #pragma once
 
+// The main window and its catalogue commands; it reaches the viewers through
+// viewermodule.h.
+
 #include "form.h"
 
 #include "catalogue.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+// Making a window layered and translucent through the user32 functions, as the fades do.
+
 #include "user32.h"
 
 #include <cstdint>

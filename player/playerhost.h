@@ -1,5 +1,8 @@
 #pragma once
 
+// The album player: its loopback host (shell page, emulator files, the relay with the
+// movie sandbox). Nothing of the browser engine in here; the viewers drive it.
+
 #include "emulatorfiles.h"
 #include "player_export.h"
 #include "relay.h"

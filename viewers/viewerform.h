@@ -1,5 +1,8 @@
 #pragma once
 
+// The viewers module (loaded when the first viewer opens): the web page viewer (Form2),
+// the album viewer (Form1), their browser engine and its safety rules.
+
 #include "form.h"
 #include "viewers_export.h"
 #include "user32.h"

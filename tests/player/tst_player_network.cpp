@@ -169,14 +169,70 @@ QByteArray rawExchange(quint16 port, const QByteArray &request, int timeoutMs = 
     return answer + socket.readAll();
 }
 
+// Asks the relay for a movie over a raw connection and reads until the host closes it:
+// whole only if the body ended as announced (its length, or the last chunk). A client
+// library may not say when a chunked answer was cut (Qt's waits on, at some paces).
+Answer askRaw(PlayerHost &host, const QByteArray &session, int timeoutMs = 8000)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, host.port());
+    const QByteArray token = QUrl(host.base()).path().section('/', 1, 1).toLatin1();
+    socket.write("GET /" + token + "/relay/" + session + "?kind=movie HTTP/1.1\r\nHost: 127.0.0.1:"
+                 + QByteArray::number(host.port())
+                 + "\r\nSec-Fetch-Site: same-origin\r\nSec-Fetch-Mode: cors\r\nSec-Fetch-Dest: empty\r\n\r\n");
+    QByteArray raw;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < timeoutMs && socket.state() != QAbstractSocket::UnconnectedState) {
+        QTest::qWait(5); // the host runs in this thread
+        raw += socket.readAll();
+    }
+    raw += socket.readAll();
+    Answer a;
+    const qsizetype headEnd = raw.indexOf("\r\n\r\n");
+    if (headEnd < 0)
+        return a;
+    const QByteArray head = raw.left(headEnd).toLower();
+    a.status = head.mid(9, 3).toInt();
+    QByteArray rest = raw.mid(headEnd + 4);
+    if (head.contains("transfer-encoding: chunked")) {
+        for (;;) {
+            const qsizetype line = rest.indexOf("\r\n");
+            bool ok = false;
+            const qsizetype size = line < 0 ? -1 : rest.left(line).toLongLong(&ok, 16);
+            if (!ok || rest.size() < line + 2 + size + 2)
+                break; // cut in the middle
+            if (size == 0) {
+                a.complete = true;
+                break;
+            }
+            a.body += rest.mid(line + 2, size);
+            rest = rest.mid(line + 2 + size + 2);
+        }
+    } else {
+        const qsizetype at = head.indexOf("content-length: ");
+        const QByteArray field = at < 0 ? QByteArray() : head.mid(at + 16);
+        const qsizetype length = at < 0 ? -1 : field.left(field.indexOf("\r\n")).toLongLong();
+        a.body = rest;
+        a.complete = a.status == 200 && length == rest.size();
+    }
+    return a;
+}
+
+// The resident size, in MB. Under AddressSanitizer freed memory waits in quarantine,
+// so resident size says nothing there and reads 0: no growth is measured.
 double rssMb()
 {
+#if defined(__SANITIZE_ADDRESS__)
+    return 0;
+#else
     QFile f(QStringLiteral("/proc/self/status"));
     f.open(QIODevice::ReadOnly);
     for (const QByteArray &line : f.readAll().split('\n'))
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
     return 0;
+#endif
 }
 
 } // namespace
@@ -365,12 +421,13 @@ void TestPlayerNetwork::relayStreams_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<bool>("complete");
     QTest::addColumn<int>("status");
+    QTest::addColumn<qsizetype>("size"); // what the site sends
     // Limits here: answers up to 1 MB, and 600 ms without anything moving.
-    QTest::newRow("within the limit") << "/big?1000000" << true << 200;
-    QTest::newRow("announced over the limit") << "/big?2000000" << false << 413;
-    QTest::newRow("found over the limit") << "/unsized?2000000" << false << 200;
-    QTest::newRow("slow but moving, longer than the idle time") << "/trickle" << true << 200;
-    QTest::newRow("stalled") << "/stall" << false << 504;
+    QTest::newRow("within the limit") << "/big?1000000" << true << 200 << qsizetype(1000000);
+    QTest::newRow("announced over the limit") << "/big?2000000" << false << 413 << qsizetype(2000000);
+    QTest::newRow("found over the limit") << "/unsized?2000000" << false << 200 << qsizetype(2000000);
+    QTest::newRow("slow but moving, longer than the idle time") << "/trickle" << true << 200 << Swf.size() + 14 * 100;
+    QTest::newRow("stalled") << "/stall" << false << 504 << qsizetype(0);
 }
 
 void TestPlayerNetwork::relayStreams()
@@ -378,6 +435,7 @@ void TestPlayerNetwork::relayStreams()
     QFETCH(QString, path);
     QFETCH(bool, complete);
     QFETCH(int, status);
+    QFETCH(qsizetype, size);
     Site site("127.0.0.1");
     PlayerHost host;
     QVERIFY(host.start());
@@ -385,9 +443,12 @@ void TestPlayerNetwork::relayStreams()
     const PlayerHost::Player player = host.open(site.url(path));
     QElapsedTimer t;
     t.start();
-    const Answer a = ask(host, player.session, QStringLiteral("movie"));
+    const Answer a = askRaw(host, player.session);
     QCOMPARE(a.status, status);
     QCOMPARE(a.complete, complete);
+    if (complete)
+        QCOMPARE(a.body.size(), size);
+    QVERIFY(a.body.size() <= 1000 * 1000);
     QVERIFY(t.elapsed() < 5000);
     QTRY_COMPARE(host.relay().transferCount(), 0);
 }
