@@ -3,6 +3,7 @@
 #include "playerhost.h"
 #include "runtime.h"
 #include "runtimefixture.h"
+#include "enginetools.h"
 #include "server.h"
 #include "sitemirror.h"
 
@@ -76,8 +77,10 @@ void TestPageFlashX11::init()
 
 void TestPageFlashX11::cleanup()
 {
-    QVERIFY2(reported.isEmpty(), qPrintable(reportedText()));
+    const QString errors = reportedText();
     stopRuntime();
+    engine::letProfileGo();
+    QVERIFY2(errors.isEmpty(), qPrintable(errors));
 }
 
 WebBrowser &TestPageFlashX11::open(CommandButton &button, const QString &title)

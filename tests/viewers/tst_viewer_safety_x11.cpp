@@ -3,6 +3,7 @@
 #include "frmtest.h"
 #include "runtime.h"
 #include "runtimefixture.h"
+#include "enginetools.h"
 #include "server.h"
 #include "sitemirror.h"
 #include "viewerpage.h"
@@ -121,9 +122,11 @@ void TestViewerSafetyX11::init()
 
 void TestViewerSafetyX11::cleanup()
 {
-    QVERIFY2(reported.isEmpty(), qPrintable(reportedText()));
+    const QString errors = reportedText();
     stopRuntime();
+    engine::letProfileGo();
     mirror.reset();
+    QVERIFY2(errors.isEmpty(), qPrintable(errors));
 }
 
 Form2 &TestViewerSafetyX11::openPage(const char *path)

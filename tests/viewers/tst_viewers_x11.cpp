@@ -5,6 +5,7 @@
 #include "runtimefixture.h"
 #include "sitemirror.h"
 #include "x11tools.h"
+#include "enginetools.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -108,6 +109,7 @@ void TestViewersX11::init()
 void TestViewersX11::cleanup()
 {
     stopRuntime();
+    engine::letProfileGo();
     mirror.reset();
 }
 
@@ -468,6 +470,7 @@ void TestViewersX11::brokenMovie()
 void TestViewersX11::stepwiseRecoveryInStampCommand()
 {
     stopRuntime();
+    engine::letProfileGo();
     newRuntime();
     rt->install<Form1>(std::make_unique<FailingUnloadForm1>(*rt));
     main->Show();
@@ -479,6 +482,7 @@ void TestViewersX11::stepwiseRecoveryInStampCommand()
     QVERIFY(rt->form<Form2>().window().isVisible());
 
     stopRuntime();
+    engine::letProfileGo();
     newRuntime();
     rt->install<Form2>(std::make_unique<FailingShowForm2>(*rt));
     main->Show();
@@ -490,6 +494,7 @@ void TestViewersX11::stepwiseRecoveryInStampCommand()
 void TestViewersX11::otherCommandsStopAtFirstFailure()
 {
     stopRuntime();
+    engine::letProfileGo();
     newRuntime();
     rt->install<Form1>(std::make_unique<FailingUnloadForm1>(*rt));
     main->Show();
