@@ -27,19 +27,14 @@ Form &Runtime::formNamed(const QString &className, const FormFactory &make)
     if (auto it = m_forms.find(className); it != m_forms.end() && it->second)
         return *it->second;
     // Made before it takes a slot: a factory that raises leaves nothing half-registered.
-    std::unique_ptr<Form> made;
-    if (make) {
-        made = make(*this);
-    } else if (auto it = m_factories.find(className); it != m_factories.end()) {
-        made = it->second(*this);
-    } else {
-        raise(err::ObjectRequired, QStringLiteral("Object required: %1").arg(className));
-    }
+    const auto registered = m_factories.find(className);
+    std::unique_ptr<Form> made = make ? make(*this)
+                                 : registered != m_factories.end() ? registered->second(*this)
+                                                                   : nullptr;
     if (!made)
         raise(err::ObjectRequired, QStringLiteral("Object required: %1").arg(className));
     auto &slot = m_forms[className];
-    // A factory may have referenced its own class; the first instance stays.
-    if (!slot)
+    if (!slot) // a factory may have referenced its own class: the first instance stays
         slot = std::move(made);
     return *slot;
 }
