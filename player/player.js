@@ -146,9 +146,21 @@
 
   function element(id) { return document.getElementById(id); }
 
+  // Tells the program how the movie fares: "painted" once its first frame is on the
+  // screen, "failed" when it cannot play.
+  let reported = "";
+  function report(state) {
+    if (reported)
+      return;
+    reported = state;
+    nativeFetch(new URL("state/" + encodeURIComponent(session) + "?" + state, here).href,
+                { credentials: "omit", cache: "no-store", referrerPolicy: "no-referrer" }).catch(function () {});
+  }
+
   function fail(text) {
     if (document.title === "failed")
       return;
+    report("failed");
     const player = document.getElementById("ruffle");
     if (player)
       player.remove();
@@ -243,6 +255,13 @@
     player.addEventListener("loadedmetadata", function () {
       if (document.title !== "failed")
         document.title = "playing";
+      // The emulator draws the first frame on its next tick after the header.
+      requestAnimationFrame(function () {
+        requestAnimationFrame(function () {
+          if (document.title !== "failed")
+            report("painted");
+        });
+      });
     });
     try {
       // Relative and root-relative addresses resolve against the movie's real address.

@@ -117,6 +117,17 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
             return refuse(403, "not for this page\n");
         return serveFile(rest, request, response);
     }
+    if (rest.startsWith("state/")) {
+        if (request.method != "GET" || !sameOrigin || dest != "empty")
+            return refuse(403, "not for this page\n");
+        const QByteArray session = rest.mid(6);
+        const QByteArray state = request.query();
+        if (!m_relay.hasSession(session) || (state != "painted" && state != "failed"))
+            return refuse(404, "not found\n");
+        response->send(204, {}, {}, relay::answerHeaders());
+        emit movieState(session, state == "painted" ? MovieState::Painted : MovieState::Failed);
+        return;
+    }
     if (rest.startsWith("relay/")) {
         const QByteArray mode = request.header("Sec-Fetch-Mode");
         if (!sameOrigin || dest != "empty" || (mode != "cors" && mode != "same-origin"))

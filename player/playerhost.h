@@ -38,6 +38,15 @@ public:
     Player open(const QString &movie, const QUrl &embedder = {});
     void close(const QByteArray &session) { m_relay.closeSession(session); }
 
+    // How a player's movie fares, as its page reports it.
+    enum class MovieState { Painted, Failed };
+    Q_ENUM(MovieState)
+
+signals:
+    void movieState(const QByteArray &session, PlayerHost::MovieState state);
+
+public:
+
     // http://127.0.0.1:PORT/TOKEN/, where everything is served.
     QString base() const;
     relay::Relay &relay() { return m_relay; }

@@ -8,13 +8,20 @@
 
 namespace {
 
-QWebEngineScript isolatedScript(const QString &name, const QString &resource)
+QString resourceText(const QString &resource)
 {
     QFile f(resource);
-    f.open(QIODevice::ReadOnly);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+// Made anew for every page, never copied from one: the engine knows a script by the
+// object behind it, in every page of a process, so removing a shared one from a page
+// that goes would remove it from the next page of the same site as well.
+QWebEngineScript isolatedScript(const QString &name, const QString &source)
+{
     QWebEngineScript script;
     script.setName(name);
-    script.setSourceCode(QString::fromUtf8(f.readAll()));
+    script.setSourceCode(source);
     script.setWorldId(QWebEngineScript::ApplicationWorld);
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
     script.setRunsOnSubFrames(true);
@@ -25,8 +32,8 @@ QWebEngineScript isolatedScript(const QString &name, const QString &resource)
 
 PageFlash::PageFlash(QWebEnginePage *page, PlayerHost &host) : QObject(page), m_host(&host)
 {
-    static const QWebEngineScript finder = isolatedScript(QStringLiteral("flash"), QStringLiteral(":/viewers/flashembed.js"));
-    page->scripts().insert(finder);
+    static const QString finder = resourceText(QStringLiteral(":/viewers/flashembed.js"));
+    page->scripts().insert(isolatedScript(QStringLiteral("flash"), finder));
     // A new document is a new page: its players are new, and so is its allowance.
     connect(page, &QWebEnginePage::loadStarted, this, [this] {
         if (m_host)

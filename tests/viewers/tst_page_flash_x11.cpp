@@ -4,11 +4,14 @@
 #include "runtime.h"
 #include "runtimefixture.h"
 #include "enginetools.h"
+#include "Form1.h"
 #include "server.h"
 #include "sitemirror.h"
+#include "viewertools.h"
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTest>
 #include <QUrlQuery>
 #include <QWebEnginePage>
@@ -28,6 +31,8 @@ private slots:
     void moviePlaysWhereItStands();
     void twoMoviesOneFromAnotherHost();
     void pageWithoutMovieLoadsNoEmulator();
+    void pressesInARow_data();
+    void pressesInARow();
 
 private:
     WebBrowser &open(CommandButton &button, const QString &title);
@@ -197,6 +202,60 @@ void TestPageFlashX11::pageWithoutMovieLoadsNoEmulator()
     QTest::qWait(1000);
     QCOMPARE(frames().size(), 0);
     QCOMPARE(rt->service<PlayerHost>().filesServed(), 0);
+}
+
+void TestPageFlashX11::pressesInARow_data()
+{
+    // Buttons pressed one after another: 1 stamps, 2 postcards, 3 atlas (two movies,
+    // one from the second host), 4 gift levels (no movie), 5 albums.
+    QTest::addColumn<QString>("buttons");
+    QTest::newRow("the same stamp three times") << "111";
+    QTest::newRow("gift page, then each card page") << "4123";
+    QTest::newRow("albums between card pages") << "15352";
+    QTest::newRow("card, gift, card, album, card") << "34241";
+}
+
+// Every press shows its page, and every card page its movies: requested afresh and
+// drawn, whatever came before in the same run.
+void TestPageFlashX11::pressesInARow()
+{
+    QFETCH(QString, buttons);
+    using namespace viewertools;
+    CommandButton *const button[] = {nullptr, &main->Command1(), &main->Command2(), &main->Command3(),
+                                     &main->Command4(), &main->Command5()};
+    const QString title[] = {{}, "邮票鉴赏 · 爱迪鹅日", "明信片鉴赏 · 冰港", "图谱鉴赏 · 观赏鱼", "各级礼包 · 6"};
+    const QStringList movies[] = {{}, {"/kppostcard/card1.swf"}, {"/kpfolder/flash/postcard1.swf"},
+                                  {"/kpfolder/swf/x01.swf", "/kpfolder/flash/atlas1.swf"}, {},
+                                  {"/kpfolder/kpphotos/xiaoxiao/kp_message.swf"}};
+    QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    for (int step = 0; step < buttons.size(); ++step) {
+        const int b = buttons[step].digitValue();
+        const QString where = QStringLiteral("press %1 of %2").arg(step + 1).arg(buttons);
+        const QStringList before = mirror->paths();
+        painted.clear();
+        QTest::mouseClick(button[b], Qt::LeftButton);
+        if (b == 5) {
+            ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
+            QTRY_VERIFY2_WITH_TIMEOUT(painted.size() == 1, qPrintable(where), 30000);
+            QCOMPARE(painted[0][1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted);
+            QVERIFY2(drawnOver(QRect(player.mapToGlobal(QPoint(0, 0)), player.size()), Qt::white), qPrintable(where));
+        } else {
+            WebBrowser &view = rt->form<Form2>().WebBrowser1();
+            QTRY_COMPARE_WITH_TIMEOUT(view.title(), title[b], 20000);
+            QTRY_VERIFY2_WITH_TIMEOUT(playerFrames(view).size() == movies[b].size(), qPrintable(where), 10000);
+            if (movies[b].isEmpty())
+                continue;
+            QTRY_VERIFY2_WITH_TIMEOUT(painted.size() == movies[b].size(), qPrintable(where), 30000);
+            for (const QVariantList &report : std::as_const(painted))
+                QCOMPARE(report[1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted);
+            const QColor background = pageBackground(view);
+            for (const QRect &frame : playerFrames(view))
+                QVERIFY2(drawnOver(frame, background), qPrintable(where));
+        }
+        const QStringList asked = mirror->paths().mid(before.size());
+        for (const QString &movie : movies[b])
+            QVERIFY2(asked.contains(movie), qPrintable(where + ": " + movie + " was not asked for"));
+    }
 }
 
 QTEST_MAIN(TestPageFlashX11)
