@@ -3,6 +3,7 @@
 #include "accessibility.h"
 #include "placement.h"
 #include "runtime.h"
+#include "windowsystem.h"
 
 #include <QCloseEvent>
 #include <QElapsedTimer>
@@ -15,7 +16,9 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
+#include <optional>
 
 namespace forms {
 
@@ -36,9 +39,10 @@ public:
             && windowHandle()->isExposed()) {
             m_exposed = true;
             checkOuterSize(true);
-            // Framed now: its frame is known, and so is where it must stand.
+            // Framed now: where it must stand is known, unless the window manager has
+            // not said how wide its frame is yet (then again when it has).
             if (!m_detached)
-                m_form.keepOnScreen();
+                m_placed = m_form.keepOnScreen();
             m_normal = geometry();
         }
         return false;
@@ -91,6 +95,8 @@ protected:
             // Qt reports only as a move; compare outer sizes so no change goes unseen.
             if (!m_detached && m_exposed && isVisible())
                 checkOuterSize(e->type() == QEvent::WindowStateChange);
+            if (!m_detached && m_exposed && !m_placed && isVisible())
+                m_placed = m_form.keepOnScreen();
             if (m_exposed && windowState() == Qt::WindowNoState && !settling())
                 m_normal = geometry();
             break;
@@ -128,6 +134,7 @@ private:
     bool m_detached = false;
     bool m_exposed = false;
     bool m_filtering = false;
+    bool m_placed = false; // stands where it must, by the frame it really has
     QRect m_normal; // where and how it stood, not maximized or minimized
     QElapsedTimer m_refusing;
 };
@@ -205,20 +212,48 @@ void Form::Show()
     Load();
     if (!m_window || m_window->isVisible())
         return;
+    // What the design's border lacks, the window manager must not offer either (a
+    // refused maximize would only bounce back). A window of fixed size has no sizing.
+    if (m_design.border != BorderStyle::None) {
+        m_window->winId();
+        windowsystem::setAllowedActions(m_window->windowHandle(),
+                                        {.resize = m_design.border == BorderStyle::Sizable && m_design.maxButton,
+                                         .minimize = m_design.minButton,
+                                         .maximize = m_design.maxButton});
+    }
     m_window->show();
 }
 
 namespace {
 
-// Window frames as the window manager draws them, per kind of border, learnt from the
-// first window of each kind it framed; a guess until then.
-QMargins &frameOf(BorderStyle border)
+// The frame windows of a kind of border get: as the window manager said for the last
+// one it framed; until it has said, the frame the design's own platform drew, so that a
+// window keeps its designed client size where no window manager frames it at all.
+struct KnownFrame
 {
-    static std::map<BorderStyle, QMargins> frames;
+    QMargins margins;
+    bool told = false;
+};
+
+KnownFrame &frameOf(BorderStyle border)
+{
+    static std::map<BorderStyle, KnownFrame> frames;
     auto it = frames.find(border);
-    if (it == frames.end())
-        it = frames.emplace(border, border == BorderStyle::None ? QMargins() : QMargins(4, 24, 4, 4)).first;
+    if (it == frames.end()) {
+        const QMargins designed = border == BorderStyle::None              ? QMargins()
+                                  : border == BorderStyle::FixedToolWindow ? QMargins(3, 21, 3, 3)
+                                                                           : QMargins(4, 30, 4, 4);
+        it = frames.emplace(border, KnownFrame{designed, false}).first;
+    }
     return it->second;
+}
+
+// What the window manager says of window's frame; nothing while it has not said (a
+// zero frame on a bordered window is not an answer).
+std::optional<QMargins> toldFrame(QWidget *window)
+{
+    const auto told = window->windowHandle() ? windowsystem::frameExtents(window->windowHandle()) : std::nullopt;
+    return told && !told->isNull() ? told : std::nullopt;
 }
 
 QRect availableAround(QPoint origin)
@@ -236,25 +271,55 @@ QPoint Form::storedOrigin() const
     return {twipsToPixels(m_design.clientLeft), twipsToPixels(m_design.clientTop)};
 }
 
+QMargins Form::frame() const
+{
+    if (m_design.border == BorderStyle::None)
+        return {};
+    KnownFrame &known = frameOf(m_design.border);
+    if (m_window) {
+        if (const auto told = toldFrame(m_window)) {
+            known = {*told, true};
+            return *told;
+        }
+        // A window manager that does not say: what Qt found out, if anything.
+        if (!windowsystem::managesFrames() && m_window->windowHandle()) {
+            const QMargins seen = m_window->windowHandle()->frameMargins();
+            if (!seen.isNull())
+                return seen;
+        }
+    }
+    return known.margins;
+}
+
 void Form::place(QWidget *w)
 {
     // The client area at the stored origin, kept on the screen it would land on. Set
-    // before the native window exists, so the window system and Qt agree from the start.
+    // before the window is shown, with the frame the window manager says it will draw,
+    // so that the window is mapped where it must stand, frame and all.
+    KnownFrame &known = frameOf(m_design.border);
+    if (m_design.border != BorderStyle::None && !known.told && windowsystem::managesFrames()) {
+        w->winId(); // the native window, not yet mapped
+        if (const auto told = windowsystem::askFrameExtents(w->windowHandle(), std::chrono::milliseconds(500));
+            told && !told->isNull())
+            known = {*told, true};
+    }
     const QPoint origin = storedOrigin();
-    w->setGeometry(QRect(clientPosition(origin, w->size(), frameOf(m_design.border), availableAround(origin)), w->size()));
+    w->setGeometry(QRect(clientPosition(origin, w->size(), known.margins, availableAround(origin)), w->size()));
 }
 
-void Form::keepOnScreen()
+bool Form::keepOnScreen()
 {
     QWidget *w = m_window;
     if (!w || !w->windowHandle())
-        return;
-    const QMargins frame = w->windowHandle()->frameMargins();
-    frameOf(m_design.border) = frame;
+        return false;
     const QPoint origin = storedOrigin();
-    const QPoint at = clientPosition(origin, w->size(), frame, availableAround(origin));
+    const QPoint at = clientPosition(origin, w->size(), frame(), availableAround(origin));
     if (w->geometry().topLeft() != at)
         w->setGeometry(QRect(at, w->size()));
+    // Sure once the window manager has told its frame, or runs and never will; with no
+    // window manager yet, one may still come and frame it.
+    return m_design.border == BorderStyle::None || toldFrame(w)
+           || (windowsystem::hasWindowManager() && !windowsystem::managesFrames());
 }
 
 void Form::Unload()
@@ -292,12 +357,16 @@ quintptr Form::hWnd()
 
 int Form::Height()
 {
-    return pixelsToTwips(window().frameGeometry().height());
+    const int client = window().height();
+    const QMargins f = frame();
+    return pixelsToTwips(client + f.top() + f.bottom());
 }
 
 int Form::Width()
 {
-    return pixelsToTwips(window().frameGeometry().width());
+    const int client = window().width();
+    const QMargins f = frame();
+    return pixelsToTwips(client + f.left() + f.right());
 }
 
 void Form::SetHeight(int twips)
@@ -317,8 +386,8 @@ void Form::setOuterSize(Qt::Orientation which, int twips)
         raise(err::CantSizeMinimized, QStringLiteral("A form can't be moved or sized while minimized or maximized"));
     const bool vertical = which == Qt::Vertical;
     const int current = vertical ? w.height() : w.width();
-    const int frame = (vertical ? w.frameGeometry().height() : w.frameGeometry().width()) - current;
-    const int client = std::max(1, twipsToPixels(twips) - frame);
+    const QMargins f = frame();
+    const int client = std::max(1, twipsToPixels(twips) - (vertical ? f.top() + f.bottom() : f.left() + f.right()));
     if (client != current)
         w.resize(vertical ? w.width() : client, vertical ? client : w.height());
 }

@@ -95,7 +95,11 @@ private:
     QWidget *makeWidget(const ControlDesign &c, QWidget *parent);
     void destroyWindow();
     void place(QWidget *w);
-    void keepOnScreen();
+    // Moves the window where it must stand; whether that is sure (its frame is known).
+    bool keepOnScreen();
+    // The frame around the window (or the one it will get), never none for a window
+    // with a border.
+    QMargins frame() const;
     QPoint storedOrigin() const;
     void setOuterSize(Qt::Orientation which, int twips);
     void closeRequested();

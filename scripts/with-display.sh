@@ -9,7 +9,9 @@ for n in $(seq 90 140); do
 done
 : "${display:?no free X display number}"
 
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# -noreset: the server would reset when the readiness check below disconnects, and a
+# window manager connecting at that moment fails.
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 xvfb_pid=$!
 wm_pid=""
 cleanup() {

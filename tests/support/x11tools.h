@@ -89,3 +89,90 @@ inline QStringList netWmState(const QString &windowId)
 }
 
 } // namespace x11
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSize>
+#include <sys/prctl.h>
+#include <csignal>
+
+namespace x11 {
+
+// A child process that dies with the test, also when the test is killed.
+inline void startTied(QProcess &p, const QString &program, const QStringList &args)
+{
+    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    p.start(program, args);
+}
+
+// An X display of its own (Xvfb) with a window manager (openbox), gone with the object.
+class Display
+{
+public:
+    // withWindowManager false: none until startWindowManager().
+    explicit Display(QSize screen, bool withWindowManager = true)
+    {
+        // A number no display of this run had before, so that a display just gone (its
+        // server may take a moment to let go of its sockets) is never confused with it.
+        static int next = 150 + int(QCoreApplication::applicationPid() % 50) * 10;
+        int number = next;
+        while (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+            ++number;
+        next = number + 1;
+        m_name = QStringLiteral(":%1").arg(number);
+        startTied(m_server, QStringLiteral("Xvfb"),
+                  {m_name, QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-screen"),
+                   QStringLiteral("0"), QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height())});
+        const auto rootSays = [this](const char *property) {
+            return run(QStringLiteral("xprop"), {QStringLiteral("-root"), QString::fromLatin1(property)});
+        };
+        // (No reset when the last client goes: the checks here come and go before the
+        // window manager connects.)
+        m_ready = QTest::qWaitFor([&] { return rootSays("_NET_SUPPORTED").contains("_NET_SUPPORTED"); }, 10000);
+        if (m_ready && withWindowManager)
+            startWindowManager();
+    }
+    bool startWindowManager()
+    {
+        m_wm.setProcessEnvironment(environment());
+        startTied(m_wm, QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+        // The window manager is ready once it owns its check window.
+        m_ready = QTest::qWaitFor([&] {
+            return run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+                .contains("window id");
+        }, 10000);
+        return m_ready;
+    }
+    ~Display()
+    {
+        // Asked to end, so that Xvfb takes its lock and socket with it.
+        for (QProcess *p : {&m_wm, &m_server}) {
+            p->terminate();
+            if (!p->waitForFinished(5000))
+                p->kill();
+        }
+    }
+    bool isReady() const { return m_ready; }
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), m_name);
+        return env;
+    }
+    // A command's standard output, run on this display.
+    QString run(const QString &program, const QStringList &args) const
+    {
+        QProcess p;
+        p.setProcessEnvironment(environment());
+        p.start(program, args);
+        p.waitForFinished(10000);
+        return QString::fromUtf8(p.readAllStandardOutput());
+    }
+
+private:
+    QProcess m_server, m_wm;
+    QString m_name;
+    bool m_ready = false;
+};
+
+} // namespace x11

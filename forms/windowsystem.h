@@ -1,0 +1,39 @@
+#pragma once
+
+// What the runtime asks the X window manager directly, where Qt gives no way: the
+// frame it will draw around a window (before the window is shown, so that it is placed
+// right the first time), and which actions it may offer on it.
+
+#include "forms_export.h"
+
+#include <QMargins>
+
+#include <chrono>
+#include <optional>
+
+class QWindow;
+
+namespace forms::windowsystem {
+
+// Whether a window manager runs (one that follows the desktop conventions), and
+// whether it says how wide the frames it draws are.
+FORMS_EXPORT bool hasWindowManager();
+FORMS_EXPORT bool managesFrames();
+
+// The frame the window manager draws (or will draw) around window, in logical pixels,
+// rounded up; nothing while it has not said. ask: have it say for a window that is not
+// shown yet, waiting at most that long.
+FORMS_EXPORT std::optional<QMargins> frameExtents(QWindow *window);
+FORMS_EXPORT std::optional<QMargins> askFrameExtents(QWindow *window, std::chrono::milliseconds wait);
+
+// What the window manager may offer on window besides moving and closing.
+struct Actions
+{
+    bool resize = false;
+    bool minimize = false;
+    bool maximize = false;
+};
+// Takes effect when the window is next mapped; window must have its native window.
+FORMS_EXPORT void setAllowedActions(QWindow *window, Actions actions);
+
+} // namespace forms::windowsystem
