@@ -17,12 +17,12 @@ QString resourceText(const QString &resource)
 // Made anew for every page, never copied from one: the engine knows a script by the
 // object behind it, in every page of a process, so removing a shared one from a page
 // that goes would remove it from the next page of the same site as well.
-QWebEngineScript isolatedScript(const QString &name, const QString &source)
+QWebEngineScript frameScript(const QString &name, const QString &source, QWebEngineScript::ScriptWorldId world)
 {
     QWebEngineScript script;
     script.setName(name);
     script.setSourceCode(source);
-    script.setWorldId(QWebEngineScript::ApplicationWorld);
+    script.setWorldId(world);
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
     script.setRunsOnSubFrames(true);
     return script;
@@ -33,7 +33,10 @@ QWebEngineScript isolatedScript(const QString &name, const QString &source)
 PageFlash::PageFlash(QWebEnginePage *page, PlayerHost &host) : QObject(page), m_host(&host)
 {
     static const QString finder = resourceText(QStringLiteral(":/viewers/flashembed.js"));
-    page->scripts().insert(isolatedScript(QStringLiteral("flash"), finder));
+    static const QString plugin = resourceText(QStringLiteral(":/viewers/flashplugin.js"));
+    page->scripts().insert(frameScript(QStringLiteral("flash"), finder, QWebEngineScript::ApplicationWorld));
+    // In the page's own world, where its scripts ask whether Flash is there.
+    page->scripts().insert(frameScript(QStringLiteral("flash-plugin"), plugin, QWebEngineScript::MainWorld));
     // A new document is a new page: its players are new, and so is its allowance.
     connect(page, &QWebEnginePage::loadStarted, this, [this] {
         if (m_host)

@@ -12,7 +12,9 @@ class QWebEnginePage;
 
 // Flash movies inside the web pages of a view: a script in a world of its own finds
 // them in the page and asks here for a player frame for each; the frame plays the movie
-// under the same sandbox as an album, judged by where the page is.
+// under the same sandbox as an album, judged by where the page is. Another, in the
+// page's own world, tells the page's scripts that there is a Flash player, so that pages
+// that ask first write their movies too.
 class PageFlash : public QObject
 {
     Q_OBJECT

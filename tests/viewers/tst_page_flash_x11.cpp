@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QUrlQuery>
 #include <QWebEnginePage>
@@ -33,6 +34,7 @@ private slots:
     void pageWithoutMovieLoadsNoEmulator();
     void pressesInARow_data();
     void pressesInARow();
+    void pageThatAsksFirst();
 
 private:
     WebBrowser &open(CommandButton &button, const QString &title);
@@ -256,6 +258,56 @@ void TestPageFlashX11::pressesInARow()
         for (const QString &movie : movies[b])
             QVERIFY2(asked.contains(movie), qPrintable(where + ": " + movie + " was not asked for"));
     }
+}
+
+// Most pages of the time wrote their movie from a script that first asked for the Flash
+// player and its version (SWFObject 2.2 here, from its npm package), and showed their
+// alternative text without one.
+void TestPageFlashX11::pageThatAsksFirst()
+{
+    using namespace viewertools;
+    QTemporaryDir folder;
+    QVERIFY(QFile::copy(QFINDTESTDATA("swfobject.html"), folder.filePath("swfobject.html")));
+    QVERIFY(QFile::copy(QStringLiteral(NODE_MODULES_DIR "/swfobject/index.js"), folder.filePath("swfobject.js")));
+    QVERIFY(QFile::copy(SiteMirror::defaultRoot() + "/kppostcard/card1.swf", folder.filePath("card.swf")));
+    SiteMirror site(folder.path());
+    QVERIFY(site.listen());
+    QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    main->Text1().SetText("http://" + site.host() + "/swfobject.html");
+    rt->form<Form2>().Show();
+    WebBrowser &view = rt->form<Form2>().WebBrowser1();
+    QTRY_COMPARE_WITH_TIMEOUT(view.title(), QStringLiteral("swfobject"), 20000);
+
+    QWebEnginePage *page = view.page();
+    QTRY_COMPARE_WITH_TIMEOUT(playerFrames(view).size(), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(painted.size(), 1, 30000);
+    QCOMPARE(painted[0][1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted);
+    QVERIFY(drawnOver(playerFrames(view)[0], Qt::white));
+    QVERIFY(site.paths().contains(QStringLiteral("/card.swf")));
+    QVERIFY(viewertools::js(page, "document.getElementById('alternative') === null").toBool());
+
+    // What else such scripts read, as the engine's own lists answer it, the engine's
+    // plugins (seen from a world the page cannot touch) still there.
+    const auto world = QWebEngineScript::ApplicationWorld;
+    const int engineOwn = viewertools::js(page, "navigator.plugins.length", world).toInt();
+    const int engineTypes = viewertools::js(page, "navigator.mimeTypes.length", world).toInt();
+    const QString wrong = viewertools::js(page, QStringLiteral(R"((function () {
+        const p = navigator.plugins, m = navigator.mimeTypes, f = p["Shockwave Flash"];
+        const swf = m["application/x-shockwave-flash"], spl = m.namedItem("application/futuresplash");
+        const checks = {
+          kinds: p instanceof PluginArray && m instanceof MimeTypeArray && f instanceof Plugin && swf instanceof MimeType,
+          lengths: p.length === %1 + 1 && m.length === %2 + 2 && f.length === 2,
+          indexes: p[p.length - 1] === f && p.item(p.length - 1) === f && p.item(p.length) === null && m.item(0) === m[0],
+          names: p.namedItem("Shockwave Flash") === f && p.namedItem("none") === null && f["application/futuresplash"] === spl,
+          plugin: f.description === "Shockwave Flash 32.0 r0" && f.name === "Shockwave Flash" && f.filename !== "",
+          types: swf.enabledPlugin === f && swf.suffixes === "swf" && spl.suffixes === "spl" && f.item(0) === swf,
+          listing: Object.keys(p).join() === Array.from(p, (x, i) => i).join() && Array.from(p).pop() === f,
+          refresh: p.refresh() === undefined && navigator.plugins === p,
+          version: swfobject.getFlashPlayerVersion().major === 32,
+        };
+        return Object.keys(checks).filter(k => !checks[k]).join(" ");
+    })())").arg(engineOwn).arg(engineTypes)).toString();
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
 }
 
 QTEST_MAIN(TestPageFlashX11)

@@ -1,0 +1,60 @@
+// Pages of the Flash era ask the browser for its Flash player before they write a movie
+// into themselves (SWFObject and its like read navigator.plugins and navigator.mimeTypes)
+// and show their "get Flash" text when it has none. This runs in the page's own world
+// before the page's scripts and shows them a recent player beside the plugins the engine
+// lists, so that they write their <object>s and <embed>s, which then play in place like
+// any other movie of the page.
+(function () {
+  "use strict";
+  const engineList = navigator.plugins;
+  if (!engineList || typeof PluginArray === "undefined" || engineList.namedItem("Shockwave Flash"))
+    return;
+
+  function define(target, name, value, enumerable) {
+    Object.defineProperty(target, name, { value: value, enumerable: enumerable === true, configurable: true });
+  }
+
+  // Entries as the engine's own lists have them: by index, by name where named (never
+  // over what the list itself has, such as length), length, item() and namedItem().
+  function fill(out, entries, nameOf) {
+    define(out, "length", entries.length);
+    define(out, "item", function item(index) { return entries[index >>> 0] || null; });
+    define(out, "namedItem", function namedItem(name) {
+      return entries.find(function (e) { return nameOf(e) === String(name); }) || null;
+    });
+    entries.forEach(function (e, i) { define(out, i, e, true); });
+    entries.forEach(function (e) {
+      const name = nameOf(e);
+      if (name && !(name in out))
+        define(out, name, e);
+    });
+    return out;
+  }
+  const typeOf = function (t) { return t.type; };
+
+  const flash = Object.create(Plugin.prototype);
+  define(flash, "name", "Shockwave Flash");
+  define(flash, "description", "Shockwave Flash 32.0 r0");
+  define(flash, "filename", "libpepflashplayer.so");
+  const flashTypes = [["application/x-shockwave-flash", "swf", "Shockwave Flash"],
+                      ["application/futuresplash", "spl", "FutureSplash Player"]].map(function (t) {
+    const type = Object.create(MimeType.prototype);
+    define(type, "type", t[0]);
+    define(type, "suffixes", t[1]);
+    define(type, "description", t[2]);
+    define(type, "enabledPlugin", flash);
+    return type;
+  });
+  fill(flash, flashTypes, typeOf);
+
+  const plugins = fill(Object.create(PluginArray.prototype), Array.from(engineList).concat([flash]),
+                       function (p) { return p.name; });
+  define(plugins, "refresh", function refresh() {}); // nothing comes or goes while a page is up
+  const mimeTypes = fill(Object.create(MimeTypeArray.prototype),
+                         Array.from(navigator.mimeTypes || []).concat(flashTypes), typeOf);
+
+  // Where the engine keeps them, so that navigator itself has no properties of its own.
+  [["plugins", plugins], ["mimeTypes", mimeTypes]].forEach(function (p) {
+    Object.defineProperty(Navigator.prototype, p[0], { get: function () { return p[1]; }, enumerable: true, configurable: true });
+  });
+})();
