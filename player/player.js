@@ -146,6 +146,47 @@
 
   function element(id) { return document.getElementById(id); }
 
+  // The player never goes full screen; the emulator's menu offers it whenever the
+  // document says it could.
+  ["fullscreenEnabled", "webkitFullscreenEnabled"].forEach(function (name) {
+    Object.defineProperty(Document.prototype, name, { get: function () { return false; }, configurable: true });
+  });
+
+  // The emulator's menu, as this player offers it. The emulator places it by the size of
+  // the document and lets it run off the top when it is taller than the room above and
+  // below the pointer; here it lies whole inside the player's area, scrolling when it is
+  // taller still. And it offers nothing that saves: its manager of the movie's saved data
+  // (which downloads and replaces them) is offered only while the table for them is there.
+  function fitMenu(player) {
+    const shadow = player.shadowRoot;
+    const menu = shadow && shadow.getElementById("context-menu");
+    if (!menu)
+      return;
+    const saves = shadow.getElementById("local-saves");
+    if (saves)
+      saves.remove();
+    const style = document.createElement("style");
+    style.textContent = "#context-menu { box-sizing: border-box; max-height: 100%; max-width: 100%; overflow-y: auto; }";
+    shadow.appendChild(style);
+    const observer = new MutationObserver(function () {
+      if (menu.parentElement.classList.contains("hidden"))
+        return;
+      const area = player.getBoundingClientRect();
+      const box = menu.getBoundingClientRect();
+      const top = Math.max(area.top, Math.min(box.top, area.bottom - box.height));
+      const left = Math.max(area.left, Math.min(box.left, area.right - box.width));
+      menu.style.top = (parseFloat(menu.style.top) || 0) + top - box.top + "px";
+      if (menu.style.right) // right to left
+        menu.style.right = (parseFloat(menu.style.right) || 0) - (left - box.left) + "px";
+      else
+        menu.style.left = (parseFloat(menu.style.left) || 0) + left - box.left + "px";
+      observer.takeRecords(); // our own moves
+    });
+    // The emulator shows the overlay, then places the menu, in one go.
+    observer.observe(menu, { attributes: true, attributeFilter: ["style"] });
+    observer.observe(menu.parentElement, { attributes: true, attributeFilter: ["class"] });
+  }
+
   // Tells the program how the movie fares: "painted" once its first frame is on the
   // screen, "failed" when it cannot play.
   let reported = "";
@@ -244,6 +285,7 @@
     player.style.width = "100%";
     player.style.height = "100%";
     element("player").appendChild(player);
+    fitMenu(player);
     // Should the emulator give up on the movie, the same plain message replaces its
     // error panel and the panel's links away.
     new MutationObserver(function (changes, observer) {

@@ -6,7 +6,9 @@
 #include "playerhost.h"
 #include "viewerpage.h"
 
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QWebEngineProfile>
 
 ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
@@ -78,6 +80,43 @@ void WebBrowser::Navigate(const QString &url)
     load(target);
 }
 
+QList<QWebEnginePage::WebAction> WebBrowser::menuActions(bool editable, QWebEngineContextMenuRequest::EditFlags edit)
+{
+    using Page = QWebEnginePage;
+    using Request = QWebEngineContextMenuRequest;
+    QList<Page::WebAction> actions;
+    if (!editable)
+        actions << Page::Back << Page::Forward << Page::Reload << Page::NoWebAction;
+    if (editable && edit.testFlag(Request::CanCut))
+        actions << Page::Cut;
+    if (edit.testFlag(Request::CanCopy))
+        actions << Page::Copy;
+    if (editable && edit.testFlag(Request::CanPaste))
+        actions << Page::Paste;
+    if (edit.testFlag(Request::CanSelectAll))
+        actions << Page::SelectAll;
+    if (!actions.isEmpty() && actions.last() == Page::NoWebAction)
+        actions.removeLast();
+    return actions;
+}
+
+void WebBrowser::contextMenuEvent(QContextMenuEvent *event)
+{
+    const QWebEngineContextMenuRequest *request = lastContextMenuRequest();
+    if (!request)
+        return;
+    // The page's own actions: the engine keeps them enabled as its history and state allow.
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    for (QWebEnginePage::WebAction action : menuActions(request->isContentEditable(), request->editFlags())) {
+        if (action == QWebEnginePage::NoWebAction)
+            menu->addSeparator();
+        else
+            menu->addAction(page()->action(action));
+    }
+    menu->popup(event->globalPos());
+}
+
 ShockwaveFlash::ShockwaveFlash(BrowserEngine &engine, PlayerHost &host, QWidget *parent)
     : ViewerView(engine, true, parent), m_host(host)
 {
@@ -93,6 +132,11 @@ ShockwaveFlash::~ShockwaveFlash()
     // Whatever the movie was still loading stops with it.
     if (!m_session.isEmpty())
         m_host.close(m_session);
+}
+
+void ShockwaveFlash::contextMenuEvent(QContextMenuEvent *event)
+{
+    event->accept();
 }
 
 void ShockwaveFlash::SetMovie(const QString &movie)

@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <QWebEngineContextMenuRequest>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 class BrowserEngine;
@@ -51,6 +53,15 @@ public:
     // Starts loading url; the text is handed to the engine as a user would type it.
     void Navigate(const QString &url);
 
+    // What a right click offers, in order (NoWebAction: a line between): going back,
+    // forward, reloading, copying what is selected and selecting all; in a field that
+    // can be edited, cutting and pasting too. Nothing that saves the page or opens its
+    // source, which the viewer has no place for.
+    static QList<QWebEnginePage::WebAction> menuActions(bool editable, QWebEngineContextMenuRequest::EditFlags edit);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+
 private:
     QPointer<PageFlash> m_flash;
 };
@@ -65,6 +76,10 @@ public:
     ~ShockwaveFlash() override;
     QString Movie() const { return m_movie; }
     void SetMovie(const QString &movie);
+
+protected:
+    // None of the engine's: the emulator draws a menu of its own inside the page.
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     PlayerHost &m_host;

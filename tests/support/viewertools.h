@@ -14,6 +14,8 @@
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
+#include "x11tools.h"
+
 namespace viewertools {
 
 // What script evaluates to in the page's own world (or in world), waiting for it.
@@ -80,6 +82,13 @@ inline bool drawnOver(const QRect &area, QColor background)
                 other += !near(image.pixelColor(x, y), background);
         return all > 0 && other * 2 > all;
     }, 10000);
+}
+
+// A right click through the window system, as a person makes it.
+inline void rightClickAt(QPoint screen)
+{
+    x11::xdotool({QStringLiteral("mousemove"), QString::number(screen.x()), QString::number(screen.y()),
+                  QStringLiteral("click"), QStringLiteral("3")});
 }
 
 } // namespace viewertools

@@ -9,7 +9,9 @@
 #include "sitemirror.h"
 #include "viewertools.h"
 
+#include <QApplication>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -35,6 +37,11 @@ private slots:
     void pressesInARow_data();
     void pressesInARow();
     void pageThatAsksFirst();
+    void pageMenuOffers_data();
+    void pageMenuOffers();
+    void pageMenuOnRightClick_data();
+    void pageMenuOnRightClick();
+    void albumMenuFitsInPlayer();
 
 private:
     WebBrowser &open(CommandButton &button, const QString &title);
@@ -308,6 +315,105 @@ void TestPageFlashX11::pageThatAsksFirst()
         return Object.keys(checks).filter(k => !checks[k]).join(" ");
     })())").arg(engineOwn).arg(engineTypes)).toString();
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+}
+
+void TestPageFlashX11::pageMenuOffers_data()
+{
+    using Page = QWebEnginePage;
+    using Request = QWebEngineContextMenuRequest;
+    QTest::addColumn<bool>("editable");
+    QTest::addColumn<Request::EditFlags>("edit");
+    QTest::addColumn<QList<Page::WebAction>>("offered");
+    const auto all = Request::EditFlags(Request::CanUndo | Request::CanRedo | Request::CanCut | Request::CanCopy
+                                        | Request::CanPaste | Request::CanDelete | Request::CanSelectAll);
+    QTest::newRow("page") << false << Request::EditFlags(Request::CanSelectAll)
+                          << QList{Page::Back, Page::Forward, Page::Reload, Page::NoWebAction, Page::SelectAll};
+    // A page cannot be cut or pasted into, whatever the engine says it can do.
+    QTest::newRow("page, text selected")
+        << false << all << QList{Page::Back, Page::Forward, Page::Reload, Page::NoWebAction, Page::Copy, Page::SelectAll};
+    QTest::newRow("empty field") << true << Request::EditFlags(Request::CanPaste | Request::CanSelectAll)
+                                 << QList{Page::Paste, Page::SelectAll};
+    QTest::newRow("field, text selected") << true << all << QList{Page::Cut, Page::Copy, Page::Paste, Page::SelectAll};
+}
+
+void TestPageFlashX11::pageMenuOffers()
+{
+    QFETCH(bool, editable);
+    QFETCH(QWebEngineContextMenuRequest::EditFlags, edit);
+    QFETCH(QList<QWebEnginePage::WebAction>, offered);
+    QCOMPARE(WebBrowser::menuActions(editable, edit), offered);
+}
+
+void TestPageFlashX11::pageMenuOnRightClick_data()
+{
+    // What to select in the gift page, returning where to click; what the menu then has.
+    using Page = QWebEnginePage;
+    QTest::addColumn<QString>("select");
+    QTest::addColumn<QList<Page::WebAction>>("offered");
+    QTest::newRow("text in the page") << "getSelection().selectAllChildren(document.body);"
+                                         " const r = document.body.getBoundingClientRect(); [r.x + 20, r.y + 20]"
+                                      << QList{Page::Back, Page::Forward, Page::Reload, Page::Copy, Page::SelectAll};
+    QTest::newRow("text in a field")
+        << "const f = document.createElement('input'); f.value = 'abc';"
+           " f.style = 'position: fixed; left: 10px; top: 10px; width: 200px; height: 30px; z-index: 9';"
+           " document.body.append(f); f.focus(); f.select(); [30, 25]"
+        << QList{Page::Cut, Page::Copy, Page::Paste, Page::SelectAll};
+}
+
+// A real right click in a page: the menu holds the page's own actions, those and no more.
+void TestPageFlashX11::pageMenuOnRightClick()
+{
+    QFETCH(QString, select);
+    QFETCH(QList<QWebEnginePage::WebAction>, offered);
+    WebBrowser &view = open(main->Command4(), QStringLiteral("各级礼包 · 6"));
+    const QVariantList at = viewertools::js(view.page(), select).toList();
+    QCOMPARE(at.size(), 2);
+    viewertools::rightClickAt(view.mapToGlobal(QPoint(at[0].toInt(), at[1].toInt())));
+    QMenu *menu = nullptr;
+    QVERIFY(QTest::qWaitFor([&] { return menu = qobject_cast<QMenu *>(QApplication::activePopupWidget()); }, 10000));
+    QList<QAction *> expected;
+    for (QWebEnginePage::WebAction a : offered)
+        expected << view.page()->action(a);
+    QList<QAction *> shown = menu->actions();
+    shown.removeIf([](QAction *a) { return a->isSeparator(); });
+    menu->close();
+    QCOMPARE(shown, expected);
+}
+
+// The emulator's own menu, opened near the foot of an album: whole and inside the player
+// (scrolling if it is taller), and with nothing that goes full screen or saves, though
+// the player holds a movie's saved data.
+void TestPageFlashX11::albumMenuFitsInPlayer()
+{
+    QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    QTest::mouseClick(&main->Command5(), Qt::LeftButton);
+    ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
+    QTRY_COMPARE_WITH_TIMEOUT(painted.size(), 1, 30000);
+    QWebEnginePage *page = player.page();
+    // Its own page plays movies itself: no page script there is told of a Flash player.
+    QVERIFY(viewertools::js(page, "navigator.plugins.namedItem('Shockwave Flash') === null").toBool());
+    viewertools::js(page, "localStorage.setItem('localhost/album/progress',"
+                          " btoa('\\x00\\xbf\\x00\\x00\\x00\\x10TCSO\\x00\\x04\\x00\\x00\\x00\\x00'))");
+
+    viewertools::rightClickAt(player.mapToGlobal(QPoint(player.width() / 2, player.height() - 6)));
+    const QString menu = QStringLiteral(R"((function () {
+        const shadow = document.getElementById("ruffle").shadowRoot, m = shadow.getElementById("context-menu");
+        if (m.parentElement.classList.contains("hidden") || !m.children.length)
+          return null;
+        const r = m.getBoundingClientRect(), area = document.getElementById("ruffle").getBoundingClientRect();
+        return { inside: r.top >= area.top && r.bottom <= area.bottom && r.left >= area.left && r.right <= area.right,
+                 whole: m.scrollHeight <= m.clientHeight || ["auto", "scroll"].includes(getComputedStyle(m).overflowY),
+                 entries: Array.from(m.querySelectorAll(".menu-item"), e => e.textContent) };
+    })())");
+    QVariantMap shown;
+    QVERIFY(QTest::qWaitFor([&] { return !(shown = viewertools::js(page, menu).toMap()).isEmpty(); }, 10000));
+    QVERIFY(shown["inside"].toBool());
+    QVERIFY(shown["whole"].toBool());
+    const QStringList entries = shown["entries"].toStringList();
+    QVERIFY(entries.size() > 3); // the movie's own among them
+    const QRegularExpression saveOrFullScreen(QStringLiteral("全屏|存档|下载|保存|Full Screen|Save|Download"));
+    QVERIFY2(entries.filter(saveOrFullScreen).isEmpty(), qPrintable(entries.join(", ")));
+    QVERIFY(!QApplication::activePopupWidget()); // and no menu of the engine's
 }
 
 QTEST_MAIN(TestPageFlashX11)
