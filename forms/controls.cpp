@@ -3,6 +3,7 @@
 #include "errors.h"
 
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -121,6 +122,32 @@ CommandButton::CommandButton(QWidget *parent) : QPushButton(parent)
     setAutoDefault(false);
     setDefault(false);
     connect(this, &QPushButton::clicked, this, &CommandButton::Click);
+}
+
+namespace {
+bool isEnter(const QKeyEvent *event)
+{
+    return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+           && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+} // namespace
+
+void CommandButton::keyPressEvent(QKeyEvent *event)
+{
+    if (!isEnter(event))
+        return QPushButton::keyPressEvent(event);
+    // On the press, as the platform's buttons did; a key held down since before this
+    // window had the keyboard arrives here only as repeats, and presses nothing.
+    event->accept();
+    if (!event->isAutoRepeat())
+        click();
+}
+
+void CommandButton::keyReleaseEvent(QKeyEvent *event)
+{
+    if (!isEnter(event))
+        return QPushButton::keyReleaseEvent(event);
+    event->accept();
 }
 
 void Label::mousePressEvent(QMouseEvent *event)

@@ -58,6 +58,9 @@ signals:
     void Click();
 };
 
+// Pressed by a click, by Space (on its release, as Qt's buttons are) and by Enter or the
+// keypad's Enter while it has the focus. A window's other controls never pass Enter on
+// to a button: no button is a window's default.
 class FORMS_EXPORT CommandButton : public QPushButton
 {
     Q_OBJECT
@@ -65,6 +68,10 @@ public:
     explicit CommandButton(QWidget *parent = nullptr);
 signals:
     void Click();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
 };
 
 class FORMS_EXPORT Frame : public QGroupBox

@@ -222,6 +222,12 @@ void Form::Show()
                                          .maximize = m_design.maxButton});
     }
     m_window->show();
+    // Shown is activated, as the design's platform did it: the keyboard comes to the
+    // new window (the window manager judges the request by the user's last input), at
+    // the first control of its tab order.
+    m_window->activateWindow();
+    if (m_firstInTabOrder)
+        m_firstInTabOrder->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 namespace {
@@ -549,6 +555,7 @@ void Form::build()
             QWidget::setTabOrder(previous, widget);
         previous = widget;
     }
+    m_firstInTabOrder = tabOrder.empty() ? nullptr : tabOrder.begin()->second;
 }
 
 void Form::destroyWindow()

@@ -109,6 +109,7 @@ private:
     const FormDesign &m_design;
     FormWindow *m_window = nullptr;
     QHash<QString, QObject *> m_controls;
+    QPointer<QWidget> m_firstInTabOrder;
     bool m_unloading = false;
 };
 

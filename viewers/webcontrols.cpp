@@ -15,6 +15,8 @@ ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
     : QWebEngineView(parent), m_engine(engine), m_page(new ViewerPage(engine.profile())), m_player(player)
 {
     engine.viewerOpened(player ? BrowserEngine::Kind::Player : BrowserEngine::Kind::WebPage);
+    // A stop in its window's tab order: the focus it gets goes on to the page inside.
+    setFocusPolicy(Qt::StrongFocus);
     setPage(m_page);
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, &ViewerView::showStopped);
     connect(m_page, &QWebEnginePage::loadStarted, this, [this] {

@@ -1,5 +1,6 @@
 #include "Form1.h"
 #include "Form2.h"
+#include "viewerform.h"
 #include "frmtest.h"
 #include "runtime.h"
 #include "runtimefixture.h"
@@ -8,6 +9,7 @@
 #include "enginetools.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QTest>
 #include <QTemporaryDir>
@@ -39,6 +41,9 @@ private slots:
     void movieSandbox();
     void mirrorDown();
     void brokenMovie();
+    void keyboard_data();
+    void keyboard();
+    void heldKeyPressesNothingInNewViewer();
     void stepwiseRecoveryInStampCommand();
     void otherCommandsStopAtFirstFailure();
 
@@ -465,6 +470,96 @@ void TestViewersX11::brokenMovie()
                  .toInt(),
              0);
     QVERIFY(rt->form<Form1>().window().isVisible());
+}
+
+namespace {
+
+// Keys as a person types them: into whatever window has the keyboard.
+void type(const QString &key)
+{
+    x11::xdotool({"key", "--clearmodifiers", key});
+}
+
+QString activeWindow()
+{
+    return x11::xdotool({"getactivewindow"}).trimmed();
+}
+
+} // namespace
+
+void TestViewersX11::keyboard_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("button");
+    QTest::newRow("Enter on the postcard button") << "Return" << 2;
+    QTest::newRow("keypad Enter on the gift button") << "KP_Enter" << 4;
+    QTest::newRow("Space on the album button") << "space" << 5;
+    QTest::newRow("Enter on the album button") << "Return" << 5;
+}
+
+// Enter, keypad Enter and Space press the focused button; the viewer it opens takes
+// the keyboard, at the first control of its tab order, and keys then go to it.
+void TestViewersX11::keyboard()
+{
+    QFETCH(QString, key);
+    QFETCH(int, button);
+    CommandButton *buttons[] = {nullptr, &main->Command1(), &main->Command2(), &main->Command3(), &main->Command4(),
+                                &main->Command5()};
+    x11::xdotool({"windowactivate", "--sync", x11::id(main->window())});
+    QTRY_VERIFY(main->window().isActiveWindow());
+    buttons[button]->setFocus();
+    // Enter in the level field presses nothing: no button is the window's default.
+    main->Text2().setFocus();
+    type("Return");
+    buttons[button]->setFocus();
+    type(key);
+    ViewerForm &viewer = button == 5 ? static_cast<ViewerForm &>(rt->form<Form1>()) : rt->form<Form2>();
+    QTRY_VERIFY(viewer.isLoaded());
+    QCOMPARE(rt->Forms().size(), size_t(2)); // the field's Enter opened nothing before it
+    QTRY_COMPARE_WITH_TIMEOUT(activeWindow(), x11::id(viewer.window()), 10000);
+    QTRY_VERIFY(viewer.window().isActiveWindow());
+    QWidget *first = button == 5 ? static_cast<QWidget *>(&rt->form<Form1>().ShockwaveFlash1()) : &viewer.Command1();
+    QTRY_VERIFY2(QApplication::focusWidget() == first || first->isAncestorOf(QApplication::focusWidget()),
+                 QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "none");
+    // The same key again goes to the viewer: the page viewer's close button takes it.
+    if (button != 5) {
+        type(key);
+        QTRY_VERIFY(!viewer.isLoaded());
+        QVERIFY(main->isLoaded());
+    }
+    QVERIFY(reported.isEmpty());
+}
+
+// Enter held down on a button opens its viewer once; the repeats that follow reach the
+// new viewer's close button, which takes none of them.
+void TestViewersX11::heldKeyPressesNothingInNewViewer()
+{
+    x11::xdotool({"windowactivate", "--sync", x11::id(main->window())});
+    QTRY_VERIFY(main->window().isActiveWindow());
+    main->Command2().setFocus();
+    int repeats = 0;
+    struct Counter : QObject
+    {
+        int *n;
+        explicit Counter(int *count) : n(count) {}
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(e)->isAutoRepeat())
+                ++*n;
+            return false;
+        }
+    } counter(&repeats);
+    qApp->installEventFilter(&counter);
+    x11::xdotool({"keydown", "Return"});
+    Form2 &viewer = rt->form<Form2>();
+    QTRY_VERIFY(viewer.isLoaded());
+    QTRY_VERIFY(viewer.Command1().hasFocus());
+    const int before = repeats;
+    QTRY_VERIFY_WITH_TIMEOUT(repeats >= before + 5, 10000); // the key repeats into the viewer
+    x11::xdotool({"keyup", "Return"});
+    qApp->removeEventFilter(&counter);
+    QVERIFY(viewer.isLoaded());
+    QCOMPARE(rt->Forms().size(), size_t(2));
 }
 
 void TestViewersX11::stepwiseRecoveryInStampCommand()
