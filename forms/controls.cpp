@@ -5,7 +5,10 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QApplication>
 #include <QPainter>
+#include <QPointer>
+#include <QProxyStyle>
 
 #include <algorithm>
 #include <limits>
@@ -94,8 +97,37 @@ void TextBox::mousePressEvent(QMouseEvent *event)
     QLineEdit::mousePressEvent(event);
 }
 
+namespace {
+
+// The application's style, but for where a drop-down list's entries open.
+class DropBelowStyle : public QProxyStyle
+{
+public:
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_ComboBox_Popup)
+            return 0; // a list below the field, not one laid over it
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+QStyle *dropBelowStyle()
+{
+    static QPointer<DropBelowStyle> style;
+    if (!style) {
+        style = new DropBelowStyle;
+        style->setParent(qApp);
+    }
+    return style;
+}
+
+} // namespace
+
 DropDownList::DropDownList(QWidget *parent) : QComboBox(parent)
 {
+    setStyle(dropBelowStyle());
+    setMaxVisibleItems(VisibleEntries);
     setEditable(false);
     setInsertPolicy(QComboBox::NoInsert);
     connect(this, &QComboBox::activated, this, &DropDownList::Click);
@@ -148,6 +180,32 @@ void CommandButton::keyReleaseEvent(QKeyEvent *event)
     if (!isEnter(event))
         return QPushButton::keyReleaseEvent(event);
     event->accept();
+}
+
+int Frame::topLine() const
+{
+    return fontMetrics().height() / 2;
+}
+
+void Frame::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    const int line = topLine();
+    // An etched line: a shadow, and a highlight beside it.
+    const QRect box = rect().adjusted(0, line, -2, -2);
+    p.setPen(palette().color(QPalette::Dark));
+    p.drawRect(box);
+    p.setPen(palette().color(QPalette::Light));
+    p.drawRect(box.translated(1, 1));
+    if (title().isEmpty())
+        return;
+    // The caption breaks the line, on the window's own background.
+    const QFontMetrics fm = fontMetrics();
+    const int indent = fm.averageCharWidth();
+    const QRect caption(indent, 0, fm.horizontalAdvance(title()) + 4, fm.height());
+    p.fillRect(caption, palette().color(backgroundRole()));
+    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    p.drawText(caption, Qt::AlignCenter | Qt::TextShowMnemonic, title());
 }
 
 void Label::mousePressEvent(QMouseEvent *event)

@@ -43,11 +43,14 @@ private:
     bool m_focusedByPress = false;
 };
 
-// Drop-down list: only its entries can be chosen; no text of one's own.
+// Drop-down list: only its entries can be chosen; no text of one's own. Its list drops
+// below the field (above it where there is no room below), eight entries high with a
+// scroll bar beyond, whatever the style would do.
 class FORMS_EXPORT DropDownList : public QComboBox
 {
     Q_OBJECT
 public:
+    static constexpr int VisibleEntries = 8;
     explicit DropDownList(QWidget *parent = nullptr);
 
     QString Text() const;
@@ -74,11 +77,18 @@ protected:
     void keyReleaseEvent(QKeyEvent *event) override;
 };
 
+// A frame around a group of controls, its caption on the frame's top line, as the
+// design's platform drew it (Qt's styles put it above a sunken panel).
 class FORMS_EXPORT Frame : public QGroupBox
 {
     Q_OBJECT
 public:
     using QGroupBox::QGroupBox;
+    // Where the top line runs, from the frame's top: through the caption's middle.
+    int topLine() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };
 
 class FORMS_EXPORT Label : public QLabel

@@ -26,6 +26,7 @@ private slots:
     void lists();
     void window();
     void noDefaultButton();
+    void captionsSitOnTheFrameLine();
     void screenReadersHearEveryControl_data();
     void screenReadersHearEveryControl();
     void viewersComeFromTheirModule();
@@ -210,6 +211,39 @@ void TestLayout::noDefaultButton()
 
 // The module's library stays loaded and owned (a sanitizer run reports it if it leaks);
 // a viewer made from it is not loaded until it is shown.
+// Each frame's caption breaks its top line in the middle of the text, as the design's
+// platform drew frames: measured in the frame's own pixels.
+void TestLayout::captionsSitOnTheFrameLine()
+{
+    for (Frame *frame : {&form->Frame1(), &form->Frame2(), &form->Frame3(), &form->Frame4(), &form->Frame5()}) {
+        const QImage image = frame->grab().toImage();
+        const QColor background = frame->palette().color(QPalette::Window);
+        const auto differs = [&](int x, int y) {
+            const QColor c = image.pixelColor(x, y);
+            return qAbs(c.lightness() - background.lightness()) > 40;
+        };
+        // The line: the first row that differs, at the right end, clear of the caption.
+        int line = -1;
+        for (int y = 0; y < image.height() && line < 0; ++y)
+            if (differs(image.width() - 12, y))
+                line = y;
+        // The caption's ink: the rows that differ where the text stands.
+        const int textEnd = frame->fontMetrics().averageCharWidth() + frame->fontMetrics().horizontalAdvance(frame->title());
+        int top = -1, bottom = -1;
+        for (int y = 0; y < frame->fontMetrics().height(); ++y)
+            for (int x = frame->fontMetrics().averageCharWidth() + 2; x < textEnd; ++x)
+                if (differs(x, y)) {
+                    top = top < 0 ? y : top;
+                    bottom = y;
+                    break;
+                }
+        QVERIFY2(line >= 0 && top >= 0, qPrintable(frame->objectName()));
+        QVERIFY2(qAbs((top + bottom) / 2.0 - line) <= 1.0,
+                 qPrintable(QStringLiteral("%1: caption rows %2..%3, line at %4").arg(frame->objectName()).arg(top)
+                                .arg(bottom).arg(line)));
+    }
+}
+
 void TestLayout::viewersComeFromTheirModule()
 {
     Form &page = viewermodule::viewer(*rt, QStringLiteral("Form2"));

@@ -4,6 +4,9 @@
 #include "x11tools.h"
 
 #include <QApplication>
+#include <QAbstractItemView>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 
 using namespace forms;
@@ -20,6 +23,8 @@ private slots:
     void resizingSnapsBack();
     void minimizeAndRestore();
     void maximizeIsRefused();
+    void listsDropBelowTheirField_data();
+    void listsDropBelowTheirField();
 
 private:
     QSize outerPixels() { return form->window().frameGeometry().size(); }
@@ -111,6 +116,46 @@ void TestMainWindowX11::maximizeIsRefused()
     QTRY_COMPARE(form->window().frameGeometry(), before); // where and as it was
     QTest::qWait(1200); // and still there once the window manager has settled
     QCOMPARE(form->window().frameGeometry(), before);
+}
+
+void TestMainWindowX11::listsDropBelowTheirField_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<bool>("roomBelow");
+    QTest::newRow("20 stamps: 8 rows and a scroll bar") << "Combo1" << 8 << true;
+    QTest::newRow("4 albums: all of them") << "Combo4" << 4 << true;
+    QTest::newRow("near the screen's bottom: above the field") << "Combo2" << 8 << false;
+}
+
+// Clicked, a list opens below its field with up to 8 entries, or above it where the
+// screen has no room below, never over the field itself.
+void TestMainWindowX11::listsDropBelowTheirField()
+{
+    QFETCH(QString, list);
+    QFETCH(int, rows);
+    QFETCH(bool, roomBelow);
+    DropDownList &combo = form->control<DropDownList>(list);
+    if (!roomBelow) {
+        const int bottom = form->window().screen()->availableGeometry().bottom();
+        const QPoint to(form->window().x(), bottom - combo.mapTo(&form->window(), QPoint(0, combo.height())).y() - 20);
+        x11::xdotool({"windowmove", x11::id(form->window()), QString::number(to.x()), QString::number(to.y())});
+        QTRY_VERIFY(combo.mapToGlobal(QPoint(0, combo.height())).y() > bottom - 100);
+    }
+    x11::clickAt(combo.mapToGlobal(combo.rect().center()));
+    QWidget *popup = combo.view()->window();
+    QTRY_VERIFY(popup->isVisible());
+    const QRect field(combo.mapToGlobal(QPoint(0, 0)), combo.size());
+    const QRect drop(popup->mapToGlobal(QPoint(0, 0)), popup->size());
+    if (roomBelow)
+        QVERIFY2(drop.top() >= field.bottom(), qPrintable(QStringLiteral("list at %1, field ends at %2")
+                                                              .arg(drop.top()).arg(field.bottom())));
+    else
+        QVERIFY2(drop.bottom() <= field.top(), qPrintable(QStringLiteral("list ends at %1, field at %2")
+                                                              .arg(drop.bottom()).arg(field.top())));
+    QCOMPARE(qRound(double(combo.view()->viewport()->height()) / combo.view()->sizeHintForRow(0)), rows);
+    QCOMPARE(combo.view()->verticalScrollBar()->isVisible(), combo.count() > rows);
+    combo.hidePopup();
 }
 
 QTEST_MAIN(TestMainWindowX11)
