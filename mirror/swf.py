@@ -135,3 +135,14 @@ def unless(variable, body):
 
 def do_action(code):
     return tag(12, code + b'\x00')
+
+
+def get_url(url, target):
+    """ActionGetURL: a fixed address and window."""
+    return action(0x83, url.encode() + b'\x00' + target.encode() + b'\x00')
+
+
+def define_button(button_id, shape_id, actions):
+    """DefineButton: shape_id in every state (hit area included); actions run on release."""
+    record = bytes([0x0f]) + struct.pack('<HH', shape_id, 1) + b'\x00'  # identity matrix
+    return tag(7, struct.pack('<H', button_id) + record + b'\x00' + actions + b'\x00')

@@ -31,7 +31,7 @@
     allowNetworking: "all",    // what the relay allows, that is
     allowFullscreen: false,
     allowScriptAccess: false,  // a movie never runs script in this page
-    openUrlMode: "deny",       // nor opens pages or windows
+    openUrlMode: "allow",      // a new window goes to the program (see open below)
     menu: true,
     contextMenu: "on",
     upgradeToHttps: false,
@@ -143,6 +143,28 @@
     return asSeenByMovie(answer.body, answer, url.href);
   }
   Object.defineProperty(window, "fetch", { value: movieFetch, writable: false, configurable: false });
+
+  // A movie's getURL to a new or named window asks for a window of its own, which the
+  // program hands to the desktop's browser if a person's click asked for it; to its
+  // own frame, its parent or the top window it goes nowhere, and neither does anything
+  // but a web address.
+  const nativeOpen = window.open.bind(window);
+  let movieAddress = movie; // its real address once it has arrived
+  function openWindow(url, target) {
+    const name = String(target === undefined || target === null ? "" : target).trim().toLowerCase();
+    if (name === "" || name === "_self" || name === "_parent" || name === "_top")
+      return null;
+    let address;
+    try {
+      address = new URL(String(url), movieAddress);
+    } catch (e) {
+      return null;
+    }
+    if (address.protocol === "http:" || address.protocol === "https:")
+      nativeOpen(address.href, "_blank", "noopener,noreferrer");
+    return null;
+  }
+  Object.defineProperty(window, "open", { value: openWindow, writable: false, configurable: false });
 
   function element(id) { return document.getElementById(id); }
 
@@ -276,6 +298,7 @@
     if (!answer.ok)
       return fail(LoadFailed);
     const real = answer.headers.get("X-Relay-Url") || url.href;
+    movieAddress = real;
     const total = Number(answer.headers.get("Content-Length")) || 0;
     showProgress(0, total);
     movieAnswer = asSeenByMovie(counted(answer.body, total), answer, real);
@@ -309,7 +332,7 @@
       // Relative and root-relative addresses resolve against the movie's real address.
       const options = Object.assign({ url: real, base: new URL(".", real).href },
                                     embedded ? embeddedOptions(embedded, real) : {},
-                                    { allowScriptAccess: false, openUrlMode: "deny", allowFullscreen: false });
+                                    { allowScriptAccess: false, openUrlMode: "allow", allowFullscreen: false });
       await player.ruffle().load(options);
     } catch (e) {
       fail(LoadFailed);

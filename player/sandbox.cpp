@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 
 namespace sandbox {
 
@@ -40,6 +41,83 @@ AddressSpace addressSpace(const QHostAddress &address)
     if ((a[0] & 0xfe) == 0xfc || (a[0] == 0xfe && (a[1] & 0xc0) == 0x80)) // fc00::/7, fe80::/10
         return AddressSpace::Private;
     return AddressSpace::Public;
+}
+
+namespace {
+
+// One part of an IPv4 address as browsers read it: 0x hex, a leading 0 octal, else
+// decimal; nothing if it is not a number.
+std::optional<quint64> ipv4Part(QStringView part)
+{
+    int base = 10;
+    if (part.size() >= 2 && part[0] == u'0' && (part[1] == u'x' || part[1] == u'X')) {
+        base = 16;
+        part = part.mid(2);
+        if (part.isEmpty())
+            return 0;
+    } else if (part.size() >= 2 && part[0] == u'0') {
+        base = 8;
+        part = part.mid(1);
+    }
+    if (part.isEmpty() || part.size() > 32)
+        return std::nullopt;
+    quint64 value = 0;
+    for (QChar c : part) {
+        const int digit = c.isDigit() ? c.digitValue() : (c.toLower() >= u'a' && c.toLower() <= u'f')
+                                                             ? 10 + c.toLower().unicode() - 'a'
+                                                             : 99;
+        if (digit >= base || c.unicode() > 127)
+            return std::nullopt;
+        value = value * base + digit;
+        if (value > 0xffffffffULL)
+            return quint64(0x100000000ULL); // too large either way
+    }
+    return value;
+}
+
+} // namespace
+
+HostSpace hostSpace(const QString &rawHost)
+{
+    QString host = rawHost.toLower();
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    if (host.endsWith(u'.'))
+        host.chop(1);
+    if (host.isEmpty())
+        return {HostSpace::Kind::Invalid};
+    if (host == QLatin1String("localhost") || host.endsWith(QLatin1String(".localhost")))
+        return {HostSpace::Kind::Known, AddressSpace::Loopback};
+    if (host.contains(u':')) {
+        const QHostAddress v6(host);
+        return v6.isNull() ? HostSpace{HostSpace::Kind::Invalid} : HostSpace{HostSpace::Kind::Known, addressSpace(v6)};
+    }
+    // A host whose last part is a number is an IPv4 address (or no host at all).
+    const QStringList parts = host.split(u'.');
+    if (!ipv4Part(parts.last()))
+        return {HostSpace::Kind::Name};
+    if (parts.size() > 4)
+        return {HostSpace::Kind::Invalid};
+    quint64 address = 0;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const auto value = ipv4Part(parts[i]);
+        const bool last = i == parts.size() - 1;
+        const quint64 limit = last ? (quint64(1) << (8 * (5 - parts.size()))) : 256;
+        if (!value || *value >= limit)
+            return {HostSpace::Kind::Invalid};
+        address = last ? (address << (8 * (5 - parts.size()))) + *value : (address << 8) + *value;
+    }
+    return {HostSpace::Kind::Known, addressSpace(QHostAddress(quint32(address)))};
+}
+
+bool mayOpenInBrowser(const QUrl &url)
+{
+    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
+        || url.host().isEmpty() || !url.userInfo().isEmpty())
+        return false;
+    const HostSpace where = hostSpace(url.host());
+    return where.kind == HostSpace::Kind::Name
+           || (where.kind == HostSpace::Kind::Known && where.space == AddressSpace::Public);
 }
 
 bool mayReach(AddressSpace movie, AddressSpace target)

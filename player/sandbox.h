@@ -22,6 +22,20 @@ PLAYER_EXPORT AddressSpace addressSpace(const QHostAddress &address);
 // one: a movie from the internet cannot reach the user's machine or home network
 // through us (the browser engine holds pages to the same rule).
 PLAYER_EXPORT bool mayReach(AddressSpace movie, AddressSpace target);
+// A host as browsers read it: an address written in any of the spellings they take
+// (IPv4 in one to four parts, each decimal, octal or hex; IPv6), localhost and its
+// subdomains (always this machine), or a name only DNS can place.
+struct HostSpace
+{
+    enum class Kind { Name, Known, Invalid } kind = Kind::Name;
+    AddressSpace space = AddressSpace::Public; // for Known
+};
+PLAYER_EXPORT HostSpace hostSpace(const QString &host);
+// Whether a page or a movie may hand url to the desktop's own web browser (for a new
+// window a person asked for): a web address that is not this machine's or its
+// network's by the way it is written.
+PLAYER_EXPORT bool mayOpenInBrowser(const QUrl &url);
+
 // Ports the browser engine refuses for HTTP (mail, shells, ...), refused here as well.
 PLAYER_EXPORT bool isBlockedPort(int port);
 

@@ -1,8 +1,10 @@
 #include "browserengine.h"
 
+#include "sandbox.h"
 #include "viewerpage.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -147,6 +149,11 @@ constexpr std::chrono::minutes WarmTime(3);
 constexpr std::chrono::seconds PlayerGrace(15);
 
 BrowserEngine::BrowserEngine()
+#ifdef Q_OS_UNIX
+    : m_handsToBrowser(::geteuid() != 0) // a browser started as root would run as root
+#else
+    : m_handsToBrowser(true)
+#endif
 {
     m_cool.setSingleShot(true);
     m_cool.setInterval(WarmTime);
@@ -223,6 +230,12 @@ void BrowserEngine::dropPlayers()
     const auto pages = std::exchange(m_oldPlayers, {});
     for (const QPointer<ViewerPage> &p : pages)
         ViewerPage::release(p);
+}
+
+void BrowserEngine::openInBrowser(const QUrl &url)
+{
+    if (m_handsToBrowser && sandbox::mayOpenInBrowser(url))
+        QDesktopServices::openUrl(url);
 }
 
 void BrowserEngine::noteUse()

@@ -43,6 +43,11 @@ public:
     void setWarmTime(std::chrono::milliseconds time) { m_cool.setInterval(time); }
     void noteUse();
 
+    // Opens url in the desktop's web browser if it may go there (a web address on the
+    // internet), and never while the program runs as root; tests may allow it there.
+    void openInBrowser(const QUrl &url);
+    void setHandsToBrowser(bool hands) { m_handsToBrowser = hands; }
+
 private:
     void cool();
     void dropPlayers();
@@ -51,6 +56,7 @@ private:
     QList<QPointer<ViewerPage>> m_oldPlayers;
     int m_open = 0;
     int m_openPlayers = 0;
+    bool m_handsToBrowser;
     QTimer m_cool;
     QTimer m_playerGrace;
 };

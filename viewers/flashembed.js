@@ -126,7 +126,8 @@
       });
       frame.setAttribute("frameborder", "0");
       frame.setAttribute("scrolling", "no");
-      frame.setAttribute("sandbox", "allow-scripts allow-same-origin");
+      // Popups only so that a movie's new window reaches the program, which opens none.
+      frame.setAttribute("sandbox", "allow-scripts allow-same-origin allow-popups");
       frame.style.border = "0";
       frame.src = url + "&params=" + encodeURIComponent(JSON.stringify(settings));
       el.replaceWith(frame);

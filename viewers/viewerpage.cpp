@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWebEngineNewWindowRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
 #include <QWebEngineView>
 
@@ -38,6 +39,12 @@ ViewerPage::ViewerPage(QWebEngineProfile *profile, QUrl allowed) : QWebEnginePag
     });
     connect(this, &QWebEnginePage::registerProtocolHandlerRequested, this,
             [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
+    // The engine's own word on a person's click: its popup blocker spends the click on
+    // the first window it opens, and scripts without one are not even asked about.
+    connect(this, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest &request) {
+        if (request.isUserInitiated() && !m_released && !m_leaving)
+            emit newWindowWanted(request.requestedUrl());
+    });
 }
 
 ViewerPage::~ViewerPage() = default;

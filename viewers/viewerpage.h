@@ -11,7 +11,8 @@ class QWebEngineView;
 
 // The page of a viewer: what a page may do beyond itself is decided here.
 // - Only web addresses open in it (and the engine's own pages); no other scheme is
-//   ever handed to the desktop, and new windows are refused.
+//   ever handed to the desktop. It opens no window of its own: a new window a person
+//   asked for is only told of, for the desktop's browser.
 // - Its script dialogs hold the page, never the program: they are not modal, belong to
 //   the viewer's window, go when the viewer goes, and a page that opens them in a row
 //   is stopped after a few.
@@ -38,6 +39,11 @@ public:
 
     // Plain text of a dialog: bounded, as a page may send megabytes.
     static QString boundedText(const QString &text);
+
+signals:
+    // A person's click asked for url in a new window (a link, a script, a movie); the
+    // page itself opens none.
+    void newWindowWanted(const QUrl &url);
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;

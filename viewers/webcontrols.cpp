@@ -19,6 +19,7 @@ ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
     setFocusPolicy(Qt::StrongFocus);
     setPage(m_page);
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, &ViewerView::showStopped);
+    connect(m_page, &ViewerPage::newWindowWanted, this, [this](const QUrl &url) { m_engine.openInBrowser(url); });
     connect(m_page, &QWebEnginePage::loadStarted, this, [this] {
         if (m_stopped)
             m_stopped->hide();

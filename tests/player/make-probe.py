@@ -2,14 +2,16 @@
 """Writes the movies the player's sandbox test plays (tests/player/probe/): a probe that
 reads data from its own host and from the hosts named in its query (allowed_url,
 refused_url), loads a second movie by a root-relative address, and reports every
-variable it holds (its own _url among them) back to its host as report.txt?...
+variable it holds (its own _url among them) back to its host as report.txt?...;
+and links.swf, two buttons that ask for pages: the left half in a new window, the right
+half in the movie's own.
 Run from the project root; the output is committed."""
 import os
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'mirror'))
-from swf import (GET_PROPERTY, GET_VARIABLE, PROPERTY_URL, SET_VARIABLE, define_rect_shape, do_action,  # noqa: E402
-                 get_url2, movie, place, push, unless)
+from swf import (GET_PROPERTY, GET_VARIABLE, PROPERTY_URL, SET_VARIABLE, define_button,  # noqa: E402
+                 define_rect_shape, do_action, get_url, get_url2, movie, place, push, unless)
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'probe')
 W, H = 400, 300
@@ -41,10 +43,18 @@ def child():
     return movie(W, H, 8, [shape + place(1, 1, False)])
 
 
+def links():
+    left = define_rect_shape(1, 0, 0, W * 10, H * 20, (40, 120, 200))
+    right = define_rect_shape(2, W * 10, 0, W * 10, H * 20, (200, 120, 40))
+    buttons = (define_button(3, 1, get_url('http://www.example.com/new-window', '_blank'))
+               + define_button(4, 2, get_url('http://www.example.com/same-frame', '_self')))
+    return movie(W, H, 8, [left + right + buttons + place(3, 1, False) + place(4, 2, False)])
+
+
 def main():
     folder = os.path.join(ROOT, 'movies')
     os.makedirs(folder, exist_ok=True)
-    for name, data in (('probe.swf', probe()), ('child.swf', child()), ('own.txt', b'own=yes'),
+    for name, data in (('probe.swf', probe()), ('child.swf', child()), ('links.swf', links()), ('own.txt', b'own=yes'),
                        ('report.txt', b'reported=yes')):
         with open(os.path.join(folder, name), 'wb') as f:
             f.write(data)

@@ -26,6 +26,8 @@ private slots:
     void policyFiles();
     void addressSpaces_data();
     void addressSpaces();
+    void handedToBrowser_data();
+    void handedToBrowser();
     void relayDecisions_data();
     void relayDecisions();
     void moviesInPages_data();
@@ -283,6 +285,40 @@ void TestPlayerNetwork::addressSpaces()
     QFETCH(bool, reachable);
     QCOMPARE(sandbox::mayReach(sandbox::addressSpace(QHostAddress(movie)), sandbox::addressSpace(QHostAddress(target))),
              reachable);
+}
+
+void TestPlayerNetwork::handedToBrowser_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("handed");
+    QTest::newRow("a site") << "http://www.example.com/page.html" << true;
+    QTest::newRow("https, a public address") << "https://93.184.216.34/" << true;
+    QTest::newRow("one-part public address") << "http://1572395042/" << true;
+    QTest::newRow("loopback") << "http://127.0.0.1:8080/" << false;
+    QTest::newRow("loopback, one decimal part") << "http://2130706433/" << false;
+    QTest::newRow("loopback, hex") << "http://0x7f000001/" << false;
+    QTest::newRow("loopback, octal parts") << "http://0177.0.0.01/" << false;
+    QTest::newRow("loopback, two parts") << "http://127.1/" << false;
+    QTest::newRow("this machine") << "http://0.0.0.0/" << false;
+    QTest::newRow("localhost") << "http://localhost/" << false;
+    QTest::newRow("a localhost subdomain, trailing dot") << "http://x.Localhost./" << false;
+    QTest::newRow("home router") << "http://192.168.1.1/admin" << false;
+    QTest::newRow("link-local") << "http://169.254.169.254/latest/" << false;
+    QTest::newRow("IPv6 loopback") << "http://[::1]/" << false;
+    QTest::newRow("mapped private") << "http://[::ffff:10.0.0.1]/" << false;
+    QTest::newRow("unique local IPv6") << "http://[fd12::1]/" << false;
+    QTest::newRow("a number too large") << "http://4294967296/" << false;
+    QTest::newRow("five parts") << "http://1.2.3.4.5/" << false;
+    QTest::newRow("another scheme") << "file:///etc/passwd" << false;
+    QTest::newRow("javascript") << "javascript:alert(1)" << false;
+    QTest::newRow("user info") << "http://www.example.com@127.0.0.1/" << false;
+}
+
+void TestPlayerNetwork::handedToBrowser()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, handed);
+    QCOMPARE(sandbox::mayOpenInBrowser(QUrl(url)), handed);
 }
 
 void TestPlayerNetwork::relayDecisions_data()

@@ -7,12 +7,15 @@
 #include "server.h"
 #include "sitemirror.h"
 #include "viewerpage.h"
+#include "browserengine.h"
+#include "playerhost.h"
 #include "x11tools.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTest>
@@ -34,6 +37,7 @@ private slots:
     void dialogsNeverHoldTheProgram();
     void dialogLoopsAreStopped();
     void outsideSchemesNeverLeave();
+    void newWindowsGoToTheBrowser();
     void closedPagesGoQuiet_data();
     void closedPagesGoQuiet();
     void fileInputHoldsNothing();
@@ -87,6 +91,15 @@ void TestViewerSafetyX11::initTestCase()
     pages["/alerts.html"] = "<!DOCTYPE html><title>alerts</title><script>var n = 0;"
                             "onload = function () { for (var i = 0; i < 50; i++) alert('第 ' + (++n) + ' 个');"
                             " document.title = 'done ' + n; };</script>";
+    pages["/windows.html"] =
+        "<!DOCTYPE html><title>windows</title><style>a,button{display:block;width:300px;height:30px}</style>"
+        "<body style='margin:0' onload=\"window.open('http://www.example.com/unasked')\">"
+        "<script>var clicks = 0; addEventListener('click', function () { ++clicks; }, true);</script>"
+        "<a href='http://127.0.0.1:1/machine' target='_blank'>machine</a>"
+        "<a href='http://192.168.1.1/router' target='_blank'>router</a>"
+        "<a href='http://www.example.com/link' target='_blank'>link</a>"
+        "<button onclick=\"window.open('http://www.example.com/script');"
+        " window.open('http://www.example.com/again')\">script</button>";
     pages["/plain.html"] = "<!DOCTYPE html><title>plain</title><h1>你好</h1>";
     const QByteArray beacon = "<script>setInterval(function () { fetch('/beacon'); }, 200);</script>"
                               "<body style='margin:0'><div style='width:400px;height:300px'>page</div>";
@@ -116,6 +129,9 @@ void TestViewerSafetyX11::init()
     startRuntime();
     main = &rt->form<frmtest>();
     main->setContentHost(mirror->host());
+    // The tests run as root, where the program hands nothing to the desktop's browser;
+    // here the stand-in opener may be given what any user's would.
+    rt->service<BrowserEngine>([] { return new BrowserEngine; }).setHandsToBrowser(true);
     main->Show();
     QVERIFY(QTest::qWaitForWindowExposed(&main->window()));
 }
@@ -259,6 +275,50 @@ void TestViewerSafetyX11::outsideSchemesNeverLeave()
     QVERIFY2(!QFile::exists(tools.filePath("opened")), "something was handed to the desktop");
     QCOMPARE(view.url(), QUrl(url("/schemes.html")));
     QCOMPARE(rt->Forms().size(), size_t(2)); // no new window either
+}
+
+// A new window a person's click asks for, in a page or in a movie, opens in the
+// desktop's browser: web addresses on the internet only, one per click, none unasked,
+// and a movie's page for its own frame stays out.
+void TestViewerSafetyX11::newWindowsGoToTheBrowser()
+{
+    QFile::remove(tools.filePath("opened"));
+    const auto opened = [this] {
+        QFile f(tools.filePath("opened"));
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts)
+                                           : QStringList();
+    };
+    Form2 &viewer = openPage("/windows.html");
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("windows"), 20000);
+    QWebEngineView &view = viewer.WebBrowser1();
+    for (int row = 0; row < 4; ++row) {
+        // Clicked again should the page not have seen it (a page may show before it
+        // takes input); a click it saw is never repeated.
+        for (int attempt = 0; attempt < 3 && js(view.page(), "clicks").toInt() == row; ++attempt) {
+            x11::clickAt(view.mapToGlobal(QPoint(100, row * 30 + 15)));
+            (void)QTest::qWaitFor([&] { return js(view.page(), "clicks").toInt() > row; }, 3000);
+        }
+        QCOMPARE(js(view.page(), "clicks").toInt(), row + 1);
+    }
+    // What the last click asked for came; nothing before it (unasked, this machine,
+    // the home network) ever did, and the click opened one window, not two.
+    QTRY_VERIFY_WITH_TIMEOUT(opened().contains("http://www.example.com/script"), 10000);
+
+    // A movie's getURL: to its own frame (the right half), nothing; to a new window.
+    SiteMirror movies(QFINDTESTDATA("../player/probe"));
+    QVERIFY(movies.listen());
+    main->Text1().SetText("http://" + movies.host() + "/movies/links.swf");
+    QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    rt->form<Form1>().Show();
+    ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
+    QTRY_VERIFY_WITH_TIMEOUT(painted.size() == 1, 30000);
+    const QUrl playerPage = player.url();
+    x11::clickAt(player.mapToGlobal(QPoint(player.width() * 3 / 4, player.height() / 2))); // its own frame
+    x11::clickAt(player.mapToGlobal(QPoint(player.width() / 4, player.height() / 2)));
+    QTRY_VERIFY_WITH_TIMEOUT(opened().contains("http://www.example.com/new-window"), 10000);
+    QCOMPARE(opened(), QStringList({"http://www.example.com/link", "http://www.example.com/script",
+                                    "http://www.example.com/new-window"}));
+    QCOMPARE(player.url(), playerPage);
 }
 
 void TestViewerSafetyX11::closedPagesGoQuiet_data()
