@@ -13,6 +13,7 @@
 #include <QOpenGLFunctions>
 #include <QQuickWindow>
 #include <QTranslator>
+#include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 
@@ -271,6 +272,14 @@ QWebEngineProfile *BrowserEngine::profile()
         settings->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
         settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
         settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+        // The viewers save nothing: what the engine would download, its page may play
+        // (a Flash movie), and everything else goes no further.
+        connect(m_profile.get(), &QWebEngineProfile::downloadRequested, this, [](QWebEngineDownloadRequest *download) {
+            if (auto *page = qobject_cast<ViewerPage *>(download->page()))
+                page->offerDownload(download);
+            else
+                download->cancel();
+        });
     }
     return m_profile.get();
 }

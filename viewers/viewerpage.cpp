@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWebEngineDownloadRequest>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
 #include <QWebEngineView>
@@ -94,13 +95,37 @@ QString ViewerPage::boundedText(const QString &text)
     return text.left(MaxDialogChars) + QStringLiteral("…");
 }
 
+bool ViewerPage::namesMovie(const QUrl &url)
+{
+    return url.path().endsWith(QLatin1String(".swf"), Qt::CaseInsensitive);
+}
+
+void ViewerPage::offerDownload(QWebEngineDownloadRequest *download)
+{
+    const QByteArray type = download->mimeType().toLatin1().toLower();
+    const bool movie = type == "application/x-shockwave-flash" || type == "application/futuresplash";
+    const QUrl url = download->url();
+    download->cancel();
+    if (movie && m_allowed.isEmpty() && !m_released && !m_leaving
+        && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")))
+        emit movieWanted(url, this->url());
+}
+
 bool ViewerPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame)
 {
     if (!m_allowed.isEmpty()) // a player: its own document and nothing else
         return isMainFrame && url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment)
                                   == m_allowed.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
     const QString scheme = url.scheme();
-    if (scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("about"))
+    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    if (web && isMainFrame && namesMovie(url)) {
+        // A browser with the Flash plug-in played a movie the page went to in the page's
+        // place; so does the viewer, once the engine is out of this call.
+        const QUrl from = this->url();
+        QMetaObject::invokeMethod(this, [this, url, from] { emit movieWanted(url, from); }, Qt::QueuedConnection);
+        return false;
+    }
+    if (web || scheme == QLatin1String("about"))
         return true;
     // Frames a page makes of its own data; never a document of another program's scheme.
     return !isMainFrame && (scheme == QLatin1String("data") || scheme == QLatin1String("blob"));

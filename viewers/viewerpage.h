@@ -7,6 +7,7 @@
 #include <QWebEnginePage>
 
 class QDialog;
+class QWebEngineDownloadRequest;
 class QWebEngineView;
 
 // The page of a viewer: what a page may do beyond itself is decided here.
@@ -40,10 +41,19 @@ public:
     // Plain text of a dialog: bounded, as a page may send megabytes.
     static QString boundedText(const QString &text);
 
+    // Whether url names a Flash movie: its path ends in .swf, whatever the case.
+    static bool namesMovie(const QUrl &url);
+    // The engine would download what the page went to: a Flash movie is played in its
+    // place (by whoever shows the page); nothing is ever saved.
+    void offerDownload(QWebEngineDownloadRequest *download);
+
 signals:
     // A person's click asked for url in a new window (a link, a script, a movie); the
     // page itself opens none.
     void newWindowWanted(const QUrl &url);
+    // The page went to a Flash movie (by its name, or by the type it was served as),
+    // from the page at from: the movie is to play in the page's place.
+    void movieWanted(const QUrl &url, const QUrl &from);
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;

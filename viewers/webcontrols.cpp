@@ -62,14 +62,22 @@ void ViewerView::resizeEvent(QResizeEvent *event)
         m_stopped->setGeometry(rect());
 }
 
-WebBrowser::WebBrowser(BrowserEngine &engine, PlayerHost *player, QWidget *parent) : ViewerView(engine, false, parent)
+WebBrowser::WebBrowser(BrowserEngine &engine, PlayerHost *player, QWidget *parent)
+    : ViewerView(engine, false, parent), m_host(player)
 {
     if (player)
         m_flash = new PageFlash(viewerPage(), *player);
+    connect(viewerPage(), &ViewerPage::movieWanted, this, &WebBrowser::playMovie);
+    // Gone from its movie (back to a page, say): the movie's sandbox goes too.
+    connect(viewerPage(), &QWebEnginePage::urlChanged, this, [this](const QUrl &url) {
+        if (!m_movieSession.isEmpty() && url.adjusted(QUrl::RemoveQuery) != m_moviePage.adjusted(QUrl::RemoveQuery))
+            closeMovie();
+    });
 }
 
 WebBrowser::~WebBrowser()
 {
+    closeMovie();
     delete m_flash.data(); // its players stop with the page's content
 }
 
@@ -80,7 +88,29 @@ void WebBrowser::Navigate(const QString &url)
     QUrl target = QUrl::fromUserInput(url);
     if (!target.isValid() || target.isEmpty())
         target = QUrl(QStringLiteral("http:///"));
+    const bool web = target.scheme() == QLatin1String("http") || target.scheme() == QLatin1String("https");
+    if (web && ViewerPage::namesMovie(target))
+        return playMovie(target, {});
     load(target);
+}
+
+void WebBrowser::playMovie(const QUrl &movie, const QUrl &from)
+{
+    closeMovie();
+    if (!m_host || !m_host->start())
+        return load(movie); // no player: the engine does what it can
+    const PlayerHost::Player player = m_host->open(movie.toString(QUrl::FullyEncoded), from);
+    m_movieSession = player.session;
+    m_moviePage = player.url;
+    load(player.url);
+}
+
+void WebBrowser::closeMovie()
+{
+    if (m_host && !m_movieSession.isEmpty())
+        m_host->close(m_movieSession);
+    m_movieSession.clear();
+    m_moviePage.clear();
 }
 
 QList<QWebEnginePage::WebAction> WebBrowser::menuActions(bool editable, QWebEngineContextMenuRequest::EditFlags edit)

@@ -50,7 +50,9 @@ class VIEWERS_EXPORT WebBrowser : public ViewerView
 public:
     WebBrowser(BrowserEngine &engine, PlayerHost *player, QWidget *parent);
     ~WebBrowser() override;
-    // Starts loading url; the text is handed to the engine as a user would type it.
+    // Starts loading url; the text is handed to the engine as a user would type it. A
+    // Flash movie's address (its path ends in .swf) plays in the album player instead,
+    // as a browser with the Flash plug-in played it.
     void Navigate(const QString &url);
 
     // What a right click offers, in order (NoWebAction: a line between): going back,
@@ -63,7 +65,15 @@ protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    // Plays movie in the view's place; from: the page that went to it, if one did (the
+    // movie is then held to what that page may reach).
+    void playMovie(const QUrl &movie, const QUrl &from);
+    void closeMovie();
+
     QPointer<PageFlash> m_flash;
+    QPointer<PlayerHost> m_host;
+    QByteArray m_movieSession;
+    QUrl m_moviePage;
 };
 
 // The Flash player control: the emulator's player page in a browser view, with a

@@ -42,6 +42,8 @@ private slots:
     void pageMenuOnRightClick_data();
     void pageMenuOnRightClick();
     void albumMenuFitsInPlayer();
+    void pageViewerPlaysMovies_data();
+    void pageViewerPlaysMovies();
 
 private:
     WebBrowser &open(CommandButton &button, const QString &title);
@@ -414,6 +416,55 @@ void TestPageFlashX11::albumMenuFitsInPlayer()
     const QRegularExpression saveOrFullScreen(QStringLiteral("全屏|存档|下载|保存|Full Screen|Save|Download"));
     QVERIFY2(entries.filter(saveOrFullScreen).isEmpty(), qPrintable(entries.join(", ")));
     QVERIFY(!QApplication::activePopupWidget()); // and no menu of the engine's
+}
+
+void TestPageFlashX11::pageViewerPlaysMovies_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("clicked"); // a link in a page, or the link field
+    QTest::newRow("link field, gift level missed") << "/kpfolder/flash/postcard1.swf" << false;
+    QTest::newRow("upper case and a query") << "/Movie.SWF?from=field" << false;
+    QTest::newRow("served as Flash, no .swf") << "/play?id=1" << false;
+    QTest::newRow("a link in a page") << "/links.html#swf" << true;
+    QTest::newRow("a link to one served as Flash") << "/links.html#typed" << true;
+}
+
+// The page viewer plays a Flash movie's address as the album viewer does, where a
+// browser with the plug-in played it: from the link field or from a page's link.
+void TestPageFlashX11::pageViewerPlaysMovies()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, clicked);
+    QFile card(SiteMirror::defaultRoot() + QStringLiteral("/kpfolder/flash/postcard1.swf"));
+    QVERIFY(card.open(QIODevice::ReadOnly));
+    const QByteArray movie = card.readAll();
+    http::Server site([&](const http::Request &r, http::Response *s) {
+        if (r.path() == "/links.html") // one link over the whole page
+            return s->send(200, "text/html", "<body style='margin:0'><a href='/Movie.SWF' id=swf style='display:block;"
+                                             "height:100vh'>movie</a><a href='/play?id=2' id=typed "
+                                             "style='display:block;height:100vh'>typed</a>");
+        const bool typed = r.path() == "/play";
+        if (typed || r.path().toLower() == "/movie.swf" || r.path().endsWith(".swf"))
+            return s->send(200, typed ? "application/x-shockwave-flash" : "application/octet-stream", movie);
+        s->send(404, "text/plain", "no");
+    });
+    QVERIFY(site.listen());
+    QSignalSpy reports(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    const QString link = QStringLiteral("http://%1:%2%3").arg(site.address().toString()).arg(site.port()).arg(path);
+    main->Text1().SetText(link);
+    main->Text2().SetText(QStringLiteral("7")); // no such level: the link field's text goes
+    QTest::mouseClick(&main->Command4(), Qt::LeftButton);
+    WebBrowser &view = rt->form<Form2>().WebBrowser1();
+    if (clicked) {
+        QTRY_VERIFY_WITH_TIMEOUT(view.url().path() == "/links.html" && !view.title().isEmpty(), 20000);
+        const QString anchor = QUrl(path).fragment();
+        viewertools::js(view.page(), "location.hash = '" + anchor + "'");
+        QTest::mouseClick(view.focusProxy(), Qt::LeftButton, {}, QPoint(view.width() / 2, view.height() / 2));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(reports.size() == 1, 30000);
+    QCOMPARE(reports[0][1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted);
+    QVERIFY(view.url().path().endsWith("/player.html"));
+    QVERIFY(viewertools::drawnOver(QRect(view.mapToGlobal(QPoint(0, 0)), view.size()), Qt::white));
 }
 
 QTEST_MAIN(TestPageFlashX11)
