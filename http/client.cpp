@@ -1,7 +1,5 @@
 #include "client.h"
 
-#include "parse.h"
-
 #include <QMetaObject>
 #include <QTcpSocket>
 #include <QTimer>
@@ -10,11 +8,6 @@
 #endif
 
 namespace http {
-
-namespace {
-constexpr qsizetype MaxChunkLine = 1024;
-constexpr qsizetype MaxTrailerLine = 8 * 1024;
-} // namespace
 
 ClientReply::ClientReply(QObject *parent) : QObject(parent) {}
 
@@ -36,7 +29,7 @@ ClientReply *ClientReply::send(const Target &target, const QByteArray &method, c
     if (method == "POST" || !body.isEmpty())
         request += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     request += "Connection: close\r\n\r\n" + body;
-    reply->m_bodiless = method == "HEAD";
+    reply->m_reader = AnswerReader(method == "HEAD");
     reply->start(target, request);
     return reply;
 }
@@ -46,7 +39,7 @@ void ClientReply::start(const Target &target, const QByteArray &request)
     m_request = request;
     QTcpSocket *socket = nullptr;
     const auto connected = [this] {
-        m_state = State::Head;
+        m_state = State::Reading;
         m_socket->write(m_request);
         m_request.clear();
     };
@@ -82,19 +75,11 @@ void ClientReply::start(const Target &target, const QByteArray &request)
     socket->connectToHost(target.address, target.port);
 }
 
-QByteArray ClientReply::header(const QByteArray &name) const
-{
-    for (const auto &[key, value] : m_headers)
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    return {};
-}
-
 QByteArray ClientReply::read(qint64 max)
 {
     const QByteArray data = m_body.left(max);
     m_body.remove(0, data.size());
-    if (m_state == State::Body && m_body.size() < BufferBytes / 2)
+    if (m_state == State::Reading && m_reader.state() == AnswerReader::State::Body && m_body.size() < BufferBytes / 2)
         QMetaObject::invokeMethod(this, &ClientReply::readable, Qt::QueuedConnection); // room for more
     return data;
 }
@@ -113,166 +98,63 @@ void ClientReply::abort()
 
 void ClientReply::readable()
 {
-    if (!m_socket || isFinished() || m_state == State::Connecting)
+    if (!m_socket || m_state != State::Reading)
         return;
     QPointer<ClientReply> self(this);
     emit progressed();
     if (!self || isFinished())
         return;
-    if (m_state == State::Head && !parseHead())
-        return;
-    if (m_state == State::Body)
-        decode();
-}
-
-// Reads answer heads until a final one; interim (1xx) answers are skipped, a few.
-bool ClientReply::parseHead()
-{
-    while (m_state == State::Head) {
-        m_raw += m_socket->read(MaxHeadBytes + 4 - m_raw.size());
-        const qsizetype end = parse::headEnd(m_raw, m_searched);
-        if (end < 0 || end > MaxHeadBytes) {
-            m_searched = m_raw.size();
-            if (m_raw.size() > MaxHeadBytes || (m_socket->state() != QAbstractSocket::ConnectedState
-                                                && m_socket->bytesAvailable() == 0))
-                fail();
-            return false;
+    if (m_reader.state() == AnswerReader::State::Head) {
+        bool final = false;
+        while (!final && m_reader.state() == AnswerReader::State::Head) {
+            const qint64 got = pull(m_reader.wants(0));
+            final = m_reader.readHead();
+            if (got == 0)
+                break;
         }
-        const QList<QByteArray> lines = parse::lines(m_raw.left(end));
-        m_raw.remove(0, end);
-        m_searched = 0;
-        const QList<QByteArray> status = lines.value(0).split(' ');
-        if (lines.size() > MaxHeadLines + 1 || status.size() < 2 || !status[0].startsWith("HTTP/1.")
-            || !parse::isDigits(status[1], 3) || status[1].toInt() < 100 || status[1].toInt() > 599
-            || status[1].toInt() == 101) {
-            fail();
-            return false;
-        }
-        m_headers.clear();
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            QPair<QByteArray, QByteArray> field;
-            if (!parse::headerField(lines[i], &field)) {
-                fail();
-                return false;
-            }
-            m_headers.append(field);
-        }
-        const int code = status[1].toInt();
-        if (code < 200) {
-            if (++m_interim > MaxInterimAnswers) {
-                fail();
-                return false;
-            }
-            continue;
-        }
-        m_status = code;
-        // How the body ends: chunked, a stated length, or the connection's close.
-        QByteArray length;
-        for (const auto &[name, value] : m_headers) {
-            if (name.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0)
-                m_framing = value.toLower().trimmed().endsWith("chunked") ? Framing::Chunked : Framing::UntilClose;
-            if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
-                if ((!length.isNull() && length != value) || !parse::isDigits(value, 18)) {
-                    fail();
-                    return false;
-                }
-                length = value;
-            }
-        }
-        if (m_framing != Framing::Chunked && !length.isNull() && !header("Transfer-Encoding").size()) {
-            m_framing = Framing::Length;
-            m_length = m_left = length.toLongLong();
-        }
-        m_state = State::Body;
-        QPointer<ClientReply> self(this);
+        if (m_reader.state() == AnswerReader::State::Failed)
+            return fail();
+        if (!final)
+            return;
         emit headReady();
         if (!self || isFinished())
-            return false;
-        if (m_bodiless || m_status == 204 || m_status == 304 || (m_framing == Framing::Length && m_left == 0)) {
-            complete();
-            return false;
-        }
+            return;
+        if (m_reader.state() == AnswerReader::State::Done)
+            return complete();
     }
-    return true;
+    decode();
 }
 
-bool ClientReply::takeLine(QByteArray *line, qsizetype max)
+// Takes what the reader wants from the socket (what it does not want stays in the
+// kernel), and tells it when nothing more will come.
+qint64 ClientReply::pull(qint64 max)
 {
-    qsizetype nl = m_raw.indexOf('\n');
-    if (nl < 0 && m_raw.size() <= max) {
-        m_raw += m_socket->read(max + 1 - m_raw.size());
-        nl = m_raw.indexOf('\n');
-    }
-    if (nl < 0 || nl > max) {
-        if (m_raw.size() > max)
-            fail(); // a line longer than any server needs
-        return false;
-    }
-    *line = m_raw.left(nl);
-    if (line->endsWith('\r'))
-        line->chop(1);
-    m_raw.remove(0, nl + 1);
-    return true;
+    const QByteArray bytes = max > 0 ? m_socket->read(max) : QByteArray();
+    m_reader.feed(bytes);
+    if (m_socket->state() != QAbstractSocket::ConnectedState && m_socket->bytesAvailable() == 0)
+        m_reader.close();
+    return bytes.size();
 }
 
 void ClientReply::decode()
 {
     const qsizetype before = m_body.size();
-    while (m_state == State::Body && m_body.size() < BufferBytes) {
-        const bool wantsData = m_framing != Framing::Chunked || m_chunk == Chunk::Data;
-        if (wantsData && m_raw.isEmpty()) {
-            m_raw = m_socket->read(BufferBytes - m_body.size());
-            if (m_raw.isEmpty())
-                break;
-        }
-        if (m_framing == Framing::UntilClose) {
-            m_body += m_raw;
-            m_raw.clear();
-        } else if (m_framing == Framing::Length || m_chunk == Chunk::Data) {
-            const qint64 take = qMin<qint64>(m_left, m_raw.size());
-            m_body += m_raw.left(take);
-            m_raw.remove(0, take);
-            m_left -= take;
-            if (m_left == 0 && m_framing == Framing::Length) {
-                m_raw.clear();
-                break;
-            }
-            if (m_left == 0)
-                m_chunk = Chunk::DataEnd;
-        } else {
-            QByteArray line;
-            if (!takeLine(&line, m_chunk == Chunk::Trailers ? MaxTrailerLine : MaxChunkLine))
-                break;
-            if (m_chunk == Chunk::Size) {
-                const QByteArray hex = line.split(';').first().trimmed();
-                bool ok = hex.size() <= 15;
-                const qint64 size = hex.toLongLong(&ok, 16);
-                if (!ok || size < 0)
-                    return fail();
-                m_left = size;
-                m_chunk = size == 0 ? Chunk::Trailers : Chunk::Data;
-            } else if (m_chunk == Chunk::DataEnd) {
-                if (!line.isEmpty())
-                    return fail();
-                m_chunk = Chunk::Size;
-            } else if (line.isEmpty()) {
-                m_chunksDone = true; // the last chunk and its trailers
-                break;
-            } else if (++m_trailerLines > MaxHeadLines) {
-                return fail();
-            }
-        }
+    m_reader.decode(&m_body, BufferBytes);
+    while (m_reader.state() == AnswerReader::State::Body && m_body.size() < BufferBytes) {
+        const qint64 got = pull(m_reader.wants(BufferBytes - m_body.size()));
+        m_reader.decode(&m_body, BufferBytes);
+        if (got == 0)
+            break;
     }
     QPointer<ClientReply> self(this);
     if (m_body.size() > before)
         emit readyRead();
-    if (!self || m_state != State::Body)
+    if (!self || isFinished())
         return;
-    const bool closed = m_socket->state() != QAbstractSocket::ConnectedState && m_socket->bytesAvailable() == 0;
-    if ((m_framing == Framing::Length && m_left == 0) || (m_framing == Framing::Chunked && m_chunksDone))
+    if (m_reader.state() == AnswerReader::State::Done)
         complete();
-    else if (closed && m_raw.isEmpty())
-        m_framing == Framing::UntilClose ? complete() : fail(); // cut short: never taken as whole
+    else if (m_reader.state() == AnswerReader::State::Failed)
+        fail(); // cut short or malformed: never taken as whole
 }
 
 void ClientReply::complete()

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "framing.h"
 #include "http_export.h"
-#include "server.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -31,19 +31,19 @@ public:
         QByteArray hostField; // the Host header: host[:port]
         QByteArray target;  // path and query, encoded
     };
-    static constexpr qsizetype MaxHeadBytes = 64 * 1024;
-    static constexpr int MaxHeadLines = 100;
-    static constexpr int MaxInterimAnswers = 4;
+    static constexpr qsizetype MaxHeadBytes = AnswerReader::MaxHeadBytes;
+    static constexpr int MaxHeadLines = AnswerReader::MaxHeadLines;
+    static constexpr int MaxInterimAnswers = AnswerReader::MaxInterimAnswers;
     static constexpr qint64 BufferBytes = 256 * 1024;
 
     static ClientReply *send(const Target &target, const QByteArray &method, const Headers &headers,
                              const QByteArray &body, QObject *parent);
     ~ClientReply() override;
 
-    bool hasHead() const { return m_state != State::Head && m_status != 0; }
-    int status() const { return m_status; }
-    QByteArray header(const QByteArray &name) const;
-    qint64 contentLength() const { return m_length; } // -1: not said
+    bool hasHead() const { return m_reader.status() != 0; }
+    int status() const { return m_reader.status(); }
+    QByteArray header(const QByteArray &name) const { return m_reader.header(name); }
+    qint64 contentLength() const { return m_reader.contentLength(); } // -1: not said
     qint64 bytesAvailable() const { return m_body.size(); }
     QByteArray read(qint64 max);
     QByteArray peek(qint64 max) const { return m_body.left(max); }
@@ -58,34 +58,20 @@ signals:
     void progressed(); // bytes moved either way
 
 private:
-    enum class State { Connecting, Head, Body, Done, Failed };
-    enum class Framing { Length, Chunked, UntilClose };
-    enum class Chunk { Size, Data, DataEnd, Trailers };
+    enum class State { Connecting, Reading, Done, Failed };
     explicit ClientReply(QObject *parent);
     void start(const Target &target, const QByteArray &request);
     void readable();
-    bool parseHead();
+    qint64 pull(qint64 max);
     void decode();
-    bool takeLine(QByteArray *line, qsizetype max);
     void complete();
     void fail();
 
     QPointer<QTcpSocket> m_socket;
     State m_state = State::Connecting;
-    Framing m_framing = Framing::UntilClose;
-    Chunk m_chunk = Chunk::Size;
+    AnswerReader m_reader;
     QByteArray m_request;
-    QByteArray m_raw;  // received, not yet decoded
     QByteArray m_body; // decoded, not yet read
-    qsizetype m_searched = 0;
-    int m_status = 0;
-    int m_interim = 0;
-    int m_trailerLines = 0;
-    Headers m_headers;
-    qint64 m_length = -1;
-    qint64 m_left = 0; // of the body or of the current chunk
-    bool m_bodiless = false;
-    bool m_chunksDone = false;
 };
 
 } // namespace http

@@ -1,7 +1,5 @@
 #include "server.h"
 
-#include "parse.h"
-
 #include <QFile>
 #include <QTcpSocket>
 #include <QTimer>
@@ -19,26 +17,6 @@ constexpr qint64 PieceBytes = 64 * 1024;
 
 } // namespace
 
-QByteArray Request::header(const QByteArray &name) const
-{
-    for (const auto &[key, value] : headers)
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    return {};
-}
-
-QByteArray Request::path() const
-{
-    const qsizetype q = target.indexOf('?');
-    return q < 0 ? target : target.left(q);
-}
-
-QByteArray Request::query() const
-{
-    const qsizetype q = target.indexOf('?');
-    return q < 0 ? QByteArray() : target.mid(q + 1);
-}
-
 // One client connection: reads and checks one request, hands it to the handler, and
 // carries the answer.
 class Connection : public QObject
@@ -52,26 +30,23 @@ public:
     void refuse(int status, const QByteArray &why, const Headers &extra = {});
 
 private:
-    enum class State { Head, Body, Answering };
     void readable();
-    bool parseHead(const QByteArray &head);
     void dispatch();
     void gone();
 
     Server *m_server;
     QTcpSocket *m_socket;
     const Limits m_limits;
-    State m_state = State::Head;
-    QByteArray m_buffer;
-    qint64 m_bodyLength = 0;
+    RequestReader m_reader;
+    bool m_answering = false;
     qint64 m_trailing = 0;
-    Request m_request;
     Response *m_response = nullptr;
     QTimer m_timer;
 };
 
 Connection::Connection(Server *server, QTcpSocket *socket)
-    : QObject(server), m_server(server), m_socket(socket), m_limits(server->m_limits)
+    : QObject(server), m_server(server), m_socket(socket), m_limits(server->m_limits),
+      m_reader(server->m_limits, server->m_allowedHosts)
 {
     ++m_server->m_connections;
     socket->setParent(this);
@@ -90,7 +65,7 @@ Connection::Connection(Server *server, QTcpSocket *socket)
     });
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] {
-        if (m_state == State::Answering)
+        if (m_answering)
             m_socket->abort();
         else
             refuse(408, "request timeout\n");
@@ -105,7 +80,7 @@ Connection::~Connection()
 
 void Connection::touch()
 {
-    if (m_state == State::Answering)
+    if (m_answering)
         m_timer.start(m_limits.idleTimeoutMs);
 }
 
@@ -122,7 +97,7 @@ void Connection::gone()
 
 void Connection::refuse(int status, const QByteArray &why, const Headers &extra)
 {
-    m_state = State::Answering;
+    m_answering = true;
     if (!m_response)
         m_response = new Response(this, false);
     m_response->send(status, "text/plain; charset=utf-8", why, extra);
@@ -130,7 +105,7 @@ void Connection::refuse(int status, const QByteArray &why, const Headers &extra)
 
 void Connection::readable()
 {
-    if (m_state == State::Answering) {
+    if (m_answering) {
         // Anything after the request is not read for anyone; a client that keeps
         // sending is cut off rather than buffered.
         m_trailing += m_socket->skip(m_socket->bytesAvailable());
@@ -138,112 +113,26 @@ void Connection::readable()
             m_socket->abort();
         return;
     }
-    if (m_state == State::Head) {
-        const qsizetype searched = m_buffer.size();
-        m_buffer += m_socket->read(m_limits.maxHeaderBytes + 4 - m_buffer.size());
-        const qsizetype end = parse::headEnd(m_buffer, searched);
-        if (end < 0) {
-            if (m_buffer.size() > m_limits.maxHeaderBytes)
-                refuse(431, "request header too large\n");
-            return;
-        }
-        if (end > m_limits.maxHeaderBytes) {
-            refuse(431, "request header too large\n");
-            return;
-        }
-        const QByteArray head = m_buffer.left(end);
-        m_buffer.remove(0, end);
-        if (!parseHead(head))
-            return;
-        m_state = State::Body;
-    }
-    if (m_state == State::Body) {
-        m_buffer += m_socket->read(qMax<qint64>(0, m_bodyLength - m_buffer.size()));
-        if (m_buffer.size() < m_bodyLength)
-            return;
-        m_request.body = m_buffer.left(m_bodyLength);
-        m_trailing = m_buffer.size() - m_bodyLength;
-        m_buffer.clear();
-        dispatch();
-        if (m_socket->bytesAvailable() > 0)
-            readable();
-    }
-}
-
-bool Connection::parseHead(const QByteArray &head)
-{
-    const QList<QByteArray> lines = parse::lines(head);
-    if (lines.size() > m_limits.maxHeaderLines + 1) {
-        refuse(431, "too many header lines\n");
-        return false;
-    }
-    const QList<QByteArray> first = lines.value(0).split(' ');
-    if (first.size() != 3 || !parse::isToken(first[0]) || !first[1].startsWith('/') || !parse::isFieldValue(first[1])
-        || (first[2] != "HTTP/1.1" && first[2] != "HTTP/1.0")) {
-        refuse(400, "bad request line\n");
-        return false;
-    }
-    m_request.method = first[0];
-    m_request.target = first[1];
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        QPair<QByteArray, QByteArray> field;
-        if (!parse::headerField(lines[i], &field)) {
-            refuse(400, "bad header line\n");
-            return false;
-        }
-        m_request.headers.append(field);
-    }
-
-    QList<QByteArray> hosts;
-    QByteArray length;
-    for (const auto &[name, value] : m_request.headers) {
-        if (name.compare("Host", Qt::CaseInsensitive) == 0)
-            hosts << value;
-        if (name.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0) {
-            refuse(501, "request bodies must have a length\n");
-            return false;
-        }
-        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
-            if (!length.isNull() && length != value) {
-                refuse(400, "conflicting lengths\n");
-                return false;
-            }
-            length = value;
-        }
-    }
-    if (hosts.size() > 1 || (hosts.isEmpty() && first[2] == "HTTP/1.1")) {
-        refuse(400, "one Host header, please\n");
-        return false;
-    }
-    if (!m_server->m_allowedHosts.isEmpty()) {
-        bool known = false;
-        for (const QByteArray &h : m_server->m_allowedHosts)
-            known = known || (!hosts.isEmpty() && hosts[0].compare(h, Qt::CaseInsensitive) == 0);
-        if (!known) {
-            refuse(421, "not this host\n");
-            return false;
-        }
-    }
-    if (!length.isNull()) {
-        if (!parse::isDigits(length, 18)) {
-            refuse(400, "bad length\n");
-            return false;
-        }
-        m_bodyLength = length.toLongLong();
-        if (m_bodyLength > m_limits.maxBodyBytes) {
-            refuse(413, "request body too large\n");
-            return false;
-        }
-    }
-    return true;
+    // What the reader does not take yet stays in the socket (and the kernel).
+    m_reader.feed(m_socket->read(m_reader.wants()));
+    if (m_reader.state() == RequestReader::State::Refused)
+        return refuse(m_reader.refusal(), m_reader.why());
+    if (m_reader.state() == RequestReader::State::Body)
+        m_reader.feed(m_socket->read(m_reader.wants()));
+    if (m_reader.state() != RequestReader::State::Done)
+        return;
+    m_trailing = m_reader.trailing();
+    dispatch();
+    if (m_socket->bytesAvailable() > 0)
+        readable();
 }
 
 void Connection::dispatch()
 {
-    m_state = State::Answering;
+    m_answering = true;
     m_timer.start(m_limits.idleTimeoutMs);
-    m_response = new Response(this, m_request.method == "HEAD");
-    m_server->m_handler(m_request, m_response);
+    m_response = new Response(this, m_reader.request().method == "HEAD");
+    m_server->m_handler(m_reader.request(), m_response);
 }
 
 Response::Response(Connection *connection, bool headOnly)
@@ -277,22 +166,10 @@ void Response::begin(int status, const Headers &headers, qint64 length)
     if (m_begun || !isOpen())
         return;
     m_begun = true;
-    const bool bodiless = m_headOnly || status == 204 || status == 304;
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
-    for (const auto &[k, v] : headers)
-        head += k + ": " + v + "\r\n";
-    if (status == 204 || status == 304) {
-        // no length: a 304 must not tell a cache the stored answer's length is 0
-    } else if (length >= 0) {
-        head += "Content-Length: " + QByteArray::number(length) + "\r\n";
-    } else if (!bodiless) {
-        head += "Transfer-Encoding: chunked\r\n";
-        m_chunked = true;
-    }
-    head += "Connection: close\r\n\r\n";
-    if (bodiless)
-        m_headOnly = true;
-    m_connection->socket()->write(head);
+    const AnswerHead head = answerHead(status, headers, length, m_headOnly);
+    m_chunked = head.chunked;
+    m_headOnly = head.bodiless;
+    m_connection->socket()->write(head.bytes);
     m_connection->touch();
 }
 
@@ -302,10 +179,9 @@ void Response::write(const QByteArray &data)
         return;
     QTcpSocket *s = m_connection->socket();
     if (m_chunked)
-        s->write(QByteArray::number(data.size(), 16) + "\r\n");
-    s->write(data);
-    if (m_chunked)
-        s->write("\r\n");
+        writeChunk(data, [s](const QByteArray &bytes) { s->write(bytes); });
+    else
+        s->write(data);
     m_connection->touch();
 }
 
@@ -314,7 +190,7 @@ void Response::end()
     if (!m_begun || !isOpen())
         return;
     if (m_chunked && !m_headOnly)
-        m_connection->socket()->write("0\r\n\r\n");
+        m_connection->socket()->write(LastChunk.data(), LastChunk.size());
     m_ended = true;
     // Closes once everything written has gone out; then the connection is deleted.
     m_connection->socket()->disconnectFromHost();
@@ -434,37 +310,6 @@ void sendFile(Response *response, const Headers &headers, const QString &path)
         return;
     }
     new Pump(response, [file](qint64 max) { return file->read(max); }, file->size());
-}
-
-QByteArray reasonPhrase(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 206: return "Partial Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 304: return "Not Modified";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 409: return "Conflict";
-    case 413: return "Content Too Large";
-    case 415: return "Unsupported Media Type";
-    case 421: return "Misdirected Request";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    case 504: return "Gateway Timeout";
-    default: return "Status";
-    }
 }
 
 QByteArray contentTypeFor(const QString &fileName)

@@ -5,6 +5,7 @@
 // body size, time to send the request, connections); answers can be streamed and the
 // handler learns when the client has taken them or gone. One request per connection.
 
+#include "framing.h"
 #include "http_export.h"
 
 #include <QByteArray>
@@ -20,29 +21,6 @@
 class QTcpSocket;
 
 namespace http {
-
-using Headers = QList<QPair<QByteArray, QByteArray>>;
-
-struct Limits
-{
-    qsizetype maxHeaderBytes = 64 * 1024; // request line and headers together
-    int maxHeaderLines = 100;
-    qint64 maxBodyBytes = 0;      // a request with a larger body is refused at once
-    int requestTimeoutMs = 10000; // the whole request must arrive within this time
-    int idleTimeoutMs = 60000;    // an answer during which nothing moves this long is cut
-    int maxConnections = 64;
-};
-
-struct HTTP_EXPORT Request
-{
-    QByteArray method;
-    QByteArray target; // as sent: path and query, still percent-encoded
-    Headers headers;
-    QByteArray body;
-    QByteArray header(const QByteArray &name) const;
-    QByteArray path() const;
-    QByteArray query() const;
-};
 
 class Connection;
 
@@ -119,7 +97,6 @@ HTTP_EXPORT void sendData(Response *response, int status, const Headers &headers
 // Streams a file the same way; 404 if it cannot be read.
 HTTP_EXPORT void sendFile(Response *response, const Headers &headers, const QString &path);
 
-HTTP_EXPORT QByteArray reasonPhrase(int status);
 HTTP_EXPORT QByteArray contentTypeFor(const QString &fileName);
 
 } // namespace http
