@@ -4,43 +4,9 @@
 (function () {
   "use strict";
 
-  const params = new URLSearchParams(location.search);
-  const session = params.get("session") || "";
-  const movie = params.get("movie") || ""; // data only, never markup
-  // A movie in a page: the page's markup gave its settings (bounded, known ones only).
-  const embedded = parseSettings(params.get("params"));
-  const here = new URL(".", location.href);
-  const emulatorRoot = new URL("ruffle/", here).href;
-  const relay = new URL("relay/" + encodeURIComponent(session), here).href;
-  const nativeFetch = window.fetch.bind(window);
   const MaxBodyBytes = 1024 * 1024;
   const LoadFailed = "无法载入相册，请稍后再试。";
   const relayOptions = { credentials: "omit", cache: "no-store", redirect: "error", referrerPolicy: "no-referrer" };
-
-  // The album player's settings, mapped onto the emulator's options.
-  window.RufflePlayer = window.RufflePlayer || {};
-  window.RufflePlayer.config = {
-    publicPath: emulatorRoot,
-    polyfills: false,
-    autoplay: "on",            // playback starts as soon as the movie is loaded
-    unmuteOverlay: "hidden",   // ... with no click needed first
-    splashScreen: false,
-    quality: "high",
-    scale: "showAll",
-    wmode: "window",
-    allowNetworking: "all",    // what the relay allows, that is
-    allowFullscreen: false,
-    allowScriptAccess: false,  // a movie never runs script in this page
-    openUrlMode: "allow",      // a new window goes to the program (see open below)
-    menu: true,
-    contextMenu: "on",
-    upgradeToHttps: false,
-    warnOnUnsupportedContent: false,
-    showSwfDownload: false,
-    logLevel: "error",
-    // The emulator has no loop or device-font option: movies loop, and text uses the
-    // movie's embedded fonts, as the player's stock values have it.
-  };
 
   function parseSettings(text) {
     if (text === null || text.length > 65536)
@@ -95,10 +61,6 @@
     return options;
   }
 
-  // The movie's own answer, fetched by us to show progress; the emulator's first request
-  // after load() is for it.
-  let movieAnswer = null;
-
   function asSeenByMovie(body, answer, asked) {
     const headers = new Headers();
     const type = answer.headers.get("X-Relay-Type");
@@ -116,228 +78,309 @@
     return response;
   }
 
-  async function movieFetch(input, init) {
-    const request = new Request(input, init);
-    if (request.url.startsWith(emulatorRoot))
-      return nativeFetch(request);
-    if (movieAnswer) {
-      const answer = movieAnswer;
-      movieAnswer = null;
-      return answer;
+  // An address as a request names it, so that spellings of the same one compare equal;
+  // the fragment never reaches the server.
+  function addressKey(text) {
+    try {
+      const url = new URL(text);
+      url.hash = "";
+      return url.href;
+    } catch (e) {
+      return null;
     }
-    const url = new URL(request.url);
-    if (url.protocol !== "http:" && url.protocol !== "https:")
-      throw new TypeError("only web addresses");
-    if (request.method !== "GET" && request.method !== "POST")
-      throw new TypeError("only GET and POST");
-    let body;
-    if (request.method === "POST") {
-      body = await request.arrayBuffer();
-      if (body.byteLength > MaxBodyBytes)
-        throw new TypeError("too much to send");
-    }
-    const answer = await nativeFetch(relay + "?kind=load&url=" + encodeURIComponent(url.href),
-                                     Object.assign({ method: request.method, body: body,
-                                                     headers: { "X-Relay-Body-Type": request.headers.get("Content-Type") || "" } },
-                                                   relayOptions));
-    return asSeenByMovie(answer.body, answer, url.href);
   }
-  Object.defineProperty(window, "fetch", { value: movieFetch, writable: false, configurable: false });
+
+  // The page's fetch as the movie and the emulator see it. The movie's own answer is
+  // fetched by the page itself, to show progress; it goes to the emulator's request for
+  // the movie (by its link or by where that led), once, and nothing else gets it.
+  function movieFetcher(nativeFetch, relay, emulatorRoot) {
+    let movieAnswer = null;
+    let movieAddresses = [];
+
+    async function movieFetch(input, init) {
+      const request = new Request(input, init);
+      if (request.url.startsWith(emulatorRoot))
+        return nativeFetch(request);
+      if (movieAnswer && request.method === "GET" && movieAddresses.indexOf(addressKey(request.url)) >= 0) {
+        const answer = movieAnswer;
+        movieAnswer = null;
+        return answer;
+      }
+      const url = new URL(request.url);
+      if (url.protocol !== "http:" && url.protocol !== "https:")
+        throw new TypeError("only web addresses");
+      if (request.method !== "GET" && request.method !== "POST")
+        throw new TypeError("only GET and POST");
+      let body;
+      if (request.method === "POST") {
+        body = await request.arrayBuffer();
+        if (body.byteLength > MaxBodyBytes)
+          throw new TypeError("too much to send");
+      }
+      const answer = await nativeFetch(relay + "?kind=load&url=" + encodeURIComponent(url.href),
+                                       Object.assign({ method: request.method, body: body,
+                                                       headers: { "X-Relay-Body-Type": request.headers.get("Content-Type") || "" } },
+                                                     relayOptions));
+      return asSeenByMovie(answer.body, answer, url.href);
+    }
+
+    return {
+      fetch: movieFetch,
+      movieArrived: function (answer, addresses) {
+        movieAnswer = answer;
+        movieAddresses = addresses.map(addressKey).filter(function (a) { return a !== null; });
+      },
+    };
+  }
 
   // A movie's getURL to a new or named window asks for a window of its own, which the
   // program hands to the desktop's browser if a person's click asked for it; to its
   // own frame, its parent or the top window it goes nowhere, and neither does anything
-  // but a web address.
-  const nativeOpen = window.open.bind(window);
-  let movieAddress = movie; // its real address once it has arrived
-  function openWindow(url, target) {
-    const name = String(target === undefined || target === null ? "" : target).trim().toLowerCase();
-    if (name === "" || name === "_self" || name === "_parent" || name === "_top")
-      return null;
-    let address;
-    try {
-      address = new URL(String(url), movieAddress);
-    } catch (e) {
-      return null;
-    }
-    if (address.protocol === "http:" || address.protocol === "https:")
-      nativeOpen(address.href, "_blank", "noopener,noreferrer");
-    return null;
-  }
-  Object.defineProperty(window, "open", { value: openWindow, writable: false, configurable: false });
-
-  function element(id) { return document.getElementById(id); }
-
-  // The player never goes full screen; the emulator's menu offers it whenever the
-  // document says it could.
-  ["fullscreenEnabled", "webkitFullscreenEnabled"].forEach(function (name) {
-    Object.defineProperty(Document.prototype, name, { get: function () { return false; }, configurable: true });
-  });
-
-  // The emulator's menu, as this player offers it. The emulator places it by the size of
-  // the document and lets it run off the top when it is taller than the room above and
-  // below the pointer; here it lies whole inside the player's area, scrolling when it is
-  // taller still. And it offers nothing that saves: its manager of the movie's saved data
-  // (which downloads and replaces them) is offered only while the table for them is there.
-  function fitMenu(player) {
-    const shadow = player.shadowRoot;
-    const menu = shadow && shadow.getElementById("context-menu");
-    if (!menu)
-      return;
-    const saves = shadow.getElementById("local-saves");
-    if (saves)
-      saves.remove();
-    const style = document.createElement("style");
-    style.textContent = "#context-menu { box-sizing: border-box; max-height: 100%; max-width: 100%; overflow-y: auto; }";
-    shadow.appendChild(style);
-    const observer = new MutationObserver(function () {
-      if (menu.parentElement.classList.contains("hidden"))
-        return;
-      const area = player.getBoundingClientRect();
-      const box = menu.getBoundingClientRect();
-      const top = Math.max(area.top, Math.min(box.top, area.bottom - box.height));
-      const left = Math.max(area.left, Math.min(box.left, area.right - box.width));
-      menu.style.top = (parseFloat(menu.style.top) || 0) + top - box.top + "px";
-      if (menu.style.right) // right to left
-        menu.style.right = (parseFloat(menu.style.right) || 0) - (left - box.left) + "px";
-      else
-        menu.style.left = (parseFloat(menu.style.left) || 0) + left - box.left + "px";
-      observer.takeRecords(); // our own moves
-    });
-    // The emulator shows the overlay, then places the menu, in one go.
-    observer.observe(menu, { attributes: true, attributeFilter: ["style"] });
-    observer.observe(menu.parentElement, { attributes: true, attributeFilter: ["class"] });
-  }
-
-  // Tells the program how the movie fares: "painted" once its first frame is on the
-  // screen, "failed" when it cannot play.
-  let reported = "";
-  function report(state) {
-    if (reported)
-      return;
-    reported = state;
-    nativeFetch(new URL("state/" + encodeURIComponent(session) + "?" + state, here).href,
-                { credentials: "omit", cache: "no-store", referrerPolicy: "no-referrer" }).catch(function () {});
-  }
-
-  function fail(text) {
-    if (document.title === "failed")
-      return;
-    report("failed");
-    const player = document.getElementById("ruffle");
-    if (player)
-      player.remove();
-    element("player").style.display = "none";
-    element("progress").hidden = true;
-    const message = element("message");
-    message.textContent = text;
-    message.style.display = "flex";
-    document.title = "failed";
-  }
-
-  function megabytes(n) { return (n / 1048576).toFixed(1) + " MB"; }
-
-  function showProgress(received, total) {
-    const progress = element("progress");
-    if (document.title === "failed")
-      return;
-    progress.hidden = false;
-    const bar = element("bar");
-    if (total > 0) {
-      const percent = Math.min(100, Math.floor(received * 100 / total));
-      bar.classList.remove("unknown");
-      element("fill").style.width = percent + "%";
-      element("label").textContent = "正在载入相册… " + percent + "%（" + megabytes(received) + " / " + megabytes(total) + "）";
-    } else {
-      bar.classList.add("unknown");
-      element("label").textContent = "正在载入相册… " + megabytes(received);
-    }
-  }
-
-  // The movie's bytes, counted as the emulator takes them; the bar is redrawn a few
-  // times a second, not for every piece.
-  function counted(body, total) {
-    let received = 0;
-    let shown = 0;
-    const counter = new TransformStream({
-      transform(chunk, controller) {
-        received += chunk.byteLength;
-        const now = performance.now();
-        if (now - shown > 100) {
-          shown = now;
-          showProgress(received, total);
-        }
-        controller.enqueue(chunk);
-      },
-      flush() { element("progress").hidden = true; },
-    });
-    body.pipeTo(counter.writable).catch(function () { fail(LoadFailed); });
-    return counter.readable;
-  }
-
-  async function main() {
-    if (embedded)
-      document.documentElement.classList.add("embedded");
-    let url;
-    try {
-      url = new URL(movie);
-    } catch (e) {
-      return fail("无法播放相册：地址无效。");
-    }
-    if (url.protocol !== "http:" && url.protocol !== "https:")
-      return fail("无法播放相册：只能播放网络上的相册。");
-
-    let answer;
-    try {
-      answer = await nativeFetch(relay + "?kind=movie", relayOptions);
-    } catch (e) {
-      return fail(LoadFailed);
-    }
-    if (answer.status === 415)
-      return fail("无法播放这本相册。");
-    if (!answer.ok)
-      return fail(LoadFailed);
-    const real = answer.headers.get("X-Relay-Url") || url.href;
-    movieAddress = real;
-    const total = Number(answer.headers.get("Content-Length")) || 0;
-    showProgress(0, total);
-    movieAnswer = asSeenByMovie(counted(answer.body, total), answer, real);
-
-    const player = window.RufflePlayer.newest().createPlayer();
-    player.id = "ruffle";
-    player.style.width = "100%";
-    player.style.height = "100%";
-    element("player").appendChild(player);
-    fitMenu(player);
-    // Should the emulator give up on the movie, the same plain message replaces its
-    // error panel and the panel's links away.
-    new MutationObserver(function (changes, observer) {
-      if (player.shadowRoot && player.shadowRoot.getElementById("panic")) {
-        observer.disconnect();
-        fail("无法播放这本相册。");
+  // but a web address. Relative addresses are the movie's, wherever it is by then.
+  function windowOpener(nativeOpen, movieAddressNow) {
+    return function openWindow(url, target) {
+      const name = String(target === undefined || target === null ? "" : target).trim().toLowerCase();
+      if (name === "" || name === "_self" || name === "_parent" || name === "_top")
+        return null;
+      let address;
+      try {
+        address = new URL(String(url), movieAddressNow());
+      } catch (e) {
+        return null;
       }
-    }).observe(player.shadowRoot || player, { childList: true, subtree: true });
-    player.addEventListener("loadedmetadata", function () {
-      if (document.title !== "failed")
-        document.title = "playing";
-      // The emulator draws the first frame on its next tick after the header.
-      requestAnimationFrame(function () {
+      if (address.protocol === "http:" || address.protocol === "https:")
+        nativeOpen(address.href, "_blank", "noopener,noreferrer");
+      return null;
+    };
+  }
+
+  // The emulator's options for the movie: relative and root-relative addresses resolve
+  // against its real address, and no setting of a page lets it run script or fill the screen.
+  function loadOptions(real, embedded) {
+    return Object.assign({ url: real, base: new URL(".", real).href },
+                         embedded ? embeddedOptions(embedded, real) : {},
+                         { allowScriptAccess: false, openUrlMode: "allow", allowFullscreen: false });
+  }
+
+  function start() {
+    const params = new URLSearchParams(location.search);
+    const session = params.get("session") || "";
+    const movie = params.get("movie") || ""; // data only, never markup
+    // A movie in a page: the page's markup gave its settings (bounded, known ones only).
+    const embedded = parseSettings(params.get("params"));
+    const here = new URL(".", location.href);
+    const emulatorRoot = new URL("ruffle/", here).href;
+    const relay = new URL("relay/" + encodeURIComponent(session), here).href;
+    const nativeFetch = window.fetch.bind(window);
+
+    // The album player's settings, mapped onto the emulator's options.
+    window.RufflePlayer = window.RufflePlayer || {};
+    window.RufflePlayer.config = {
+      publicPath: emulatorRoot,
+      polyfills: false,
+      autoplay: "on",            // playback starts as soon as the movie is loaded
+      unmuteOverlay: "hidden",   // ... with no click needed first
+      splashScreen: false,
+      quality: "high",
+      scale: "showAll",
+      wmode: "window",
+      allowNetworking: "all",    // what the relay allows, that is
+      allowFullscreen: false,
+      allowScriptAccess: false,  // a movie never runs script in this page
+      openUrlMode: "allow",      // a new window goes to the program (see open below)
+      menu: true,
+      contextMenu: "on",
+      upgradeToHttps: false,
+      warnOnUnsupportedContent: false,
+      showSwfDownload: false,
+      logLevel: "error",
+      // The emulator has no loop or device-font option: movies loop, and text uses the
+      // movie's embedded fonts, as the player's stock values have it.
+    };
+
+    const fetcher = movieFetcher(nativeFetch, relay, emulatorRoot);
+    Object.defineProperty(window, "fetch", { value: fetcher.fetch, writable: false, configurable: false });
+
+    let movieAddress = movie; // its real address once it has arrived
+    const openWindow = windowOpener(window.open.bind(window), function () { return movieAddress; });
+    Object.defineProperty(window, "open", { value: openWindow, writable: false, configurable: false });
+
+    function element(id) { return document.getElementById(id); }
+
+    // The player never goes full screen; the emulator's menu offers it whenever the
+    // document says it could.
+    ["fullscreenEnabled", "webkitFullscreenEnabled"].forEach(function (name) {
+      Object.defineProperty(Document.prototype, name, { get: function () { return false; }, configurable: true });
+    });
+
+    // The emulator's menu, as this player offers it. The emulator places it by the size of
+    // the document and lets it run off the top when it is taller than the room above and
+    // below the pointer; here it lies whole inside the player's area, scrolling when it is
+    // taller still. And it offers nothing that saves: its manager of the movie's saved data
+    // (which downloads and replaces them) is offered only while the table for them is there.
+    function fitMenu(player) {
+      const shadow = player.shadowRoot;
+      const menu = shadow && shadow.getElementById("context-menu");
+      if (!menu)
+        return;
+      const saves = shadow.getElementById("local-saves");
+      if (saves)
+        saves.remove();
+      const style = document.createElement("style");
+      style.textContent = "#context-menu { box-sizing: border-box; max-height: 100%; max-width: 100%; overflow-y: auto; }";
+      shadow.appendChild(style);
+      const observer = new MutationObserver(function () {
+        if (menu.parentElement.classList.contains("hidden"))
+          return;
+        const area = player.getBoundingClientRect();
+        const box = menu.getBoundingClientRect();
+        const top = Math.max(area.top, Math.min(box.top, area.bottom - box.height));
+        const left = Math.max(area.left, Math.min(box.left, area.right - box.width));
+        menu.style.top = (parseFloat(menu.style.top) || 0) + top - box.top + "px";
+        if (menu.style.right) // right to left
+          menu.style.right = (parseFloat(menu.style.right) || 0) - (left - box.left) + "px";
+        else
+          menu.style.left = (parseFloat(menu.style.left) || 0) + left - box.left + "px";
+        observer.takeRecords(); // our own moves
+      });
+      // The emulator shows the overlay, then places the menu, in one go.
+      observer.observe(menu, { attributes: true, attributeFilter: ["style"] });
+      observer.observe(menu.parentElement, { attributes: true, attributeFilter: ["class"] });
+    }
+
+    // Tells the program how the movie fares: "painted" once its first frame is on the
+    // screen, "failed" when it cannot play.
+    let reported = "";
+    function report(state) {
+      if (reported)
+        return;
+      reported = state;
+      nativeFetch(new URL("state/" + encodeURIComponent(session) + "?" + state, here).href,
+                  { credentials: "omit", cache: "no-store", referrerPolicy: "no-referrer" }).catch(function () {});
+    }
+
+    function fail(text) {
+      if (document.title === "failed")
+        return;
+      report("failed");
+      const player = document.getElementById("ruffle");
+      if (player)
+        player.remove();
+      element("player").style.display = "none";
+      element("progress").hidden = true;
+      const message = element("message");
+      message.textContent = text;
+      message.style.display = "flex";
+      document.title = "failed";
+    }
+
+    function megabytes(n) { return (n / 1048576).toFixed(1) + " MB"; }
+
+    function showProgress(received, total) {
+      const progress = element("progress");
+      if (document.title === "failed")
+        return;
+      progress.hidden = false;
+      const bar = element("bar");
+      if (total > 0) {
+        const percent = Math.min(100, Math.floor(received * 100 / total));
+        bar.classList.remove("unknown");
+        element("fill").style.width = percent + "%";
+        element("label").textContent = "正在载入相册… " + percent + "%（" + megabytes(received) + " / " + megabytes(total) + "）";
+      } else {
+        bar.classList.add("unknown");
+        element("label").textContent = "正在载入相册… " + megabytes(received);
+      }
+    }
+
+    // The movie's bytes, counted as the emulator takes them; the bar is redrawn a few
+    // times a second, not for every piece.
+    function counted(body, total) {
+      let received = 0;
+      let shown = 0;
+      const counter = new TransformStream({
+        transform(chunk, controller) {
+          received += chunk.byteLength;
+          const now = performance.now();
+          if (now - shown > 100) {
+            shown = now;
+            showProgress(received, total);
+          }
+          controller.enqueue(chunk);
+        },
+        flush() { element("progress").hidden = true; },
+      });
+      body.pipeTo(counter.writable).catch(function () { fail(LoadFailed); });
+      return counter.readable;
+    }
+
+    async function main() {
+      if (embedded)
+        document.documentElement.classList.add("embedded");
+      let url;
+      try {
+        url = new URL(movie);
+      } catch (e) {
+        return fail("无法播放相册：地址无效。");
+      }
+      if (url.protocol !== "http:" && url.protocol !== "https:")
+        return fail("无法播放相册：只能播放网络上的相册。");
+
+      let answer;
+      try {
+        answer = await nativeFetch(relay + "?kind=movie", relayOptions);
+      } catch (e) {
+        return fail(LoadFailed);
+      }
+      if (answer.status === 415)
+        return fail("无法播放这本相册。");
+      if (!answer.ok)
+        return fail(LoadFailed);
+      const real = answer.headers.get("X-Relay-Url") || url.href;
+      movieAddress = real;
+      const total = Number(answer.headers.get("Content-Length")) || 0;
+      showProgress(0, total);
+      fetcher.movieArrived(asSeenByMovie(counted(answer.body, total), answer, real), [url.href, real]);
+
+      const player = window.RufflePlayer.newest().createPlayer();
+      player.id = "ruffle";
+      player.style.width = "100%";
+      player.style.height = "100%";
+      element("player").appendChild(player);
+      fitMenu(player);
+      // Should the emulator give up on the movie, the same plain message replaces its
+      // error panel and the panel's links away.
+      new MutationObserver(function (changes, observer) {
+        if (player.shadowRoot && player.shadowRoot.getElementById("panic")) {
+          observer.disconnect();
+          fail("无法播放这本相册。");
+        }
+      }).observe(player.shadowRoot || player, { childList: true, subtree: true });
+      player.addEventListener("loadedmetadata", function () {
+        if (document.title !== "failed")
+          document.title = "playing";
+        // The emulator draws the first frame on its next tick after the header.
         requestAnimationFrame(function () {
-          if (document.title !== "failed")
-            report("painted");
+          requestAnimationFrame(function () {
+            if (document.title !== "failed")
+              report("painted");
+          });
         });
       });
-    });
-    try {
-      // Relative and root-relative addresses resolve against the movie's real address.
-      const options = Object.assign({ url: real, base: new URL(".", real).href },
-                                    embedded ? embeddedOptions(embedded, real) : {},
-                                    { allowScriptAccess: false, openUrlMode: "allow", allowFullscreen: false });
-      await player.ruffle().load(options);
-    } catch (e) {
-      fail(LoadFailed);
+      try {
+        await player.ruffle().load(loadOptions(real, embedded));
+      } catch (e) {
+        fail(LoadFailed);
+      }
     }
+
+    document.addEventListener("DOMContentLoaded", main);
   }
 
-  document.addEventListener("DOMContentLoaded", main);
+  // Under Node, for the unit tests: the pure parts, and no page to start.
+  if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
+    module.exports = { MaxBodyBytes, parseSettings, flag, embeddedOptions, asSeenByMovie, addressKey,
+                       movieFetcher, windowOpener, loadOptions };
+  else
+    start();
 })();
