@@ -8,8 +8,6 @@
   const MaxMovies = 16;
   const Settings = ["quality", "scale", "salign", "wmode", "loop", "play", "menu", "flashvars", "base",
                     "allownetworking", "bgcolor"];
-  const handled = new WeakSet();
-  let movies = 0;
 
   // The few words of the program's channel this needs (Qt's WebChannel messages: 3 is
   // init, 6 a call, 10 its answer), so that pages carry no client library for it.
@@ -56,14 +54,6 @@
     return el.localName === "embed" && (type === FlashType || (!type && namesMovie(el.getAttribute("src"))));
   }
 
-  // An <embed> or <object> inside a Flash <object> is the same movie, told twice.
-  function insideFlash(el) {
-    for (let p = el.parentElement; p; p = p.parentElement)
-      if (handled.has(p) || isFlashObject(p))
-        return true;
-    return false;
-  }
-
   function ownParams(object) {
     return Array.from(object.querySelectorAll("param")).filter(function (p) { return p.closest("object") === object; });
   }
@@ -104,57 +94,82 @@
     return src ? resolve(src) : null;
   }
 
-  function play(el) {
-    const movie = movieOf(el);
-    if (!movie || handled.has(el) || movies >= MaxMovies)
-      return;
-    handled.add(el);
-    ++movies;
-    const settings = settingsOf(el);
-    if (settings.base && settings.base !== ".") {
-      settings.base = resolve(settings.base); // as the page names it
-      if (!settings.base)
-        delete settings.base;
+  // The movies of one document: each plays once, and no more than MaxMovies of them.
+  function finder(askForPlayer) {
+    const handled = new WeakSet();
+    let movies = 0;
+
+    // An <embed> or <object> inside a Flash <object> is the same movie, told twice.
+    function insideFlash(el) {
+      for (let p = el.parentElement; p; p = p.parentElement)
+        if (handled.has(p) || isFlashObject(p))
+          return true;
+      return false;
     }
-    askForPlayer(movie, location.href, function (url) {
-      if (typeof url !== "string" || !url || !el.isConnected)
+
+    function play(el) {
+      const movie = movieOf(el);
+      if (!movie || handled.has(el) || movies >= MaxMovies)
         return;
-      const frame = document.createElement("iframe");
-      ["id", "class", "style", "width", "height", "align", "title", "name", "hspace", "vspace"].forEach(function (a) {
-        if (el.hasAttribute(a))
-          frame.setAttribute(a, el.getAttribute(a));
+      handled.add(el);
+      ++movies;
+      const settings = settingsOf(el);
+      if (settings.base && settings.base !== ".") {
+        settings.base = resolve(settings.base); // as the page names it
+        if (!settings.base)
+          delete settings.base;
+      }
+      askForPlayer(movie, location.href, function (url) {
+        if (typeof url !== "string" || !url || !el.isConnected)
+          return;
+        const frame = document.createElement("iframe");
+        ["id", "class", "style", "width", "height", "align", "title", "name", "hspace", "vspace"].forEach(function (a) {
+          if (el.hasAttribute(a))
+            frame.setAttribute(a, el.getAttribute(a));
+        });
+        frame.setAttribute("frameborder", "0");
+        frame.setAttribute("scrolling", "no");
+        // Popups only so that a movie's new window reaches the program, which opens none.
+        frame.setAttribute("sandbox", "allow-scripts allow-same-origin allow-popups");
+        frame.style.border = "0";
+        frame.src = url + "&params=" + encodeURIComponent(JSON.stringify(settings));
+        el.replaceWith(frame);
       });
-      frame.setAttribute("frameborder", "0");
-      frame.setAttribute("scrolling", "no");
-      // Popups only so that a movie's new window reaches the program, which opens none.
-      frame.setAttribute("sandbox", "allow-scripts allow-same-origin allow-popups");
-      frame.style.border = "0";
-      frame.src = url + "&params=" + encodeURIComponent(JSON.stringify(settings));
-      el.replaceWith(frame);
-    });
+    }
+
+    function scan(root) {
+      if (!root.querySelectorAll)
+        return;
+      const found = Array.from(root.querySelectorAll("object,embed"));
+      if (root.localName === "object" || root.localName === "embed")
+        found.unshift(root);
+      found.forEach(function (el) {
+        if ((isFlashObject(el) || isFlashEmbed(el)) && !insideFlash(el))
+          play(el);
+      });
+    }
+
+    return { play: play, scan: scan };
   }
 
-  function scan(root) {
-    if (!root.querySelectorAll)
-      return;
-    const found = Array.from(root.querySelectorAll("object,embed"));
-    if (root.localName === "object" || root.localName === "embed")
-      found.unshift(root);
-    found.forEach(function (el) {
-      if ((isFlashObject(el) || isFlashEmbed(el)) && !insideFlash(el))
-        play(el);
-    });
-  }
-
-  // What the parser builds is taken once it is whole (an <object>'s <param>s come after
-  // it); what scripts add later, as it comes.
-  new MutationObserver(function (records) {
+  function start() {
+    const page = finder(askForPlayer);
+    // What the parser builds is taken once it is whole (an <object>'s <param>s come after
+    // it); what scripts add later, as it comes.
+    new MutationObserver(function (records) {
+      if (document.readyState === "loading")
+        return;
+      records.forEach(function (r) { r.addedNodes.forEach(page.scan); });
+    }).observe(document, { childList: true, subtree: true });
     if (document.readyState === "loading")
-      return;
-    records.forEach(function (r) { r.addedNodes.forEach(scan); });
-  }).observe(document, { childList: true, subtree: true });
-  if (document.readyState === "loading")
-    document.addEventListener("DOMContentLoaded", function () { scan(document); });
+      document.addEventListener("DOMContentLoaded", function () { page.scan(document); });
+    else
+      page.scan(document);
+  }
+
+  // Under Node, for the unit tests: the pure parts, and no page to look at.
+  if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
+    module.exports = { MaxMovies, isFlashObject, isFlashEmbed, namesMovie, settingsOf, resolve, movieOf, finder };
   else
-    scan(document);
+    start();
 })();

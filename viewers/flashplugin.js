@@ -6,9 +6,6 @@
 // any other movie of the page.
 (function () {
   "use strict";
-  const engineList = navigator.plugins;
-  if (!engineList || typeof PluginArray === "undefined" || engineList.namedItem("Shockwave Flash"))
-    return;
 
   function define(target, name, value, enumerable) {
     Object.defineProperty(target, name, { value: value, enumerable: enumerable === true, configurable: true });
@@ -32,29 +29,48 @@
   }
   const typeOf = function (t) { return t.type; };
 
-  const flash = Object.create(Plugin.prototype);
-  define(flash, "name", "Shockwave Flash");
-  define(flash, "description", "Shockwave Flash 32.0 r0");
-  define(flash, "filename", "libpepflashplayer.so");
-  const flashTypes = [["application/x-shockwave-flash", "swf", "Shockwave Flash"],
-                      ["application/futuresplash", "spl", "FutureSplash Player"]].map(function (t) {
-    const type = Object.create(MimeType.prototype);
-    define(type, "type", t[0]);
-    define(type, "suffixes", t[1]);
-    define(type, "description", t[2]);
-    define(type, "enabledPlugin", flash);
-    return type;
-  });
-  fill(flash, flashTypes, typeOf);
+  // The engine's plugins and types with a Flash player added, made of the engine's own
+  // kinds (Plugin, MimeType, PluginArray, MimeTypeArray), so that they pass for its own.
+  function withFlash(enginePlugins, engineTypes, kinds) {
+    const flash = Object.create(kinds.Plugin.prototype);
+    define(flash, "name", "Shockwave Flash");
+    define(flash, "description", "Shockwave Flash 32.0 r0");
+    define(flash, "filename", "libpepflashplayer.so");
+    const flashTypes = [["application/x-shockwave-flash", "swf", "Shockwave Flash"],
+                        ["application/futuresplash", "spl", "FutureSplash Player"]].map(function (t) {
+      const type = Object.create(kinds.MimeType.prototype);
+      define(type, "type", t[0]);
+      define(type, "suffixes", t[1]);
+      define(type, "description", t[2]);
+      define(type, "enabledPlugin", flash);
+      return type;
+    });
+    fill(flash, flashTypes, typeOf);
 
-  const plugins = fill(Object.create(PluginArray.prototype), Array.from(engineList).concat([flash]),
-                       function (p) { return p.name; });
-  define(plugins, "refresh", function refresh() {}); // nothing comes or goes while a page is up
-  const mimeTypes = fill(Object.create(MimeTypeArray.prototype),
-                         Array.from(navigator.mimeTypes || []).concat(flashTypes), typeOf);
+    const plugins = fill(Object.create(kinds.PluginArray.prototype), Array.from(enginePlugins).concat([flash]),
+                         function (p) { return p.name; });
+    define(plugins, "refresh", function refresh() {}); // nothing comes or goes while a page is up
+    const mimeTypes = fill(Object.create(kinds.MimeTypeArray.prototype),
+                           Array.from(engineTypes || []).concat(flashTypes), typeOf);
+    return { plugins: plugins, mimeTypes: mimeTypes };
+  }
 
-  // Where the engine keeps them, so that navigator itself has no properties of its own.
-  [["plugins", plugins], ["mimeTypes", mimeTypes]].forEach(function (p) {
-    Object.defineProperty(Navigator.prototype, p[0], { get: function () { return p[1]; }, enumerable: true, configurable: true });
-  });
+  function start() {
+    const engineList = navigator.plugins;
+    if (!engineList || typeof PluginArray === "undefined" || engineList.namedItem("Shockwave Flash"))
+      return;
+    const lists = withFlash(engineList, navigator.mimeTypes,
+                            { Plugin: Plugin, MimeType: MimeType, PluginArray: PluginArray, MimeTypeArray: MimeTypeArray });
+
+    // Where the engine keeps them, so that navigator itself has no properties of its own.
+    [["plugins", lists.plugins], ["mimeTypes", lists.mimeTypes]].forEach(function (p) {
+      Object.defineProperty(Navigator.prototype, p[0], { get: function () { return p[1]; }, enumerable: true, configurable: true });
+    });
+  }
+
+  // Under Node, for the unit tests: the lists, and no navigator to change.
+  if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
+    module.exports = { fill, withFlash };
+  else
+    start();
 })();
