@@ -1,0 +1,127 @@
+// The finder of Flash movies in web pages: which elements are movies, their addresses and
+// settings, and how many of a document play.
+"use strict";
+const test = require("node:test");
+const assert = require("node:assert/strict");
+const { isFlashObject, isFlashEmbed, settingsOf, movieOf, finder, MaxMovies } = require("../../viewers/flashembed.js");
+
+// Just enough of a document: elements with attributes (names without case, as in HTML)
+// and children, and links that resolve against the page.
+const page = "http://site.example/pages/cards.html";
+class Element {
+  constructor(localName, attributes = {}, children = []) {
+    Object.assign(this, { localName, children, parentElement: null, isConnected: true, style: {} });
+    this.map = new Map(Object.entries(attributes).map(([n, v]) => [n.toLowerCase(), v]));
+    children.forEach((c) => { c.parentElement = this; });
+  }
+  getAttribute(name) { return this.map.get(name.toLowerCase()) ?? null; }
+  hasAttribute(name) { return this.map.has(name.toLowerCase()); }
+  setAttribute(name, value) { this.map.set(name.toLowerCase(), String(value)); }
+  get attributes() { return Array.from(this.map, ([name, value]) => ({ name, value })); }
+  get href() {
+    const h = this.getAttribute("href");
+    return URL.canParse(h, page) ? new URL(h, page).href : h;
+  }
+  querySelectorAll(selector) {
+    const out = [];
+    const walk = (e) => e.children.forEach((c) => { if (selector.split(",").includes(c.localName)) out.push(c); walk(c); });
+    walk(this);
+    return out;
+  }
+  querySelector(selector) { return this.querySelectorAll(selector)[0] || null; }
+  closest(name) { return this.localName === name ? this : this.parentElement && this.parentElement.closest(name); }
+  replaceWith(other) { this.replacedBy = other; }
+}
+const el = (name, attributes, children) => new Element(name, attributes, children);
+const param = (name, value) => el("param", { name, value });
+globalThis.document = { baseURI: page, createElement: (name) => el(name) };
+globalThis.location = { href: page };
+
+const FlashClassId = "clsid:d27cdb6e-ae6d-11cf-96b8-444553540000";
+const FlashType = "application/x-shockwave-flash";
+
+test("which elements are Flash movies", () => {
+  const cases = [
+    ["object", { classid: FlashClassId.toUpperCase() }, true], ["object", { classid: ` ${FlashClassId} ` }, true],
+    ["object", { type: "Application/X-Shockwave-Flash" }, true], ["embed", { type: " APPLICATION/x-shockwave-flash" }, true],
+    ["embed", { src: "movies/a.SWF" }, true], ["embed", { src: "/a.swf?card=3#top" }, true],
+    ["embed", { src: "http://o.example/a.swf" }, true],
+    ["object", { classid: "clsid:166b1bca-3f9c-11cf-8075-444553540000" }, false], // Shockwave Director
+    ["object", { type: "image/svg+xml", data: "a.swf" }, false], ["object", { data: "a.swf" }, false],
+    ["object", { src: "a.swf" }, false],
+    ["embed", { src: "a.swf.html" }, false], ["embed", { src: "show.php?file=a.swf" }, false],
+    ["embed", { src: "a.swf", type: "video/mp4" }, false], ["embed", {}, false], ["embed", { classid: FlashClassId }, false],
+  ];
+  for (const [name, attributes, expected] of cases) {
+    const element = el(name, attributes);
+    assert.equal(isFlashObject(element) || isFlashEmbed(element), expected, `${name} ${JSON.stringify(attributes)}`);
+  }
+});
+
+test("a movie's address, as the page names it; web addresses only", () => {
+  const cases = [
+    [el("embed", { src: "movies/a.swf" }), "http://site.example/pages/movies/a.swf"],
+    [el("embed", { src: "/a.swf" }), "http://site.example/a.swf"],
+    [el("embed", { src: "HTTPS://o.example/a.swf" }), "https://o.example/a.swf"],
+    [el("object", { data: "b.swf" }, [param("movie", "c.swf")]), "http://site.example/pages/b.swf"],
+    [el("object", {}, [param("Movie", "c.swf")]), "http://site.example/pages/c.swf"],
+    [el("object", {}, [param("src", "/d.swf")]), "http://site.example/d.swf"],
+    [el("object", {}, [el("embed", { src: "e.swf" })]), "http://site.example/pages/e.swf"],
+    [el("object", {}, [el("object", {}, [param("movie", "inner.swf")])]), null], [el("object", {}), null],
+    [el("embed", { src: "javascript:alert(1)" }), null], [el("embed", { src: "file:///home/a.swf" }), null],
+    [el("embed", { src: "data:application/x-shockwave-flash;base64,RldT" }), null],
+    [el("embed", { src: "ftp://site.example/a.swf" }), null],
+  ];
+  for (const [element, expected] of cases)
+    assert.equal(movieOf(element), expected, JSON.stringify(element.attributes));
+});
+
+test("a movie's settings: known names, first told wins, values bounded", () => {
+  const cases = [
+    [el("embed", { src: "a.swf", width: "300", Quality: "High", FlashVars: "a=1", allowScriptAccess: "always" }),
+     { quality: "High", flashvars: "a=1" }],
+    [el("object", { classid: FlashClassId, wmode: "gpu" }, [
+      param("movie", "a.swf"), param(" WMODE ", "transparent"), el("param", { name: "menu" }),
+      el("embed", { src: "a.swf", wmode: "opaque", menu: "false", play: "false" })]),
+     { wmode: "transparent", menu: "false", play: "false" }],
+    [el("object", {}, [el("object", {}, [param("scale", "noscale")])]), {}],
+    [el("embed", { flashvars: "x".repeat(5000), base: "é".repeat(4097) }),
+     { flashvars: "x".repeat(4096), base: "é".repeat(4096) }],
+  ];
+  for (const [element, expected] of cases)
+    assert.deepEqual(settingsOf(element), expected);
+});
+
+test("no more than MaxMovies movies a document, each once, an <embed> in an <object> as one", () => {
+  const asked = [];
+  const found = finder((movie, from) => asked.push([movie, from]));
+  const first = el("embed", { src: "seen-first.swf" });
+  el("object", { type: FlashType }, [first]);
+  found.scan(first); // before its <object>
+  const inner = el("embed", { src: "inner.swf" });
+  const both = el("object", { classid: FlashClassId, data: "outer.swf" }, [inner]);
+  found.scan(el("div", {}, [both, el("embed", { src: "nothing.txt" }), el("embed", { type: FlashType })]));
+  found.scan(inner);
+  found.play(both);
+  assert.deepEqual(asked, [["http://site.example/pages/outer.swf", page]]);
+  found.scan(el("body", {}, Array.from({ length: MaxMovies + 4 }, (_, i) => el("embed", { src: `m${i}.swf` }))));
+  assert.deepEqual([MaxMovies, asked.length, asked.at(-1)[0]], [16, 16, "http://site.example/pages/m14.swf"]);
+});
+
+test("a movie's frame: the player with its settings, base as the page names it", () => {
+  const player = "http://127.0.0.1:4000/k3y/player.html?session=s1";
+  const cases = [[{ base: "." }, { base: "." }], [{ base: "flash/" }, { base: "http://site.example/pages/flash/" }],
+                 [{ base: "javascript:void(0)" }, {}], [{}, null, ""], [{}, null, 42], [{}, null, player, "gone"]];
+  for (const [attributes, settings, answer = player, gone] of cases) {
+    const movie = el("embed", { src: "a.swf", id: "card", onclick: "steal()", ...attributes });
+    finder((m, from, then) => { movie.isConnected = !gone; then(answer); }).play(movie);
+    const frame = movie.replacedBy;
+    if (!settings) {
+      assert.equal(frame, undefined);
+      continue;
+    }
+    assert.equal(frame.src, player + "&params=" + encodeURIComponent(JSON.stringify(settings)));
+    assert.deepEqual([frame.getAttribute("id"), frame.getAttribute("onclick"), frame.getAttribute("sandbox")],
+                     ["card", null, "allow-scripts allow-same-origin allow-popups"]);
+  }
+});

@@ -1,0 +1,134 @@
+// The album player's page script, its parts that need no page: settings, addresses, and
+// which request gets which answer.
+"use strict";
+const test = require("node:test");
+const assert = require("node:assert/strict");
+const player = require("../../player/player.js");
+
+const link = "http://site.example/albums/a.swf";
+const real = "http://cdn.example/real/a.swf"; // where the link redirected to
+
+test("settings from a page's markup: bounded JSON objects only", () => {
+  const near = { a: "x".repeat(65528) }; // 65536 characters as JSON
+  const cases = [[null, null], ['{"quality":"low"}', { quality: "low" }], ["{bad", {}], ['"text"', null], ["42", null],
+                 ["null", null], [JSON.stringify(near), near], [JSON.stringify({ a: "x".repeat(65529) }), null]];
+  for (const [text, expected] of cases)
+    assert.deepEqual(player.parseSettings(text), expected, String(text).slice(0, 20));
+});
+
+test("flags", () => {
+  const cases = [["false", false], ["0", false], [" NO ", false], ["True", true], ["1", true], ["yes\n", true],
+                 ["maybe", "else"], ["", "else"], [undefined, "else"], [1, "else"], [false, "else"]];
+  for (const [value, expected] of cases)
+    assert.equal(player.flag(value, "else"), expected, JSON.stringify(value));
+});
+
+test("a page's settings as the emulator's options, resolved against the movie's real address", () => {
+  const plain = { menu: true, autoplay: "on" };
+  const cases = [
+    [{}, {}], [{ quality: " AutoLow ", scale: "NoBorder" }, { quality: "low", scale: "noBorder" }],
+    [{ wmode: "Transparent" }, { wmode: "transparent" }],
+    [{ quality: "ultra", scale: "stretch", wmode: "3d", allownetworking: "some" }, {}],
+    [{ allownetworking: "internal" }, { allowNetworking: "internal" }], [{ salign: "TLBRx" }, { salign: "TLBR" }],
+    [{ menu: "false", play: "0" }, { menu: false, autoplay: "off" }],
+    [{ quality: 3, menu: 0, play: null, salign: 5, flashvars: {}, base: 1 }, {}],
+    [{ bgcolor: "#FFcc00" }, { backgroundColor: "#FFcc00" }], [{ bgcolor: "336699" }, { backgroundColor: "#336699" }],
+    [{ bgcolor: "red" }, {}], [{ bgcolor: "#fff" }, {}], [{ bgcolor: "#3366990" }, {}],
+    [{ flashvars: "a=1&b=%20" }, { parameters: "a=1&b=%20" }],
+    [{ base: "." }, { base: "http://cdn.example/real/" }], [{ base: "pics/" }, { base: "http://cdn.example/real/pics/" }],
+    [{ base: "/root/" }, { base: "http://cdn.example/root/" }], [{ base: "http://[bad" }, {}],
+    [{ base: "https://o.example/x" }, { base: "https://o.example/x" }],
+  ];
+  for (const [settings, expected] of cases)
+    assert.deepEqual(player.embeddedOptions(settings, real), { ...plain, ...expected }, JSON.stringify(settings));
+  const fixed = { allowScriptAccess: false, openUrlMode: "allow", allowFullscreen: false };
+  assert.deepEqual(player.loadOptions(real + "?v=2#top", null),
+                   { url: real + "?v=2#top", base: "http://cdn.example/real/", ...fixed });
+  assert.deepEqual(player.loadOptions(real, { base: "/up/" }), { url: real, base: "http://cdn.example/up/", ...plain, ...fixed });
+});
+
+// The page's fetch over a fake relay that answers everything alike.
+const root = "http://127.0.0.1:4000/k3y/";
+function fetcher() {
+  const calls = [];
+  const relayed = (url, init) => {
+    calls.push({ url: url instanceof Request ? url.url : url, init });
+    const headers = { "X-Relay-Url": "http://moved.example/", "X-Relay-Type": "text/plain; charset=gbk", "Set-Cookie": "a=b" };
+    return Promise.resolve(new Response("relayed", { headers }));
+  };
+  return { calls, ...player.movieFetcher(relayed, root + "relay/s1", root + "ruffle/") };
+}
+const relayedUrl = (call) => new URL(call.url).searchParams.get("url");
+
+test("the movie's own answer goes to the request for its address only, once", async () => {
+  const cases = [
+    [["http://site.example/data.xml", real, real], [false, true, false]], [[link], [true]],
+    [["HTTP://CDN.example:80/real/a.swf#frame2"], [true]], [[real + "?again", link], [false, true]],
+    [[["POST", real], real], [false, true]],
+  ];
+  for (const [asks, gets] of cases) {
+    const f = fetcher();
+    const movie = new Response("movie");
+    f.movieArrived(movie, [link, real]);
+    const got = [];
+    for (const [method, url] of asks.map((a) => (Array.isArray(a) ? a : ["GET", a])))
+      got.push((await f.fetch(url, { method, body: method === "POST" ? "x" : undefined })) === movie);
+    assert.deepEqual(got, gets, JSON.stringify(asks));
+    assert.deepEqual(f.calls.map(relayedUrl), asks.filter((_, i) => !gets[i]).map((a) => new URL([a].flat().pop()).href));
+  }
+});
+
+test("requests go to the relay, their answers under their real address", async () => {
+  const f = fetcher();
+  const answer = await f.fetch("http://site.example/q?name=相册#x",
+                               { method: "POST", body: "n=1", headers: { "Content-Type": "text/xml" } });
+  const [call] = f.calls;
+  assert.equal(call.url.split("?")[0], root + "relay/s1");
+  assert.equal(new URL(call.url).searchParams.get("kind"), "load");
+  assert.equal(relayedUrl(call), "http://site.example/q?name=%E7%9B%B8%E5%86%8C#x");
+  assert.equal(new TextDecoder().decode(call.init.body), "n=1");
+  assert.deepEqual([call.init.method, call.init.headers["X-Relay-Body-Type"], call.init.credentials, call.init.redirect],
+                   ["POST", "text/xml", "omit", "error"]);
+  assert.deepEqual([answer.url, answer.redirected, answer.headers.get("Content-Type"), answer.headers.get("Set-Cookie")],
+                   ["http://moved.example/", true, "text/plain; charset=gbk", null]);
+  await f.fetch(root + "ruffle/core.wasm");
+  assert.equal(f.calls[1].url, root + "ruffle/core.wasm"); // the emulator's own files, straight
+});
+
+test("what the relay never sees: other schemes and methods, oversize bodies", async () => {
+  const max = player.MaxBodyBytes;
+  const refused = [["file:///etc/passwd"], ["data:,x"], ["ftp://site.example/a"], ["javascript:alert(1)"],
+                   ["http://site.example/", { method: "PUT", body: "x" }], ["http://site.example/", { method: "DELETE" }],
+                   ["http://site.example/", { method: "POST", body: new Uint8Array(max + 1) }]];
+  for (const [url, init] of refused) {
+    const f = fetcher();
+    await assert.rejects(f.fetch(url, init), TypeError, url);
+    assert.equal(f.calls.length, 0, url);
+  }
+  const f = fetcher();
+  await f.fetch("http://site.example/", { method: "POST", body: new Uint8Array(max) });
+  assert.equal(f.calls[0].init.body.byteLength, max);
+});
+
+test("a movie's new window: web addresses only, resolved where the movie is, never its own frame", () => {
+  let where = link;
+  const opened = [];
+  const open = player.windowOpener((...args) => opened.push(args), () => where);
+  const cases = [
+    ["page.html", "_blank", "http://site.example/albums/page.html"], ["/top.html", "named", "http://site.example/top.html"],
+    ["https://o.example/x?y#z", " _BLANK ", "https://o.example/x?y#z"], ["http://o.example/", 7, "http://o.example/"],
+    ["p", "_self"], ["p", " _Top"], ["p", "_parent"], ["p", ""], ["p", undefined], ["p", null],
+    ["javascript:alert(1)", "_blank"], ["file:///etc/passwd", "_blank"], ["mailto:a@b.example", "w"],
+    ["data:text/html,x", "w"],
+  ];
+  for (const [url, target, expected] of cases) {
+    opened.length = 0;
+    assert.equal(open(url, target), null);
+    assert.deepEqual(opened, expected ? [[expected, "_blank", "noopener,noreferrer"]] : [], `${url} ${target}`);
+  }
+  where = real; // it arrived from elsewhere
+  open("page.html", "_blank");
+  where = ""; // no address of its own
+  open("page.html", "_blank");
+  assert.deepEqual(opened.map((o) => o[0]), ["http://cdn.example/real/page.html"]);
+});
