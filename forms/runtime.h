@@ -88,10 +88,15 @@ public:
     template<class S>
     S &provide(std::unique_ptr<S> service)
     {
+        return share(std::shared_ptr<S>(std::move(service)));
+    }
+    // A service that others hold too (a test's browser engine, kept for all its runs).
+    template<class S>
+    S &share(std::shared_ptr<S> service)
+    {
         S *raw = service.get();
         m_serviceOrder.push_back(std::type_index(typeid(S)));
-        m_services[std::type_index(typeid(S))] =
-            std::shared_ptr<void>(service.release(), [](void *p) { delete static_cast<S *>(p); });
+        m_services[std::type_index(typeid(S))] = std::move(service);
         return *raw;
     }
 

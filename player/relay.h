@@ -54,6 +54,7 @@ public:
     QByteArray openSession(const QUrl &link, const QUrl &embedder = {});
     void closeSession(const QByteArray &id);
     bool hasSession(const QByteArray &id) const { return m_sessions.contains(id); }
+    int sessionCount() const { return int(m_sessions.size()); }
 
     // Answers one request of the player page. target is what a Load asks for.
     void relay(const QByteArray &session, Kind kind, const QUrl &target, const http::Request &request,

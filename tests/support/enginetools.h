@@ -1,18 +1,36 @@
 #pragma once
 
-// For tests that start the browser engine and make a fresh one for each test function.
+// For tests that start the browser engine: one engine for the whole test process, as the
+// program has one for its whole run, shared by each test function's fresh runtime. (A
+// profile made again right after one was deleted could crash the engine, and waiting
+// for the old one to go cost a second a test.) Give every test addresses of its own:
+// the engine's cache outlives a test.
 
-#include <QTest>
+#include "browserengine.h"
+#include "runtime.h"
+
+#include <memory>
 
 namespace engine {
 
-// Deleting a browser profile finishes inside the engine after the call returns, in tasks
-// that the Qt event loop runs; a new profile made before they have run can crash the
-// engine (about one run in six of the viewer tests did). Nothing tells when they have
-// run, so the loop runs for a second before the next profile.
-inline void letProfileGo()
+inline std::shared_ptr<BrowserEngine> &shared()
 {
-    QTest::qWait(1000);
+    static std::shared_ptr<BrowserEngine> e;
+    return e;
+}
+
+// Puts the process's engine behind rt, making it on first use.
+inline BrowserEngine &shareWith(forms::Runtime &rt)
+{
+    if (!shared())
+        shared() = std::make_shared<BrowserEngine>();
+    return rt.share(shared());
+}
+
+// At the end of the test process (cleanupTestCase), while the application still runs.
+inline void release()
+{
+    shared().reset();
 }
 
 } // namespace engine

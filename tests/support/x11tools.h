@@ -3,23 +3,36 @@
 // Helpers for tests that run in real windows: they drive the window manager through
 // xdotool and read what the X server knows through xprop, as a person's desktop would.
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QPoint>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <QTest>
 #include <QWidget>
 #include <QWindow>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 namespace x11 {
 
-inline QString run(const QString &program, const QStringList &args, int timeoutMs = 10000)
+// Runs a tool and returns what it printed. The test's own event loop keeps running
+// meanwhile (the windows under test answer the window manager while the tool waits on
+// it); a tool that takes longer than timeoutMs is killed.
+inline QString run(const QString &program, const QStringList &args, int timeoutMs = 10000,
+                   const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
 {
     QProcess p;
+    p.setProcessEnvironment(env);
     p.start(program, args);
-    if (!p.waitForFinished(timeoutMs))
+    if (!QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, timeoutMs)) {
         p.kill();
+        p.waitForFinished(1000);
+    }
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
@@ -88,15 +101,6 @@ inline QStringList netWmState(const QString &windowId)
     return states;
 }
 
-} // namespace x11
-
-#include <QCoreApplication>
-#include <QFile>
-#include <QSize>
-#include <sys/prctl.h>
-#include <csignal>
-
-namespace x11 {
 
 // A child process that dies with the test, also when the test is killed.
 inline void startTied(QProcess &p, const QString &program, const QStringList &args)
@@ -162,11 +166,7 @@ public:
     // A command's standard output, run on this display.
     QString run(const QString &program, const QStringList &args) const
     {
-        QProcess p;
-        p.setProcessEnvironment(environment());
-        p.start(program, args);
-        p.waitForFinished(10000);
-        return QString::fromUtf8(p.readAllStandardOutput());
+        return x11::run(program, args, 10000, environment());
     }
 
 private:

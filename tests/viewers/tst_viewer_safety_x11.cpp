@@ -34,6 +34,7 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
+    void cleanupTestCase() { engine::release(); }
     void dialogsNeverHoldTheProgram();
     void dialogLoopsAreStopped();
     void outsideSchemesNeverLeave();
@@ -131,7 +132,7 @@ void TestViewerSafetyX11::init()
     main->setContentHost(mirror->host());
     // The tests run as root, where the program hands nothing to the desktop's browser;
     // here the stand-in opener may be given what any user's would.
-    rt->service<BrowserEngine>([] { return new BrowserEngine; }).setHandsToBrowser(true);
+    engine::shareWith(*rt).setHandsToBrowser(true);
     main->Show();
     QVERIFY(QTest::qWaitForWindowExposed(&main->window()));
 }
@@ -140,7 +141,6 @@ void TestViewerSafetyX11::cleanup()
 {
     const QString errors = reportedText();
     stopRuntime();
-    engine::letProfileGo();
     mirror.reset();
     QVERIFY2(errors.isEmpty(), qPrintable(errors));
 }

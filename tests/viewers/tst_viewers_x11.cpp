@@ -25,6 +25,7 @@ class TestViewersX11 : public QObject, protected RuntimeFixture
 private slots:
     void init();
     void cleanup();
+    void cleanupTestCase();
 
     void webPages_data();
     void webPages();
@@ -97,6 +98,7 @@ protected:
 void TestViewersX11::newRuntime()
 {
     startRuntime();
+    engine::shareWith(*rt);
     main = &rt->form<frmtest>();
     main->setContentHost(mirror->host());
 }
@@ -114,8 +116,12 @@ void TestViewersX11::init()
 void TestViewersX11::cleanup()
 {
     stopRuntime();
-    engine::letProfileGo();
     mirror.reset();
+}
+
+void TestViewersX11::cleanupTestCase()
+{
+    engine::release();
 }
 
 QImage TestViewersX11::grab(QWidget &w)
@@ -565,7 +571,6 @@ void TestViewersX11::heldKeyPressesNothingInNewViewer()
 void TestViewersX11::stepwiseRecoveryInStampCommand()
 {
     stopRuntime();
-    engine::letProfileGo();
     newRuntime();
     rt->install<Form1>(std::make_unique<FailingUnloadForm1>(*rt));
     main->Show();
@@ -577,7 +582,6 @@ void TestViewersX11::stepwiseRecoveryInStampCommand()
     QVERIFY(rt->form<Form2>().window().isVisible());
 
     stopRuntime();
-    engine::letProfileGo();
     newRuntime();
     rt->install<Form2>(std::make_unique<FailingShowForm2>(*rt));
     main->Show();
@@ -589,7 +593,6 @@ void TestViewersX11::stepwiseRecoveryInStampCommand()
 void TestViewersX11::otherCommandsStopAtFirstFailure()
 {
     stopRuntime();
-    engine::letProfileGo();
     newRuntime();
     rt->install<Form1>(std::make_unique<FailingUnloadForm1>(*rt));
     main->Show();
