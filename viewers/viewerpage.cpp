@@ -85,6 +85,7 @@ void ViewerPage::leave()
 
 QStringList ViewerPage::chooseFiles(FileSelectionMode, const QStringList &, const QStringList &)
 {
+    ++m_filesRefused;
     return {}; // the viewers upload nothing, and a file dialog would hold the program
 }
 

@@ -28,6 +28,8 @@ public:
     void setAllowedDocument(const QUrl &url) { m_allowed = url; }
     bool dialogsStopped() const { return m_stopped; }
     bool inDialog() const { return m_depth > 0; }
+    // File choosers the page asked for (each refused at once: the viewers upload nothing).
+    int fileChoicesRefused() const { return m_filesRefused; }
     // Goes blank and silent, whatever the page says (no "stay on this page"), and is
     // let go if it does not.
     void leave();
@@ -76,6 +78,7 @@ private:
     QPointer<QDialog> m_dialog;
     int m_depth = 0;
     int m_shown = 0;
+    int m_filesRefused = 0;
     int m_inARow = 0;
     bool m_stopped = false;
     bool m_released = false;
