@@ -342,8 +342,10 @@ void AnswerReader::decode(QByteArray *body, qint64 room)
             }
         }
     }
-    if (m_state == State::Body && m_closed && m_raw.isEmpty()) {
-        // Cut short: never taken as whole, unless only the close ends it.
+    // Stopped for want of bytes after the sender closed (an unfinished chunk line
+    // included): nothing more comes, so it is cut short, never taken as whole, unless
+    // the close is what ends it.
+    if (m_state == State::Body && m_closed && body->size() < room) {
         if (m_framing == Framing::UntilClose)
             m_state = State::Done;
         else
