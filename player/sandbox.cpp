@@ -38,7 +38,9 @@ AddressSpace addressSpace(const QHostAddress &address)
     if (address.isLoopback() || address == QHostAddress(QHostAddress::AnyIPv6))
         return AddressSpace::Loopback;
     const Q_IPV6ADDR a = address.toIPv6Address();
-    if ((a[0] & 0xfe) == 0xfc || (a[0] == 0xfe && (a[1] & 0xc0) == 0x80)) // fc00::/7, fe80::/10
+    // fc00::/7, fe80::/10, and fec0::/10: site-local, given up for new networks but still
+    // only ever a network's own.
+    if ((a[0] & 0xfe) == 0xfc || (a[0] == 0xfe && (a[1] & 0x80) == 0x80))
         return AddressSpace::Private;
     return AddressSpace::Public;
 }
@@ -59,7 +61,9 @@ std::optional<quint64> ipv4Part(QStringView part)
         base = 8;
         part = part.mid(1);
     }
-    if (part.isEmpty() || part.size() > 32)
+    // No cap on the digits: leading zeros are as good as none to a browser, and the value
+    // check below stops the loop early enough.
+    if (part.isEmpty())
         return std::nullopt;
     quint64 value = 0;
     for (QChar c : part) {

@@ -273,6 +273,7 @@ void TestPlayerNetwork::addressSpaces_data()
     QTest::newRow("public to mapped private") << "93.184.216.34" << "::ffff:10.0.0.1" << false;
     QTest::newRow("public to a local IPv6 net") << "2001:db8::1" << "fd00::1" << false;
     QTest::newRow("public to IPv6 loopback") << "2001:db8::1" << "::1" << false;
+    QTest::newRow("public to IPv6 site-local") << "2001:db8::1" << "fec0::17" << false;
     QTest::newRow("public to public") << "93.184.216.34" << "8.8.8.8" << true;
     QTest::newRow("private to public") << "10.1.2.3" << "8.8.8.8" << true;
     QTest::newRow("loopback to private") << "127.0.0.1" << "172.16.0.9" << true;
@@ -299,6 +300,8 @@ void TestPlayerNetwork::handedToBrowser_data()
     QTest::newRow("loopback, hex") << "http://0x7f000001/" << false;
     QTest::newRow("loopback, octal parts") << "http://0177.0.0.01/" << false;
     QTest::newRow("loopback, two parts") << "http://127.1/" << false;
+    QTest::newRow("loopback, zero-padded past 32 digits")
+        << "http://0x7f.0x.0x.0000000000000000000000000000000000000001/" << false;
     QTest::newRow("this machine") << "http://0.0.0.0/" << false;
     QTest::newRow("localhost") << "http://localhost/" << false;
     QTest::newRow("a localhost subdomain, trailing dot") << "http://x.Localhost./" << false;
