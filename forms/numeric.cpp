@@ -33,38 +33,47 @@ double numericPrefixValue(QStringView text)
         negative = text[i] == u'-';
         ++i;
     }
+    // The significant digits and the power of ten that scales them. Digits past the
+    // first MaxDigitsKept only count as a final 1 when any is not zero: enough for the
+    // rounding to see that the number lies above a halfway point, never onto it.
     std::string digits;
-    bool point = false, anyDigit = false;
-    qsizetype integerDigits = 0;
+    bool point = false, anyDigit = false, dropped = false;
+    qint64 exponent = 0;
     for (; i < n; ++i) {
         const QChar c = text[i];
         if (isDigit(c)) {
             anyDigit = true;
-            if (!point && digits.empty() && c == u'0')
-                continue; // leading zeros add nothing
-            if (!point)
-                ++integerDigits;
-            if (qsizetype(digits.size()) < MaxDigitsKept)
-                digits.push_back(char(c.unicode()));
+            if (qsizetype(digits.size()) < MaxDigitsKept) {
+                if (!digits.empty() || c != u'0') // zeros before the first other digit are not kept
+                    digits.push_back(char(c.unicode()));
+                exponent -= point;
+            } else {
+                dropped = dropped || c != u'0';
+                exponent += !point;
+            }
         } else if (c == u'.' && !point) {
             point = true;
-            if (qsizetype(digits.size()) < MaxDigitsKept)
-                digits.push_back('.');
         } else {
             break;
         }
     }
     if (!anyDigit)
         return 0.0;
+    if (dropped) {
+        digits.push_back('1');
+        --exponent;
+    }
     double value = 0.0;
-    if (integerDigits > MaxDigitsKept) {
+    const qint64 magnitude = exponent + qint64(digits.size()); // digits before the point
+    if (digits.empty() || magnitude < -400) {
+        // zero, or far below the smallest double
+    } else if (magnitude > 400) {
         value = std::numeric_limits<double>::infinity();
     } else {
+        digits += 'e' + std::to_string(exponent);
         const auto result = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-        if (result.ec == std::errc::invalid_argument)
-            value = 0.0; // only zeros, or only a point after them
-        else if (result.ec == std::errc::result_out_of_range && integerDigits > 0)
-            value = std::numeric_limits<double>::infinity();
+        if (result.ec == std::errc::result_out_of_range)
+            value = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
     }
     return negative ? -value : value;
 }
