@@ -10,6 +10,7 @@ packages=(
   xvfb xauth openbox x11-utils xdotool
   python3
   dpkg-dev lintian desktop-file-utils appstream
+  clang libfuzzer-14-dev
 )
 
 missing=()
