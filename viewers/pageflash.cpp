@@ -44,17 +44,19 @@ PageFlash::PageFlash(QWebEnginePage *page, PlayerHost &host) : QObject(page), m_
                 m_host->close(session);
         m_sessions.clear();
     });
-    auto *webChannel = new QWebChannel(this);
-    webChannel->registerObject(QStringLiteral("flash"), this);
-    page->setWebChannel(webChannel, QWebEngineScript::ApplicationWorld);
+    // The channel lives as long as its page, and is never taken off it: a page kept on
+    // (blank, for its site's process) that lost its channel while a movie frame of it
+    // was still going crashed the engine when the site's next page started, about one
+    // time in three. Without this object on it, the channel answers nothing.
+    m_channel = new QWebChannel(page);
+    m_channel->registerObject(QStringLiteral("flash"), this);
+    page->setWebChannel(m_channel, QWebEngineScript::ApplicationWorld);
 }
 
 PageFlash::~PageFlash()
 {
-    if (auto *page = qobject_cast<QWebEnginePage *>(parent())) {
-        page->setWebChannel(nullptr);
-        page->scripts().clear();
-    }
+    if (m_channel)
+        m_channel->deregisterObject(this);
     if (m_host)
         for (const QByteArray &session : std::as_const(m_sessions))
             m_host->close(session);

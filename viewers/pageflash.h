@@ -8,6 +8,7 @@
 
 #include "playerhost.h"
 
+class QWebChannel;
 class QWebEnginePage;
 
 // Flash movies inside the web pages of a view: a script in a world of its own finds
@@ -29,4 +30,5 @@ private:
     static constexpr int MaxMovies = 32;
     QPointer<PlayerHost> m_host; // a page may outlive it by a moment at the end
     QList<QByteArray> m_sessions;
+    QPointer<QWebChannel> m_channel;
 };

@@ -1,36 +1,50 @@
 #pragma once
 
-// For tests that start the browser engine: one engine for the whole test process, as the
-// program has one for its whole run, shared by each test function's fresh runtime. (A
-// profile made again right after one was deleted could crash the engine, and waiting
-// for the old one to go cost a second a test.) Give every test addresses of its own:
-// the engine's cache outlives a test.
+// For tests that start the browser engine: one engine and one player host for the whole
+// test process, as the program has one of each for its whole run, shared by each test
+// function's fresh runtime. (Deleting the player host while a page the engine keeps
+// still has a movie frame talking to it crashes the engine about one run in three;
+// the program never does that.) Give every test addresses of its own: the engine's
+// cache outlives a test.
 
 #include "browserengine.h"
+#include "playerhost.h"
 #include "runtime.h"
 
 #include <memory>
 
 namespace engine {
 
-inline std::shared_ptr<BrowserEngine> &shared()
+struct Shared
 {
-    static std::shared_ptr<BrowserEngine> e;
-    return e;
+    std::shared_ptr<PlayerHost> host;
+    std::shared_ptr<BrowserEngine> engine;
+};
+
+inline Shared &shared()
+{
+    static Shared s;
+    return s;
 }
 
-// Puts the process's engine behind rt, making it on first use.
+// Puts the process's engine and player host behind rt, making them on first use.
 inline BrowserEngine &shareWith(forms::Runtime &rt)
 {
-    if (!shared())
-        shared() = std::make_shared<BrowserEngine>();
-    return rt.share(shared());
+    Shared &s = shared();
+    if (!s.engine) {
+        s.host = std::make_shared<PlayerHost>();
+        s.engine = std::make_shared<BrowserEngine>();
+    }
+    rt.share(s.host);
+    return rt.share(s.engine);
 }
 
-// At the end of the test process (cleanupTestCase), while the application still runs.
+// At the end of the test process (cleanupTestCase), while the application still runs:
+// the engine's pages first, then the host they talked to.
 inline void release()
 {
-    shared().reset();
+    shared().engine.reset();
+    shared().host.reset();
 }
 
 } // namespace engine
