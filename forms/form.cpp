@@ -30,6 +30,7 @@ public:
     FormWindow(Form &form, Qt::WindowFlags flags) : QWidget(nullptr, flags), m_form(form) { markFormWindow(this); }
 
     void detach() { m_detached = true; }
+    bool settling() const { return m_refusing.isValid() && m_refusing.elapsed() < 1100; }
 
     bool eventFilter(QObject *watched, QEvent *e) override
     {
@@ -107,7 +108,6 @@ protected:
     }
 
 private:
-    bool settling() const { return m_refusing.isValid() && m_refusing.elapsed() < 1100; }
     void standAt(const QRect &normal)
     {
         if (m_detached || !normal.isValid() || windowState() != Qt::WindowNoState)
@@ -346,6 +346,11 @@ void Form::Unload()
     destroyWindow();
     m_runtime.formUnloaded(this);
     emit unloaded();
+}
+
+bool Form::isSettling() const
+{
+    return m_window && m_window->settling();
 }
 
 QWidget &Form::window()

@@ -44,6 +44,9 @@ public:
     QWidget &window();
     // The window handle, as the window system knows it.
     quintptr hWnd();
+    // Still putting itself back where it stood after a maximize or minimize it refused
+    // (the window manager answers in several steps).
+    bool isSettling() const;
 
     // Outer size (frame and caption bar included), in twips.
     int Height();

@@ -271,7 +271,12 @@ void TestForms::timersStopWithTheirWindow()
     QVERIFY(ticks.wait(1000));
     p.Unload();
     const int before = ticks.count();
-    QTest::qWait(50);
+    // A timer of the same period, started now, ticks a few times meanwhile.
+    Timer marker;
+    marker.SetInterval(t.isNull() ? Timer::MinimumPeriodMs : t->Interval());
+    marker.SetEnabled(true);
+    QSignalSpy markerTicks(&marker, &Timer::Tick);
+    QTRY_VERIFY(markerTicks.count() >= 3);
     QCOMPARE(ticks.count(), before);
     QVERIFY(t.isNull() || !t->Enabled());
 }
@@ -300,7 +305,11 @@ void TestForms::missedTicksComeAtTheNextOne()
     t.SetEnabled(true);
     QThread::msleep(80);
     QTRY_VERIFY(!t.Enabled());
-    QTest::qWait(30);
+    Timer marker; // its ticks come after any the stopped one still had owing
+    marker.SetInterval(1);
+    marker.SetEnabled(true);
+    QSignalSpy markerTicks(&marker, &Timer::Tick);
+    QTRY_VERIFY(markerTicks.count() >= 3);
     QCOMPARE(ticks, 2);
 }
 
