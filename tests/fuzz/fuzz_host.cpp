@@ -78,9 +78,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(sandbox::addressSpace(QHostAddress(v4)) == space);
             FUZZ_CHECK(sandbox::addressSpace(QHostAddress(QStringLiteral("::ffff:") + QHostAddress(v4).toString())) == space);
         }
-        // Written plainly, the host reads as the same place.
-        const sandbox::HostSpace plain = sandbox::hostSpace(address.toString());
-        FUZZ_CHECK(plain.kind == Kind::Known && plain.space == space);
+        // Written plainly, the host reads as the same place. (A zone, which no web
+        // address can carry, may be any text, "x.localhost" too.)
+        if (address.scopeId().isEmpty()) {
+            const sandbox::HostSpace plain = sandbox::hostSpace(address.toString());
+            FUZZ_CHECK(plain.kind == Kind::Known && plain.space == space);
+        }
     }
     return 0;
 }
