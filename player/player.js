@@ -66,7 +66,7 @@
     const type = answer.headers.get("X-Relay-Type");
     if (type)
       headers.set("Content-Type", type); // the emulator decodes text by its charset
-    const length = answer.headers.get("Content-Length");
+    const length = answer.headers.get("X-Relay-Length") || answer.headers.get("Content-Length");
     if (length)
       headers.set("Content-Length", length);
     const withBody = answer.ok && answer.status !== 204 && answer.status !== 205;
@@ -338,7 +338,7 @@
         return fail(LoadFailed);
       const real = answer.headers.get("X-Relay-Url") || url.href;
       movieAddress = real;
-      const total = Number(answer.headers.get("Content-Length")) || 0;
+      const total = Number(answer.headers.get("X-Relay-Length") || answer.headers.get("Content-Length")) || 0;
       showProgress(0, total);
       fetcher.movieArrived(asSeenByMovie(counted(answer.body, total), answer, real), [url.href, real]);
 

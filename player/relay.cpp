@@ -1,6 +1,7 @@
 #include "relay.h"
 
 #include "client.h"
+#include "media.h"
 #include "server.h"
 
 #include <QHostInfo>
@@ -9,6 +10,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace relay {
@@ -80,6 +82,7 @@ public:
     sandbox::AddressSpace space = sandbox::AddressSpace::Public;
     bool judged = false; // space is known: requests are held to it
     bool movieAsked = false;
+    qint64 received = 0; // all answers together
 
     struct PolicyState
     {
@@ -209,6 +212,9 @@ public:
     void start()
     {
         touch();
+        // All that one movie loads has a total; past it, loads fail as the network's do.
+        if (m_session->received >= m_relay->limits().maxSessionBytes)
+            return refuse(502, "this movie has loaded enough\n");
         hop(m_target);
     }
 
@@ -325,11 +331,17 @@ private:
                 return;
             if (m_reply->failed())
                 return refuse(502, "the host could not be reached\n");
-            const sandbox::Media media = sandbox::sniff(m_reply->peek(sandbox::SniffBytes));
-            if (m_wanted == Wanted::Movie && media != sandbox::Media::Swf)
+            const media::Kind kind = media::sniff(m_reply->peek(media::SniffBytes));
+            if (m_wanted == Wanted::Movie && kind != media::Kind::Swf)
                 return refuse(415, "not a movie\n");
-            if (m_wanted == Wanted::AnyMedia && !sandbox::isShownMedia(media, m_reply->header("Content-Type")))
+            if (m_wanted == Wanted::AnyMedia && !media::typeFits(kind, m_reply->header("Content-Type")))
                 return refuse(403, "the host does not allow this movie to read its data\n");
+            // Checked to its end as it streams: a movie must be as long as it says (a cut
+            // one is no movie); what is only to be shown must be one whole picture or
+            // movie and nothing more, or it is data after all and never arrives whole.
+            m_check = std::make_unique<media::Check>(m_relay->limits().maxAnswerBytes,
+                                                     m_wanted == Wanted::Movie ? media::Check::End::Short
+                                                                               : media::Check::End::Exact);
             if (m_kind == Kind::Movie) {
                 // From here on the movie is judged by where it really came from.
                 m_session->movie = m_url;
@@ -352,10 +364,14 @@ private:
             return refuse(413, "too large\n");
         auto headers = answerHeaders();
         headers.emplaceBack("X-Relay-Url", m_url.toEncoded(QUrl::FullyEncoded));
+        // What is checked as it streams goes without a length of its own, so that one
+        // found broken at its last byte can still be cut short; its length is told aside.
+        if (known && m_check)
+            headers.emplaceBack("X-Relay-Length", QByteArray::number(length));
         const QByteArray type = cleanType(m_reply->header("Content-Type"));
         if (!type.isEmpty())
             headers.emplaceBack("X-Relay-Type", type);
-        m_response->begin(m_status, headers, known ? length : -1);
+        m_response->begin(m_status, headers, known && !m_check ? length : -1);
         m_stage = Stage::Streaming;
         pump();
     }
@@ -368,7 +384,9 @@ private:
                && m_reply->bytesAvailable() > 0) {
             const QByteArray piece = m_reply->read(PieceBytes);
             m_sent += piece.size();
-            if (m_sent > m_relay->limits().maxAnswerBytes) {
+            m_session->received += piece.size();
+            if (m_sent > m_relay->limits().maxAnswerBytes || m_session->received > m_relay->limits().maxSessionBytes
+                || (m_check && !m_check->feed(piece))) {
                 m_response->cutShort();
                 return finish();
             }
@@ -377,10 +395,10 @@ private:
         if (!m_response->isOpen())
             return finish();
         if (m_reply->isFinished() && m_reply->bytesAvailable() == 0) {
-            if (!m_reply->failed())
+            if (!m_reply->failed() && (!m_check || m_check->finish()))
                 m_response->end();
             else
-                m_response->cutShort(); // cut short upstream: the player must not take it as whole
+                m_response->cutShort(); // cut short or not whole: the player must not take it as whole
             finish();
         }
     }
@@ -433,6 +451,7 @@ private:
     int m_hops = 0;
     int m_status = 0;
     qint64 m_sent = 0;
+    std::unique_ptr<media::Check> m_check;
     bool m_done = false;
     QTimer m_idle;
 };

@@ -28,6 +28,7 @@ class Transfer;
 struct Limits
 {
     qint64 maxAnswerBytes = 256LL * 1024 * 1024; // larger than any real album
+    qint64 maxSessionBytes = 512LL * 1024 * 1024; // all a movie loads, together
     int idleTimeoutMs = 30000;                   // nothing moved for this long: give up
     int maxRedirects = 10;
     int maxSessions = 64; // an album and the movies of a page or two

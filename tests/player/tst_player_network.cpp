@@ -1,4 +1,5 @@
 #include "client.h"
+#include "media.h"
 #include "playerhost.h"
 #include "sandbox.h"
 #include "server.h"
@@ -13,6 +14,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrlQuery>
+
+#include <lzma.h>
 
 #include <map>
 
@@ -30,6 +33,11 @@ private slots:
     void handedToBrowser();
     void relayDecisions_data();
     void relayDecisions();
+    void mediaStructure_data();
+    void mediaStructure();
+    void mediaWithoutLeave_data();
+    void mediaWithoutLeave();
+    void moviesHaveATotal();
     void moviesInPages_data();
     void moviesInPages();
     void relayStreams_data();
@@ -46,7 +54,43 @@ private slots:
 namespace {
 
 const QByteArray Swf = QByteArray("FWS\x08\x10\x00\x00\x00", 8) + QByteArray(8, '\0');
-const QByteArray Gif = "GIF89a\x01\x00\x01\x00";
+const QByteArray Gif("GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff\x21\xf9\x04\x01\x00\x00\x00"
+                     "\x00\x2c\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00\x3b", 43);
+const QByteArray Png("\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x00\x00\x00\x01\x00\x00\x00"
+                     "\x01\x08\x02\x00\x00\x00\x90\x77\x53\xde\x00\x00\x00\x0c\x49\x44\x41\x54\x78\x9c\x63\xf8\xcf"
+                     "\xc0\x00\x00\x03\x01\x01\x00\xc9\xfe\x92\xef\x00\x00\x00\x00\x49\x45\x4e\x44\xae\x42\x60\x82", 69);
+// A JPEG by its structure: segments, a scan with stuffed and restart bytes, the end.
+const QByteArray Jpeg("\xff\xd8\xff\xe0\x00\x04JF\xff\xda\x00\x02\x12\x34\xff\x00\x56\xff\xd0\x78\xff\xd9", 22);
+
+// A movie's body compressed as a SWF does it, under a header stating stated bytes.
+QByteArray compressedSwf(char how, const QByteArray &body, qint64 stated)
+{
+    QByteArray out = QByteArray(1, how) + "WS\x0a";
+    for (int i = 0; i < 4; ++i)
+        out += char((stated >> (8 * i)) & 0xff);
+    if (how == 'C')
+        return out + qCompress(body).mid(4); // a zlib stream, without Qt's size in front
+    lzma_options_lzma options;
+    lzma_lzma_preset(&options, 6);
+    lzma_stream z = LZMA_STREAM_INIT;
+    if (lzma_alone_encoder(&z, &options) != LZMA_OK)
+        return {};
+    QByteArray packed(int(body.size()) + 1024, '\0');
+    z.next_in = reinterpret_cast<const uint8_t *>(body.constData());
+    z.avail_in = size_t(body.size());
+    z.next_out = reinterpret_cast<uint8_t *>(packed.data());
+    z.avail_out = size_t(packed.size());
+    while (lzma_code(&z, LZMA_FINISH) == LZMA_OK) {
+    }
+    packed.truncate(packed.size() - qsizetype(z.avail_out));
+    lzma_end(&z);
+    // The SWF form: the data's length, the coder's properties, then the data (without
+    // the stand-alone format's size).
+    const qint64 data = packed.size() - 13;
+    for (int i = 0; i < 4; ++i)
+        out += char((data >> (8 * i)) & 0xff);
+    return out + packed.left(5) + packed.mid(13);
+}
 
 // A real site on one loopback address: files by path, "/to?URL" redirects to URL,
 // "/big?N" is N bytes of movie, "/trickle" sends slowly, "/stall" sends nothing.
@@ -104,9 +148,13 @@ private:
             });
             return tick->start(100);
         }
+        if (r.path() == "/short") // a movie that ends before it says it does
+            return s->send(200, "application/x-shockwave-flash", QByteArray("FWS\x08\xe8\x03\x00\x00", 8) + "cut");
         const auto it = files.find(r.path());
         if (it == files.end())
             return s->send(404, "text/html", "<h1>not found</h1>");
+        if (r.path().startsWith("/untyped/"))
+            return s->send(200, {}, it->second);
         s->send(200, http::contentTypeFor(QString::fromLatin1(r.path())), it->second);
     }
     http::Server server;
@@ -175,12 +223,13 @@ QByteArray rawExchange(quint16 port, const QByteArray &request, int timeoutMs = 
 // Asks the relay for a movie with our own client, which tells a cut answer (no last
 // chunk, fewer bytes than announced) from a whole one; Qt's may wait on a cut chunked
 // answer until its timeout, at some paces.
-Answer askWhole(PlayerHost &host, const QByteArray &session, int timeoutMs = 8000)
+Answer askWhole(PlayerHost &host, const QByteArray &session, int timeoutMs = 8000, const QString &load = {})
 {
     const QByteArray token = QUrl(host.base()).path().section('/', 1, 1).toLatin1();
+    const QByteArray query = load.isEmpty() ? QByteArray("?kind=movie") : "?kind=load&url=" + QUrl::toPercentEncoding(load);
     const http::ClientReply::Target target{QHostAddress::LocalHost, host.port(), false, QStringLiteral("127.0.0.1"),
                                            "127.0.0.1:" + QByteArray::number(host.port()),
-                                           "/" + token + "/relay/" + session + "?kind=movie"};
+                                           "/" + token + "/relay/" + session + query};
     std::unique_ptr<http::ClientReply> reply(http::ClientReply::send(
         target, "GET", {{"Sec-Fetch-Site", "same-origin"}, {"Sec-Fetch-Mode", "cors"}, {"Sec-Fetch-Dest", "empty"}},
         {}, nullptr));
@@ -404,6 +453,131 @@ void TestPlayerNetwork::relayDecisions()
     QTRY_COMPARE(host.relay().transferCount(), 0);
 }
 
+void TestPlayerNetwork::mediaStructure_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("exact"); // nothing may follow the end
+    QTest::addColumn<bool>("whole");
+    const QByteArray body(5000, 'b');
+    QTest::newRow("GIF") << Gif << true << true;
+    QTest::newRow("GIF, data after its trailer") << Gif + "&s=1" << true << false;
+    QTest::newRow("GIF without its trailer") << Gif.chopped(1) << true << false;
+    QTest::newRow("a script that starts like a GIF") << QByteArray("GIF89a=1;alert(document.cookie)") << true << false;
+    QTest::newRow("PNG") << Png << true << true;
+    QTest::newRow("PNG, data after IEND") << Png + "x" << true << false;
+    QByteArray badCrc = Png;
+    badCrc[30] = char(badCrc[30] ^ 1);
+    QTest::newRow("PNG, a chunk whose check fails") << badCrc << true << false;
+    QTest::newRow("JPEG") << Jpeg << true << true;
+    QTest::newRow("JPEG, variables after its end") << Jpeg + "&jpgsecret=1" << true << false;
+    QTest::newRow("JPEG without its end") << Jpeg.chopped(2) << true << false;
+    QTest::newRow("SWF") << Swf << true << true;
+    QTest::newRow("SWF, longer than it says") << Swf + "tail" << true << false;
+    QTest::newRow("... taken as a movie: what follows is not read") << Swf + "tail" << false << true;
+    QTest::newRow("SWF, shorter than it says") << Swf.chopped(3) << false << false;
+    QTest::newRow("deflated SWF") << compressedSwf('C', body, 8 + body.size()) << true << true;
+    QTest::newRow("deflated SWF, inflating to more than it says") << compressedSwf('C', body, 8 + body.size() - 1) << true
+                                                                   << false;
+    QTest::newRow("deflated SWF, cut") << compressedSwf('C', body, 8 + body.size()).chopped(10) << false << false;
+    QTest::newRow("LZMA SWF") << compressedSwf('Z', body, 8 + body.size()) << true << true;
+    QTest::newRow("LZMA SWF, stating more than it holds") << compressedSwf('Z', body, 8 + body.size() + 100) << false
+                                                          << false;
+    QTest::newRow("a SWF stating more than a movie may be") << QByteArray("FWS\x08\xff\xff\xff\x7f", 8) << false
+                                                            << false;
+}
+
+// Whole, from the first byte to the last, however the pieces come.
+void TestPlayerNetwork::mediaStructure()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, exact);
+    QFETCH(bool, whole);
+    const auto end = exact ? media::Check::End::Exact : media::Check::End::Short;
+    media::Check atOnce(64 * 1024 * 1024, end), byByte(64 * 1024 * 1024, end);
+    QCOMPARE(atOnce.feed(bytes) && atOnce.finish(), whole);
+    bool fed = true;
+    for (char c : bytes)
+        fed = fed && byByte.feed(QByteArrayView(&c, 1));
+    QCOMPARE(fed && byByte.finish(), whole);
+}
+
+void TestPlayerNetwork::mediaWithoutLeave_data()
+{
+    QTest::addColumn<QString>("path"); // its name gives its type; under /untyped/ none
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("outcome"); // whole, cut (never complete), refused
+    QTest::newRow("a picture") << "/p.gif" << Gif << "whole";
+    QTest::newRow("a PNG, untyped") << "/untyped/p" << Png << "whole";
+    QTest::newRow("a JPEG with variables after its end") << "/j.jpg" << Jpeg + "&jpgsecret=1" << "cut";
+    QTest::newRow("a GIF with a script after its trailer") << "/g.gif" << Gif + "<script>" << "cut";
+    QTest::newRow("a script that starts like a GIF") << "/cb.gif" << QByteArray("GIF89a({secret})") << "cut";
+    QTest::newRow("a movie typed as bytes") << "/m.bin" << Swf << "whole";
+    QTest::newRow("a movie, untyped, with data after it") << "/untyped/m" << Swf + "&secret=1" << "cut";
+    QTest::newRow("a JPEG typed as bytes") << "/j.bin" << Jpeg << "refused";
+    QTest::newRow("a script named like a picture") << "/cb.js" << QByteArray("GIF89a({secret})") << "refused";
+}
+
+// From a host that gives no leave to read, pictures and movies come whole to be shown,
+// and anything else, however disguised, never arrives whole.
+void TestPlayerNetwork::mediaWithoutLeave()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, outcome);
+    Site own("127.0.0.1"), other("127.0.0.3");
+    own.files["/m.swf"] = Swf;
+    other.files[path.toLatin1()] = bytes;
+    PlayerHost host;
+    QVERIFY(host.start());
+    const PlayerHost::Player player = host.open(own.url("/m.swf"));
+    QCOMPARE(ask(host, player.session, QStringLiteral("movie")).status, 200);
+    const Answer a = askWhole(host, player.session, 8000, other.url(path));
+    QCOMPARE(a.status, outcome == QLatin1String("refused") ? 403 : 200);
+    QCOMPARE(a.complete, outcome == QLatin1String("whole"));
+    if (a.complete)
+        QCOMPARE(a.body, bytes);
+    QTRY_COMPARE(host.relay().transferCount(), 0);
+}
+
+// All that one movie loads shares a total: past it, its loads fail and it plays on.
+void TestPlayerNetwork::moviesHaveATotal()
+{
+    Site site("127.0.0.1");
+    site.files["/m.swf"] = Swf;
+    PlayerHost host;
+    QVERIFY(host.start());
+    host.relay().setLimits({.maxAnswerBytes = 1000 * 1000, .maxSessionBytes = 1500 * 1000});
+    const PlayerHost::Player player = host.open(site.url("/m.swf"));
+    QCOMPARE(ask(host, player.session, QStringLiteral("movie")).status, 200);
+    // Three endless answers at once, each under the per-answer limit.
+    const QByteArray token = QUrl(host.base()).path().section('/', 1, 1).toLatin1();
+    std::vector<std::unique_ptr<http::ClientReply>> loads;
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray url = QUrl::toPercentEncoding(site.url(QStringLiteral("/unsized?900000")));
+        loads.emplace_back(http::ClientReply::send(
+            {QHostAddress::LocalHost, host.port(), false, QStringLiteral("127.0.0.1"),
+             "127.0.0.1:" + QByteArray::number(host.port()), "/" + token + "/relay/" + player.session + "?kind=load&url=" + url},
+            "GET", {{"Sec-Fetch-Site", "same-origin"}, {"Sec-Fetch-Mode", "cors"}, {"Sec-Fetch-Dest", "empty"}}, {},
+            nullptr));
+    }
+    qint64 total = 0;
+    int whole = 0;
+    QVERIFY(QTest::qWaitFor([&] {
+        bool all = true;
+        for (auto &r : loads) {
+            total += r->read(r->bytesAvailable()).size();
+            all = all && r->isFinished() && r->bytesAvailable() == 0;
+        }
+        return all;
+    }, 20000));
+    for (auto &r : loads)
+        whole += !r->failed();
+    QVERIFY2(total <= 1500 * 1000 + 3 * 256 * 1024, qPrintable(QString::number(total)));
+    QVERIFY(whole < 3);
+    // And the next load fails at once, as a network error would.
+    QCOMPARE(ask(host, player.session, QStringLiteral("load"), site.url("/m.swf")).status, 502);
+}
+
 void TestPlayerNetwork::moviesInPages_data()
 {
     QTest::addColumn<QString>("page");
@@ -440,6 +614,7 @@ void TestPlayerNetwork::relayStreams_data()
     QTest::newRow("found over the limit") << "/unsized?2000000" << false << 200 << qsizetype(2000000);
     QTest::newRow("slow but moving, longer than the idle time") << "/trickle" << true << 200 << Swf.size() + 14 * 100;
     QTest::newRow("stalled") << "/stall" << false << 504 << qsizetype(0);
+    QTest::newRow("a movie shorter than it says") << "/short" << false << 200 << qsizetype(11);
 }
 
 void TestPlayerNetwork::relayStreams()
