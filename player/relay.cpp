@@ -119,12 +119,10 @@ public:
                         });
                         connect(reply, &http::ClientReply::finished, this, [this] {
                             m_data += m_reply->read(MaxPolicyBytes + 1);
-                            const bool refused = m_reply->header("X-Permitted-Cross-Domain-Policies").trimmed()
-                                                 == "none";
-                            if (m_reply->failed() || m_reply->status() != 200 || refused
-                                || m_data.size() > MaxPolicyBytes)
+                            if (m_reply->failed() || m_reply->status() != 200 || m_data.size() > MaxPolicyBytes)
                                 return done({});
-                            done(sandbox::parsePolicy(m_data));
+                            done(sandbox::policyFromAnswer(m_data, m_reply->header("Content-Type"),
+                                                           m_reply->header("X-Permitted-Cross-Domain-Policies")));
                         });
                     });
     }

@@ -162,12 +162,16 @@ Policy parsePolicy(QByteArrayView xml)
     if (xml.size() > MaxPolicyBytes)
         return {};
     QXmlStreamReader reader(xml.toByteArray());
+    reader.setNamespaceProcessing(false);
+    reader.setEntityExpansionLimit(0);
     Policy policy;
     bool none = false;
     int depth = 0;
     bool sawRoot = false;
     while (!reader.atEnd()) {
         reader.readNext();
+        if (reader.isDTD() && !reader.entityDeclarations().isEmpty())
+            return {}; // entities are not for policy files
         if (reader.isStartElement()) {
             ++depth;
             if (depth == 1) {
@@ -175,9 +179,9 @@ Policy parsePolicy(QByteArrayView xml)
                     return {};
                 sawRoot = true;
             } else if (depth == 2 && reader.name() == QLatin1String("site-control")) {
-                none = none
-                       || reader.attributes().value(QLatin1String("permitted-cross-domain-policies"))
-                              == QLatin1String("none");
+                policy.siteControl =
+                    reader.attributes().value(QLatin1String("permitted-cross-domain-policies")).toString().trimmed();
+                none = none || policy.siteControl == QLatin1String("none");
             } else if (depth == 2 && reader.name() == QLatin1String("allow-access-from")) {
                 const auto attributes = reader.attributes();
                 PolicyRule rule;
@@ -192,6 +196,23 @@ Policy parsePolicy(QByteArrayView xml)
     }
     if (reader.hasError() || !sawRoot || none)
         return {};
+    return policy;
+}
+
+Policy policyFromAnswer(QByteArrayView body, const QByteArray &contentType, const QByteArray &metaPolicyHeader)
+{
+    const QByteArray type = contentType.split(';').first().trimmed().toLower();
+    if (!type.startsWith("text/") && type != "application/xml" && type != "application/xhtml+xml")
+        return {};
+    Policy policy = parsePolicy(body);
+    const QByteArray header = metaPolicyHeader.trimmed().toLower();
+    const QByteArray meta = !header.isEmpty()                ? header
+                            : !policy.siteControl.isEmpty() ? policy.siteControl.toLatin1().toLower()
+                                                             : QByteArray("master-only");
+    if (meta == "none" || meta == "none-this-response" || (meta == "by-content-type" && type != "text/x-cross-domain-policy"))
+        return {};
+    if (meta != "master-only" && meta != "by-content-type" && meta != "by-ftp-filename" && meta != "all")
+        return {}; // a meta-policy nobody knows allows nothing
     return policy;
 }
 

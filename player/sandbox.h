@@ -51,10 +51,18 @@ struct PolicyRule
 struct Policy
 {
     QList<PolicyRule> rules; // empty: nobody is allowed
+    QString siteControl;     // the meta-policy the file states, if it does
 };
 // A policy file's rules; anything that is not a well-formed cross-domain-policy
-// document allows nobody, and so does site-control "none".
+// document allows nobody, and so does site-control "none". Read as the desktop player
+// read it: names as written (no namespaces), no DTD taken in, no entity expanded.
 PLAYER_EXPORT Policy parsePolicy(QByteArrayView xml);
+// A host's master policy file as its server answered it: the desktop player's rules on
+// its type (text, XML or XHTML) and its meta-policy (the X-Permitted-Cross-Domain-
+// Policies header, else the file's site-control, else master-only; "by-content-type"
+// wants the policy type itself) decide whether its rules count at all.
+PLAYER_EXPORT Policy policyFromAnswer(QByteArrayView body, const QByteArray &contentType,
+                                      const QByteArray &metaPolicyHeader);
 PLAYER_EXPORT bool domainMatches(const QString &pattern, const QString &host);
 // Whether the policy served from policyOrigin lets a movie from movie read its host.
 PLAYER_EXPORT bool policyAllows(const Policy &policy, const QUrl &movie, const QUrl &policyOrigin);

@@ -27,6 +27,8 @@ class TestPlayerNetwork : public QObject
 private slots:
     void policyFiles_data();
     void policyFiles();
+    void policyAnswers_data();
+    void policyAnswers();
     void addressSpaces_data();
     void addressSpaces();
     void handedToBrowser_data();
@@ -309,6 +311,53 @@ void TestPlayerNetwork::policyFiles()
     QFETCH(QString, policyHost);
     QFETCH(bool, allowed);
     QCOMPARE(sandbox::policyAllows(sandbox::parsePolicy(xml), QUrl(movie), QUrl(policyHost)), allowed);
+}
+
+void TestPlayerNetwork::policyAnswers_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QByteArray>("header"); // X-Permitted-Cross-Domain-Policies
+    QTest::addColumn<bool>("allowed");
+    const QByteArray any = "<cross-domain-policy><allow-access-from domain=\"*\"/></cross-domain-policy>";
+    const QByteArray byType = "<cross-domain-policy><site-control permitted-cross-domain-policies=\"by-content-type\"/>"
+                              "<allow-access-from domain=\"*\"/></cross-domain-policy>";
+    QTest::newRow("the policy type") << any << QByteArray("text/x-cross-domain-policy") << QByteArray() << true;
+    QTest::newRow("XML") << any << QByteArray("application/xml") << QByteArray() << true;
+    QTest::newRow("text, with a charset") << any << QByteArray("text/plain; charset=utf-8") << QByteArray() << true;
+    QTest::newRow("a picture") << any << QByteArray("image/gif") << QByteArray() << false;
+    QTest::newRow("bytes") << any << QByteArray("application/octet-stream") << QByteArray() << false;
+    QTest::newRow("by content type, served as a page") << byType << QByteArray("text/html") << QByteArray() << false;
+    QTest::newRow("by content type, served as a policy") << byType << QByteArray("text/x-cross-domain-policy")
+                                                        << QByteArray() << true;
+    QTest::newRow("the header says none") << any << QByteArray("text/xml") << QByteArray("none") << false;
+    QTest::newRow("... none for this answer") << any << QByteArray("text/xml") << QByteArray("none-this-response")
+                                              << false;
+    QTest::newRow("the header says by content type") << any << QByteArray("text/xml") << QByteArray("by-content-type")
+                                                     << false;
+    QTest::newRow("a meta-policy nobody knows") << any << QByteArray("text/xml") << QByteArray("some") << false;
+    QTest::newRow("a schema prefix never declared")
+        << QByteArray("<?xml version=\"1.0\"?><cross-domain-policy xsi:noNamespaceSchemaLocation="
+                      "\"http://www.adobe.com/xml/schemas/PolicyFile.xsd\"><allow-access-from domain=\"*\"/>"
+                      "</cross-domain-policy>")
+        << QByteArray("text/xml") << QByteArray() << true;
+    QTest::newRow("entities declared")
+        << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE cross-domain-policy [<!ENTITY a \"*\">]>"
+                      "<cross-domain-policy><allow-access-from domain=\"&a;\"/></cross-domain-policy>")
+        << QByteArray("text/xml") << QByteArray() << false;
+}
+
+// A master policy file counts only as the desktop player let it: by its type and the
+// meta-policy its host states.
+void TestPlayerNetwork::policyAnswers()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, type);
+    QFETCH(QByteArray, header);
+    QFETCH(bool, allowed);
+    QCOMPARE(sandbox::policyAllows(sandbox::policyFromAnswer(body, type, header), QUrl("http://a.example.net/m.swf"),
+                                   QUrl("http://d.example.com")),
+             allowed);
 }
 
 void TestPlayerNetwork::addressSpaces_data()
