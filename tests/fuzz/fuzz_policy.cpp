@@ -11,6 +11,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Only a policy document allows anyone (element names cannot be escaped in XML).
     FUZZ_CHECK(policy.rules.isEmpty() || xml.contains("cross-domain-policy"));
 
+    // Served by a host, the file counts whole or not at all, and never past a "none".
+    for (const char *type : {"text/x-cross-domain-policy", "text/xml; charset=utf-8", "application/xml", "image/gif"})
+        for (const char *meta : {"", "all", "by-content-type", "none", "master-only"}) {
+            const sandbox::Policy served = sandbox::policyFromAnswer(xml, type, meta);
+            FUZZ_CHECK(served.rules.isEmpty() || served.rules.size() == policy.rules.size());
+            FUZZ_CHECK(served.rules.isEmpty() || QByteArray(meta) != "none");
+        }
+
     QStringList hosts = {QStringLiteral("www.example.org"), QStringLiteral("example.org"),
                          QStringLiteral("93.184.216.34"), QStringLiteral("[2001:db8::1]")};
     for (const sandbox::PolicyRule &rule : policy.rules) {
