@@ -389,7 +389,7 @@ private:
         const Byte *at = begin;
         if (!lzmaRun(at, begin + m_held.size() - HeldBytes, LZMA_RUN))
             return false;
-        m_trailing = m_done && at != begin + m_held.size(); // what follows the movie
+        m_trailing = m_trailing || (m_done && at != begin + m_held.size()); // what follows the movie
         m_held.remove(0, at - begin);
         return true;
     }
@@ -397,11 +397,13 @@ private:
     {
         if (m_signature != 'Z' || !m_lzmaStarted || m_done)
             return m_done;
+        // What was held back, first as more of the stream (it may end inside it, and
+        // the rest is what follows the movie), then as its last bytes.
         const auto *begin = reinterpret_cast<const Byte *>(m_held.constData());
         const Byte *at = begin;
-        if (!lzmaRun(at, begin + m_held.size(), LZMA_FINISH))
+        if (!lzmaRun(at, begin + m_held.size(), LZMA_RUN) || (!m_done && !lzmaRun(at, begin + m_held.size(), LZMA_FINISH)))
             return false;
-        m_trailing = at != begin + m_held.size();
+        m_trailing = m_trailing || at != begin + m_held.size();
         return m_done;
     }
     bool trailing() const override { return m_trailing; }
@@ -413,6 +415,12 @@ private:
             m_lzma.next_out = m_scratch.data();
             m_lzma.avail_out = m_scratch.size();
             const lzma_ret status = lzma_code(&m_lzma, action);
+            if (status == LZMA_DATA_ERROR && m_out == m_body) {
+                // All of the movie came, and what follows is no end marker: it follows
+                // the movie (the coder says so this way when it came in the same piece).
+                m_done = m_trailing = true;
+                break;
+            }
             if (status != LZMA_OK && status != LZMA_STREAM_END)
                 return false;
             if (!counted(qint64(m_scratch.size() - m_lzma.avail_out)))

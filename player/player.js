@@ -94,6 +94,7 @@
   // fetched by the page itself, to show progress; it goes to the emulator's request for
   // the movie (by its link or by where that led), once, and nothing else gets it.
   function movieFetcher(nativeFetch, relay, emulatorRoot) {
+    const relayNow = typeof relay === "function" ? relay : function () { return relay; };
     let movieAnswer = null;
     let movieAddresses = [];
 
@@ -117,7 +118,9 @@
         if (body.byteLength > MaxBodyBytes)
           throw new TypeError("too much to send");
       }
-      const answer = await nativeFetch(relay + "?kind=load&url=" + encodeURIComponent(url.href),
+      if (!relayNow())
+        throw new TypeError("no movie yet");
+      const answer = await nativeFetch(relayNow() + "?kind=load&url=" + encodeURIComponent(url.href),
                                        Object.assign({ method: request.method, body: body,
                                                        headers: { "X-Relay-Body-Type": request.headers.get("Content-Type") || "" } },
                                                      relayOptions));
@@ -162,18 +165,44 @@
                          { allowScriptAccess: false, openUrlMode: "allow", allowFullscreen: false });
   }
 
+  // A viewer's own player page names its session and movie in its address; a frame in a
+  // web page gets them by message from the program's script in that page (the page can
+  // read a frame's address), once it has said it is there.
+  const HelloFromPlayer = "photoforKP:player";
+  function whatToPlay(then) {
+    const query = new URLSearchParams(location.search);
+    if (query.has("session"))
+      return then(query.get("session") || "", query.get("movie") || "", null);
+    if (window.parent === window)
+      return then("", "", null);
+    const told = function (event) {
+      const data = event.data;
+      if (event.source !== window.parent || !data || typeof data.session !== "string" || typeof data.movie !== "string")
+        return;
+      window.removeEventListener("message", told);
+      // A movie in a page: the page's markup gave its settings (bounded, known ones only).
+      then(data.session.slice(0, 64), data.movie.slice(0, 65536), parseSettings(String(data.params || "{}")));
+    };
+    window.addEventListener("message", told);
+    window.parent.postMessage(HelloFromPlayer, "*");
+  }
+
   function start() {
-    const params = new URLSearchParams(location.search);
-    const session = params.get("session") || "";
-    const movie = params.get("movie") || ""; // data only, never markup
-    // A movie in a page: the page's markup gave its settings (bounded, known ones only).
-    const embedded = parseSettings(params.get("params"));
     const here = new URL(".", location.href);
     const emulatorRoot = new URL("ruffle/", here).href;
-    const relay = new URL("relay/" + encodeURIComponent(session), here).href;
     const nativeFetch = window.fetch.bind(window);
+    // Fetches and new windows are the player's from the start, before the emulator
+    // loads; they reach the movie's session once the player knows it.
+    let relay = null;
+    let movieAddress = ""; // its real address once it has arrived
+    const fetcher = movieFetcher(nativeFetch, function () { return relay; }, emulatorRoot);
+    Object.defineProperty(window, "fetch", { value: fetcher.fetch, writable: false, configurable: false });
+    const openWindow = windowOpener(window.open.bind(window), function () { return movieAddress; });
+    Object.defineProperty(window, "open", { value: openWindow, writable: false, configurable: false });
 
-    // The album player's settings, mapped onto the emulator's options.
+    // The album player's settings, mapped onto the emulator's options: set before the
+    // emulator's script runs, which reads them once (without them it would put a Flash
+    // player of its own into the page and replace what it finds there).
     window.RufflePlayer = window.RufflePlayer || {};
     window.RufflePlayer.config = {
       publicPath: emulatorRoot,
@@ -198,12 +227,31 @@
       // movie's embedded fonts, as the player's stock values have it.
     };
 
-    const fetcher = movieFetcher(nativeFetch, relay, emulatorRoot);
-    Object.defineProperty(window, "fetch", { value: fetcher.fetch, writable: false, configurable: false });
+    whatToPlay(function (session, movie, embedded) {
+      relay = new URL("relay/" + encodeURIComponent(session), here).href;
+      movieAddress = movie;
+      const go = function () {
+        play({ session: session, movie: movie, embedded: embedded, here: here, emulatorRoot: emulatorRoot,
+               nativeFetch: nativeFetch, fetcher: fetcher,
+               arrived: function (real) { movieAddress = real; } });
+      };
+      if (document.readyState === "loading")
+        document.addEventListener("DOMContentLoaded", go);
+      else
+        go();
+    });
+  }
 
-    let movieAddress = movie; // its real address once it has arrived
-    const openWindow = windowOpener(window.open.bind(window), function () { return movieAddress; });
-    Object.defineProperty(window, "open", { value: openWindow, writable: false, configurable: false });
+  function play(setup) {
+    const session = setup.session;
+    const movie = setup.movie; // data only, never markup
+    const embedded = setup.embedded;
+    const here = setup.here;
+    const emulatorRoot = setup.emulatorRoot;
+    const nativeFetch = setup.nativeFetch;
+    const fetcher = setup.fetcher;
+    const relay = new URL("relay/" + encodeURIComponent(session), here).href;
+
 
     function element(id) { return document.getElementById(id); }
 
@@ -337,7 +385,7 @@
       if (!answer.ok)
         return fail(LoadFailed);
       const real = answer.headers.get("X-Relay-Url") || url.href;
-      movieAddress = real;
+      setup.arrived(real);
       const total = Number(answer.headers.get("X-Relay-Length") || answer.headers.get("Content-Length")) || 0;
       showProgress(0, total);
       fetcher.movieArrived(asSeenByMovie(counted(answer.body, total), answer, real), [url.href, real]);
@@ -374,7 +422,7 @@
       }
     }
 
-    document.addEventListener("DOMContentLoaded", main);
+    main();
   }
 
   // Under Node, for the unit tests: the pure parts, and no page to start.

@@ -75,7 +75,8 @@ PlayerHost::Player PlayerHost::open(const QString &movie, const QUrl &embedder)
 {
     Player player;
     player.session = m_relay.openSession(QUrl(movie, QUrl::StrictMode), embedder);
-    player.url = QUrl(base() + QStringLiteral("player.html"));
+    player.frameUrl = QUrl(base() + QStringLiteral("player.html"));
+    player.url = player.frameUrl;
     player.url.setQuery(QStringLiteral("session=") + QString::fromLatin1(player.session) + QStringLiteral("&movie=")
                             + QString::fromLatin1(QUrl::toPercentEncoding(movie)),
                         QUrl::StrictMode);

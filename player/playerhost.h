@@ -31,7 +31,10 @@ public:
     // (the link travels as data in it, never as markup) and the session to close.
     struct Player
     {
-        QUrl url;
+        QUrl url;          // the player page with its session and movie (a viewer's own page)
+        QUrl frameUrl;     // the bare player page, for a frame in a web page: the page that
+                           // holds the frame can read its address, so the session and the
+                           // movie are handed to the frame by message instead
         QByteArray session;
     };
     // embedder: the page a movie stands in (a frame of the page then plays it).

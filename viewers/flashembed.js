@@ -6,6 +6,7 @@
   const FlashClassId = "clsid:d27cdb6e-ae6d-11cf-96b8-444553540000";
   const FlashType = "application/x-shockwave-flash";
   const MaxMovies = 16;
+  const HelloFromPlayer = "photoforKP:player";
   const Settings = ["quality", "scale", "salign", "wmode", "loop", "play", "menu", "flashvars", "base",
                     "allownetworking", "bgcolor"];
 
@@ -119,9 +120,15 @@
         if (!settings.base)
           delete settings.base;
       }
-      askForPlayer(movie, location.href, function (url) {
-        if (typeof url !== "string" || !url || !el.isConnected)
+      askForPlayer(movie, location.href, function (player) {
+        if (!player || typeof player.url !== "string" || !player.url || !el.isConnected)
           return;
+        let origin;
+        try {
+          origin = new URL(player.url).origin;
+        } catch (e) {
+          return;
+        }
         const frame = document.createElement("iframe");
         ["id", "class", "style", "width", "height", "align", "title", "name", "hspace", "vspace"].forEach(function (a) {
           if (el.hasAttribute(a))
@@ -132,7 +139,18 @@
         // Popups only so that a movie's new window reaches the program, which opens none.
         frame.setAttribute("sandbox", "allow-scripts allow-same-origin allow-popups");
         frame.style.border = "0";
-        frame.src = url + "&params=" + encodeURIComponent(JSON.stringify(settings));
+        // The page can read the frame's address, so the session and the movie are not in
+        // it: once the player in the frame says it is there, they are posted to it alone
+        // (to its origin; should the page have sent the frame elsewhere, nothing goes).
+        const handOver = function (event) {
+          if (event.source !== frame.contentWindow || event.data !== HelloFromPlayer)
+            return;
+          window.removeEventListener("message", handOver);
+          frame.contentWindow.postMessage({ session: String(player.session), movie: String(player.movie),
+                                            params: JSON.stringify(settings) }, origin);
+        };
+        window.addEventListener("message", handOver);
+        frame.src = player.url;
         el.replaceWith(frame);
       });
     }

@@ -62,7 +62,7 @@ PageFlash::~PageFlash()
             m_host->close(session);
 }
 
-QString PageFlash::open(const QString &movie, const QString &page)
+QVariantMap PageFlash::open(const QString &movie, const QString &page)
 {
     if (!m_host || m_sessions.size() >= MaxMovies || !m_host->start())
         return {};
@@ -71,5 +71,7 @@ QString PageFlash::open(const QString &movie, const QString &page)
         return {};
     const PlayerHost::Player player = m_host->open(movie, embedder);
     m_sessions << player.session;
-    return player.url.toString(QUrl::FullyEncoded);
+    return {{QStringLiteral("url"), player.frameUrl.toString(QUrl::FullyEncoded)},
+            {QStringLiteral("session"), QString::fromLatin1(player.session)},
+            {QStringLiteral("movie"), movie}};
 }

@@ -23,8 +23,10 @@ public:
     PageFlash(QWebEnginePage *page, PlayerHost &host);
     ~PageFlash() override;
 
-    // The address of a player frame for movie, or nothing once a document has had enough.
-    Q_INVOKABLE QString open(const QString &movie, const QString &page);
+    // A player frame for movie: its address, and the session and movie the frame is to be
+    // handed (never part of an address the page can read); nothing once a document has
+    // had enough.
+    Q_INVOKABLE QVariantMap open(const QString &movie, const QString &page);
 
 private:
     static constexpr int MaxMovies = 32;

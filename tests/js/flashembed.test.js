@@ -108,11 +108,19 @@ test("no more than MaxMovies movies a document, each once, an <embed> in an <obj
   assert.deepEqual([MaxMovies, asked.length, asked.at(-1)[0]], [16, 16, "http://site.example/pages/m14.swf"]);
 });
 
-test("a movie's frame: the player with its settings, base as the page names it", () => {
-  const player = "http://127.0.0.1:4000/k3y/player.html?session=s1";
+test("a movie's frame: the bare player, then its session, movie and settings by message to it alone", () => {
+  const player = { url: "http://127.0.0.1:4000/k3y/player.html", session: "s1", movie: "http://site.example/pages/a.swf" };
   const cases = [[{ base: "." }, { base: "." }], [{ base: "flash/" }, { base: "http://site.example/pages/flash/" }],
-                 [{ base: "javascript:void(0)" }, {}], [{}, null, ""], [{}, null, 42], [{}, null, player, "gone"]];
+                 [{ base: "javascript:void(0)" }, {}], [{}, null, null], [{}, null, { url: 42 }],
+                 [{}, null, player, "gone"]];
+  let listeners = [];
+  globalThis.window = {
+    addEventListener: (type, f) => listeners.push(f),
+    removeEventListener: (type, f) => { listeners = listeners.filter((g) => g !== f); },
+  };
+  const fire = (event) => listeners.slice().forEach((f) => f(event));
   for (const [attributes, settings, answer = player, gone] of cases) {
+    listeners = [];
     const movie = el("embed", { src: "a.swf", id: "card", onclick: "steal()", ...attributes });
     finder((m, from, then) => { movie.isConnected = !gone; then(answer); }).play(movie);
     const frame = movie.replacedBy;
@@ -120,8 +128,19 @@ test("a movie's frame: the player with its settings, base as the page names it",
       assert.equal(frame, undefined);
       continue;
     }
-    assert.equal(frame.src, player + "&params=" + encodeURIComponent(JSON.stringify(settings)));
+    assert.equal(frame.src, player.url); // nothing the page could use
     assert.deepEqual([frame.getAttribute("id"), frame.getAttribute("onclick"), frame.getAttribute("sandbox")],
                      ["card", null, "allow-scripts allow-same-origin allow-popups"]);
+    const posted = [];
+    frame.contentWindow = { postMessage: (data, origin) => posted.push([data, origin]) };
+    fire({ source: {}, data: "photoforKP:player" }); // another window saying it
+    fire({ source: frame.contentWindow, data: "hello" });
+    assert.deepEqual(posted, []);
+    fire({ source: frame.contentWindow, data: "photoforKP:player" });
+    fire({ source: frame.contentWindow, data: "photoforKP:player" }); // once
+    assert.deepEqual(posted, [[{ session: "s1", movie: player.movie, params: JSON.stringify(settings) },
+                               "http://127.0.0.1:4000"]]);
   }
+  delete globalThis.window;
 });
+

@@ -529,6 +529,8 @@ void TestPlayerNetwork::mediaStructure_data()
                                                                    << false;
     QTest::newRow("deflated SWF, cut") << compressedSwf('C', body, 8 + body.size()).chopped(10) << false << false;
     QTest::newRow("LZMA SWF") << compressedSwf('Z', body, 8 + body.size()) << true << true;
+    QTest::newRow("LZMA SWF taken as a movie, 12 bytes after it") << compressedSwf('Z', body, 8 + body.size())
+                                                                       + QByteArray(12, 'x') << false << true;
     QTest::newRow("LZMA SWF, stating more than it holds") << compressedSwf('Z', body, 8 + body.size() + 100) << false
                                                           << false;
     QTest::newRow("a SWF stating more than a movie may be") << QByteArray("FWS\x08\xff\xff\xff\x7f", 8) << false

@@ -43,6 +43,7 @@ private slots:
     void pageMenuOnRightClick_data();
     void pageMenuOnRightClick();
     void albumMenuFitsInPlayer();
+    void pageCannotTakeThePlayersSession();
     void pageViewerPlaysMovies_data();
     void pageViewerPlaysMovies();
 
@@ -400,6 +401,37 @@ void TestPageFlashX11::albumMenuFitsInPlayer()
     const QRegularExpression saveOrFullScreen(QStringLiteral("全屏|存档|下载|保存|Full Screen|Save|Download"));
     QVERIFY2(entries.filter(saveOrFullScreen).isEmpty(), qPrintable(entries.join(", ")));
     QVERIFY(!QApplication::activePopupWidget()); // and no menu of the engine's
+}
+
+// A page's scripts, racing the program's for its player frame, see nothing that lets
+// them use the frame's session: not in the frame's address, not in any message.
+void TestPageFlashX11::pageCannotTakeThePlayersSession()
+{
+    QFile card(SiteMirror::defaultRoot() + QStringLiteral("/kpfolder/flash/postcard1.swf"));
+    QVERIFY(card.open(QIODevice::ReadOnly));
+    const QByteArray movie = card.readAll();
+    http::Server site([&](const http::Request &r, http::Response *s) {
+        if (r.path() == "/m.swf")
+            return s->send(200, "application/x-shockwave-flash", movie);
+        s->send(200, "text/html",
+                "<script>window.seen = [];"
+                "new MutationObserver(function (rs) { rs.forEach(function (r) { r.addedNodes.forEach(function (n) {"
+                " if (n.tagName === 'IFRAME') { seen.push(n.src, n.outerHTML);"
+                "  n.addEventListener('load', function () { seen.push(n.src); }); } }); }); })"
+                ".observe(document, {childList: true, subtree: true});"
+                "addEventListener('message', function (e) { seen.push(JSON.stringify(e.data)); }, true);</script>"
+                "<object type='application/x-shockwave-flash' data='/m.swf' width='320' height='240'></object>");
+    });
+    QVERIFY(site.listen());
+    QSignalSpy reports(&rt->service<PlayerHost>(), &PlayerHost::movieState);
+    main->Text1().SetText(QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()));
+    rt->form<Form2>().Show();
+    QTRY_VERIFY_WITH_TIMEOUT(reports.size() == 1, 30000);
+    QCOMPARE(reports[0][1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted); // it still plays
+    const QByteArray session = reports[0][0].toByteArray();
+    const QString seen = js("JSON.stringify(window.seen)").toString();
+    QVERIFY2(seen.contains("player.html"), qPrintable(seen)); // it did see the frame
+    QVERIFY2(!seen.contains(QString::fromLatin1(session)), qPrintable(seen));
 }
 
 void TestPageFlashX11::pageViewerPlaysMovies_data()
