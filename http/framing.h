@@ -24,6 +24,11 @@ struct Limits
     int requestTimeoutMs = 10000; // the whole request must arrive within this time
     int idleTimeoutMs = 60000;    // an answer during which nothing moves this long is cut
     int maxConnections = 64;
+    // Connections still without a whole request head: at most this many at once (the
+    // oldest goes when another comes), each for at most this long. Every peer on
+    // loopback looks the same, so idle ones must not hold off the ones that talk.
+    int maxWaitingForHead = 64;
+    int headTimeoutMs = 10000;
 };
 
 struct HTTP_EXPORT Request

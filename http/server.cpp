@@ -4,6 +4,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace http {
@@ -26,6 +27,14 @@ public:
     ~Connection() override;
 
     QTcpSocket *socket() const { return m_socket; }
+    // Whether the client has sent anything yet (what is waiting in the system counts).
+    bool hasSpoken()
+    {
+        if (m_spoken || m_socket->bytesAvailable() > 0)
+            return m_spoken = true;
+        m_socket->waitForReadyRead(0);
+        return m_spoken = m_socket->bytesAvailable() > 0;
+    }
     void touch();
     void refuse(int status, const QByteArray &why, const Headers &extra = {});
 
@@ -39,9 +48,11 @@ private:
     const Limits m_limits;
     RequestReader m_reader;
     bool m_answering = false;
+    bool m_spoken = false;
     qint64 m_trailing = 0;
     Response *m_response = nullptr;
     QTimer m_timer;
+    QTimer m_headTimer;
 };
 
 Connection::Connection(Server *server, QTcpSocket *socket)
@@ -71,11 +82,17 @@ Connection::Connection(Server *server, QTcpSocket *socket)
             refuse(408, "request timeout\n");
     });
     m_timer.start(m_limits.requestTimeoutMs);
+    // Silence before the head is not waited on for long: the connection just goes.
+    m_headTimer.setSingleShot(true);
+    connect(&m_headTimer, &QTimer::timeout, socket, &QTcpSocket::abort);
+    m_headTimer.start(m_limits.headTimeoutMs);
+    m_server->m_waiting << this;
 }
 
 Connection::~Connection()
 {
     --m_server->m_connections;
+    m_server->m_waiting.removeAll(this);
 }
 
 void Connection::touch()
@@ -115,6 +132,10 @@ void Connection::readable()
     }
     // What the reader does not take yet stays in the socket (and the kernel).
     m_reader.feed(m_socket->read(m_reader.wants()));
+    if (m_reader.state() != RequestReader::State::Head && m_headTimer.isActive()) {
+        m_headTimer.stop();
+        m_server->m_waiting.removeAll(this);
+    }
     if (m_reader.state() == RequestReader::State::Refused)
         return refuse(m_reader.refusal(), m_reader.why());
     if (m_reader.state() == RequestReader::State::Body)
@@ -236,6 +257,20 @@ bool Server::listen(const QHostAddress &address, quint16 port)
 void Server::accept()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        // Room for the newcomer is made at the cost of whoever has waited longest
+        // without saying anything, never of an exchange under way.
+        m_waiting.removeAll(nullptr);
+        while (!m_waiting.isEmpty()
+               && (m_waiting.size() >= m_limits.maxWaitingForHead || m_connections >= m_limits.maxConnections)) {
+            // The one silent longest, else (all of them have begun) the oldest.
+            const auto silent = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                             [](const QPointer<Connection> &c) { return !c->hasSpoken(); });
+            Connection *goes = silent != m_waiting.end() ? silent->data() : m_waiting.first().data();
+            m_waiting.removeAll(goes);
+            goes->socket()->abort();
+            if (m_connections >= m_limits.maxConnections)
+                delete goes; // at once: its slot is needed now
+        }
         if (m_connections >= m_limits.maxConnections) {
             socket->abort();
             socket->deleteLater();

@@ -89,6 +89,7 @@ private:
     Limits m_limits;
     QList<QByteArray> m_allowedHosts;
     int m_connections = 0;
+    QList<QPointer<Connection>> m_waiting; // without a whole head yet, oldest first
 };
 
 // Sends data (it may be a view of mapped memory) in pieces, as the client takes them,

@@ -34,7 +34,9 @@ QByteArray resource(const QString &path)
 PlayerHost::PlayerHost(QString emulatorDir, QObject *parent)
     : QObject(parent), m_emulatorDir(std::move(emulatorDir)),
       m_server([this](const http::Request &r, http::Response *s) { handle(r, s); },
-               http::Limits{.maxBodyBytes = MaxRequestBody}),
+               // Another program on the machine may open connections and say nothing:
+               // a few such at a time, each for a moment, so the engine's get through.
+               http::Limits{.maxBodyBytes = MaxRequestBody, .maxWaitingForHead = 8, .headTimeoutMs = 2000}),
       m_files(m_emulatorDir)
 {
     quint32 words[8];

@@ -17,7 +17,9 @@
 
 #include <lzma.h>
 
+#include <atomic>
 #include <map>
+#include <thread>
 
 // The album player's network without a browser: the sandbox's rules, the relay against
 // real servers on several loopback addresses, and the player host under hostile input.
@@ -51,6 +53,7 @@ private slots:
     void hostileRequests();
     void hostileRequestsKeepMemoryFlat();
     void slowClientsAreCut();
+    void idleConnectionsHoldNothingOff();
 };
 
 namespace {
@@ -849,6 +852,60 @@ void TestPlayerNetwork::slowClientsAreCut()
     QTRY_VERIFY(std::all_of(std::begin(slow), std::end(slow),
                             [](QTcpSocket &s) { return s.state() == QAbstractSocket::UnconnectedState; }));
     QVERIFY(rawExchange(server.port(), "GET / HTTP/1.0\r\n\r\n").startsWith("HTTP/1.1 200"));
+}
+
+// Another program on the machine keeps 200 connections open that never say anything,
+// opening new ones as old ones are dropped: the engine's requests are answered all the
+// same (before, the idle ones held every slot until their time ran out).
+void TestPlayerNetwork::idleConnectionsHoldNothingOff()
+{
+    PlayerHost host;
+    QVERIFY(host.start());
+    std::vector<std::unique_ptr<QTcpSocket>> idle(200);
+    const auto keepIdle = [&] {
+        for (auto &s : idle)
+            if (!s || s->state() == QAbstractSocket::UnconnectedState) {
+                s = std::make_unique<QTcpSocket>();
+                s->connectToHost(QHostAddress::LocalHost, host.port());
+            }
+    };
+    keepIdle();
+    // They stand (or were turned away) before the engine comes.
+    QVERIFY(QTest::qWaitFor([&] {
+        return std::all_of(idle.begin(), idle.end(),
+                           [](const auto &s) { return s->state() != QAbstractSocket::ConnectingState; });
+    }, 20000));
+    const QByteArray token = QUrl(host.base()).path().section('/', 1, 1).toLatin1();
+    // The engine, a process of its own, asks ten times; meanwhile the silent ones keep
+    // coming (each dropped one is opened again).
+    const quint16 port = host.port();
+    std::atomic<int> answered = 0;
+    std::atomic<bool> done = false;
+    QByteArray last;
+    std::thread engine([&] {
+        for (int i = 0; i < 10; ++i) {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, port);
+            if (!s.waitForConnected(10000))
+                break;
+            s.write("GET /" + token + "/player.js HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port)
+                    + "\r\nSec-Fetch-Site: same-origin\r\nSec-Fetch-Mode: no-cors\r\nSec-Fetch-Dest: script\r\n\r\n");
+            QByteArray answer;
+            while (!answer.contains("\r\n\r\n") && s.waitForReadyRead(10000))
+                answer += s.readAll();
+            last = answer.left(100);
+            if (!answer.startsWith("HTTP/1.1 200"))
+                break;
+            ++answered;
+        }
+        done = true;
+    });
+    QVERIFY(QTest::qWaitFor([&] {
+        keepIdle();
+        return done.load();
+    }, 120000));
+    engine.join();
+    QVERIFY2(answered == 10, last.constData());
 }
 
 QTEST_GUILESS_MAIN(TestPlayerNetwork)
