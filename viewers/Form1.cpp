@@ -37,5 +37,6 @@ QWidget *Form1::createCustomControl(const forms::ControlDesign &d, QWidget *pare
     // movies talk to (the engine may crash if its connections go first).
     auto &host = runtime().service<PlayerHost>([] { return new PlayerHost; });
     auto &engine = runtime().service<BrowserEngine>([] { return new BrowserEngine; });
+    engine.setPlayerHost(&host);
     return new ShockwaveFlash(engine, host, parent);
 }

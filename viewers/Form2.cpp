@@ -38,5 +38,6 @@ QWidget *Form2::createCustomControl(const forms::ControlDesign &d, QWidget *pare
     // movies talk to (the engine may crash if its connections go first).
     auto &player = runtime().service<PlayerHost>([] { return new PlayerHost; });
     auto &engine = runtime().service<BrowserEngine>([] { return new BrowserEngine; });
+    engine.setPlayerHost(&player);
     return new WebBrowser(engine, &player, parent);
 }

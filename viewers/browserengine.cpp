@@ -1,5 +1,6 @@
 #include "browserengine.h"
 
+#include "playerhost.h"
 #include "sandbox.h"
 #include "viewerpage.h"
 
@@ -15,6 +16,8 @@
 #include <QTranslator>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
+#include <QWebEngineUrlRequestInfo>
+#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineSettings>
 
 #include <cstdio>
@@ -144,6 +147,24 @@ void prepareEngineEnvironment()
 
 } // namespace
 
+// Frames and pages a page on the internet sends into this machine or its network are
+// stopped before they leave (the engine's own rules cover a page's fetches only).
+class NavigationGuard : public QWebEngineUrlRequestInterceptor
+{
+public:
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override
+    {
+        const auto type = info.resourceType();
+        if (type != QWebEngineUrlRequestInfo::ResourceTypeMainFrame
+            && type != QWebEngineUrlRequestInfo::ResourceTypeSubFrame)
+            return;
+        const QUrl ours = host && host->isRunning() ? QUrl(host->base()) : QUrl();
+        if (!sandbox::mayNavigate(info.initiator(), info.requestUrl(), ours))
+            info.block(true);
+    }
+    QPointer<PlayerHost> host;
+};
+
 // After the last viewer closed, what is kept warm is given back after this long.
 constexpr std::chrono::minutes WarmTime(3);
 // The longest a player's old page waits for the next one to play.
@@ -162,6 +183,13 @@ BrowserEngine::BrowserEngine()
     m_playerGrace.setSingleShot(true);
     m_playerGrace.setInterval(PlayerGrace);
     connect(&m_playerGrace, &QTimer::timeout, this, &BrowserEngine::dropPlayers);
+}
+
+void BrowserEngine::setPlayerHost(PlayerHost *host)
+{
+    if (!m_guard)
+        m_guard = std::make_unique<NavigationGuard>();
+    m_guard->host = host;
 }
 
 BrowserEngine::~BrowserEngine()
@@ -265,6 +293,9 @@ QWebEngineProfile *BrowserEngine::profile()
         m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
         m_profile->setSpellCheckEnabled(false);
         m_profile->setHttpAcceptLanguage(QStringLiteral("zh-CN,zh;q=0.9"));
+        if (!m_guard)
+            m_guard = std::make_unique<NavigationGuard>();
+        m_profile->setUrlRequestInterceptor(m_guard.get());
         QWebEngineSettings *settings = m_profile->settings();
         // Albums start playing on their own, as a desktop player does.
         settings->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);

@@ -47,10 +47,14 @@ public:
     // internet), and never while the program runs as root; tests may allow it there.
     void openInBrowser(const QUrl &url);
     void setHandsToBrowser(bool hands) { m_handsToBrowser = hands; }
+    // The player host whose frames pages may hold (pages may send no frame elsewhere on
+    // this machine).
+    void setPlayerHost(PlayerHost *host);
 
 private:
     void cool();
     void dropPlayers();
+    std::unique_ptr<class NavigationGuard> m_guard; // outlives the profile that asks it
     std::unique_ptr<QWebEngineProfile> m_profile;
     QPointer<ViewerPage> m_keptPage;
     QList<QPointer<ViewerPage>> m_oldPlayers;

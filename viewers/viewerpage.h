@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QWebEnginePage>
 
+#include <functional>
+
 class QDialog;
 class QWebEngineDownloadRequest;
 class QWebEngineView;
@@ -26,6 +28,9 @@ public:
     ~ViewerPage() override;
 
     void setAllowedDocument(const QUrl &url) { m_allowed = url; }
+    // Where the player's frames come from: the one place on this machine a page of the
+    // internet may send a frame.
+    void setPlayerOrigin(std::function<QUrl()> origin) { m_playerOrigin = std::move(origin); }
     bool dialogsStopped() const { return m_stopped; }
     bool inDialog() const { return m_depth > 0; }
     // File choosers the page asked for (each refused at once: the viewers upload nothing).
@@ -75,6 +80,7 @@ private:
                    QString *result);
 
     QUrl m_allowed;
+    std::function<QUrl()> m_playerOrigin;
     QPointer<QDialog> m_dialog;
     int m_depth = 0;
     int m_shown = 0;

@@ -65,8 +65,12 @@ void ViewerView::resizeEvent(QResizeEvent *event)
 WebBrowser::WebBrowser(BrowserEngine &engine, PlayerHost *player, QWidget *parent)
     : ViewerView(engine, false, parent), m_host(player)
 {
-    if (player)
+    if (player) {
         m_flash = new PageFlash(viewerPage(), *player);
+        viewerPage()->setPlayerOrigin([host = QPointer<PlayerHost>(player)] {
+            return host && host->isRunning() ? QUrl(host->base()) : QUrl();
+        });
+    }
     connect(viewerPage(), &ViewerPage::movieWanted, this, &WebBrowser::playMovie);
     // Gone from its movie (back to a page, say): the movie's sandbox goes too.
     connect(viewerPage(), &QWebEnginePage::urlChanged, this, [this](const QUrl &url) {

@@ -34,6 +34,7 @@ inline BrowserEngine &shareWith(forms::Runtime &rt)
     if (!s.engine) {
         s.host = std::make_shared<PlayerHost>();
         s.engine = std::make_shared<BrowserEngine>();
+        s.engine->setPlayerHost(s.host.get());
     }
     rt.share(s.host);
     return rt.share(s.engine);

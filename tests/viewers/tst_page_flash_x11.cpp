@@ -190,6 +190,7 @@ void TestPageFlashX11::pageWithoutMovieLoadsNoEmulator()
 {
     PlayerHost &host = rt->service<PlayerHost>();
     const int served = host.filesServed();
+    const int sessions = host.relay().sessionCount();
     open(main->Command4(), QStringLiteral("各级礼包 · 6"));
     QTRY_COMPARE(js("document.readyState").toString(), QStringLiteral("complete")); // the page was searched
     QCOMPARE(host.filesServed(), served);
@@ -197,7 +198,7 @@ void TestPageFlashX11::pageWithoutMovieLoadsNoEmulator()
     js("document.body.appendChild(Object.assign(document.createElement('embed'),"
        " {src: '/kppostcard/card1.swf', type: 'application/x-shockwave-flash'}))");
     QTRY_COMPARE_WITH_TIMEOUT(frames().size(), 1, 10000);
-    QCOMPARE(host.relay().sessionCount(), 1);
+    QCOMPARE(host.relay().sessionCount(), sessions + 1);
 }
 
 void TestPageFlashX11::pressesInARow_data()

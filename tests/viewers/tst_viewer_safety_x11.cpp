@@ -40,6 +40,7 @@ private slots:
     void dialogLoopsAreStopped();
     void outsideSchemesNeverLeave();
     void newWindowsGoToTheBrowser();
+    void internetPagesCannotFrameThisMachine();
     void closedPagesGoQuiet_data();
     void closedPagesGoQuiet();
     void fileInputHoldsNothing();
@@ -69,6 +70,10 @@ private:
 void TestViewerSafetyX11::initTestCase()
 {
     QVERIFY2(qgetenv("QT_QPA_PLATFORM") == "xcb", "needs a real X display");
+    // Names the engine finds on this machine, as a site of the internet could be:
+    // judged by their names, not looked up by the test's own resolver.
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+            qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --host-resolver-rules=\"MAP *.test 127.0.0.1\"");
     // A stand-in for the desktop's opener that only writes down what it was given.
     const QString opener = tools.filePath(QStringLiteral("xdg-open"));
     QFile script(opener);
@@ -126,6 +131,8 @@ void TestViewerSafetyX11::initTestCase()
             return ++marks, s->send(204, {}, {});
         if (r.path() == "/to-scheme")
             return s->send(302, {}, {}, {{"Location", "anything://redirect"}});
+        if (r.path() == "/to")
+            return s->send(302, {}, {}, {{"Location", r.query()}});
         const auto it = pages.find(r.path());
         if (it == pages.end())
             return s->send(404, "text/plain", "no");
@@ -332,6 +339,54 @@ void TestViewerSafetyX11::newWindowsGoToTheBrowser()
     QCOMPARE(opened(), QStringList({"http://www.example.com/link", "http://www.example.com/script",
                                     "http://www.example.com/new-window"}));
     QCOMPARE(player.url(), playerPage);
+}
+
+// A page of the internet cannot send a frame, or itself, into this machine or its
+// network, whatever it calls the address; pages of this machine still may, and frames to
+// the internet go.
+void TestViewerSafetyX11::internetPagesCannotFrameThisMachine()
+{
+    QStringList reached;
+    http::Server local([&](const http::Request &r, http::Response *s) {
+        reached << QString::fromLatin1(r.path());
+        s->send(200, "text/html", "<title>local</title>secret");
+    });
+    QVERIFY(local.listen());
+    const QByteArray port = QByteArray::number(local.port());
+    pages["/frames.html"] =
+        "<!DOCTYPE html><title>frames</title><body>"
+        "<iframe src='http://127.0.0.1:" + port + "/literal'></iframe>"
+        "<iframe src='http://0x7f000001:" + port + "/hex'></iframe>"
+        "<iframe src='http://localhost:" + port + "/localhost'></iframe>"
+        "<iframe src='http://x.localhost:" + port + "/sub'></iframe>"
+        "<iframe src='/to?http://127.0.0.1:" + port + "/redirected'></iframe>"
+        "<iframe id=last></iframe><script>"
+        "onload = function () { document.getElementById('last').src = 'http://far.test:" + port + "/marker'; };"
+        "</script>";
+    pages["/top.html"] = "<!DOCTYPE html><title>top</title><script>"
+                         "onload = function () { location = 'http://127.0.0.1:" + port + "/top'; };</script>";
+    // From a page by name (the internet, as the engine sees it): the frames into this
+    // machine never reach it; the one to another name does, after all of them.
+    main->Text1().SetText(QStringLiteral("http://site.test:%1/frames.html").arg(site->port()));
+    rt->form<Form2>().Unload();
+    rt->form<Form2>().Show();
+    QTRY_VERIFY_WITH_TIMEOUT(reached.contains("/marker"), 20000);
+    QVERIFY2(reached == QStringList{"/marker"}, qPrintable(reached.join(" ")));
+    // Nor the page itself.
+    main->Text1().SetText(QStringLiteral("http://site.test:%1/top.html").arg(site->port()));
+    rt->form<Form2>().Unload();
+    rt->form<Form2>().Show();
+    WebBrowser &view = rt->form<Form2>().WebBrowser1();
+    QTRY_VERIFY_WITH_TIMEOUT(view.url().path() == QLatin1String("/top.html") && !view.page()->isLoading(), 20000);
+    // After it tried, the page goes to another name: that comes, the first never did.
+    js(view.page(), "location = 'http://far.test:" + QString::fromLatin1(port) + "/after'");
+    QTRY_VERIFY_WITH_TIMEOUT(reached.contains("/after"), 20000);
+    QVERIFY2(!reached.contains("/top"), qPrintable(reached.join(" ")));
+    // A page of this machine (the site copy's own address) frames it as before.
+    main->Text1().SetText(url("/frames.html"));
+    rt->form<Form2>().Unload();
+    rt->form<Form2>().Show();
+    QTRY_VERIFY_WITH_TIMEOUT(reached.contains("/literal"), 20000);
 }
 
 void TestViewerSafetyX11::closedPagesGoQuiet_data()
