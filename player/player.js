@@ -5,7 +5,14 @@
   "use strict";
 
   const MaxBodyBytes = 1024 * 1024;
-  const LoadFailed = "无法载入相册，请稍后再试。";
+  // What the player says when it cannot play: of an album in the album viewer, of a
+  // movie where it stands in a page.
+  const Words = {
+    album: { loading: "正在载入相册…", loadFailed: "无法载入相册，请稍后再试。", cannotPlay: "无法播放这本相册。",
+             badAddress: "无法播放相册：地址无效。", notWeb: "无法播放相册：只能播放网络上的相册。" },
+    movie: { loading: "正在载入动画…", loadFailed: "无法载入动画，请稍后再试。", cannotPlay: "无法播放这个动画。",
+             badAddress: "无法播放动画：地址无效。", notWeb: "无法播放动画：只能播放网络上的动画。" },
+  };
   const relayOptions = { credentials: "omit", cache: "no-store", redirect: "error", referrerPolicy: "no-referrer" };
 
   function parseSettings(text) {
@@ -251,6 +258,8 @@
     const nativeFetch = setup.nativeFetch;
     const fetcher = setup.fetcher;
     const relay = new URL("relay/" + encodeURIComponent(session), here).href;
+    const words = embedded ? Words.movie : Words.album;
+    const LoadFailed = words.loadFailed;
 
 
     function element(id) { return document.getElementById(id); }
@@ -334,10 +343,10 @@
         const percent = Math.min(100, Math.floor(received * 100 / total));
         bar.classList.remove("unknown");
         element("fill").style.width = percent + "%";
-        element("label").textContent = "正在载入相册… " + percent + "%（" + megabytes(received) + " / " + megabytes(total) + "）";
+        element("label").textContent = words.loading + " " + percent + "%（" + megabytes(received) + " / " + megabytes(total) + "）";
       } else {
         bar.classList.add("unknown");
-        element("label").textContent = "正在载入相册… " + megabytes(received);
+        element("label").textContent = words.loading + " " + megabytes(received);
       }
     }
 
@@ -369,10 +378,10 @@
       try {
         url = new URL(movie);
       } catch (e) {
-        return fail("无法播放相册：地址无效。");
+        return fail(words.badAddress);
       }
       if (url.protocol !== "http:" && url.protocol !== "https:")
-        return fail("无法播放相册：只能播放网络上的相册。");
+        return fail(words.notWeb);
 
       let answer;
       try {
@@ -381,7 +390,7 @@
         return fail(LoadFailed);
       }
       if (answer.status === 415)
-        return fail("无法播放这本相册。");
+        return fail(words.cannotPlay);
       if (!answer.ok)
         return fail(LoadFailed);
       const real = answer.headers.get("X-Relay-Url") || url.href;
@@ -401,7 +410,7 @@
       new MutationObserver(function (changes, observer) {
         if (player.shadowRoot && player.shadowRoot.getElementById("panic")) {
           observer.disconnect();
-          fail("无法播放这本相册。");
+          fail(words.cannotPlay);
         }
       }).observe(player.shadowRoot || player, { childList: true, subtree: true });
       player.addEventListener("loadedmetadata", function () {
