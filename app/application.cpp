@@ -5,6 +5,7 @@
 #include "runtime.h"
 
 #include <QApplication>
+#include <QByteArrayList>
 #include <QFont>
 #include <QFontDatabase>
 #include <QLibraryInfo>
@@ -12,10 +13,15 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include <cstdio>
+#include <cstring>
+
 #ifdef Q_OS_UNIX
 #include <clocale>
-#include <cstring>
 #include <langinfo.h>
+#endif
+#ifdef PHOTOFORKP_HAVE_XCB
+#include <xcb/xcb.h>
 #endif
 
 namespace app {
@@ -40,7 +46,58 @@ void quietHandler(QtMsgType type, const QMessageLogContext &context, const QStri
         previousHandler(type, context, message);
 }
 
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+// Qt reads its options with one dash or two.
+bool isOption(const char *arg, const char *name)
+{
+    if (arg[0] == '-' && arg[1] == '-')
+        ++arg;
+    return std::strcmp(arg, name) == 0;
+}
+#endif
+
 } // namespace
+
+bool displayReachable(int argc, char *argv[])
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    QByteArray display = qgetenv("DISPLAY");
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (isOption(argv[i], "-platform"))
+            platform = argv[++i];
+        else if (isOption(argv[i], "-display"))
+            display = argv[++i];
+    }
+    // Without a choice Qt takes X, except in a Wayland session. A choice may list
+    // platforms to try in turn, each with options after a colon: any but X is Qt's to judge.
+    if (platform.isEmpty() && qgetenv("XDG_SESSION_TYPE") == "wayland")
+        return true;
+    for (const QByteArray &name : platform.split(';'))
+        if (!name.isEmpty() && name.split(':').constFirst() != "xcb")
+            return true;
+
+    if (display.isEmpty()) {
+        std::fputs("photoforKP: no display to show windows on (DISPLAY is not set)\n", stderr);
+        return false;
+    }
+#ifdef PHOTOFORKP_HAVE_XCB
+    xcb_connection_t *connection = xcb_connect(display.constData(), nullptr);
+    const bool answered = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    if (!answered) {
+        // simplified(): whatever DISPLAY holds, the message stays one line.
+        std::fprintf(stderr, "photoforKP: no display to show windows on (the display %s did not answer)\n",
+                     display.simplified().constData());
+        return false;
+    }
+#endif
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+#endif
+    return true;
+}
 
 void prepareEnvironment()
 {

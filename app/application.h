@@ -11,6 +11,12 @@ class Runtime;
 
 namespace app {
 
+// Whether Qt can reach a display to show windows on. Qt 6.4 aborts with a core dump when
+// its X connection fails, so this says why in one line on stderr instead, and the caller
+// leaves. A platform other than X that the user chose (offscreen, wayland) is left to Qt.
+// Must run before the QApplication is created.
+bool displayReachable(int argc, char *argv[]);
+
 // Keeps the toolkit from writing caches under the user's home: the program writes nothing.
 // Must run before the QApplication is created.
 void prepareEnvironment();

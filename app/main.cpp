@@ -4,6 +4,8 @@
 
 int main(int argc, char *argv[])
 {
+    if (!app::displayReachable(argc, argv))
+        return 1;
     app::prepareEnvironment();
     QApplication application(argc, argv);
     return app::run();
