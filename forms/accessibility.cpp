@@ -1,6 +1,8 @@
 #include "accessibility.h"
 
 #include <QAccessibleWidget>
+#include <QApplication>
+#include <QWindow>
 #include <QWidget>
 
 namespace forms {
@@ -45,8 +47,63 @@ private:
     }
 };
 
+// The application as screen readers see it: its windows, without the offscreen windows
+// that embedded Qt Quick content keeps (the browser engine's views have one each, never
+// shown, called "Offscreen"), which Qt would list beside the real ones.
+class Application : public QAccessibleInterface
+{
+public:
+    bool isValid() const override { return true; }
+    QObject *object() const override { return qApp; }
+    QWindow *window() const override { return nullptr; }
+    QAccessibleInterface *parent() const override { return nullptr; }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+    QAccessibleInterface *focusChild() const override
+    {
+        QWindow *focused = QGuiApplication::focusWindow();
+        return focused ? focused->accessibleRoot() : nullptr;
+    }
+    int childCount() const override { return int(windows().size()); }
+    QAccessibleInterface *child(int index) const override
+    {
+        const QList<QAccessibleInterface *> list = windows();
+        return index >= 0 && index < list.size() ? list[index] : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return int(windows().indexOf(const_cast<QAccessibleInterface *>(child)));
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        switch (t) {
+        case QAccessible::Name: return QGuiApplication::applicationName();
+        case QAccessible::Description: return QCoreApplication::applicationFilePath();
+        default: return {};
+        }
+    }
+    void setText(QAccessible::Text, const QString &) override {}
+    QRect rect() const override { return {}; }
+    QAccessible::Role role() const override { return QAccessible::Application; }
+    QAccessible::State state() const override { return {}; }
+
+private:
+    static QList<QAccessibleInterface *> windows()
+    {
+        QList<QAccessibleInterface *> list;
+        for (QWindow *w : QGuiApplication::topLevelWindows()) {
+            if (w->type() == Qt::Popup || w->type() == Qt::Desktop || w->inherits("QQuickWidgetOffscreenWindow"))
+                continue;
+            if (QAccessibleInterface *root = w->accessibleRoot(); root && root->object())
+                list << root;
+        }
+        return list;
+    }
+};
+
 QAccessibleInterface *containerFactory(const QString &, QObject *object)
 {
+    if (object && object == qApp)
+        return new Application;
     // Known by a mark set when the window is made, before any reader can ask about it.
     if (!object || !object->isWidgetType() || !object->property(WindowProperty).toBool())
         return nullptr; // Qt's own interface

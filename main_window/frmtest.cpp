@@ -49,45 +49,61 @@ void frmtest::Command1_Click()
 {
     // Step by step: a failing step is skipped, and a failing test runs its assignment.
     forms::ResumeNext onError;
+    QString title;
     for (const catalogue::Entry &e : catalogue::festivalStamps().entries) {
         if (onError.test([&] { return Combo1().Text() == toQString(e.key); }))
-            onError([&] { Text1().SetText(catalogue::link(m_contentHost, e.path)); });
+            onError([&] {
+                Text1().SetText(catalogue::link(m_contentHost, e.path));
+                title = toQString(e.key);
+            });
     }
-    onError([&] { viewermodule::unload(runtime(), QStringLiteral("Form1")); });
-    onError([&] { viewermodule::unload(runtime(), QStringLiteral("Form2")); });
-    onError([&] { viewermodule::viewer(runtime(), QStringLiteral("Form2")).Show(); });
+    onError([&] { viewermodule::unload(runtime(), viewermodule::Viewer::Album); });
+    onError([&] { viewermodule::unload(runtime(), viewermodule::Viewer::Page); });
+    onError([&] {
+        const QString link = Text1().Text();
+        viewermodule::show(runtime(), viewermodule::Viewer::Page, link, title.isEmpty() ? link : title);
+    });
 }
 
 void frmtest::openCatalogue(const catalogue::Catalogue &c, const std::function<QString()> &key,
-                            const QString &viewer)
+                            const std::function<QString(const QString &)> &describe)
 {
+    // What the viewer shows, for screen readers: the entry, or the link field's address
+    // where nothing matched.
+    QString title;
     for (const catalogue::Entry &e : c.entries) {
-        if (key() == toQString(e.key))
+        if (key() == toQString(e.key)) {
             Text1().SetText(catalogue::link(m_contentHost, e.path));
+            title = describe(toQString(e.key));
+        }
     }
-    viewermodule::unload(runtime(), QStringLiteral("Form1"));
-    viewermodule::unload(runtime(), QStringLiteral("Form2"));
-    viewermodule::viewer(runtime(), viewer).Show();
+    viewermodule::unload(runtime(), viewermodule::Viewer::Album);
+    viewermodule::unload(runtime(), viewermodule::Viewer::Page);
+    const QString link = Text1().Text();
+    viewermodule::show(runtime(), c.viewer == catalogue::Viewer::FlashAlbum ? viewermodule::Viewer::Album
+                                                                            : viewermodule::Viewer::Page,
+                       link, title.isEmpty() ? link : title);
 }
 
 void frmtest::Command2_Click()
 {
-    openCatalogue(catalogue::postcards(), [this] { return Combo2().Text(); }, QStringLiteral("Form2"));
+    openCatalogue(catalogue::postcards(), [this] { return Combo2().Text(); }, [](const QString &k) { return k; });
 }
 
 void frmtest::Command3_Click()
 {
-    openCatalogue(catalogue::atlas(), [this] { return Combo3().Text(); }, QStringLiteral("Form2"));
+    openCatalogue(catalogue::atlas(), [this] { return Combo3().Text(); }, [](const QString &k) { return k; });
 }
 
 void frmtest::Command4_Click()
 {
-    openCatalogue(catalogue::giftLevels(), [this] { return Text2().Text(); }, QStringLiteral("Form2"));
+    openCatalogue(catalogue::giftLevels(), [this] { return Text2().Text(); },
+                  [](const QString &level) { return level + QStringLiteral("级礼包"); });
 }
 
 void frmtest::Command5_Click()
 {
-    openCatalogue(catalogue::albums(), [this] { return Combo4().Text(); }, QStringLiteral("Form1"));
+    openCatalogue(catalogue::albums(), [this] { return Combo4().Text(); }, [](const QString &k) { return k; });
 }
 
 void frmtest::Text2_Change()

@@ -65,7 +65,9 @@ protected:
     void connectEvents() override;
 
 private:
-    // Resolution, then both viewers unloaded, then viewer shown; any failure ends it.
-    void openCatalogue(const catalogue::Catalogue &c, const std::function<QString()> &key, const QString &viewer);
+    // Resolution, then both viewers unloaded, then the catalogue's viewer shown for the
+    // link field's text; any failure ends it. describe: how the matched key is told.
+    void openCatalogue(const catalogue::Catalogue &c, const std::function<QString()> &key,
+                       const std::function<QString(const QString &)> &describe);
     QString m_contentHost;
 };

@@ -14,6 +14,13 @@ namespace viewermodule {
 namespace {
 
 using RegisterFn = void (*)(forms::Runtime &);
+using ShowFn = void (*)(forms::Runtime &, int, const QString &, const QString &);
+
+struct Module
+{
+    RegisterFn registerViewers = nullptr;
+    ShowFn show = nullptr;
+};
 
 QtMessageHandler previousHandler = nullptr;
 
@@ -27,11 +34,11 @@ void quietLateStartNotice(QtMsgType type, const QMessageLogContext &context, con
         previousHandler(type, context, message);
 }
 
-RegisterFn loadModule()
+const Module &loadModule()
 {
-    static RegisterFn registerViewers = nullptr;
-    if (registerViewers)
-        return registerViewers;
+    static Module module;
+    if (module.show)
+        return module;
     static const bool filtering = [] {
         previousHandler = qInstallMessageHandler(quietLateStartNotice);
         return true;
@@ -44,28 +51,41 @@ RegisterFn loadModule()
         // Owned by the application and never unloaded: the viewers' code runs until the
         // program ends (deleting a QLibrary leaves its code mapped).
         auto library = std::make_unique<QLibrary>(QDir(dir).filePath(QStringLiteral("photoforKP-viewers")));
-        registerViewers = reinterpret_cast<RegisterFn>(library->resolve("photoforKP_registerViewers"));
-        if (registerViewers) {
+        const auto registerViewers = reinterpret_cast<RegisterFn>(library->resolve("photoforKP_registerViewers"));
+        const auto show = reinterpret_cast<ShowFn>(library->resolve("photoforKP_showViewer"));
+        if (registerViewers && show) {
             library.release()->setParent(QCoreApplication::instance());
-            return registerViewers;
+            module = {registerViewers, show};
+            return module;
         }
         errors += library->errorString() + QLatin1Char('\n');
     }
     forms::raise(forms::err::CantLoadLibrary, QStringLiteral("Error in loading DLL: the viewers module\n%1").arg(errors.trimmed()));
 }
 
-} // namespace
-
-forms::Form &viewer(forms::Runtime &runtime, const QString &className)
+QString classOf(Viewer viewer)
 {
-    if (!runtime.isRegistered(className))
-        loadModule()(runtime);
-    return runtime.formNamed(className);
+    return viewer == Viewer::Album ? QStringLiteral("Form1") : QStringLiteral("Form2");
 }
 
-void unload(forms::Runtime &runtime, const QString &className)
+} // namespace
+
+void load(forms::Runtime &runtime)
 {
-    if (forms::Form *form = runtime.findForm(className))
+    const Module &module = loadModule();
+    if (!runtime.isRegistered(classOf(Viewer::Page)) || !runtime.isRegistered(classOf(Viewer::Album)))
+        module.registerViewers(runtime);
+}
+
+void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QString &title)
+{
+    load(runtime);
+    loadModule().show(runtime, viewer == Viewer::Album ? 1 : 0, link, title);
+}
+
+void unload(forms::Runtime &runtime, Viewer viewer)
+{
+    if (forms::Form *form = runtime.findForm(classOf(viewer)))
         form->Unload();
 }
 

@@ -8,9 +8,9 @@
   // What the player says when it cannot play: of an album in the album viewer, of a
   // movie where it stands in a page.
   const Words = {
-    album: { loading: "正在载入相册…", loadFailed: "无法载入相册，请稍后再试。", cannotPlay: "无法播放这本相册。",
+    album: { name: "相册", loading: "正在载入相册…", loadFailed: "无法载入相册，请稍后再试。", cannotPlay: "无法播放这本相册。",
              badAddress: "无法播放相册：地址无效。", notWeb: "无法播放相册：只能播放网络上的相册。" },
-    movie: { loading: "正在载入动画…", loadFailed: "无法载入动画，请稍后再试。", cannotPlay: "无法播放这个动画。",
+    movie: { name: "动画", loading: "正在载入动画…", loadFailed: "无法载入动画，请稍后再试。", cannotPlay: "无法播放这个动画。",
              badAddress: "无法播放动画：地址无效。", notWeb: "无法播放动画：只能播放网络上的动画。" },
   };
   const relayOptions = { credentials: "omit", cache: "no-store", redirect: "error", referrerPolicy: "no-referrer" };
@@ -179,16 +179,17 @@
   function whatToPlay(then) {
     const query = new URLSearchParams(location.search);
     if (query.has("session"))
-      return then(query.get("session") || "", query.get("movie") || "", null);
+      return then(query.get("session") || "", query.get("movie") || "", null, (query.get("title") || "").slice(0, 200));
     if (window.parent === window)
-      return then("", "", null);
+      return then("", "", null, "");
     const told = function (event) {
       const data = event.data;
       if (event.source !== window.parent || !data || typeof data.session !== "string" || typeof data.movie !== "string")
         return;
       window.removeEventListener("message", told);
       // A movie in a page: the page's markup gave its settings (bounded, known ones only).
-      then(data.session.slice(0, 64), data.movie.slice(0, 65536), parseSettings(String(data.params || "{}")));
+      then(data.session.slice(0, 64), data.movie.slice(0, 65536), parseSettings(String(data.params || "{}")),
+           typeof data.title === "string" ? data.title.slice(0, 200) : "");
     };
     window.addEventListener("message", told);
     window.parent.postMessage(HelloFromPlayer, "*");
@@ -234,11 +235,11 @@
       // movie's embedded fonts, as the player's stock values have it.
     };
 
-    whatToPlay(function (session, movie, embedded) {
+    whatToPlay(function (session, movie, embedded, title) {
       relay = new URL("relay/" + encodeURIComponent(session), here).href;
       movieAddress = movie;
       const go = function () {
-        play({ session: session, movie: movie, embedded: embedded, here: here, emulatorRoot: emulatorRoot,
+        play({ session: session, movie: movie, embedded: embedded, title: title, here: here, emulatorRoot: emulatorRoot,
                nativeFetch: nativeFetch, fetcher: fetcher,
                arrived: function (real) { movieAddress = real; } });
       };
@@ -260,6 +261,10 @@
     const relay = new URL("relay/" + encodeURIComponent(session), here).href;
     const words = embedded ? Words.movie : Words.album;
     const LoadFailed = words.loadFailed;
+    // What a screen reader calls the player: the movie (the album's name, say).
+    const title = setup.title || words.name;
+    document.title = title;
+    let failed = false;
 
 
     function element(id) { return document.getElementById(id); }
@@ -305,6 +310,26 @@
       observer.observe(menu.parentElement, { attributes: true, attributeFilter: ["class"] });
     }
 
+    // The emulator's parts, named for screen readers after the movie: its picture, and
+    // the text box it keeps focusable for movies with text fields.
+    function nameParts(player, name) {
+      player.setAttribute("aria-label", name);
+      const shadow = player.shadowRoot;
+      if (!shadow)
+        return;
+      const named = function () {
+        shadow.querySelectorAll("canvas").forEach(function (c) {
+          c.setAttribute("role", "img");
+          c.setAttribute("aria-label", name);
+        });
+        shadow.querySelectorAll("textarea, input").forEach(function (t) {
+          t.setAttribute("aria-label", name + "的文字输入");
+        });
+      };
+      named();
+      new MutationObserver(named).observe(shadow, { childList: true, subtree: true });
+    }
+
     // Tells the program how the movie fares: "painted" once its first frame is on the
     // screen, "failed" when it cannot play.
     let reported = "";
@@ -317,8 +342,9 @@
     }
 
     function fail(text) {
-      if (document.title === "failed")
+      if (failed)
         return;
+      failed = true;
       report("failed");
       const player = document.getElementById("ruffle");
       if (player)
@@ -328,25 +354,36 @@
       const message = element("message");
       message.textContent = text;
       message.style.display = "flex";
-      document.title = "failed";
     }
 
-    function megabytes(n) { return (n / 1048576).toFixed(1) + " MB"; }
+    // Sizes as people read them: whole kilobytes below a megabyte (decimal units).
+    function sizes(received, total) {
+      const largest = Math.max(received, total);
+      const one = largest < 1000000 ? function (n) { return Math.round(n / 1000) + " kB"; }
+                                    : function (n) { return (n / 1000000).toFixed(1) + " MB"; };
+      return total > 0 ? one(received) + " / " + one(total) : one(received);
+    }
 
     function showProgress(received, total) {
       const progress = element("progress");
-      if (document.title === "failed")
+      if (failed)
         return;
       progress.hidden = false;
       const bar = element("bar");
+      // A progress bar to screen readers, with its value where the total is known.
+      progress.setAttribute("aria-label", words.loading);
       if (total > 0) {
         const percent = Math.min(100, Math.floor(received * 100 / total));
         bar.classList.remove("unknown");
         element("fill").style.width = percent + "%";
-        element("label").textContent = words.loading + " " + percent + "%（" + megabytes(received) + " / " + megabytes(total) + "）";
+        element("label").textContent = words.loading + " " + percent + "%（" + sizes(received, total) + "）";
+        progress.setAttribute("aria-valuenow", String(percent));
+        progress.setAttribute("aria-valuetext", percent + "%（" + sizes(received, total) + "）");
       } else {
         bar.classList.add("unknown");
-        element("label").textContent = words.loading + " " + megabytes(received);
+        element("label").textContent = words.loading + " " + sizes(received, 0);
+        progress.removeAttribute("aria-valuenow");
+        progress.setAttribute("aria-valuetext", sizes(received, 0));
       }
     }
 
@@ -405,6 +442,7 @@
       player.style.height = "100%";
       element("player").appendChild(player);
       fitMenu(player);
+      nameParts(player, title);
       // Should the emulator give up on the movie, the same plain message replaces its
       // error panel and the panel's links away.
       new MutationObserver(function (changes, observer) {
@@ -414,12 +452,10 @@
         }
       }).observe(player.shadowRoot || player, { childList: true, subtree: true });
       player.addEventListener("loadedmetadata", function () {
-        if (document.title !== "failed")
-          document.title = "playing";
         // The emulator draws the first frame on its next tick after the header.
         requestAnimationFrame(function () {
           requestAnimationFrame(function () {
-            if (document.title !== "failed")
+            if (!failed)
               report("painted");
           });
         });

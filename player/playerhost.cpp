@@ -73,14 +73,15 @@ QString PlayerHost::base() const
     return QStringLiteral("http://127.0.0.1:%1/%2/").arg(m_server.port()).arg(QString::fromLatin1(m_token));
 }
 
-PlayerHost::Player PlayerHost::open(const QString &movie, const QUrl &embedder)
+PlayerHost::Player PlayerHost::open(const QString &movie, const QUrl &embedder, const QString &title)
 {
     Player player;
     player.session = m_relay.openSession(QUrl(movie, QUrl::StrictMode), embedder);
     player.frameUrl = QUrl(base() + QStringLiteral("player.html"));
     player.url = player.frameUrl;
     player.url.setQuery(QStringLiteral("session=") + QString::fromLatin1(player.session) + QStringLiteral("&movie=")
-                            + QString::fromLatin1(QUrl::toPercentEncoding(movie)),
+                            + QString::fromLatin1(QUrl::toPercentEncoding(movie)) + QStringLiteral("&title=")
+                            + QString::fromLatin1(QUrl::toPercentEncoding(title.left(200))),
                         QUrl::StrictMode);
     return player;
 }

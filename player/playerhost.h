@@ -37,8 +37,9 @@ public:
                            // movie are handed to the frame by message instead
         QByteArray session;
     };
-    // embedder: the page a movie stands in (a frame of the page then plays it).
-    Player open(const QString &movie, const QUrl &embedder = {});
+    // embedder: the page a movie stands in (a frame of the page then plays it); title:
+    // what the movie is, for screen readers.
+    Player open(const QString &movie, const QUrl &embedder = {}, const QString &title = {});
     void close(const QByteArray &session) { m_relay.closeSession(session); }
 
     // How a player's movie fares, as its page reports it.

@@ -5,10 +5,10 @@ set -euo pipefail
 
 packages=(
   build-essential cmake
-  qt6-base-dev qt6-webengine-dev libgl-dev libxcb1-dev qt6-translations-l10n
+  qt6-base-dev qt6-webengine-dev libgl-dev libxcb1-dev zlib1g-dev liblzma-dev qt6-translations-l10n
   fonts-wqy-microhei
   xvfb xauth openbox x11-utils xdotool
-  python3
+  python3 python3-pyatspi at-spi2-core dbus-daemon
   dpkg-dev lintian desktop-file-utils appstream
   clang libfuzzer-14-dev
 )

@@ -14,6 +14,10 @@ public:
     ShockwaveFlash &ShockwaveFlash1() { return control<ShockwaveFlash>(QStringLiteral("ShockwaveFlash1")); }
 
 protected:
-    void open(const QString &link) override { ShockwaveFlash1().SetMovie(link); }
+    void open(const QString &link, const QString &title) override
+    {
+        ShockwaveFlash1().setTitle(title);
+        ShockwaveFlash1().SetMovie(link);
+    }
     QWidget *createCustomControl(const forms::ControlDesign &d, QWidget *parent) override;
 };

@@ -14,6 +14,6 @@ public:
     WebBrowser &WebBrowser1() { return control<WebBrowser>(QStringLiteral("WebBrowser1")); }
 
 protected:
-    void open(const QString &link) override { WebBrowser1().Navigate(link); }
+    void open(const QString &link, const QString &) override { WebBrowser1().Navigate(link); }
     QWidget *createCustomControl(const forms::ControlDesign &d, QWidget *parent) override;
 };

@@ -129,6 +129,8 @@
         } catch (e) {
           return;
         }
+        // What the page calls the movie, for screen readers (the player says "动画" else).
+        const title = (el.getAttribute("title") || el.getAttribute("alt") || "").trim().slice(0, 200);
         const frame = document.createElement("iframe");
         ["id", "class", "style", "width", "height", "align", "title", "name", "hspace", "vspace"].forEach(function (a) {
           if (el.hasAttribute(a))
@@ -147,7 +149,7 @@
             return;
           window.removeEventListener("message", handOver);
           frame.contentWindow.postMessage({ session: String(player.session), movie: String(player.movie),
-                                            params: JSON.stringify(settings) }, origin);
+                                            params: JSON.stringify(settings), title: title }, origin);
         };
         window.addEventListener("message", handOver);
         frame.src = player.url;

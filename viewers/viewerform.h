@@ -1,19 +1,21 @@
 #pragma once
 
-// The viewers module (loaded when the first viewer opens): the web page viewer (Form2),
-// the album viewer (Form1), their browser engine and its safety rules.
+// What the two viewers have in common. The module's door is viewers.h.
 
 #include "form.h"
 #include "viewers_export.h"
 #include "user32.h"
 
-// What both viewers share: a close button, and a load that hands the main window's link
-// to the viewer's component and then joins the topmost band.
+// What both viewers share: a close button, and a load that hands the link it was shown
+// for to the viewer's component and then joins the topmost band.
 class VIEWERS_EXPORT ViewerForm : public forms::Form
 {
     Q_OBJECT
 public:
     ViewerForm(forms::Runtime &runtime, const forms::FormDesign &design);
+    // Shows the viewer for link (the link field's text as the press found it), which its
+    // load opens; title says what it is (the chosen entry, or the address).
+    void showFor(const QString &link, const QString &title);
 
     forms::CommandButton &Command1() { return control<forms::CommandButton>(QStringLiteral("Command1")); }
     forms::Label &Label1() { return control<forms::Label>(QStringLiteral("Label1")); }
@@ -23,9 +25,11 @@ protected:
     void Form_Load() override;
     void connectEvents() override;
     // Hands the link, unchanged, to the browser or the player.
-    virtual void open(const QString &link) = 0;
+    virtual void open(const QString &link, const QString &title) = 0;
 
 private:
     void Command1_Click();
     user32::Binding<user32::SetWindowPos_t> SetWindowPos;
+    QString m_link;
+    QString m_title;
 };

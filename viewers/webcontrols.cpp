@@ -21,13 +21,16 @@ ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, &ViewerView::showStopped);
     connect(m_page, &ViewerPage::newWindowWanted, this, [this](const QUrl &url) { m_engine.openInBrowser(url); });
     connect(m_page, &QWebEnginePage::loadStarted, this, [this] {
-        if (m_stopped)
+        if (m_stopped && m_stopped->isVisible()) {
             m_stopped->hide();
+            show();
+        }
     });
 }
 
 ViewerView::~ViewerView()
 {
+    delete m_stopped.data();
     // The page is ours, not the view's: it may outlive the view by a moment (its dialog
     // is still up) or for a while (blank, keeping its site's process warm).
     m_engine.viewerClosed(m_page, m_player ? BrowserEngine::Kind::Player : BrowserEngine::Kind::WebPage);
@@ -40,8 +43,10 @@ QString ViewerView::stoppedMessage() const
 
 void ViewerView::showStopped()
 {
+    // In the view's place, beside it: what screen readers find there is the message, not
+    // what the dead page last held.
     if (!m_stopped) {
-        m_stopped = new QLabel(QStringLiteral("页面已停止运行，请重新打开。"), this);
+        m_stopped = new QLabel(QStringLiteral("页面已停止运行，请重新打开。"), parentWidget());
         m_stopped->setAlignment(Qt::AlignCenter);
         m_stopped->setWordWrap(true);
         m_stopped->setAutoFillBackground(true);
@@ -50,16 +55,17 @@ void ViewerView::showStopped()
         pal.setColor(QPalette::WindowText, QColor(0x55, 0x55, 0x55));
         m_stopped->setPalette(pal);
     }
-    m_stopped->setGeometry(rect());
+    m_stopped->setGeometry(geometry());
     m_stopped->show();
     m_stopped->raise();
+    hide();
 }
 
 void ViewerView::resizeEvent(QResizeEvent *event)
 {
     QWebEngineView::resizeEvent(event);
     if (m_stopped)
-        m_stopped->setGeometry(rect());
+        m_stopped->setGeometry(geometry());
 }
 
 WebBrowser::WebBrowser(BrowserEngine &engine, PlayerHost *player, QWidget *parent)
@@ -157,9 +163,9 @@ void WebBrowser::contextMenuEvent(QContextMenuEvent *event)
 ShockwaveFlash::ShockwaveFlash(BrowserEngine &engine, PlayerHost &host, QWidget *parent)
     : ViewerView(engine, true, parent), m_host(host)
 {
-    // Once its movie plays, the player before it may go.
-    connect(page(), &QWebEnginePage::titleChanged, this, [this](const QString &title) {
-        if (title == QLatin1String("playing") || title == QLatin1String("failed"))
+    // Once its movie plays (or cannot), the player before it may go.
+    connect(&host, &PlayerHost::movieState, this, [this](const QByteArray &session) {
+        if (session == m_session)
             this->engine().playerPlaying();
     });
 }
@@ -183,7 +189,7 @@ void ShockwaveFlash::SetMovie(const QString &movie)
     if (!m_session.isEmpty())
         m_host.close(m_session);
     m_movie = movie;
-    const PlayerHost::Player player = m_host.open(movie);
+    const PlayerHost::Player player = m_host.open(movie, {}, m_title);
     m_session = player.session;
     viewerPage()->setAllowedDocument(player.url);
     load(player.url);

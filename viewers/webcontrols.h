@@ -86,6 +86,8 @@ public:
     ~ShockwaveFlash() override;
     QString Movie() const { return m_movie; }
     void SetMovie(const QString &movie);
+    // What the movie is, for screen readers (the album's name); set before the movie.
+    void setTitle(const QString &title) { m_title = title; }
 
 protected:
     // None of the engine's: the emulator draws a menu of its own inside the page.
@@ -94,5 +96,6 @@ protected:
 private:
     PlayerHost &m_host;
     QString m_movie;
+    QString m_title;
     QByteArray m_session;
 };

@@ -138,7 +138,7 @@ test("a movie's frame: the bare player, then its session, movie and settings by 
     assert.deepEqual(posted, []);
     fire({ source: frame.contentWindow, data: "photoforKP:player" });
     fire({ source: frame.contentWindow, data: "photoforKP:player" }); // once
-    assert.deepEqual(posted, [[{ session: "s1", movie: player.movie, params: JSON.stringify(settings) },
+    assert.deepEqual(posted, [[{ session: "s1", movie: player.movie, params: JSON.stringify(settings), title: "" },
                                "http://127.0.0.1:4000"]]);
   }
   delete globalThis.window;

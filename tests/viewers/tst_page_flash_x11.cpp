@@ -2,6 +2,7 @@
 #include "frmtest.h"
 #include "playerhost.h"
 #include "runtime.h"
+#include "viewers.h"
 #include "runtimefixture.h"
 #include "enginetools.h"
 #include "Form1.h"
@@ -269,7 +270,7 @@ void TestPageFlashX11::pageThatAsksFirst()
     QVERIFY(site.listen());
     QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
     main->Text1().SetText("http://" + site.host() + "/swfobject.html");
-    rt->form<Form2>().Show();
+    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
     WebBrowser &view = rt->form<Form2>().WebBrowser1();
     QTRY_COMPARE_WITH_TIMEOUT(view.title(), QStringLiteral("swfobject"), 20000);
 
@@ -426,7 +427,7 @@ void TestPageFlashX11::pageCannotTakeThePlayersSession()
     QVERIFY(site.listen());
     QSignalSpy reports(&rt->service<PlayerHost>(), &PlayerHost::movieState);
     main->Text1().SetText(QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()));
-    rt->form<Form2>().Show();
+    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
     QTRY_VERIFY_WITH_TIMEOUT(reports.size() == 1, 30000);
     QCOMPARE(reports[0][1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted); // it still plays
     const QByteArray session = reports[0][0].toByteArray();

@@ -2,6 +2,7 @@
 #include "Form2.h"
 #include "frmtest.h"
 #include "runtime.h"
+#include "viewers.h"
 #include "runtimefixture.h"
 #include "enginetools.h"
 #include "server.h"
@@ -168,7 +169,7 @@ Form2 &TestViewerSafetyX11::openPage(const char *path)
     // As a catalogue command opens it: whatever was open goes first.
     main->Text1().SetText(url(path));
     rt->form<Form2>().Unload();
-    rt->form<Form2>().Show();
+    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
     return rt->form<Form2>();
 }
 
@@ -329,7 +330,7 @@ void TestViewerSafetyX11::newWindowsGoToTheBrowser()
     QVERIFY(movies.listen());
     main->Text1().SetText("http://" + movies.host() + "/movies/links.swf");
     QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
-    rt->form<Form1>().Show();
+    viewers::show(*rt, viewers::Viewer::Album, main->Text1().Text(), {});
     ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
     QTRY_VERIFY_WITH_TIMEOUT(painted.size() == 1, 30000);
     const QUrl playerPage = player.url();
@@ -369,13 +370,13 @@ void TestViewerSafetyX11::internetPagesCannotFrameThisMachine()
     // machine never reach it; the one to another name does, after all of them.
     main->Text1().SetText(QStringLiteral("http://site.test:%1/frames.html").arg(site->port()));
     rt->form<Form2>().Unload();
-    rt->form<Form2>().Show();
+    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
     QTRY_VERIFY_WITH_TIMEOUT(reached.contains("/marker"), 20000);
     QVERIFY2(reached == QStringList{"/marker"}, qPrintable(reached.join(" ")));
     // Nor the page itself.
     main->Text1().SetText(QStringLiteral("http://site.test:%1/top.html").arg(site->port()));
     rt->form<Form2>().Unload();
-    rt->form<Form2>().Show();
+    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
     WebBrowser &view = rt->form<Form2>().WebBrowser1();
     QTRY_VERIFY_WITH_TIMEOUT(view.url().path() == QLatin1String("/top.html") && !view.page()->isLoading(), 20000);
     // After it tried, the page goes to another name: that comes, the first never did.
@@ -385,7 +386,7 @@ void TestViewerSafetyX11::internetPagesCannotFrameThisMachine()
     // A page of this machine (the site copy's own address) frames it as before.
     main->Text1().SetText(url("/frames.html"));
     rt->form<Form2>().Unload();
-    rt->form<Form2>().Show();
+    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
     QTRY_VERIFY_WITH_TIMEOUT(reached.contains("/literal"), 20000);
 }
 
@@ -457,7 +458,7 @@ void TestViewerSafetyX11::chineseAndReadable()
     // The engine's own error page speaks Chinese whatever the system locale (LANG=C here),
     // and sites are asked for Chinese first.
     main->Text1().SetText(QStringLiteral("http://127.0.0.1:9/"));
-    rt->form<Form2>().Show();
+    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
     WebBrowser &view = rt->form<Form2>().WebBrowser1();
     QTRY_VERIFY_WITH_TIMEOUT(js(view.page(), "document.body ? document.body.innerText : ''").toString().contains("无法"),
                              20000);

@@ -3,6 +3,7 @@
 #include "viewerform.h"
 #include "frmtest.h"
 #include "runtime.h"
+#include "viewers.h"
 #include "runtimefixture.h"
 #include "sitemirror.h"
 #include "viewertools.h"
@@ -54,6 +55,12 @@ private slots:
 private:
     void press(CommandButton &button) { QTest::mouseClick(&button, Qt::LeftButton); }
     QImage grab(QWidget &w);
+    // The plain message a player shows in place of a movie it cannot play, if it does.
+    QString failedMessage(ShockwaveFlash &player)
+    {
+        return js(player.page(), "(function () { const m = document.getElementById('message');"
+                                 " return m && m.style.display === 'flex' ? m.textContent : ''; })()").toString();
+    }
     QVariant js(QWebEnginePage *page, const QString &script);
     bool waitForColour(QWidget &w, QPoint at, const QList<QColor> &colours, QColor *seen, int timeoutMs);
     void newRuntime();
@@ -379,10 +386,10 @@ void TestViewersX11::linkCannotInjectIntoPlayer()
                          + QStringLiteral("/a\"b'c/\"><script>window.injected=1</script>"
                                           "<img src=x onerror=\"window.injected=2\">&amp;%22</x>.swf");
     main->Text1().SetText(link);
-    rt->form<Form1>().Show();
+    viewers::show(*rt, viewers::Viewer::Album, main->Text1().Text(), {});
     ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
     QCOMPARE(player.Movie(), link);
-    QTRY_COMPARE_WITH_TIMEOUT(player.title(), QStringLiteral("failed"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(failedMessage(player).contains("无法"), 20000);
     QCOMPARE(js(player.page(), "new URLSearchParams(location.search).get('movie')").toString(), link);
     QCOMPARE(js(player.page(), "typeof window.injected").toString(), QStringLiteral("undefined"));
     QCOMPARE(js(player.page(), "document.querySelectorAll('img,a,iframe').length").toInt(), 0);
@@ -413,7 +420,7 @@ void TestViewersX11::movieSandbox()
                              .arg(own.host(), encoded("http://" + allowed.host() + "/data.txt"),
                                   encoded("http://" + refused.host() + "/data.txt"));
     main->Text1().SetText(link);
-    rt->form<Form1>().Show();
+    viewers::show(*rt, viewers::Viewer::Album, main->Text1().Text(), {});
 
     // The probe reports every variable it holds to its own host, over and over.
     QUrlQuery report;
@@ -451,7 +458,7 @@ void TestViewersX11::mirrorDown()
     press(main->Command5());
     Form1 &album = rt->form<Form1>();
     QVERIFY(album.isLoaded());
-    QTRY_COMPARE_WITH_TIMEOUT(album.ShockwaveFlash1().title(), QStringLiteral("failed"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(failedMessage(album.ShockwaveFlash1()).contains("无法"), 20000);
     // A plain message, no links leading away.
     QCOMPARE(js(album.ShockwaveFlash1().page(), "document.querySelectorAll('a').length").toInt(), 0);
     QVERIFY(album.window().isVisible());
@@ -471,9 +478,9 @@ void TestViewersX11::brokenMovie()
     SiteMirror other(site.path());
     QVERIFY(other.listen());
     main->Text1().SetText(QStringLiteral("http://%1/albums/broken.swf").arg(other.host()));
-    rt->form<Form1>().Show();
+    viewers::show(*rt, viewers::Viewer::Album, main->Text1().Text(), {});
     ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
-    QTRY_COMPARE_WITH_TIMEOUT(player.title(), QStringLiteral("failed"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(failedMessage(player).contains("无法"), 20000);
     QCOMPARE(js(player.page(), "document.querySelectorAll('a').length + (document.getElementById('ruffle') ? 1 : 0)")
                  .toInt(),
              0);

@@ -1,0 +1,27 @@
+#include "viewers.h"
+
+#include "Form1.h"
+#include "Form2.h"
+#include "runtime.h"
+
+namespace viewers {
+
+void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QString &title)
+{
+    ViewerForm &form = viewer == Viewer::Album ? static_cast<ViewerForm &>(runtime.form<Form1>())
+                                               : static_cast<ViewerForm &>(runtime.form<Form2>());
+    form.showFor(link, title);
+}
+
+} // namespace viewers
+
+void photoforKP_registerViewers(forms::Runtime &runtime)
+{
+    runtime.registerForm(QStringLiteral("Form1"), [](forms::Runtime &rt) { return std::make_unique<Form1>(rt); });
+    runtime.registerForm(QStringLiteral("Form2"), [](forms::Runtime &rt) { return std::make_unique<Form2>(rt); });
+}
+
+void photoforKP_showViewer(forms::Runtime &runtime, int viewer, const QString &link, const QString &title)
+{
+    viewers::show(runtime, viewer == 1 ? viewers::Viewer::Album : viewers::Viewer::Page, link, title);
+}
