@@ -337,6 +337,7 @@
       if (reported)
         return;
       reported = state;
+      element("progress").hidden = true;
       nativeFetch(new URL("state/" + encodeURIComponent(session) + "?" + state, here).href,
                   { credentials: "omit", cache: "no-store", referrerPolicy: "no-referrer" }).catch(function () {});
     }
@@ -364,14 +365,25 @@
       return total > 0 ? one(received) + " / " + one(total) : one(received);
     }
 
+    // The loading bar shows from a second after the start until the movie draws (or
+    // cannot): a quick movie flashes nothing, and a silent site shows more than white.
+    let progressDue = false;
+    let progressNow = null; // [received, total] once the answer has begun
     function showProgress(received, total) {
+      progressNow = [received, total];
+      drawProgress();
+    }
+
+    function drawProgress() {
       const progress = element("progress");
-      if (failed)
+      if (!progressDue || reported)
         return;
       progress.hidden = false;
       const bar = element("bar");
       // A progress bar to screen readers, with its value where the total is known.
       progress.setAttribute("aria-label", words.loading);
+      const received = progressNow ? progressNow[0] : 0;
+      const total = progressNow ? progressNow[1] : 0;
       if (total > 0) {
         const percent = Math.min(100, Math.floor(received * 100 / total));
         bar.classList.remove("unknown");
@@ -381,9 +393,11 @@
         progress.setAttribute("aria-valuetext", percent + "%（" + sizes(received, total) + "）");
       } else {
         bar.classList.add("unknown");
-        element("label").textContent = words.loading + " " + sizes(received, 0);
+        // Nothing from the site yet: no size to give.
+        const said = progressNow ? sizes(received, 0) : "";
+        element("label").textContent = said ? words.loading + " " + said : words.loading;
         progress.removeAttribute("aria-valuenow");
-        progress.setAttribute("aria-valuetext", sizes(received, 0));
+        progress.setAttribute("aria-valuetext", said || words.loading);
       }
     }
 
@@ -411,6 +425,10 @@
     async function main() {
       if (embedded)
         document.documentElement.classList.add("embedded");
+      setTimeout(function () {
+        progressDue = true;
+        drawProgress();
+      }, 1000);
       let url;
       try {
         url = new URL(movie);

@@ -303,6 +303,10 @@ QWebEngineProfile *BrowserEngine::profile()
         settings->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
         settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
         settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+        // A failed load is told in the viewer's own words (loadnotice.h). The engine's
+        // page for it would set up fonts inside the sandbox, where fontconfig finds no
+        // configuration and says so on stderr.
+        settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
         // The viewers save nothing: what the engine would download, its page may play
         // (a Flash movie), and everything else goes no further.
         connect(m_profile.get(), &QWebEngineProfile::downloadRequested, this, [](QWebEngineDownloadRequest *download) {

@@ -2,11 +2,13 @@
 
 #include "browserengine.h"
 #include "errors.h"
+#include "loadnotice.h"
 #include "pageflash.h"
 #include "playerhost.h"
 #include "viewerpage.h"
 
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QLabel>
 #include <QMenu>
 #include <QWebEngineProfile>
@@ -18,54 +20,138 @@ ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
     // A stop in its window's tab order: the focus it gets goes on to the page inside.
     setFocusPolicy(Qt::StrongFocus);
     setPage(m_page);
-    connect(m_page, &QWebEnginePage::renderProcessTerminated, this, &ViewerView::showStopped);
-    connect(m_page, &ViewerPage::newWindowWanted, this, [this](const QUrl &url) { m_engine.openInBrowser(url); });
-    connect(m_page, &QWebEnginePage::loadStarted, this, [this] {
-        if (m_stopped && m_stopped->isVisible()) {
-            m_stopped->hide();
-            show();
-        }
+    connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this] {
+        m_watch.stop();
+        showNotice(Notice::Message, QStringLiteral("页面已停止运行，请重新打开。"));
     });
+    connect(m_page, &ViewerPage::newWindowWanted, this, [this](const QUrl &url) { m_engine.openInBrowser(url); });
+    connect(m_page, &QWebEnginePage::loadingChanged, this, &ViewerView::loadChanged);
+    m_watch.setInterval(250);
+    connect(&m_watch, &QTimer::timeout, this, &ViewerView::checkShown);
 }
 
 ViewerView::~ViewerView()
 {
-    delete m_stopped.data();
+    delete m_notice.data();
     // The page is ours, not the view's: it may outlive the view by a moment (its dialog
     // is still up) or for a while (blank, keeping its site's process warm).
     m_engine.viewerClosed(m_page, m_player ? BrowserEngine::Kind::Player : BrowserEngine::Kind::WebPage);
 }
 
-QString ViewerView::stoppedMessage() const
+QString ViewerView::notice() const
 {
-    return m_stopped && m_stopped->isVisible() ? m_stopped->text() : QString();
+    return m_notice && m_notice->isVisible() ? m_notice->text() : QString();
 }
 
-void ViewerView::showStopped()
+void ViewerView::showNotice(Notice kind, const QString &text)
 {
-    // In the view's place, beside it: what screen readers find there is the message, not
-    // what the dead page last held.
-    if (!m_stopped) {
-        m_stopped = new QLabel(QStringLiteral("页面已停止运行，请重新打开。"), parentWidget());
-        m_stopped->setAlignment(Qt::AlignCenter);
-        m_stopped->setWordWrap(true);
-        m_stopped->setAutoFillBackground(true);
-        QPalette pal = m_stopped->palette();
-        pal.setColor(QPalette::Window, Qt::white);
-        pal.setColor(QPalette::WindowText, QColor(0x55, 0x55, 0x55));
-        m_stopped->setPalette(pal);
+    m_noticeKind = kind;
+    if (kind == Notice::None) {
+        if (m_notice)
+            m_notice->hide();
+        show();
+        return;
     }
-    m_stopped->setGeometry(geometry());
-    m_stopped->show();
-    m_stopped->raise();
-    hide();
+    // Beside the view, over it: the window's own widget, so that screen readers find the
+    // words where the page would be.
+    if (!m_notice) {
+        m_notice = new QLabel(parentWidget());
+        m_notice->setAlignment(Qt::AlignCenter);
+        m_notice->setWordWrap(true);
+        m_notice->setMargin(16);
+        m_notice->setAutoFillBackground(true);
+    }
+    QPalette pal = m_notice->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    // The word that a page is coming is quieter than a message that it will not.
+    pal.setColor(QPalette::WindowText, kind == Notice::Loading ? QColor(0x90, 0x90, 0x90) : QColor(0x55, 0x55, 0x55));
+    m_notice->setPalette(pal);
+    m_notice->setText(text);
+    m_notice->setGeometry(geometry());
+    m_notice->show();
+    m_notice->raise();
+    // While loading the view stays shown beneath, or the engine would not draw the page;
+    // a message replaces it, and what the page held is gone from the window's tree.
+    setVisible(kind == Notice::Loading);
+}
+
+void ViewerView::watchLoad()
+{
+    m_requestedAt = QDateTime::currentMSecsSinceEpoch();
+    m_sinceRequest.start();
+    m_answered = false;
+    if (m_noticeKind != Notice::None)
+        showNotice(Notice::None, {});
+    m_watch.start();
+}
+
+void ViewerView::checkShown()
+{
+    const qint64 since = m_sinceRequest.elapsed();
+    if (!m_answered && since >= loadnotice::NoAnswerAfterMs) {
+        m_watch.stop();
+        showNotice(Notice::Message, loadnotice::NoAnswer);
+        m_page->triggerAction(QWebEnginePage::Stop);
+        return;
+    }
+    if (since >= loadnotice::LoadingAfterMs && m_noticeKind == Notice::None)
+        showNotice(Notice::Loading, loadnotice::Loading);
+    // Asked in a world of our own, where the page's scripts cannot change the answer:
+    // whether the document now there is the one asked for (begun after the request; the
+    // empty first document does not count) and whether it has drawn anything yet.
+    const QString question = QStringLiteral("[location.href !== 'about:blank' && performance.timeOrigin >= %1,"
+                                            " performance.getEntriesByType('paint').length > 0]")
+                                 .arg(m_requestedAt - 50);
+    QPointer<ViewerView> self(this);
+    const qint64 asked = m_requestedAt;
+    m_page->runJavaScript(question, QWebEngineScript::ApplicationWorld, [self, asked](const QVariant &answer) {
+        if (!self || asked != self->m_requestedAt || !self->m_watch.isActive())
+            return;
+        const QVariantList parts = answer.toList();
+        self->m_answered = self->m_answered || parts.value(0).toBool();
+        if (parts.value(0).toBool() && parts.value(1).toBool())
+            self->shown();
+    });
+}
+
+void ViewerView::shown()
+{
+    m_watch.stop();
+    if (m_noticeKind == Notice::Loading)
+        showNotice(Notice::None, {});
+}
+
+void ViewerView::loadChanged(const QWebEngineLoadingInfo &info)
+{
+    switch (info.status()) {
+    case QWebEngineLoadingInfo::LoadStartedStatus:
+        // Going somewhere again (a reload, back): the message gives way.
+        if (m_noticeKind == Notice::Message)
+            showNotice(Notice::None, {});
+        break;
+    case QWebEngineLoadingInfo::LoadSucceededStatus:
+        shown();
+        break;
+    case QWebEngineLoadingInfo::LoadFailedStatus: {
+        const QString text = loadnotice::failureText(info.errorDomain(), info.errorCode());
+        if (!text.isEmpty()) {
+            m_watch.stop();
+            showNotice(Notice::Message, text);
+        } else if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) {
+            shown();
+        }
+        break;
+    }
+    case QWebEngineLoadingInfo::LoadStoppedStatus:
+        break;
+    }
 }
 
 void ViewerView::resizeEvent(QResizeEvent *event)
 {
     QWebEngineView::resizeEvent(event);
-    if (m_stopped)
-        m_stopped->setGeometry(geometry());
+    if (m_notice)
+        m_notice->setGeometry(geometry());
 }
 
 WebBrowser::WebBrowser(BrowserEngine &engine, PlayerHost *player, QWidget *parent)
@@ -94,13 +180,14 @@ WebBrowser::~WebBrowser()
 void WebBrowser::Navigate(const QString &url)
 {
     // Like an address bar: "example.com/x" means http, and text that is no address at all
-    // still goes to the engine, which shows its own error page.
+    // still goes to the engine, whose failure the page area then tells.
     QUrl target = QUrl::fromUserInput(url);
     if (!target.isValid() || target.isEmpty())
         target = QUrl(QStringLiteral("http:///"));
     const bool web = target.scheme() == QLatin1String("http") || target.scheme() == QLatin1String("https");
     if (web && ViewerPage::namesMovie(target))
         return playMovie(target, {});
+    watchLoad();
     load(target);
 }
 

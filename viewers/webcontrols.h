@@ -3,10 +3,14 @@
 #include "viewers_export.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <QTimer>
 #include <QWebEngineContextMenuRequest>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineScript>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
@@ -17,7 +21,8 @@ class QLabel;
 class ViewerPage;
 
 // What both controls share: a page of their own that goes with them, and a plain
-// message in place of the page should its process die.
+// message in the page's place while a page is slow to come, when it cannot be shown
+// (the engine's own error page is off) or when its process died.
 class VIEWERS_EXPORT ViewerView : public QWebEngineView
 {
     Q_OBJECT
@@ -25,20 +30,31 @@ public:
     ViewerView(BrowserEngine &engine, bool player, QWidget *parent);
     ~ViewerView() override;
     ViewerPage *viewerPage() const { return m_page; }
-    // The message shown in place of a page whose process died, if one is.
-    QString stoppedMessage() const;
+    // What the page area says instead of the page, if anything.
+    QString notice() const;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
-
-protected:
     BrowserEngine &engine() const { return m_engine; }
+    // Called before loading a page the program asks for: until it draws, the page area
+    // says it is coming, and says so if the site does not answer at all.
+    void watchLoad();
 
 private:
-    void showStopped();
+    enum class Notice { None, Loading, Message };
+    void showNotice(Notice kind, const QString &text);
+    void loadChanged(const QWebEngineLoadingInfo &info);
+    void checkShown();
+    void shown();
+
     BrowserEngine &m_engine;
     ViewerPage *m_page;
-    QPointer<QLabel> m_stopped;
+    QPointer<QLabel> m_notice;
+    Notice m_noticeKind = Notice::None;
+    QTimer m_watch;
+    QElapsedTimer m_sinceRequest;
+    qint64 m_requestedAt = 0;
+    bool m_answered = false;
     bool m_player;
 };
 

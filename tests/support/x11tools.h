@@ -62,14 +62,27 @@ inline double opacity(const QString &windowId)
 }
 
 // The first visible window of process pid whose name matches, waiting up to 30 s for one
-// to appear when wait is set; empty if there is none.
+// to appear when wait is set; empty if there is none. xdotool gives up with an X error
+// when a window goes away while it walks the tree (the engine makes and drops windows
+// of its own), so an answer cut short that way is asked again.
 inline QString search(qint64 pid, const QString &name, bool wait = true)
 {
     QStringList args{QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
                      QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"), name};
     if (wait)
         args.insert(1, QStringLiteral("--sync"));
-    return xdotool(args, 30000).trimmed().section(QLatin1Char('\n'), 0, 0);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        QProcess p;
+        p.start(QStringLiteral("xdotool"), args);
+        if (!QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 30000)) {
+            p.kill();
+            p.waitForFinished(1000);
+            return {};
+        }
+        if (!p.readAllStandardError().contains("X Error"))
+            return QString::fromUtf8(p.readAllStandardOutput()).trimmed().section(QLatin1Char('\n'), 0, 0);
+    }
+    return {};
 }
 
 // Where the window's client area stands on the screen, as the X server has it.

@@ -1,0 +1,42 @@
+#include "loadnotice.h"
+
+namespace loadnotice {
+
+QString failureText(QWebEngineLoadingInfo::ErrorDomain domain, int code)
+{
+    using Info = QWebEngineLoadingInfo;
+    switch (domain) {
+    case Info::NoErrorDomain:
+    case Info::HttpStatusCodeDomain: // the site's own page for it is what shows
+        return {};
+    case Info::CertificateErrorDomain:
+        return QStringLiteral("网站的证书无效，页面没有打开。");
+    default:
+        break;
+    }
+    // The network stack's error numbers.
+    switch (code) {
+    case -3: // aborted: another load took its place, or it was stopped
+        return {};
+    case -20: // blocked by the program: an address a viewer may not go to
+    case -301:
+    case -302:
+        return QStringLiteral("查看器不能打开这个页面。");
+    case -300:
+        return QStringLiteral("这不是有效的网址。");
+    case -102:
+        return QStringLiteral("网站拒绝了连接，请稍后再试。");
+    case -105:
+    case -137:
+        return QStringLiteral("找不到这个网站，请检查网址和网络连接。");
+    case -106:
+        return QStringLiteral("没有连接到网络。");
+    case -7:
+    case -118:
+        return NoAnswer;
+    default:
+        return QStringLiteral("无法打开这个页面，请稍后再试。");
+    }
+}
+
+} // namespace loadnotice
