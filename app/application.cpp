@@ -155,6 +155,9 @@ int run(const std::function<void(forms::Runtime &)> &beforeStart)
     // The program ends when its last form unloads, not when Qt sees no visible window.
     QApplication::setQuitOnLastWindowClosed(false);
     useUtf8CharacterSet();
+    // The program speaks Chinese whatever the system's language: numbers and dates it
+    // formats, and the language a screen reader hears it report, follow.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     applyDefaultFont();
     installQtTranslation();
 
