@@ -275,8 +275,8 @@ int runApp(SiteMirror &mirror, int presses, bool plain)
     }
     // Left alone, it gives back what it kept warm.
     if (auto *engine = rt.hasService<BrowserEngine>() ? &rt.service<BrowserEngine>() : nullptr) {
-        engine->setWarmTime(std::chrono::seconds(5));
-        engine->noteUse();
+        engine->pages().setWarmTime(std::chrono::seconds(5));
+        engine->pages().noteUse();
     }
     idle(9000);
     const double cool = pssAllMb();

@@ -46,8 +46,12 @@ const Module &loadModule()
     Q_UNUSED(filtering);
     const QString appDir = QCoreApplication::applicationDirPath();
     QString errors;
-    for (const QString &dir : {appDir, appDir + QStringLiteral("/../" PHOTOFORKP_INSTALL_LIBDIR "/photoforKP"),
-                               QStringLiteral(PHOTOFORKP_MODULE_BUILD_DIR)}) {
+    // Where the environment says (programs run from elsewhere in the build tree, such as
+    // tests), beside the program (the build tree), or in its private library folder.
+    QStringList dirs{appDir, appDir + QStringLiteral("/../" PHOTOFORKP_INSTALL_LIBDIR "/photoforKP")};
+    if (qEnvironmentVariableIsSet("PHOTOFORKP_VIEWERS_DIR"))
+        dirs.prepend(qEnvironmentVariable("PHOTOFORKP_VIEWERS_DIR"));
+    for (const QString &dir : std::as_const(dirs)) {
         // Owned by the application and never unloaded: the viewers' code runs until the
         // program ends (deleting a QLibrary leaves its code mapped).
         auto library = std::make_unique<QLibrary>(QDir(dir).filePath(QStringLiteral("photoforKP-viewers")));

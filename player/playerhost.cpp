@@ -48,10 +48,13 @@ PlayerHost::~PlayerHost() = default;
 
 QString PlayerHost::defaultEmulatorDir()
 {
+    // Where the environment says (programs run from elsewhere in the build tree, such as
+    // tests), beside the program (the build tree), or in share/ (installed).
     const QString appDir = QCoreApplication::applicationDirPath();
-    for (const QString &candidate : {appDir + QStringLiteral("/ruffle"),
-                                     appDir + QStringLiteral("/../share/photoforKP/ruffle"),
-                                     QStringLiteral(PHOTOFORKP_EMULATOR_BUILD_DIR)}) {
+    QStringList dirs{appDir + QStringLiteral("/ruffle"), appDir + QStringLiteral("/../share/photoforKP/ruffle")};
+    if (qEnvironmentVariableIsSet("PHOTOFORKP_EMULATOR_DIR"))
+        dirs.prepend(qEnvironmentVariable("PHOTOFORKP_EMULATOR_DIR"));
+    for (const QString &candidate : std::as_const(dirs)) {
         if (QFileInfo::exists(candidate + QStringLiteral("/ruffle.js")))
             return QFileInfo(candidate).canonicalFilePath();
     }

@@ -46,30 +46,28 @@ public:
     enum class MovieState { Painted, Failed };
     Q_ENUM(MovieState)
 
-signals:
-    void movieState(const QByteArray &session, PlayerHost::MovieState state);
-
-public:
-
     // http://127.0.0.1:PORT/TOKEN/, where everything is served.
     QString base() const;
+    // Its relay's limits and counts, for whoever tunes or watches them (tests do).
     relay::Relay &relay() { return m_relay; }
+    // Emulator files served so far, for tests that check a page without movies loads none.
+    int filesServed() const { return m_filesServed; }
 
+    // Where the installed program keeps the emulator (beside the executable, in share/).
     static QString defaultEmulatorDir();
+
+signals:
+    void movieState(const QByteArray &session, PlayerHost::MovieState state);
 
 private:
     void handle(const http::Request &request, http::Response *response);
     void serveFile(const QByteArray &name, const http::Request &request, http::Response *response);
-    int m_filesServed = 0;
-
-public:
-    // Emulator files served so far, for tests that check a page without movies loads none.
-    int filesServed() const { return m_filesServed; }
 
     QString m_emulatorDir;
     QByteArray m_token;
     http::Server m_server;
     EmulatorFiles m_files;
     relay::Relay m_relay;
+    int m_filesServed = 0;
     bool m_running = false;
 };

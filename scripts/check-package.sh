@@ -4,6 +4,7 @@
 # metadata as installed, and lintian: no error, no warning, and none of the notes below.
 #   scripts/check-package.sh [BUILD_DIR]
 set -euo pipefail
+source_dir=$(realpath "$(dirname "$0")/..")
 cd "$(realpath "${1:-$(dirname "$0")/../build}")"
 cpack -G DEB >/dev/null
 version=1.00
@@ -31,6 +32,11 @@ tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
 dpkg-deb -x "$program" "$tree"
 dpkg-deb -x "$data" "$tree"
+# No path of the machine that built it (Qt's string literals are UTF-16, hence -el too).
+for f in "$tree/usr/bin/photoforKP" "$tree"/usr/lib/*/photoforKP/*.so; do
+  { strings "$f"; strings -el "$f"; } | grep -Fq "$source_dir" && fail "$f holds a path of the build machine"
+  { strings "$f"; strings -el "$f"; } | grep -Fq "$PWD" && fail "$f holds a path of the build folder"
+done
 desktop-file-validate "$tree/usr/share/applications/photoforKP.desktop"
 # appstreamcli fails on anything above a pedantic note; the notes are read from its report.
 # One is known: the component ID has capitals, and stays as published (it is the

@@ -24,14 +24,26 @@
 #include <utility>
 
 #ifdef Q_OS_UNIX
+#include <dlfcn.h>
 #include <unistd.h>
 #endif
 
-// Qt's own setter for the context that OpenGL users share; exported by Qt GUI, declared
-// only in its private headers.
-Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext *context);
-
 namespace {
+
+// Qt's own setter for the context that OpenGL users share: exported by Qt GUI but
+// declared only in its private headers, so it is looked up when needed rather than
+// linked. Checked against Qt 6.4.2 (Debian 12); Qt GUI has exported it under this name
+// since Qt 5.
+using SetShareContext = void (*)(QOpenGLContext *);
+SetShareContext shareContextSetter()
+{
+#ifdef Q_OS_UNIX
+    return reinterpret_cast<SetShareContext>(
+        ::dlsym(RTLD_DEFAULT, "_Z30qt_gl_set_global_share_contextP14QOpenGLContext"));
+#else
+    return nullptr;
+#endif
+}
 
 void appendEngineFlag(const QByteArray &flag, const QByteArray &unlessPresent)
 {
@@ -72,8 +84,15 @@ void chooseDrawing()
     // Linked in rather than loaded (a test, say), the engine has made its own already.
     QOpenGLContext *context = QOpenGLContext::globalShareContext();
     if (!context) {
+        const SetShareContext setShareContext = shareContextSetter();
+        if (!setShareContext) {
+            std::fputs("photoforKP: this Qt has no qt_gl_set_global_share_context, so the viewers draw in "
+                       "software\n",
+                       stderr);
+            return drawInSoftware();
+        }
         context = new QOpenGLContext(qApp);
-        qt_gl_set_global_share_context(context);
+        setShareContext(context);
     }
 #ifdef Q_OS_LINUX
     // No render node: whatever OpenGL there is runs on the processor. The engine only
@@ -165,24 +184,14 @@ public:
     QPointer<PlayerHost> host;
 };
 
-// After the last viewer closed, what is kept warm is given back after this long.
-constexpr std::chrono::minutes WarmTime(3);
-// The longest a player's old page waits for the next one to play.
-constexpr std::chrono::seconds PlayerGrace(15);
-
 BrowserEngine::BrowserEngine()
+    : m_pages(std::make_unique<PageKeeper>())
 #ifdef Q_OS_UNIX
-    : m_handsToBrowser(::geteuid() != 0) // a browser started as root would run as root
+    , m_handsToBrowser(::geteuid() != 0) // a browser started as root would run as root
 #else
-    : m_handsToBrowser(true)
+    , m_handsToBrowser(true)
 #endif
 {
-    m_cool.setSingleShot(true);
-    m_cool.setInterval(WarmTime);
-    connect(&m_cool, &QTimer::timeout, this, &BrowserEngine::cool);
-    m_playerGrace.setSingleShot(true);
-    m_playerGrace.setInterval(PlayerGrace);
-    connect(&m_playerGrace, &QTimer::timeout, this, &BrowserEngine::dropPlayers);
 }
 
 void BrowserEngine::setPlayerHost(PlayerHost *host)
@@ -192,93 +201,12 @@ void BrowserEngine::setPlayerHost(PlayerHost *host)
     m_guard->host = host;
 }
 
-BrowserEngine::~BrowserEngine()
-{
-    cool();
-    // Pages that outlived their view for a dialog's sake go before their profile.
-    ViewerPage::releaseAll();
-}
-
-void BrowserEngine::viewerOpened(Kind kind)
-{
-    ++m_open;
-    m_cool.stop();
-    if (kind == Kind::Player) {
-        ++m_openPlayers;
-        // A movie takes memory enough: the pages' warm process is not kept beside it.
-        ViewerPage::release(m_keptPage);
-        m_keptPage = nullptr;
-    }
-}
-
-void BrowserEngine::viewerClosed(ViewerPage *page, Kind kind)
-{
-    m_open = qMax(0, m_open - 1);
-    if (m_open == 0)
-        m_cool.start();
-    if (!page || page->inDialog()) {
-        ViewerPage::release(page);
-        return;
-    }
-    if (kind == Kind::Player) {
-        m_openPlayers = qMax(0, m_openPlayers - 1);
-        // Held, silent and still, while the catalogue command that closed it opens the
-        // next: if that is a player, it finds the emulator compiled in this process.
-        page->setAudioMuted(true);
-        page->setLifecycleState(QWebEnginePage::LifecycleState::Frozen);
-        m_oldPlayers << page;
-        QTimer::singleShot(0, this, [this] {
-            if (m_openPlayers == 0)
-                dropPlayers(); // none came
-            else
-                m_playerGrace.start();
-        });
-        return;
-    }
-    // A blank page keeps the site's process: the next page of the site starts in it.
-    // Nothing of what it showed stays: its document, frames and players are gone.
-    if (page->url().scheme().isEmpty()) {
-        ViewerPage::release(page);
-        return;
-    }
-    page->leave();
-    ViewerPage *older = m_keptPage;
-    m_keptPage = page;
-    ViewerPage::release(older);
-}
-
-void BrowserEngine::playerPlaying()
-{
-    if (!m_oldPlayers.isEmpty())
-        QTimer::singleShot(0, this, &BrowserEngine::dropPlayers);
-}
-
-void BrowserEngine::dropPlayers()
-{
-    m_playerGrace.stop();
-    const auto pages = std::exchange(m_oldPlayers, {});
-    for (const QPointer<ViewerPage> &p : pages)
-        ViewerPage::release(p);
-}
+BrowserEngine::~BrowserEngine() = default;
 
 void BrowserEngine::openInBrowser(const QUrl &url)
 {
     if (m_handsToBrowser && sandbox::mayOpenInBrowser(url))
         QDesktopServices::openUrl(url);
-}
-
-void BrowserEngine::noteUse()
-{
-    if (m_open == 0)
-        m_cool.start();
-}
-
-void BrowserEngine::cool()
-{
-    m_cool.stop();
-    dropPlayers();
-    ViewerPage::release(m_keptPage);
-    m_keptPage = nullptr;
 }
 
 QWebEngineProfile *BrowserEngine::profile()

@@ -1,38 +1,31 @@
 // Flash movies in a web page play where they stand, each in a frame of the album player.
 // This runs in a world of its own beside the page's: the page's scripts see neither it
-// nor its channel to the program, and cannot ask for a player themselves.
+// nor its channel to the program, and cannot ask for a player themselves. The program
+// puts Qt's own channel client (qwebchannel.js) and its limits (FlashLimits) before it.
 (function () {
   "use strict";
   const FlashClassId = "clsid:d27cdb6e-ae6d-11cf-96b8-444553540000";
   const FlashType = "application/x-shockwave-flash";
-  const MaxMovies = 16;
   const HelloFromPlayer = "photoforKP:player";
   const Settings = ["quality", "scale", "salign", "wmode", "loop", "play", "menu", "flashvars", "base",
                     "allownetworking", "bgcolor"];
 
-  // The few words of the program's channel this needs (Qt's WebChannel messages: 3 is
-  // init, 6 a call, 10 its answer), so that pages carry no client library for it.
-  let transport = null;
-  let nextId = 0;
-  const answers = {};
-  function message(body, then) {
-    body.id = nextId++;
-    answers[body.id] = then;
-    transport.send(JSON.stringify(body));
-  }
+  // Asks the program for a player frame over its channel; the requests of a document that
+  // come before the channel is up wait for it.
+  let channel = null;
+  const waiting = [];
   function askForPlayer(movie, page, then) {
-    if (!transport) {
-      transport = qt.webChannelTransport;
-      transport.onmessage = function (m) {
-        const data = JSON.parse(m.data);
-        const answer = data.type === 10 ? answers[data.id] : undefined;
-        delete answers[data.id];
-        if (answer)
-          answer(data.data);
-      };
-      message({ type: 3 }, function () {});
+    if (channel && channel.objects && channel.objects.flash)
+      return channel.objects.flash.open(movie, page, then);
+    waiting.push([movie, page, then]);
+    if (!channel && typeof qt === "object" && qt && qt.webChannelTransport) {
+      channel = new QWebChannel(qt.webChannelTransport, function (ready) {
+        waiting.splice(0).forEach(function (w) {
+          if (ready.objects.flash)
+            ready.objects.flash.open(w[0], w[1], w[2]);
+        });
+      });
     }
-    message({ type: 6, object: "flash", method: "open", args: [movie, page] }, then);
   }
 
   function lower(value) { return (value || "").trim().toLowerCase(); }
@@ -95,8 +88,8 @@
     return src ? resolve(src) : null;
   }
 
-  // The movies of one document: each plays once, and no more than MaxMovies of them.
-  function finder(askForPlayer) {
+  // The movies of one document: each plays once, and no more than maxMovies of them.
+  function finder(askForPlayer, maxMovies) {
     const handled = new WeakSet();
     let movies = 0;
 
@@ -110,7 +103,7 @@
 
     function play(el) {
       const movie = movieOf(el);
-      if (!movie || handled.has(el) || movies >= MaxMovies)
+      if (!movie || handled.has(el) || movies >= maxMovies)
         return;
       handled.add(el);
       ++movies;
@@ -172,8 +165,8 @@
     return { play: play, scan: scan };
   }
 
-  function start() {
-    const page = finder(askForPlayer);
+  function start(limits) {
+    const page = finder(askForPlayer, limits.perDocument);
     // What the parser builds is taken once it is whole (an <object>'s <param>s come after
     // it); what scripts add later, as it comes.
     new MutationObserver(function (records) {
@@ -189,7 +182,7 @@
 
   // Under Node, for the unit tests: the pure parts, and no page to look at.
   if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
-    module.exports = { MaxMovies, isFlashObject, isFlashEmbed, namesMovie, settingsOf, resolve, movieOf, finder };
+    module.exports = { isFlashObject, isFlashEmbed, namesMovie, settingsOf, resolve, movieOf, finder };
   else
-    start();
+    start(FlashLimits);
 })();

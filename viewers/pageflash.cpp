@@ -28,11 +28,21 @@ QWebEngineScript frameScript(const QString &name, const QString &source, QWebEng
     return script;
 }
 
+// The movie finder: Qt's own channel client, the document's limit (the page's is kept
+// here, in open()), then the finder itself, in one script so that they share its
+// world's scope.
+QString finderSource()
+{
+    return resourceText(QStringLiteral(":/qtwebchannel/qwebchannel.js"))
+           + QStringLiteral("\nconst FlashLimits = { perDocument: %1 };\n").arg(PageFlash::MoviesPerDocument)
+           + resourceText(QStringLiteral(":/viewers/flashembed.js"));
+}
+
 } // namespace
 
 PageFlash::PageFlash(QWebEnginePage *page, PlayerHost &host) : QObject(page), m_host(&host)
 {
-    static const QString finder = resourceText(QStringLiteral(":/viewers/flashembed.js"));
+    static const QString finder = finderSource();
     static const QString plugin = resourceText(QStringLiteral(":/viewers/flashplugin.js"));
     page->scripts().insert(frameScript(QStringLiteral("flash"), finder, QWebEngineScript::ApplicationWorld));
     // In the page's own world, where its scripts ask whether Flash is there.
@@ -64,7 +74,7 @@ PageFlash::~PageFlash()
 
 QVariantMap PageFlash::open(const QString &movie, const QString &page)
 {
-    if (!m_host || m_sessions.size() >= MaxMovies || !m_host->start())
+    if (!m_host || m_sessions.size() >= MoviesPerPage || !m_host->start())
         return {};
     const QUrl embedder(page);
     if (embedder.scheme() != QLatin1String("http") && embedder.scheme() != QLatin1String("https"))

@@ -28,8 +28,12 @@ public:
     // had enough.
     Q_INVOKABLE QVariantMap open(const QString &movie, const QString &page);
 
+    // How many movies play: in one document (its frames count apart), and in all the
+    // documents of one page load together.
+    static constexpr int MoviesPerDocument = 16;
+    static constexpr int MoviesPerPage = 32;
+
 private:
-    static constexpr int MaxMovies = 32;
     QPointer<PlayerHost> m_host; // a page may outlive it by a moment at the end
     QList<QByteArray> m_sessions;
     QPointer<QWebChannel> m_channel;

@@ -1,11 +1,11 @@
 #include "viewerpage.h"
 
+#include "pagekeeper.h"
 #include "sandbox.h"
 
 #include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
@@ -26,15 +26,9 @@ constexpr int InARowMs = 1000;
 constexpr int MaxInARow = 3;
 constexpr int MaxDialogChars = 2000;
 
-QList<QPointer<ViewerPage>> &released()
-{
-    static QList<QPointer<ViewerPage>> pages;
-    return pages;
-}
-
 } // namespace
 
-ViewerPage::ViewerPage(QWebEngineProfile *profile, QUrl allowed) : QWebEnginePage(profile), m_allowed(std::move(allowed))
+ViewerPage::ViewerPage(PageKeeper &keeper, QWebEngineProfile *profile) : QWebEnginePage(profile), m_keeper(keeper)
 {
     // Camera, location, notifications and the like: the viewers offer none of them.
     connect(this, &QWebEnginePage::featurePermissionRequested, this, [this](const QUrl &origin, Feature feature) {
@@ -45,32 +39,16 @@ ViewerPage::ViewerPage(QWebEngineProfile *profile, QUrl allowed) : QWebEnginePag
     // The engine's own word on a person's click: its popup blocker spends the click on
     // the first window it opens, and scripts without one are not even asked about.
     connect(this, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest &request) {
-        if (request.isUserInitiated() && !m_released && !m_leaving)
+        if (request.isUserInitiated() && isOpen())
             emit newWindowWanted(request.requestedUrl());
     });
 }
 
 ViewerPage::~ViewerPage() = default;
 
-void ViewerPage::release(ViewerPage *page)
+bool ViewerPage::isOpen() const
 {
-    if (!page)
-        return;
-    if (page->m_depth == 0) {
-        delete page;
-        return;
-    }
-    page->m_released = true;
-    released() << page;
-    if (page->m_dialog)
-        page->m_dialog->reject();
-}
-
-void ViewerPage::releaseAll()
-{
-    const auto pages = std::exchange(released(), {});
-    for (const QPointer<ViewerPage> &p : pages)
-        delete p.data();
+    return !m_leaving && m_keeper.isOpen(this);
 }
 
 void ViewerPage::leave()
@@ -78,11 +56,6 @@ void ViewerPage::leave()
     m_leaving = true;
     setAudioMuted(true);
     load(QUrl(QStringLiteral("about:blank")));
-    QPointer<ViewerPage> self(this);
-    QTimer::singleShot(2000, this, [self] {
-        if (self && self->url() != QUrl(QStringLiteral("about:blank")))
-            release(self); // it would not go: it goes altogether
-    });
 }
 
 QStringList ViewerPage::chooseFiles(FileSelectionMode, const QStringList &, const QStringList &)
@@ -109,7 +82,7 @@ void ViewerPage::offerDownload(QWebEngineDownloadRequest *download)
     const bool movie = type == "application/x-shockwave-flash" || type == "application/futuresplash";
     const QUrl url = download->url();
     download->cancel();
-    if (movie && m_allowed.isEmpty() && !m_released && !m_leaving
+    if (movie && m_allowed.isEmpty() && isOpen()
         && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")))
         emit movieWanted(url, this->url());
 }
@@ -172,7 +145,7 @@ bool ViewerPage::runDialog(Kind kind, const QUrl &origin, const QString &message
                            QString *result)
 {
     QWebEngineView *view = QWebEngineView::forPage(this);
-    if (m_stopped || m_released || m_leaving || !view)
+    if (m_stopped || !isOpen() || !view)
         return false;
     // Dialog after dialog, each as soon as the last one closed: a loop, not a page
     // talking to its reader.
@@ -217,25 +190,14 @@ bool ViewerPage::runDialog(Kind kind, const QUrl &origin, const QString &message
     connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
     layout->addWidget(buttons);
 
-    m_dialog = dialog;
-    ++m_depth;
-    QEventLoop loop;
-    connect(dialog, &QDialog::finished, &loop, &QEventLoop::quit);
-    connect(dialog, &QObject::destroyed, &loop, &QEventLoop::quit);
-    dialog->show();
-    loop.exec();
-    --m_depth;
-
-    bool accepted = false;
-    if (m_dialog) { // not gone with its window
-        accepted = m_dialog->result() == QDialog::Accepted;
+    const QPointer<QDialog> answer(dialog);
+    const bool accepted = m_keeper.waitForAnswer(this, dialog);
+    if (answer) { // not gone with its window
         m_stopped = m_stopped || (stop && stop->isChecked());
         if (accepted && edit && result)
             *result = edit->text();
-        delete m_dialog.data();
+        delete answer.data();
     }
     m_sinceClosed.start();
-    if (m_released && m_depth == 0)
-        deleteLater(); // the viewer went while the engine waited for this answer
     return accepted;
 }

@@ -8,7 +8,7 @@
 
 #include <functional>
 
-class QDialog;
+class PageKeeper;
 class QWebEngineDownloadRequest;
 class QWebEngineView;
 
@@ -19,31 +19,24 @@ class QWebEngineView;
 // - Its script dialogs hold the page, never the program: they are not modal, belong to
 //   the viewer's window, go when the viewer goes, and a page that opens them in a row
 //   is stopped after a few.
+// Its keeper (pagekeeper.h) makes it, says whether it is still open, and lets it go.
 class VIEWERS_EXPORT ViewerPage : public QWebEnginePage
 {
     Q_OBJECT
 public:
-    // allowed: the only document a player page may show; empty for a web page viewer.
-    ViewerPage(QWebEngineProfile *profile, QUrl allowed = {});
+    ViewerPage(PageKeeper &keeper, QWebEngineProfile *profile);
     ~ViewerPage() override;
 
+    // The only document a player page may show; empty for a web page viewer.
     void setAllowedDocument(const QUrl &url) { m_allowed = url; }
     // Where the player's frames come from: the one place on this machine a page of the
     // internet may send a frame.
     void setPlayerOrigin(std::function<QUrl()> origin) { m_playerOrigin = std::move(origin); }
     bool dialogsStopped() const { return m_stopped; }
-    bool inDialog() const { return m_depth > 0; }
     // File choosers the page asked for (each refused at once: the viewers upload nothing).
     int fileChoicesRefused() const { return m_filesRefused; }
-    // Goes blank and silent, whatever the page says (no "stay on this page"), and is
-    // let go if it does not.
+    // Goes blank and silent, whatever the page says (no "stay on this page").
     void leave();
-
-    // The viewer is done with the page: it goes now, or, if one of its dialogs is up,
-    // as soon as that dialog has closed (the engine is still inside the dialog call).
-    static void release(ViewerPage *page);
-    // Pages still waiting to go; the engine's profile calls this before it goes itself.
-    static void releaseAll();
 
     // Plain text of a dialog: bounded, as a page may send megabytes.
     static QString boundedText(const QString &text);
@@ -79,15 +72,15 @@ private:
     bool runDialog(Kind kind, const QUrl &origin, const QString &message, const QString &defaultValue,
                    QString *result);
 
+    bool isOpen() const;
+
+    PageKeeper &m_keeper;
     QUrl m_allowed;
     std::function<QUrl()> m_playerOrigin;
-    QPointer<QDialog> m_dialog;
-    int m_depth = 0;
     int m_shown = 0;
     int m_filesRefused = 0;
     int m_inARow = 0;
     bool m_stopped = false;
-    bool m_released = false;
     bool m_leaving = false;
     QElapsedTimer m_sinceClosed;
 };

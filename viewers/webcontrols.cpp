@@ -14,9 +14,9 @@
 #include <QWebEngineProfile>
 
 ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
-    : QWebEngineView(parent), m_engine(engine), m_page(new ViewerPage(engine.profile())), m_player(player)
+    : QWebEngineView(parent), m_engine(engine),
+      m_page(engine.pages().open(engine.profile(), player ? PageKeeper::Kind::Player : PageKeeper::Kind::WebPage))
 {
-    engine.viewerOpened(player ? BrowserEngine::Kind::Player : BrowserEngine::Kind::WebPage);
     // A stop in its window's tab order: the focus it gets goes on to the page inside.
     setFocusPolicy(Qt::StrongFocus);
     setPage(m_page);
@@ -33,9 +33,9 @@ ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
 ViewerView::~ViewerView()
 {
     delete m_notice.data();
-    // The page is ours, not the view's: it may outlive the view by a moment (its dialog
-    // is still up) or for a while (blank, keeping its site's process warm).
-    m_engine.viewerClosed(m_page, m_player ? BrowserEngine::Kind::Player : BrowserEngine::Kind::WebPage);
+    // The page is the keeper's, not the view's: it may outlive the view by a moment (its
+    // dialog is still up) or for a while (blank, keeping its site's process warm).
+    m_engine.pages().closed(m_page);
 }
 
 QString ViewerView::notice() const
@@ -253,7 +253,7 @@ ShockwaveFlash::ShockwaveFlash(BrowserEngine &engine, PlayerHost &host, QWidget 
     // Once its movie plays (or cannot), the player before it may go.
     connect(&host, &PlayerHost::movieState, this, [this](const QByteArray &session) {
         if (session == m_session)
-            this->engine().playerPlaying();
+            this->engine().pages().playerPlaying();
     });
 }
 

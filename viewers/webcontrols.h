@@ -55,7 +55,6 @@ private:
     QElapsedTimer m_sinceRequest;
     qint64 m_requestedAt = 0;
     bool m_answered = false;
-    bool m_player;
 };
 
 // The web browser control: a browser view that is told where to go. Flash movies in
