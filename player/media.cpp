@@ -415,6 +415,10 @@ private:
             m_lzma.next_out = m_scratch.data();
             m_lzma.avail_out = m_scratch.size();
             const lzma_ret status = lzma_code(&m_lzma, action);
+            // What it wrote counts first: the call that ends the movie may also say what
+            // follows is no end marker.
+            if (!counted(qint64(m_scratch.size() - m_lzma.avail_out)))
+                return false;
             if (status == LZMA_DATA_ERROR && m_out == m_body) {
                 // All of the movie came, and what follows is no end marker: it follows
                 // the movie (the coder says so this way when it came in the same piece).
@@ -422,8 +426,6 @@ private:
                 break;
             }
             if (status != LZMA_OK && status != LZMA_STREAM_END)
-                return false;
-            if (!counted(qint64(m_scratch.size() - m_lzma.avail_out)))
                 return false;
             if (status == LZMA_STREAM_END) {
                 if (m_out != m_body)

@@ -566,6 +566,13 @@ void TestPlayerNetwork::mediaStructure_data()
     QTest::newRow("LZMA SWF") << compressedSwf('Z', body, 8 + body.size()) << true << true;
     QTest::newRow("LZMA SWF taken as a movie, 12 bytes after it") << compressedSwf('Z', body, 8 + body.size())
                                                                        + QByteArray(12, 'x') << false << true;
+    // Found by fuzzing: the coder's last piece of the movie came in the call that also
+    // said what follows is no end marker.
+    QTest::newRow("LZMA SWF taken as a movie, its end and what follows in one piece")
+        << QByteArray::fromHex("5a57530a1f0000001d0000005d00008000003bfffca614165a7bf05a108b38dc1bfd034b96c129c5fffffd"
+                               "d8ff0000001d0000005d00008000003b")
+               + QByteArray(27, 'x')
+        << false << true;
     QTest::newRow("LZMA SWF, stating more than it holds") << compressedSwf('Z', body, 8 + body.size() + 100) << false
                                                           << false;
     QTest::newRow("a SWF stating more than a movie may be") << QByteArray("FWS\x08\xff\xff\xff\x7f", 8) << false
