@@ -73,11 +73,16 @@ protected:
                 (m_form.design().maxButton ? Qt::WindowStates() : (Qt::WindowMaximized | Qt::WindowFullScreen))
                 | (m_form.design().minButton ? Qt::WindowStates() : Qt::WindowMinimized);
             if (windowState() & refused) {
+                const bool resized = windowState() & refused & (Qt::WindowMaximized | Qt::WindowFullScreen);
                 setWindowState(windowState() & ~refused);
-                // The window manager answers with geometry of the refused state, and
-                // gives the frame back later still (a maximized window has no borders)
-                // without Qt reporting it, so the window goes back where it stood more
-                // than once while that settles.
+                // A refused minimize leaves the window where it is: nothing to put back,
+                // and a move the user makes right after it stands.
+                if (!resized)
+                    return result;
+                // The window manager answers a maximize with geometry of the refused
+                // state, and gives the frame back later still (a maximized window has no
+                // borders) without Qt reporting it, so the window goes back where it
+                // stood more than once while that settles.
                 m_refusing.start();
                 const QRect normal = m_normal;
                 QPointer<FormWindow> self(this);
