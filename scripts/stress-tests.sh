@@ -25,6 +25,11 @@ for run in $(seq "$runs"); do
     else failed[$name]=$(( ${failed[$name]:-0} + 1 )); fi
   done < <(sed -En 's/^ *[0-9]+\/[0-9]+ Test +#[0-9]+: ([^ ]+) [.]*[*]* *([A-Za-z]+).*/\1 \2/p' "$log" | grep -v '^machine_state')
   echo "run $run of $runs: $(grep -E 'tests passed' "$log" || echo 'no summary')"
+  # What failed, and the whole log of a run that had failures, kept for reading.
+  if grep -q 'FAIL!' "$log"; then
+    grep -A2 'FAIL!' "$log" | sed 's/^/    /'
+    mkdir -p build/stress-logs && cp "$log" "build/stress-logs/run-$run.log"
+  fi
 done
 rm -f "$log"
 for name in $(printf '%s\n' "${!passed[@]}" "${!failed[@]}" | sort -u); do
