@@ -19,7 +19,7 @@ trap 'kill $load 2>/dev/null || true; wait 2>/dev/null || true' EXIT
 declare -A passed failed
 log=$(mktemp)
 for run in $(seq "$runs"); do
-  scripts/with-display.sh ctest --test-dir build -L 'x11|engine' --timeout 900 "$@" >"$log" 2>&1 || true
+  scripts/with-display.sh ctest --test-dir build -L 'x11|engine' --output-on-failure --timeout 900 "$@" >"$log" 2>&1 || true
   while read -r name result; do
     if [ "$result" = Passed ]; then passed[$name]=$(( ${passed[$name]:-0} + 1 ))
     else failed[$name]=$(( ${failed[$name]:-0} + 1 )); fi
