@@ -78,9 +78,7 @@ void TestUseX11::initTestCase()
     mirror = std::make_unique<SiteMirror>(SiteMirror::defaultRoot());
     QVERIFY(mirror->listen());
     QVERIFY(mirror->listenSecond());
-    // The copy counts as the internet to the engine, as the real site does.
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --ip-address-space-overrides="
-                                              + mirror->host().toLatin1() + "=public");
+    engine::countAsInternet(mirror->host());
     startRuntime();
     engine::shareWith(*rt);
 }

@@ -11,6 +11,8 @@
 #include "playerhost.h"
 #include "runtime.h"
 
+#include <QString>
+
 #include <memory>
 
 namespace engine {
@@ -38,6 +40,14 @@ inline BrowserEngine &shareWith(forms::Runtime &rt)
     }
     rt.share(s.host);
     return rt.share(s.engine);
+}
+
+// Before the engine starts: the engine counts host (a loopback server of the test) as a
+// server of the internet, as the real site is, so its rules for such pages apply.
+inline void countAsInternet(const QString &host)
+{
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+            qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --ip-address-space-overrides=" + host.toLatin1() + "=public");
 }
 
 // At the end of the test process (cleanupTestCase), while the application still runs:

@@ -67,11 +67,6 @@ const QColor Stamp1[] = {QColor(242, 176, 48), QColor(15, 62, 153)};
 const QColor Atlas1Beside[] = {QColor(48, 67, 242), QColor(153, 140, 15)};
 const QColor Atlas1Elsewhere[] = {QColor(123, 242, 48), QColor(100, 15, 153)};
 
-bool near(QColor a, QColor b)
-{
-    return qAbs(a.red() - b.red()) < 14 && qAbs(a.green() - b.green()) < 14 && qAbs(a.blue() - b.blue()) < 14;
-}
-
 } // namespace
 
 void TestPageFlashX11::initTestCase()
@@ -80,9 +75,7 @@ void TestPageFlashX11::initTestCase()
     mirror = std::make_unique<SiteMirror>(SiteMirror::defaultRoot());
     QVERIFY(mirror->listen());
     QVERIFY(mirror->listenSecond());
-    // Before the engine starts: the copy's first host counts as the internet.
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --ip-address-space-overrides="
-                                              + mirror->host().toLatin1() + "=public");
+    engine::countAsInternet(mirror->host()); // the copy's first host
 }
 
 void TestPageFlashX11::init()
@@ -140,8 +133,8 @@ bool TestPageFlashX11::plays(const QRect &frame, QColor first, QColor second)
     bool sawFirst = false, sawSecond = false;
     return QTest::qWaitFor([&] {
         const QColor c = viewertools::grab(QRect(frame.center(), QSize(1, 1))).pixelColor(0, 0);
-        sawFirst = sawFirst || near(c, first);
-        sawSecond = sawSecond || near(c, second);
+        sawFirst = sawFirst || viewertools::near(c, first, 14);
+        sawSecond = sawSecond || viewertools::near(c, second, 14);
         return sawFirst && sawSecond;
     }, 20000);
 }
