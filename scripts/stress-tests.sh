@@ -12,9 +12,12 @@ if ! command -v stress-ng >/dev/null 2>&1; then
   sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends stress-ng >/dev/null
 fi
-stress-ng --cpu "$(nproc)" --cpu-method matrixprod --quiet &
+# A group of its own: killing only stress-ng's parent leaves its workers loading the
+# cores for whatever runs next.
+setsid stress-ng --cpu "$(nproc)" --cpu-method matrixprod --quiet &
 load=$!
-trap 'kill $load 2>/dev/null || true; wait 2>/dev/null || true' EXIT
+trap 'kill -TERM -- -$load 2>/dev/null || true; wait 2>/dev/null || true' EXIT
+trap 'exit 1' INT TERM
 
 declare -A passed failed
 log=$(mktemp)
