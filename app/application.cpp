@@ -3,6 +3,7 @@
 #include "frmAbout.h"
 #include "identity.h"
 #include "runtime.h"
+#include "viewermodule.h"
 
 #include <QApplication>
 #include <QByteArrayList>
@@ -164,6 +165,7 @@ int run(const std::function<void(forms::Runtime &)> &beforeStart)
     forms::Runtime runtime;
     QObject::connect(&runtime, &forms::Runtime::lastWindowUnloaded, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    viewermodule::prepareAhead(runtime);
     if (beforeStart)
         beforeStart(runtime);
     // The splash is the start-up window; it brings up the main window itself.

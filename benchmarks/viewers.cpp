@@ -1,12 +1,16 @@
-// Viewer figures, for scripts/bench-viewers.py. Three programs in one binary, run one
-// after the other against the same local site copy:
-//   bench_viewers app [PRESSES]  the program's own windows: buttons pressed, viewers opened
-//   bench_viewers plain          the same, pages only, without looking for movies in them
-//   bench_viewers anchor         a bare Qt program that, like the program, makes a new
-//                                browser view in a new window for every press and
-//                                deletes the old one (the fair anchor)
-//   bench_viewers kept           one browser view kept, reloading (what no press can be)
+// Viewer figures beside the program's (benchmarks/viewers_app.cpp), for
+// scripts/bench-viewers.py. Four programs in one binary, against the local site copy:
+//   bench_viewers anchor  a bare Qt program that, like the program, makes a new browser
+//                         view in a new window for every press and deletes the old one
+//                         (the fair anchor)
+//   bench_viewers kept    one browser view kept, reloading (what no press can be)
+//   bench_viewers floor   one page that keeps the emulator compiled and makes a new
+//                         player in it for every album, straight from the site: what an
+//                         album press cannot beat
+//   bench_viewers plain   the program's page viewer without looking for movies in pages,
+//                         to tell what looking for them costs
 // Prints "name value" lines.
+#include "benchtools.h"
 #include "Form1.h"
 #include "Form2.h"
 #include "browserengine.h"
@@ -21,7 +25,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QPointer>
-#include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -32,136 +36,9 @@
 
 #include <unistd.h>
 
+using namespace bench;
+
 namespace {
-
-void print(const char *name, double value)
-{
-    std::printf("%s %.3f\n", name, value);
-    std::fflush(stdout);
-}
-
-// Runs an event loop, as the program's own, until done() holds or the time is up (a
-// loop of its own: objects deleted later go as they do in the program).
-double waitFor(const std::function<bool()> &done, int timeoutMs = 30000)
-{
-    QElapsedTimer t;
-    t.start();
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done() || t.elapsed() >= timeoutMs)
-            loop.quit();
-    });
-    poll.start(2);
-    if (!done())
-        loop.exec();
-    return t.nsecsElapsed() / 1e6;
-}
-
-void idle(int ms)
-{
-    waitFor([] { return false; }, ms);
-}
-
-bool firstFrameShown(QWidget *player)
-{
-    if (!player || !player->isVisible())
-        return false;
-    const QPoint at = player->mapToGlobal(QPoint(player->width() / 2, player->height() * 2 / 3));
-    const QColor c = QGuiApplication::primaryScreen()->grabWindow(0, at.x(), at.y(), 1, 1).toImage().pixelColor(0, 0);
-    // The first album's colours (mirror/make-site.py).
-    for (const QColor &want : {QColor(220, 40, 40), QColor(40, 160, 60), QColor(40, 80, 220), QColor(230, 200, 30)})
-        if (qAbs(c.red() - want.red()) < 12 && qAbs(c.green() - want.green()) < 12 && qAbs(c.blue() - want.blue()) < 12)
-            return true;
-    return false;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-int parentOf(int pid)
-{
-    const QByteArray stat = readFile(QStringLiteral("/proc/%1/stat").arg(pid));
-    return stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(1).toInt();
-}
-
-// The engine's processes, by parentage: the program's children (its zygotes) and theirs.
-QList<int> descendants(int root)
-{
-    QList<int> all{root};
-    bool grown = true;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    while (grown) {
-        grown = false;
-        for (const QString &e : entries) {
-            const int pid = e.toInt();
-            if (pid > 0 && !all.contains(pid) && all.contains(parentOf(pid))) {
-                all << pid;
-                grown = true;
-            }
-        }
-    }
-    return all;
-}
-
-double kbField(const QString &file, const QByteArray &field)
-{
-    for (const QByteArray &line : readFile(file).split('\n'))
-        if (line.startsWith(field))
-            return line.mid(field.size()).trimmed().split(' ').value(0).toDouble();
-    return 0;
-}
-
-double pssAllMb()
-{
-    double kb = 0;
-    for (int pid : descendants(int(QCoreApplication::applicationPid()))) {
-        const double p = kbField(QStringLiteral("/proc/%1/smaps_rollup").arg(pid), "Pss:");
-        if (qEnvironmentVariableIsSet("BENCH_DETAIL"))
-            std::printf("  pid %d pss %.1f %s\n", pid, p / 1024, readFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).left(60).replace('\0', ' ').constData());
-        kb += p;
-    }
-    return kb / 1024;
-}
-
-// Renderers: the children of the program's children (zygotes fork them).
-int renderersLeft()
-{
-    const int self = int(QCoreApplication::applicationPid());
-    int n = 0;
-    for (int pid : descendants(self))
-        if (pid != self && parentOf(pid) != self)
-            ++n;
-    return n;
-}
-
-double rssMb()
-{
-    return kbField(QStringLiteral("/proc/self/status"), "VmRSS:") / 1024;
-}
-
-double median(QList<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-// Memory with a viewer open, as it stands after a while of viewing (the engine gives
-// back what earlier pages left behind once things are quiet).
-constexpr int SettleMs = 12000;
-
-// Measures one kind of press: the first, then the median of later ones.
-void measure(const char *first, const char *later, int count, const std::function<double()> &press)
-{
-    print(first, press());
-    QList<double> times;
-    for (int i = 0; i < count; ++i)
-        times << press();
-    print(later, median(times));
-}
 
 QString pageUrl(SiteMirror &mirror)
 {
@@ -186,104 +63,25 @@ protected:
     }
 };
 
-int runApp(SiteMirror &mirror, int presses, bool plain)
+int runPlain(SiteMirror &mirror)
 {
     forms::Runtime rt;
-    if (plain)
-        rt.install<Form2>(std::make_unique<PlainForm2>(rt));
+    rt.install<Form2>(std::make_unique<PlainForm2>(rt));
     frmtest &main = rt.form<frmtest>();
     main.setContentHost(mirror.host());
     main.Show();
-    idle(1200); // the fade-in
-    const double before = pssAllMb();
-
-    // A gift page: plain HTML, as the fair anchor loads it.
+    waitFor([&] { return !main.Timer1().Enabled(); }, 10000); // the fade-in
     main.Text2().SetText(QStringLiteral("6"));
     auto pressPage = [&] {
         QElapsedTimer t;
         t.start();
         main.Command4().click();
-        const double sync = t.nsecsElapsed() / 1e6;
         bool loaded = false;
-        double started = 0;
-        QObject::connect(&rt.form<Form2>().WebBrowser1(), &QWebEngineView::loadStarted, [&] { started = t.nsecsElapsed() / 1e6; });
         QObject::connect(&rt.form<Form2>().WebBrowser1(), &QWebEngineView::loadFinished, [&](bool) { loaded = true; });
         waitFor([&] { return loaded; });
-        if (qEnvironmentVariableIsSet("BENCH_DETAIL"))
-            std::printf("  press: click %.1f, started %.1f, finished %.1f\n", sync, started, t.nsecsElapsed() / 1e6);
         return t.nsecsElapsed() / 1e6;
     };
-    auto pressMovie = [&] {
-        QElapsedTimer t;
-        t.start();
-        main.Command5().click();
-        QPointer<QWidget> player = &rt.form<Form1>().ShockwaveFlash1();
-        waitFor([&] { return firstFrameShown(player); });
-        return t.nsecsElapsed() / 1e6;
-    };
-    const auto closeAll = [&] {
-        rt.form<Form2>().Unload();
-        rt.form<Form1>().Unload();
-    };
-
     measure("page_first_ms", "page_later_ms", 20, pressPage);
-    idle(SettleMs);
-    print("pss_page_open_mb", pssAllMb());
-    if (plain)
-        return 0;
-    measure("movie_first_ms", "movie_later_ms", 7, pressMovie);
-    idle(SettleMs);
-    print("pss_movie_open_mb", pssAllMb());
-
-    pressPage();
-    idle(1500); // the emulator compiled again in the background
-    idle(1500);
-    print("pss_page_open_after_albums_mb", pssAllMb());
-
-    // After the viewer was closed: the next press (a page last, so that its process is
-    // what is kept warm).
-    QList<double> afterClose;
-    for (int i = 0; i < 5; ++i) {
-        closeAll();
-        idle(1500);
-        afterClose << pressMovie();
-    }
-    print("movie_after_close_ms", median(afterClose));
-    afterClose.clear();
-    for (int i = 0; i < 5; ++i) {
-        closeAll();
-        idle(1500);
-        afterClose << pressPage();
-    }
-    print("page_after_close_ms", median(afterClose));
-    closeAll();
-    idle(3000);
-    const double warm = pssAllMb();
-    print("renderers_warm", renderersLeft());
-
-    if (presses > 0) {
-        for (int i = 0; i < 10; ++i)
-            pressPage();
-        idle(1000);
-        const double rssBefore = rssMb();
-        for (int i = 0; i < presses; ++i)
-            pressPage();
-        idle(2000);
-        print("presses", presses);
-        print("rss_growth_mb", rssMb() - rssBefore);
-        closeAll();
-    }
-    // Left alone, it gives back what it kept warm.
-    if (auto *engine = rt.hasService<BrowserEngine>() ? &rt.service<BrowserEngine>() : nullptr) {
-        engine->pages().setWarmTime(std::chrono::seconds(5));
-        engine->pages().noteUse();
-    }
-    idle(9000);
-    const double cool = pssAllMb();
-    // What keeping warm costs: what comes back when it is let go.
-    print("pss_warm_mb", warm - cool);
-    print("pss_engine_mb", cool - before);
-    print("renderers_idle", renderersLeft());
     return 0;
 }
 
@@ -322,8 +120,8 @@ int runAnchor(SiteMirror &mirror)
     auto pressMovie = [&] {
         QElapsedTimer t;
         t.start();
-        QPointer<QWidget> player = press(host.open(movieUrl(mirror)).url);
-        waitFor([&] { return firstFrameShown(player); });
+        FirstFrame frame(press(host.open(movieUrl(mirror)).url), SIGNAL(loadFinished(bool)));
+        waitFor([&] { return frame.shown(); });
         return t.nsecsElapsed() / 1e6;
     };
     measure("page_first_ms", "page_later_ms", 10, pressPage);
@@ -368,11 +166,77 @@ int runKept(SiteMirror &mirror)
         idle(100);
         QElapsedTimer t;
         t.start();
+        FirstFrame frame(view);
         view->load(host.open(movieUrl(mirror)).url);
-        waitFor([&] { return firstFrameShown(view); });
+        waitFor([&] { return frame.shown(); });
         return t.nsecsElapsed() / 1e6;
     };
     measure("page_first_ms", "page_later_ms", 10, pressPage);
+    measure("movie_first_ms", "movie_later_ms", 7, pressMovie);
+    delete view;
+    return 0;
+}
+
+// One page that keeps the emulator compiled, served with it and the movie from one
+// site: every album press makes a new player element in it, which fetches the movie
+// straight from the site (no relay), removing the one before.
+int runFloor()
+{
+    QTemporaryDir site;
+    const QString emulator = qEnvironmentVariable("PHOTOFORKP_EMULATOR_DIR");
+    QDir().mkpath(site.filePath(QStringLiteral("ruffle")));
+    for (const QString &name : QDir(emulator).entryList(QDir::Files))
+        QFile::copy(QDir(emulator).filePath(name), site.filePath(QStringLiteral("ruffle/") + name));
+    const QDir album(SiteMirror::defaultRoot() + QStringLiteral("/kpfolder/kpphotos/xiaoxiao"));
+    for (const QString &name : album.entryList(QDir::Files))
+        QFile::copy(album.filePath(name), site.filePath(name));
+    QFile page(site.filePath(QStringLiteral("floor.html")));
+    if (!page.open(QIODevice::WriteOnly))
+        return 1;
+    page.write(R"(<!DOCTYPE html><html><head><meta charset="utf-8">
+<style>html, body { margin: 0; height: 100%; overflow: hidden; background: #ffffff; } #p { width: 100%; height: 100%; }</style>
+<script>
+window.RufflePlayer = { config: { publicPath: "ruffle/", polyfills: false, autoplay: "on", unmuteOverlay: "hidden",
+  splashScreen: false, quality: "high", scale: "showAll", wmode: "window", logLevel: "error" } };
+// The emulator's clock moved on by one frame interval once a movie's header is in, as
+// the player page does (player/player.js), so that frame 1 is drawn on the next tick.
+let ahead = 0;
+const nativeFrame = window.requestAnimationFrame.bind(window), nativeNow = performance.now.bind(performance);
+window.requestAnimationFrame = function (callback) { return nativeFrame(function (t) { callback(t + ahead); }); };
+performance.now = function () { return nativeNow() + ahead; };
+function press(url) {
+  const box = document.getElementById("p");
+  if (box.firstChild) box.firstChild.remove();
+  const player = window.RufflePlayer.newest().createPlayer();
+  player.style.width = "100%"; player.style.height = "100%";
+  box.appendChild(player);
+  player.addEventListener("loadedmetadata", function () { ahead += 1000 / player.ruffle().metadata.frameRate; });
+  player.ruffle().load({ url: url });
+}
+</script><script src="ruffle/ruffle.js"></script></head><body><div id="p"></div></body></html>)");
+    page.close();
+    SiteMirror mirror(site.path());
+    mirror.listen(0, QHostAddress(QStringLiteral("127.0.0.2")));
+
+    QWebEngineProfile profile;
+    auto *view = new QWebEngineView;
+    view->setPage(new QWebEnginePage(&profile, view));
+    view->resize(425, 313);
+    view->show();
+    bool loaded = false;
+    QObject::connect(view, &QWebEngineView::loadFinished, [&](bool) { loaded = true; });
+    view->load(QUrl(QStringLiteral("http://%1/floor.html").arg(mirror.host())));
+    waitFor([&] { return loaded; });
+    int n = 0;
+    auto pressMovie = [&] {
+        QElapsedTimer t;
+        t.start();
+        FirstFrame frame(view);
+        // A new address each time, as each press asks the site anew.
+        view->page()->runJavaScript(QStringLiteral("press('kp_message.swf?%1')").arg(++n));
+        waitFor([&] { return frame.shown(); });
+        return t.nsecsElapsed() / 1e6;
+    };
     measure("movie_first_ms", "movie_later_ms", 7, pressMovie);
     delete view;
     return 0;
@@ -382,8 +246,8 @@ int runKept(SiteMirror &mirror)
 
 int main(int argc, char *argv[])
 {
-    const QString mode = QString::fromLatin1(argc > 1 ? argv[1] : "app");
-    if (mode == QLatin1String("anchor") || mode == QLatin1String("kept")) {
+    const QString mode = QString::fromLatin1(argc > 1 ? argv[1] : "plain");
+    if (mode != QLatin1String("plain")) {
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // as a bare program sets it
         if (qgetenv("USER") == "root" || getuid() == 0)
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1"); // the engine's rule, not ours
@@ -397,5 +261,7 @@ int main(int argc, char *argv[])
         return runAnchor(mirror);
     if (mode == QLatin1String("kept"))
         return runKept(mirror);
-    return runApp(mirror, app.arguments().value(2, QStringLiteral("200")).toInt(), mode == QLatin1String("plain"));
+    if (mode == QLatin1String("floor"))
+        return runFloor();
+    return runPlain(mirror);
 }

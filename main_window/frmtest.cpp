@@ -5,6 +5,8 @@
 #include "runtime.h"
 #include "viewermodule.h"
 
+#include <QTimer>
+
 using catalogue::toQString;
 
 frmtest::frmtest(forms::Runtime &runtime)
@@ -34,6 +36,11 @@ void frmtest::Form_Load()
     Combo2().SetText(toQString(catalogue::postcards().defaultKey));
     Combo3().SetText(toQString(catalogue::atlas().defaultKey));
     Combo4().SetText(toQString(catalogue::albums().defaultKey));
+    // The user is about to choose an album: its emulator compiles meanwhile. Never while
+    // the window fades, which keeps every tick.
+    if (viewermodule::preparesAhead(runtime()))
+        viewermodule::prepareOnIntent(runtime(), viewermodule::Viewer::Album, {&Combo4(), &Command5()},
+                                      [this] { return !Timer1().Enabled(); });
 }
 
 void frmtest::Form_Resize()
@@ -135,6 +142,12 @@ void frmtest::Timer1_Timer()
         if (CurrentAlpha >= 255) {
             CurrentAlpha = 255;
             Timer1().SetEnabled(false);
+            // Faded in: what the first press would make first is made now, at idle.
+            if (viewermodule::preparesAhead(runtime()))
+                QTimer::singleShot(0, this, [this] {
+                    if (!Timer1().Enabled())
+                        viewermodule::prepare(runtime(), viewermodule::Viewer::Page);
+                });
         }
         mdlmain::of(runtime()).SetWindowAlpha(*this, CurrentAlpha);
         return;

@@ -5,7 +5,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QLibrary>
+#include <QWidget>
 
 #include <memory>
 
@@ -15,11 +17,13 @@ namespace {
 
 using RegisterFn = void (*)(forms::Runtime &);
 using ShowFn = void (*)(forms::Runtime &, int, const QString &, const QString &);
+using PrepareFn = void (*)(forms::Runtime &, int);
 
 struct Module
 {
     RegisterFn registerViewers = nullptr;
     ShowFn show = nullptr;
+    PrepareFn prepare = nullptr;
 };
 
 QtMessageHandler previousHandler = nullptr;
@@ -57,9 +61,10 @@ const Module &loadModule()
         auto library = std::make_unique<QLibrary>(QDir(dir).filePath(QStringLiteral("photoforKP-viewers")));
         const auto registerViewers = reinterpret_cast<RegisterFn>(library->resolve("photoforKP_registerViewers"));
         const auto show = reinterpret_cast<ShowFn>(library->resolve("photoforKP_showViewer"));
-        if (registerViewers && show) {
+        const auto prepare = reinterpret_cast<PrepareFn>(library->resolve("photoforKP_prepareViewer"));
+        if (registerViewers && show && prepare) {
             library.release()->setParent(QCoreApplication::instance());
-            module = {registerViewers, show};
+            module = {registerViewers, show, prepare};
             return module;
         }
         errors += library->errorString() + QLatin1Char('\n');
@@ -85,6 +90,63 @@ void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QSt
 {
     load(runtime);
     loadModule().show(runtime, viewer == Viewer::Album ? 1 : 0, link, title);
+}
+
+void prepare(forms::Runtime &runtime, Viewer viewer)
+{
+    try {
+        loadModule().prepare(runtime, viewer == Viewer::Album ? 1 : 0);
+    } catch (const forms::RuntimeError &) {
+        // The press says what is wrong; a warm-up says nothing.
+    }
+}
+
+namespace {
+
+struct PrepareAhead {};
+
+class IntentWatcher : public QObject
+{
+public:
+    IntentWatcher(forms::Runtime &runtime, Viewer viewer, std::function<bool()> ready, QObject *parent)
+        : QObject(parent), m_runtime(runtime), m_viewer(viewer), m_ready(std::move(ready))
+    {
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if ((event->type() == QEvent::Enter || event->type() == QEvent::FocusIn) && m_ready())
+            prepare(m_runtime, m_viewer);
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    forms::Runtime &m_runtime;
+    Viewer m_viewer;
+    std::function<bool()> m_ready;
+};
+
+} // namespace
+
+void prepareAhead(forms::Runtime &runtime)
+{
+    runtime.service<PrepareAhead>([] { return new PrepareAhead; });
+}
+
+bool preparesAhead(const forms::Runtime &runtime)
+{
+    return runtime.hasService<PrepareAhead>();
+}
+
+void prepareOnIntent(forms::Runtime &runtime, Viewer viewer, const QList<QWidget *> &controls,
+                     std::function<bool()> ready)
+{
+    if (controls.isEmpty())
+        return;
+    auto *watcher = new IntentWatcher(runtime, viewer, std::move(ready), controls.first()->window());
+    for (QWidget *control : controls)
+        control->installEventFilter(watcher);
 }
 
 void unload(forms::Runtime &runtime, Viewer viewer)

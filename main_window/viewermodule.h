@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+
+#include <functional>
+
+class QWidget;
 
 namespace forms {
 class Form;
@@ -22,5 +27,21 @@ void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QSt
 
 // Unloads the viewer if it was ever created; one that never was is not loaded either.
 void unload(forms::Runtime &runtime, Viewer viewer);
+
+// Makes ready what the viewer's next press would make first (the module, the browser
+// engine, for albums the compiled emulator); quietly nothing if the module cannot load,
+// as the press itself will say.
+void prepare(forms::Runtime &runtime, Viewer viewer);
+
+// The program has the main window make the viewers ready ahead of a press: once it has
+// faded in, and when the user is about to choose an album. Off unless asked for, so that
+// a main window without the program (a test's) starts no browser engine.
+void prepareAhead(forms::Runtime &runtime);
+bool preparesAhead(const forms::Runtime &runtime);
+
+// Prepares the viewer when the pointer comes over one of the controls or one gets the
+// focus (the user is about to choose), whenever ready() says the program has time.
+void prepareOnIntent(forms::Runtime &runtime, Viewer viewer, const QList<QWidget *> &controls,
+                     std::function<bool()> ready);
 
 } // namespace viewermodule

@@ -13,6 +13,8 @@
     movie: { name: "动画", loading: "正在载入动画…", loadFailed: "无法载入动画，请稍后再试。", cannotPlay: "无法播放这个动画。",
              badAddress: "无法播放动画：地址无效。", notWeb: "无法播放动画：只能播放网络上的动画。" },
   };
+  // A movie of one empty frame (20 by 20 pixels, 12 frames a second).
+  const BlankMovie = new Uint8Array([70, 87, 83, 8, 22, 0, 0, 0, 80, 0, 200, 0, 12, 128, 0, 12, 1, 0, 64, 0, 0, 0]);
   const relayOptions = { credentials: "omit", cache: "no-store", redirect: "error", referrerPolicy: "no-referrer" };
 
   function parseSettings(text) {
@@ -83,6 +85,28 @@
     Object.defineProperty(response, "url", { value: real });
     Object.defineProperty(response, "redirected", { value: real !== asked });
     return response;
+  }
+
+  // The emulator draws a movie's first frame only once a whole frame interval has passed
+  // after the movie started (a quarter of a second for an album at 4 frames a second); a
+  // desktop player drew it as soon as the movie had loaded. The emulator's clock (the
+  // animation frames' time and performance.now) is moved on by one interval once the
+  // movie's header is in, and its next tick draws frame 1.
+  function emulatorClock(win) {
+    let ahead = 0;
+    const nativeFrame = win.requestAnimationFrame.bind(win);
+    const nativeNow = win.performance.now.bind(win.performance);
+    win.requestAnimationFrame = function (callback) {
+      return nativeFrame(function (time) { callback(time + ahead); });
+    };
+    win.performance.now = function () { return nativeNow() + ahead; };
+    return {
+      // A header's frame rate is 1/256 to 255 frames a second; none is left as it is.
+      frameRateKnown: function (framesPerSecond) {
+        if (framesPerSecond > 0 && isFinite(framesPerSecond))
+          ahead += Math.min(1000 / framesPerSecond, 10000);
+      },
+    };
   }
 
   // An address as a request names it, so that spellings of the same one compare equal;
@@ -205,6 +229,7 @@
     let movieAddress = ""; // its real address once it has arrived
     const fetcher = movieFetcher(nativeFetch, function () { return relay; }, emulatorRoot);
     Object.defineProperty(window, "fetch", { value: fetcher.fetch, writable: false, configurable: false });
+    const clock = emulatorClock(window);
     const openWindow = windowOpener(window.open.bind(window), function () { return movieAddress; });
     Object.defineProperty(window, "open", { value: openWindow, writable: false, configurable: false });
 
@@ -235,12 +260,25 @@
       // movie's embedded fonts, as the player's stock values have it.
     };
 
+    // A warm-up: the emulator compiled in this page process ahead of the next album,
+    // on a blank movie of its own, with nothing fetched from any site. Never in a frame:
+    // a page could make any number of them.
+    if (new URLSearchParams(location.search).has("warm") && window.top === window) {
+      document.addEventListener("DOMContentLoaded", function () {
+        const player = window.RufflePlayer.newest().createPlayer();
+        player.style.width = player.style.height = "1px";
+        document.getElementById("player").appendChild(player);
+        player.ruffle().load({ data: BlankMovie, autoplay: "off", preferredRenderer: "canvas" }).catch(function () {});
+      });
+      return;
+    }
+
     whatToPlay(function (session, movie, embedded, title) {
       relay = new URL("relay/" + encodeURIComponent(session), here).href;
       movieAddress = movie;
       const go = function () {
         play({ session: session, movie: movie, embedded: embedded, title: title, here: here, emulatorRoot: emulatorRoot,
-               nativeFetch: nativeFetch, fetcher: fetcher,
+               nativeFetch: nativeFetch, fetcher: fetcher, clock: clock,
                arrived: function (real) { movieAddress = real; } });
       };
       if (document.readyState === "loading")
@@ -470,6 +508,8 @@
         }
       }).observe(player.shadowRoot || player, { childList: true, subtree: true });
       player.addEventListener("loadedmetadata", function () {
+        const metadata = player.ruffle().metadata;
+        setup.clock.frameRateKnown(metadata ? metadata.frameRate : 0);
         // The emulator draws the first frame on its next tick after the header.
         requestAnimationFrame(function () {
           requestAnimationFrame(function () {
@@ -491,7 +531,7 @@
   // Under Node, for the unit tests: the pure parts, and no page to start.
   if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
     module.exports = { MaxBodyBytes, parseSettings, flag, embeddedOptions, asSeenByMovie, addressKey,
-                       movieFetcher, windowOpener, loadOptions };
+                       movieFetcher, windowOpener, loadOptions, emulatorClock };
   else
     start();
 })();

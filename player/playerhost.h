@@ -46,6 +46,9 @@ public:
     enum class MovieState { Painted, Failed };
     Q_ENUM(MovieState)
 
+    // The player page that plays no movie: it compiles the emulator ahead of the next
+    // player (in the same page process) and fetches nothing else.
+    QUrl warmUrl() const { return QUrl(base() + QStringLiteral("player.html?warm")); }
     // http://127.0.0.1:PORT/TOKEN/, where everything is served.
     QString base() const;
     // Its relay's limits and counts, for whoever tunes or watches them (tests do).

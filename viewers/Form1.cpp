@@ -33,10 +33,6 @@ const forms::FormDesign &Form1::Design()
 QWidget *Form1::createCustomControl(const forms::ControlDesign &d, QWidget *parent)
 {
     Q_UNUSED(d);
-    // The host first, so that it goes last: the engine's pages go before the host their
-    // movies talk to (the engine may crash if its connections go first).
-    auto &host = runtime().service<PlayerHost>([] { return new PlayerHost; });
-    auto &engine = runtime().service<BrowserEngine>([] { return new BrowserEngine; });
-    engine.setPlayerHost(&host);
-    return new ShockwaveFlash(engine, host, parent);
+    BrowserEngine &engine = BrowserEngine::of(runtime());
+    return new ShockwaveFlash(engine, runtime().service<PlayerHost>(), parent);
 }

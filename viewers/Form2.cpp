@@ -34,10 +34,6 @@ const forms::FormDesign &Form2::Design()
 QWidget *Form2::createCustomControl(const forms::ControlDesign &d, QWidget *parent)
 {
     Q_UNUSED(d);
-    // The host first, so that it goes last: the engine's pages go before the host their
-    // movies talk to (the engine may crash if its connections go first).
-    auto &player = runtime().service<PlayerHost>([] { return new PlayerHost; });
-    auto &engine = runtime().service<BrowserEngine>([] { return new BrowserEngine; });
-    engine.setPlayerHost(&player);
-    return new WebBrowser(engine, &player, parent);
+    BrowserEngine &engine = BrowserEngine::of(runtime());
+    return new WebBrowser(engine, &runtime().service<PlayerHost>(), parent);
 }

@@ -1,6 +1,7 @@
 #include "browserengine.h"
 
 #include "playerhost.h"
+#include "runtime.h"
 #include "sandbox.h"
 #include "viewerpage.h"
 
@@ -202,6 +203,14 @@ void BrowserEngine::setPlayerHost(PlayerHost *host)
 }
 
 BrowserEngine::~BrowserEngine() = default;
+
+BrowserEngine &BrowserEngine::of(forms::Runtime &runtime)
+{
+    auto &host = runtime.service<PlayerHost>([] { return new PlayerHost; });
+    auto &engine = runtime.service<BrowserEngine>([] { return new BrowserEngine; });
+    engine.setPlayerHost(&host);
+    return engine;
+}
 
 void BrowserEngine::openInBrowser(const QUrl &url)
 {

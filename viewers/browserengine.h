@@ -11,6 +11,9 @@
 class PlayerHost;
 class QUrl;
 class QWebEngineProfile;
+namespace forms {
+class Runtime;
+}
 
 // The browser engine's profile, shared by every viewer and kept in memory only: nothing
 // the pages do is written to disk. Created when the first viewer opens, so the engine
@@ -32,6 +35,11 @@ public:
     // The player host whose frames pages may hold (pages may send no frame elsewhere on
     // this machine).
     void setPlayerHost(PlayerHost *host);
+
+    // The program's engine and the player host its pages' movies talk to, made the first
+    // time a viewer (or a warm-up) asks: the host first, so that it goes last (the
+    // engine's pages go before the host; the engine may crash if its connections go first).
+    static BrowserEngine &of(forms::Runtime &runtime);
 
 private:
     // Destroyed in reverse: the pages, then the profile, then the guard it asks.

@@ -11,8 +11,9 @@ namespace {
 
 // After the last viewer closed, what is kept warm is given back after this long.
 constexpr std::chrono::minutes WarmTime(3);
-// The longest a player's old page waits for the next one to play.
-constexpr std::chrono::seconds PlayerGrace(15);
+// The longest a player's page is kept warm for the next one to play: an album chosen
+// within it starts without compiling the emulator (about half a second).
+constexpr std::chrono::minutes PlayerGrace(2);
 // A page kept warm that has not gone blank by then goes altogether.
 constexpr std::chrono::seconds BlankWithin(2);
 
@@ -38,9 +39,12 @@ PageKeeper::~PageKeeper()
 ViewerPage *PageKeeper::open(QWebEngineProfile *profile, Kind kind)
 {
     m_cool.stop();
-    // A movie takes memory enough: the pages' warm process is not kept beside it.
+    // A movie takes memory enough: the pages' warm process is not kept beside it, and a
+    // kept movie is not kept beside a page.
     if (kind == Kind::Player)
         releaseWarm();
+    else
+        dropPlayers();
     auto *page = new ViewerPage(*this, profile);
     m_pages.push_back({page, kind, State::Open, 0, {}});
     return page;
@@ -57,7 +61,7 @@ void PageKeeper::closed(ViewerPage *page)
     if (e->dialogs > 0)
         return release(page);
     if (e->kind == Kind::Player)
-        return freeze(*e);
+        return keepPlayer(*e);
     // A page that never showed anything keeps no process worth keeping.
     if (page->url().scheme().isEmpty())
         return release(page);
@@ -78,19 +82,45 @@ void PageKeeper::keepWarm(Entry &entry)
     });
 }
 
-void PageKeeper::freeze(Entry &entry)
+void PageKeeper::keepPlayer(Entry &entry)
 {
-    // Held, silent and still, while the catalogue command that closed it opens the next:
-    // if that is a player, it finds the emulator compiled in this process.
-    entry.state = State::Frozen;
+    // A page took its place: the user has moved on from albums.
+    if (count(Kind::WebPage, State::Open) > 0)
+        return release(entry.page);
     entry.page->setAudioMuted(true);
-    entry.page->setLifecycleState(QWebEnginePage::LifecycleState::Frozen);
-    QTimer::singleShot(0, this, [this] {
-        if (count(Kind::Player, State::Open) == 0)
-            dropPlayers(); // none came
-        else
-            m_playerGrace.start();
-    });
+    m_playerGrace.start();
+    if (count(Kind::Player, State::Open) > 0) {
+        // The next album is on its way: held still as it is, so that the new one finds
+        // the emulator compiled, until it plays.
+        entry.state = State::Frozen;
+        entry.page->setLifecycleState(QWebEnginePage::LifecycleState::Frozen);
+        return;
+    }
+    // The viewer was closed: its movie goes, and the emulator stays compiled in its
+    // process, in the player page itself without a movie, as a warm-up is.
+    entry.state = State::Warm;
+    QUrl warm = entry.page->url().adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
+    warm.setQuery(QStringLiteral("warm"));
+    entry.page->load(warm);
+}
+
+void PageKeeper::warmPlayer(QWebEngineProfile *profile, const QUrl &url)
+{
+    if (hasPlayer())
+        return;
+    auto *page = new ViewerPage(*this, profile);
+    m_pages.push_back({page, Kind::Player, State::Warm, 0, {}});
+    page->setAudioMuted(true);
+    page->setAllowedDocument(url);
+    page->load(url);
+    if (count(Kind::Player, State::Open) == 0)
+        m_playerGrace.start();
+}
+
+bool PageKeeper::hasPlayer() const
+{
+    return std::any_of(m_pages.begin(), m_pages.end(),
+                       [](const Entry &e) { return e.kind == Kind::Player && e.state != State::Released; });
 }
 
 void PageKeeper::release(ViewerPage *page)
@@ -113,25 +143,26 @@ void PageKeeper::release(ViewerPage *page)
 void PageKeeper::releaseWarm()
 {
     // One at most: each new one lets the one before it go.
-    const auto warm = std::find_if(m_pages.begin(), m_pages.end(), [](const Entry &e) { return e.state == State::Warm; });
+    const auto warm = std::find_if(m_pages.begin(), m_pages.end(),
+                                   [](const Entry &e) { return e.kind == Kind::WebPage && e.state == State::Warm; });
     if (warm != m_pages.end())
         release(warm->page);
 }
 
 void PageKeeper::playerPlaying()
 {
-    if (count(Kind::Player, State::Frozen) > 0)
+    if (count(Kind::Player, State::Warm) + count(Kind::Player, State::Frozen) > 0)
         QTimer::singleShot(0, this, &PageKeeper::dropPlayers);
 }
 
 void PageKeeper::dropPlayers()
 {
     m_playerGrace.stop();
-    QList<QPointer<ViewerPage>> frozen;
+    QList<QPointer<ViewerPage>> going;
     for (const Entry &e : m_pages)
-        if (e.state == State::Frozen)
-            frozen << e.page;
-    for (const QPointer<ViewerPage> &p : frozen)
+        if (e.kind == Kind::Player && (e.state == State::Warm || e.state == State::Frozen))
+            going << e.page;
+    for (const QPointer<ViewerPage> &p : going)
         release(p);
 }
 

@@ -21,9 +21,12 @@ class ViewerPage;
 // - a web page whose view closed is kept warm, blank, so that its site's process stays
 //   up for the next page, unless a player comes (its movie takes memory enough); a few
 //   minutes without a viewer and it goes;
-// - a player's page whose view closed is kept frozen and silent until the next player
-//   plays (the emulator stays compiled in the process meanwhile) or, if none comes, at
-//   once; then the process goes with everything its movies used;
+// - a player's page whose view closed is kept, silent, with the emulator compiled in its
+//   process, until the next album plays, a web page opens, or a grace of two minutes
+//   ends; then the process goes too. Frozen as it is when the next album is already on
+//   its way; else its movie goes, and it is kept warm without one;
+// - a player warmed up ahead of a press (the user is about to choose an album) is such
+//   a page from the start;
 // - a page whose view closed while one of its script dialogs was up cannot go yet: the
 //   engine is still inside the page's call. Its dialog is cancelled (the page hears
 //   "no"), and the page goes as soon as the engine is out of the call.
@@ -44,6 +47,11 @@ public:
     void closed(ViewerPage *page);
     // A player has started playing: the ones before it are no longer needed.
     void playerPlaying();
+    // Compiles the emulator ahead of the next player, in a hidden page of the player at
+    // url that plays no movie; nothing if a player page is open or kept already.
+    void warmPlayer(QWebEngineProfile *profile, const QUrl &url);
+    // Whether a player page is open or kept, for whoever tunes or watches them.
+    bool hasPlayer() const;
     // After the last viewer closed, what is kept warm is given back after this long.
     void setWarmTime(std::chrono::milliseconds time) { m_cool.setInterval(time); }
     // Starts that time now if no viewer is open (as if the last one just closed).
@@ -70,9 +78,9 @@ private:
     Entry *find(const ViewerPage *page);
     const Entry *find(const ViewerPage *page) const;
     void keepWarm(Entry &entry);
-    void freeze(Entry &entry);
+    void keepPlayer(Entry &entry);
     void release(ViewerPage *page);
-    void releaseWarm();
+    void releaseWarm(); // the web page kept warm
     void dropPlayers();
     void cool();
     int count(Kind kind, State state) const;

@@ -2,6 +2,8 @@
 
 #include "Form1.h"
 #include "Form2.h"
+#include "browserengine.h"
+#include "playerhost.h"
 #include "runtime.h"
 
 namespace viewers {
@@ -11,6 +13,15 @@ void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QSt
     ViewerForm &form = viewer == Viewer::Album ? static_cast<ViewerForm &>(runtime.form<Form1>())
                                                : static_cast<ViewerForm &>(runtime.form<Form2>());
     form.showFor(link, title);
+}
+
+void prepare(forms::Runtime &runtime, Viewer viewer)
+{
+    BrowserEngine &engine = BrowserEngine::of(runtime);
+    QWebEngineProfile *profile = engine.profile();
+    auto &host = runtime.service<PlayerHost>();
+    if (viewer == Viewer::Album && !engine.pages().hasPlayer() && host.start())
+        engine.pages().warmPlayer(profile, host.warmUrl());
 }
 
 } // namespace viewers
@@ -24,4 +35,9 @@ void photoforKP_registerViewers(forms::Runtime &runtime)
 void photoforKP_showViewer(forms::Runtime &runtime, int viewer, const QString &link, const QString &title)
 {
     viewers::show(runtime, viewer == 1 ? viewers::Viewer::Album : viewers::Viewer::Page, link, title);
+}
+
+void photoforKP_prepareViewer(forms::Runtime &runtime, int viewer)
+{
+    viewers::prepare(runtime, viewer == 1 ? viewers::Viewer::Album : viewers::Viewer::Page);
 }

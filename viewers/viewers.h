@@ -20,6 +20,11 @@ enum class Viewer { Page, Album };
 // screen readers as what it shows: title, the chosen entry, or the address itself.
 VIEWERS_EXPORT void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QString &title);
 
+// Makes ready at idle what the next press of the viewer would make first, so that the
+// press finds it: the browser engine's profile for either viewer, and for the album
+// viewer the emulator compiled in a hidden player (which fetches nothing from any site).
+VIEWERS_EXPORT void prepare(forms::Runtime &runtime, Viewer viewer);
+
 } // namespace viewers
 
 // What the program resolves by name once it has loaded the module.
@@ -29,4 +34,6 @@ VIEWERS_EXPORT void photoforKP_registerViewers(forms::Runtime &runtime);
 // viewers::show, for a caller that found it by name; viewer: 0 page, 1 album.
 VIEWERS_EXPORT void photoforKP_showViewer(forms::Runtime &runtime, int viewer, const QString &link,
                                           const QString &title);
+// viewers::prepare, likewise.
+VIEWERS_EXPORT void photoforKP_prepareViewer(forms::Runtime &runtime, int viewer);
 }

@@ -132,3 +132,20 @@ test("a movie's new window: web addresses only, resolved where the movie is, nev
   open("page.html", "_blank");
   assert.deepEqual(opened.map((o) => o[0]), ["http://cdn.example/real/page.html"]);
 });
+
+test("the emulator's clock moves on by one frame interval per header, whatever the rate, bounded", () => {
+  let now = 1000;
+  const frames = [];
+  const win = { requestAnimationFrame: (cb) => frames.push(cb), performance: { now: () => now } };
+  const clock = player.emulatorClock(win);
+  const seen = () => { let t; win.requestAnimationFrame((time) => { t = time; }); frames.shift()(now); return t; };
+  const cases = [[4, 250], [30, 1000 / 30], [0, 0], [NaN, 0], [-5, 0], [Infinity, 0], [1 / 256, 10000]];
+  let ahead = 0;
+  for (const [rate, interval] of cases) {
+    clock.frameRateKnown(rate);
+    ahead += interval;
+    now += 16;
+    assert.equal(seen(), now + ahead, String(rate));
+    assert.equal(win.performance.now(), now + ahead, String(rate));
+  }
+});
