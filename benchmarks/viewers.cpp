@@ -8,7 +8,7 @@
 //                         player in it for every album, straight from the site: what an
 //                         album press cannot beat
 //   bench_viewers plain   the program's page viewer without looking for movies in pages,
-//                         to tell what looking for them costs
+//   bench_viewers search  and with it, as the program has it: what looking costs
 // Prints "name value" lines.
 #include "benchtools.h"
 #include "Form1.h"
@@ -63,10 +63,11 @@ protected:
     }
 };
 
-int runPlain(SiteMirror &mirror)
+int runPages(SiteMirror &mirror, bool search)
 {
     forms::Runtime rt;
-    rt.install<Form2>(std::make_unique<PlainForm2>(rt));
+    if (!search)
+        rt.install<Form2>(std::make_unique<PlainForm2>(rt));
     frmtest &main = rt.form<frmtest>();
     main.setContentHost(mirror.host());
     main.Show();
@@ -247,7 +248,7 @@ function press(url) {
 int main(int argc, char *argv[])
 {
     const QString mode = QString::fromLatin1(argc > 1 ? argv[1] : "plain");
-    if (mode != QLatin1String("plain")) {
+    if (mode != QLatin1String("plain") && mode != QLatin1String("search")) {
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // as a bare program sets it
         if (qgetenv("USER") == "root" || getuid() == 0)
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1"); // the engine's rule, not ours
@@ -263,5 +264,5 @@ int main(int argc, char *argv[])
         return runKept(mirror);
     if (mode == QLatin1String("floor"))
         return runFloor();
-    return runPlain(mirror);
+    return runPages(mirror, mode == QLatin1String("search"));
 }
