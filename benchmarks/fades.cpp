@@ -6,6 +6,7 @@
 #include "frmtest.h"
 #include "runtime.h"
 #include "sitemirror.h"
+#include "viewermodule.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -25,6 +26,7 @@ void print(const char *phase, double ms, double nominal)
 void runOnce(SiteMirror &mirror, bool withViewer, const char *suffix)
 {
     forms::Runtime rt;
+    viewermodule::prepareAhead(rt); // as the program: the engine made at idle after the fade-in
     QElapsedTimer clock;
     clock.start();
     frmAbout &splash = rt.form<frmAbout>();
