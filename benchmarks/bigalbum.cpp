@@ -3,6 +3,7 @@
 // straight by the emulator from a server that allows it (CORS), in one run.
 //   bench_big_album [RUNS]
 // Prints "name value" lines.
+#include "benchtools.h"
 #include "browserengine.h"
 #include "playerhost.h"
 #include "server.h"
@@ -14,7 +15,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWebEnginePage>
@@ -28,45 +28,9 @@ namespace {
 
 constexpr qint64 AlbumBytes = 100LL * 1024 * 1024;
 
-void print(const char *name, double value)
-{
-    std::printf("%s %.3f\n", name, value);
-    std::fflush(stdout);
-}
-
-void waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done() || t.elapsed() >= timeoutMs)
-            loop.quit();
-    });
-    poll.start(5);
-    if (!done())
-        loop.exec();
-}
-
-bool firstFrameShown(QWidget *view)
-{
-    const QPoint at = view->mapToGlobal(QPoint(view->width() / 2, view->height() * 2 / 3));
-    const QColor c = QGuiApplication::primaryScreen()->grabWindow(0, at.x(), at.y(), 1, 1).toImage().pixelColor(0, 0);
-    for (const QColor &want : {QColor(220, 40, 40), QColor(40, 160, 60), QColor(40, 80, 220), QColor(230, 200, 30)})
-        if (qAbs(c.red() - want.red()) < 12 && qAbs(c.green() - want.green()) < 12 && qAbs(c.blue() - want.blue()) < 12)
-            return true;
-    return false;
-}
-
 double procMb(const QByteArray &field)
 {
-    QFile f(QStringLiteral("/proc/self/status"));
-    f.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(field.size()).trimmed().split(' ').value(0).toDouble() / 1024;
-    return 0;
+    return bench::kbField(QStringLiteral("/proc/self/status"), field) / 1024;
 }
 
 void resetPeak()
@@ -100,6 +64,10 @@ bool writeBigAlbum(const QString &path)
 }
 
 } // namespace
+
+using bench::median;
+using bench::print;
+using bench::waitFor;
 
 int main(int argc, char *argv[])
 {
@@ -160,17 +128,14 @@ int main(int argc, char *argv[])
                 static_cast<ShockwaveFlash *>(view)->SetMovie(movie);
             else
                 view->load(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(straight.port())));
-            waitFor([view] { return firstFrameShown(view); }, 120000);
+            bench::FirstFrame frame(view, SIGNAL(loadFinished(bool)));
+            waitFor([&] { return frame.shown(); }, 120000);
             (relayed ? relayMs : straightMs) << t.nsecsElapsed() / 1e6;
             (relayed ? relayMb : straightMb) << procMb("VmHWM:") - base;
             delete view;
             waitFor([] { return false; }, 1000);
         }
     }
-    const auto median = [](QList<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
     print("big_relay_first_frame_ms", median(relayMs));
     print("big_straight_first_frame_ms", median(straightMs));
     print("big_relay_peak_growth_mb", median(relayMb));

@@ -149,18 +149,25 @@ int runAnchor(SiteMirror &mirror)
     return 0;
 }
 
+// A view that stays, the size of the viewers' own; loaded says when a load has finished.
+QWebEngineView *keptView(QWebEngineProfile &profile, bool *loaded)
+{
+    auto *view = new QWebEngineView;
+    view->setPage(new QWebEnginePage(&profile, view));
+    view->resize(425, 313);
+    view->show();
+    QObject::connect(view, &QWebEngineView::loadFinished, [loaded](bool) { *loaded = true; });
+    return view;
+}
+
 // One view, kept: each press reloads inside it.
 int runKept(SiteMirror &mirror)
 {
     PlayerHost host;
     host.start();
     QWebEngineProfile profile;
-    auto *view = new QWebEngineView;
-    view->setPage(new QWebEnginePage(&profile, view));
-    view->resize(425, 313);
-    view->show();
     bool loaded = false;
-    QObject::connect(view, &QWebEngineView::loadFinished, [&](bool) { loaded = true; });
+    QWebEngineView *view = keptView(profile, &loaded);
     auto pressPage = [&] {
         QElapsedTimer t;
         t.start();
@@ -229,12 +236,8 @@ function press(url) {
     mirror.listen(0, QHostAddress(QStringLiteral("127.0.0.2")));
 
     QWebEngineProfile profile;
-    auto *view = new QWebEngineView;
-    view->setPage(new QWebEnginePage(&profile, view));
-    view->resize(425, 313);
-    view->show();
     bool loaded = false;
-    QObject::connect(view, &QWebEngineView::loadFinished, [&](bool) { loaded = true; });
+    QWebEngineView *view = keptView(profile, &loaded);
     view->load(QUrl(QStringLiteral("http://%1/floor.html").arg(mirror.host())));
     waitFor([&] { return loaded; });
     int n = 0;

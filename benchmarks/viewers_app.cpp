@@ -87,13 +87,16 @@ int main(int argc, char *argv[])
     print("pss_page_open_after_albums_mb", pssAllMb());
 
     // After the album viewer was closed: the next album, within the grace.
-    QList<double> afterClose;
-    for (int i = 0; i < 5; ++i) {
-        closeAll();
-        idle(1500);
-        afterClose << pressMovie();
-    }
-    print("movie_after_close_ms", median(afterClose));
+    const auto afterClose = [&](const std::function<double()> &press) {
+        QList<double> times;
+        for (int i = 0; i < 5; ++i) {
+            closeAll();
+            idle(1500);
+            times << press();
+        }
+        return median(times);
+    };
+    print("movie_after_close_ms", afterClose(pressMovie));
     // What the grace keeps: just after the close, and once the old movie's memory has
     // gone back.
     closeAll();
@@ -116,13 +119,7 @@ int main(int argc, char *argv[])
 
     // After the page viewer was closed: a page last, so that its process is what is
     // kept warm.
-    afterClose.clear();
-    for (int i = 0; i < 5; ++i) {
-        closeAll();
-        idle(1500);
-        afterClose << pressPage();
-    }
-    print("page_after_close_ms", median(afterClose));
+    print("page_after_close_ms", afterClose(pressPage));
     closeAll();
     idle(3000);
     print("pss_warm_mb", rendererPssMb());

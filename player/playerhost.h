@@ -48,7 +48,14 @@ public:
 
     // The player page that plays no movie: it compiles the emulator ahead of the next
     // player (in the same page process) and fetches nothing else.
-    QUrl warmUrl() const { return QUrl(base() + QStringLiteral("player.html?warm")); }
+    QUrl warmUrl() const { return warmUrlOf(QUrl(base() + QStringLiteral("player.html"))); }
+    // The same, from the address of any player page of the host.
+    static QUrl warmUrlOf(const QUrl &playerPage)
+    {
+        QUrl warm = playerPage.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
+        warm.setQuery(QStringLiteral("warm"));
+        return warm;
+    }
     // http://127.0.0.1:PORT/TOKEN/, where everything is served.
     QString base() const;
     // Its relay's limits and counts, for whoever tunes or watches them (tests do).

@@ -16,8 +16,8 @@ class Runtime;
 }
 
 // The browser engine's profile, shared by every viewer and kept in memory only: nothing
-// the pages do is written to disk. Created when the first viewer opens, so the engine
-// does not start with the program. Its page keeper holds every page (pagekeeper.h),
+// the pages do is written to disk. Created at idle once the main window has faded in
+// (or by the first viewer), so the engine does not start with the program. Its page keeper holds every page (pagekeeper.h),
 // and the pages go before the profile.
 class VIEWERS_EXPORT BrowserEngine : public QObject
 {

@@ -1,5 +1,6 @@
 #include "pagekeeper.h"
 
+#include "playerhost.h"
 #include "viewerpage.h"
 
 #include <QDialog>
@@ -99,9 +100,7 @@ void PageKeeper::keepPlayer(Entry &entry)
     // The viewer was closed: its movie goes, and the emulator stays compiled in its
     // process, in the player page itself without a movie, as a warm-up is.
     entry.state = State::Warm;
-    QUrl warm = entry.page->url().adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
-    warm.setQuery(QStringLiteral("warm"));
-    entry.page->load(warm);
+    entry.page->load(PlayerHost::warmUrlOf(entry.page->url()));
 }
 
 void PageKeeper::warmPlayer(QWebEngineProfile *profile, const QUrl &url)

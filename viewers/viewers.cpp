@@ -20,7 +20,7 @@ void prepare(forms::Runtime &runtime, Viewer viewer)
     BrowserEngine &engine = BrowserEngine::of(runtime);
     QWebEngineProfile *profile = engine.profile();
     auto &host = runtime.service<PlayerHost>();
-    if (viewer == Viewer::Album && !engine.pages().hasPlayer() && host.start())
+    if (viewer == Viewer::Album && host.start())
         engine.pages().warmPlayer(profile, host.warmUrl());
 }
 
