@@ -135,8 +135,13 @@ void TestProgramX11::writesNothingAndEndsWithItsWindows()
     // key waits for the focus.)
     x11::xdotool({"windowactivate", "--sync", main});
     QVERIFY(QTest::qWaitFor([&] { return x11::xdotool({"getwindowfocus"}).trimmed() == main; }, 10000));
+    // About one run in ten the key reached no window; a second one goes as the first
+    // would have (a close asked for again while the window fades out changes nothing).
+    const auto viewerGone = [&] { return x11::search(pid, QStringLiteral("鉴赏页面"), false).isEmpty(); };
     x11::xdotool({"key", "--clearmodifiers", "alt+F4"});
-    QVERIFY(QTest::qWaitFor([&] { return x11::search(pid, QStringLiteral("鉴赏页面"), false).isEmpty(); }, 5000));
+    if (!QTest::qWaitFor(viewerGone, 3000))
+        x11::xdotool({"windowactivate", "--sync", main, "key", "--clearmodifiers", "alt+F4"});
+    QVERIFY(QTest::qWaitFor(viewerGone, 5000));
     QVERIFY2(!x11::search(pid, QStringLiteral("Bramoth"), false).isEmpty(),
              "the viewer stayed until the main window had faded out");
     QVERIFY2(program.waitForFinished(20000), "the program did not end with its windows");
