@@ -208,7 +208,9 @@
       return then("", "", null, "");
     const told = function (event) {
       const data = event.data;
-      if (event.source !== window.parent || !data || typeof data.session !== "string" || typeof data.movie !== "string")
+      // From the program's finder: it runs in the top frame, also for a frame's movies.
+      if ((event.source !== window.parent && event.source !== window.top) || !data || typeof data.session !== "string"
+          || typeof data.movie !== "string")
         return;
       window.removeEventListener("message", told);
       // A movie in a page: the page's markup gave its settings (bounded, known ones only).

@@ -1,7 +1,13 @@
 // Flash movies in a web page play where they stand, each in a frame of the album player.
 // This runs in a world of its own beside the page's: the page's scripts see neither it
-// nor its channel to the program, and cannot ask for a player themselves. The program
-// puts Qt's own channel client (qwebchannel.js) and its limits (FlashLimits) before it.
+// nor its channel to the program, and cannot ask for a player themselves. Making that
+// world costs every document, so it is made only for a page that has movies: the page's
+// own world tells the program when a document has an <object> or <embed>
+// (flashplugin.js), and the program then runs this in the top frame. It looks in the
+// top document and in every frame of the page's own origin (it cannot see into another
+// site's frames), and again each time it is run (another frame has found one). The
+// program puts Qt's own channel client (qwebchannel.js) and its limits (FlashLimits)
+// before it.
 (function () {
   "use strict";
   const FlashClassId = "clsid:d27cdb6e-ae6d-11cf-96b8-444553540000";
@@ -35,9 +41,9 @@
            && (lower(el.getAttribute("classid")) === FlashClassId || lower(el.getAttribute("type")) === FlashType);
   }
 
-  function namesMovie(src) {
+  function namesMovie(src, doc) {
     try {
-      return new URL(src, document.baseURI).pathname.toLowerCase().endsWith(".swf");
+      return new URL(src, doc.baseURI).pathname.toLowerCase().endsWith(".swf");
     } catch (e) {
       return false;
     }
@@ -45,7 +51,7 @@
 
   function isFlashEmbed(el) {
     const type = lower(el.getAttribute("type"));
-    return el.localName === "embed" && (type === FlashType || (!type && namesMovie(el.getAttribute("src"))));
+    return el.localName === "embed" && (type === FlashType || (!type && namesMovie(el.getAttribute("src"), el.ownerDocument)));
   }
 
   function ownParams(object) {
@@ -72,8 +78,8 @@
 
   // An address as the page means it: resolved by the document, so that a query in a
   // GB2312 page is encoded as GB2312.
-  function resolve(src) {
-    const a = document.createElement("a");
+  function resolve(src, doc) {
+    const a = doc.createElement("a");
     a.setAttribute("href", src);
     return /^https?:/i.test(a.href) ? a.href : null;
   }
@@ -85,11 +91,12 @@
       const inner = el.querySelector("embed");
       src = param ? param.getAttribute("value") : inner ? inner.getAttribute("src") : null;
     }
-    return src ? resolve(src) : null;
+    return src ? resolve(src, el.ownerDocument) : null;
   }
 
   // The movies of one document: each plays once, and no more than maxMovies of them.
-  function finder(askForPlayer, maxMovies) {
+  function finder(doc, askForPlayer, maxMovies) {
+    const win = doc.defaultView;
     const handled = new WeakSet();
     let movies = 0;
 
@@ -109,11 +116,11 @@
       ++movies;
       const settings = settingsOf(el);
       if (settings.base && settings.base !== ".") {
-        settings.base = resolve(settings.base); // as the page names it
+        settings.base = resolve(settings.base, doc); // as the page names it
         if (!settings.base)
           delete settings.base;
       }
-      askForPlayer(movie, location.href, function (player) {
+      askForPlayer(movie, doc.URL, function (player) {
         if (!player || typeof player.url !== "string" || !player.url || !el.isConnected)
           return;
         let origin;
@@ -124,7 +131,7 @@
         }
         // What the page calls the movie, for screen readers (the player says "动画" else).
         const title = (el.getAttribute("title") || el.getAttribute("alt") || "").trim().slice(0, 200);
-        const frame = document.createElement("iframe");
+        const frame = doc.createElement("iframe");
         ["id", "class", "style", "width", "height", "align", "title", "name", "hspace", "vspace"].forEach(function (a) {
           if (el.hasAttribute(a))
             frame.setAttribute(a, el.getAttribute(a));
@@ -140,11 +147,11 @@
         const handOver = function (event) {
           if (event.source !== frame.contentWindow || event.data !== HelloFromPlayer)
             return;
-          window.removeEventListener("message", handOver);
+          win.removeEventListener("message", handOver);
           frame.contentWindow.postMessage({ session: String(player.session), movie: String(player.movie),
                                             params: JSON.stringify(settings), title: title }, origin);
         };
-        window.addEventListener("message", handOver);
+        win.addEventListener("message", handOver);
         frame.src = player.url;
         el.replaceWith(frame);
       });
@@ -165,24 +172,53 @@
     return { play: play, scan: scan };
   }
 
-  function start(limits) {
-    const page = finder(askForPlayer, limits.perDocument);
-    // What the parser builds is taken once it is whole (an <object>'s <param>s come after
-    // it); what scripts add later, as it comes.
-    new MutationObserver(function (records) {
-      if (document.readyState === "loading")
-        return;
-      records.forEach(function (r) { r.addedNodes.forEach(page.scan); });
-    }).observe(document, { childList: true, subtree: true });
-    if (document.readyState === "loading")
-      document.addEventListener("DOMContentLoaded", function () { page.scan(document); });
-    else
-      page.scan(document);
+  // Every document of the page this world can see: the top one and, depth first, those
+  // of its frames that are of its origin (also inside another site's frame). A few
+  // levels and frames only.
+  function documents(win, out, depth) {
+    if (!win)
+      return out;
+    try {
+      if (out.length < 64)
+        out.push(win.document); // another origin's frame throws
+    } catch (e) {
+      // not ours to look at; its own frames may be
+    }
+    if (depth < 8)
+      for (let i = 0; i < win.frames.length && out.length < 64; ++i)
+        documents(win.frames[i], out, depth + 1);
+    return out;
+  }
+
+  // Looks in each document it has not seen: what the parser built once it is whole (an
+  // <object>'s <param>s come after it), and what scripts add later as it comes.
+  function looker(limits) {
+    const seen = new WeakSet();
+    return function look() {
+      documents(window, [], 0).forEach(function (doc) {
+        if (seen.has(doc))
+          return;
+        seen.add(doc);
+        const movies = finder(doc, askForPlayer, limits.perDocument);
+        const watch = function () {
+          movies.scan(doc);
+          new MutationObserver(function (records) {
+            records.forEach(function (r) { r.addedNodes.forEach(movies.scan); });
+          }).observe(doc, { childList: true, subtree: true });
+        };
+        if (doc.readyState === "loading")
+          doc.addEventListener("DOMContentLoaded", watch);
+        else
+          watch();
+      });
+    };
   }
 
   // Under Node, for the unit tests: the pure parts, and no page to look at.
   if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
-    module.exports = { isFlashObject, isFlashEmbed, namesMovie, settingsOf, resolve, movieOf, finder };
+    module.exports = { isFlashObject, isFlashEmbed, namesMovie, settingsOf, resolve, movieOf, finder, documents };
+  else if (typeof window.photoforKPLook === "function")
+    window.photoforKPLook(); // this world's global, which the page cannot see
   else
-    start(FlashLimits);
+    (window.photoforKPLook = looker(FlashLimits))();
 })();

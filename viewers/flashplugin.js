@@ -3,7 +3,9 @@
 // and show their "get Flash" text when it has none. This runs in the page's own world
 // before the page's scripts and shows them a recent player beside the plugins the engine
 // lists, so that they write their <object>s and <embed>s, which then play in place like
-// any other movie of the page.
+// any other movie of the page. It also tells the program when a document has an <object>
+// or <embed>, so that the program's finder (flashembed.js) starts only for pages that
+// have one.
 (function () {
   "use strict";
 
@@ -55,7 +57,35 @@
     return { plugins: plugins, mimeTypes: mimeTypes };
   }
 
+  // Says found (once) as soon as doc has an <object> or <embed>: what the parser built,
+  // once it is whole; after that, what scripts add. Nothing is watched while the parser
+  // works, which would cost every page.
+  function watchForMovies(doc, found) {
+    const isOrHas = function (node) {
+      return node.nodeType === 1
+             && (node.localName === "object" || node.localName === "embed" || node.querySelector("object,embed") !== null);
+    };
+    const look = function () {
+      if (doc.querySelector("object,embed") !== null)
+        return found();
+      const observer = new MutationObserver(function (records) {
+        if (records.some(function (r) { return Array.prototype.some.call(r.addedNodes, isOrHas); })) {
+          observer.disconnect();
+          found();
+        }
+      });
+      observer.observe(doc, { childList: true, subtree: true });
+    };
+    if (doc.readyState === "loading")
+      doc.addEventListener("DOMContentLoaded", look);
+    else
+      look();
+  }
+
   function start() {
+    // Taken before the page's scripts run: old pages silence the console.
+    const say = console.debug.bind(console);
+    watchForMovies(document, function () { say("photoforKP:movies"); });
     const engineList = navigator.plugins;
     if (!engineList || typeof PluginArray === "undefined" || engineList.namedItem("Shockwave Flash"))
       return;
@@ -70,7 +100,7 @@
 
   // Under Node, for the unit tests: the lists, and no navigator to change.
   if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
-    module.exports = { fill, withFlash };
+    module.exports = { fill, withFlash, watchForMovies };
   else
     start();
 })();

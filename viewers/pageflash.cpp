@@ -1,10 +1,13 @@
 #include "pageflash.h"
 
+#include "viewerpage.h"
+
 #include <QFile>
 #include <QWebChannel>
-#include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+
+#include <utility>
 
 namespace {
 
@@ -30,29 +33,30 @@ QWebEngineScript frameScript(const QString &name, const QString &source, QWebEng
 
 // The movie finder: Qt's own channel client, the document's limit (the page's is kept
 // here, in open()), then the finder itself, in one script so that they share its
-// world's scope.
+// world's scope. It is run again for each look, so nothing in it is declared twice.
 QString finderSource()
 {
     return resourceText(QStringLiteral(":/qtwebchannel/qwebchannel.js"))
-           + QStringLiteral("\nconst FlashLimits = { perDocument: %1 };\n").arg(PageFlash::MoviesPerDocument)
-           + resourceText(QStringLiteral(":/viewers/flashembed.js"));
+           + QStringLiteral("\n{\nconst FlashLimits = { perDocument: %1 };\n").arg(PageFlash::MoviesPerDocument)
+           + resourceText(QStringLiteral(":/viewers/flashembed.js")) + QStringLiteral("\n}\n");
 }
 
 } // namespace
 
-PageFlash::PageFlash(QWebEnginePage *page, PlayerHost &host) : QObject(page), m_host(&host)
+PageFlash::PageFlash(ViewerPage *page, PlayerHost &host) : QObject(page), m_page(page), m_host(&host)
 {
-    static const QString finder = finderSource();
     static const QString plugin = resourceText(QStringLiteral(":/viewers/flashplugin.js"));
-    page->scripts().insert(frameScript(QStringLiteral("flash"), finder, QWebEngineScript::ApplicationWorld));
     // In the page's own world, where its scripts ask whether Flash is there.
     page->scripts().insert(frameScript(QStringLiteral("flash-plugin"), plugin, QWebEngineScript::MainWorld));
+    connect(page, &ViewerPage::moviesFound, this, &PageFlash::look);
     // A new document is a new page: its players are new, and so is its allowance.
     connect(page, &QWebEnginePage::loadStarted, this, [this] {
         if (m_host)
             for (const QByteArray &session : std::as_const(m_sessions))
                 m_host->close(session);
         m_sessions.clear();
+        ++m_load;
+        m_looking = m_lookAgain = false;
     });
     // The channel lives as long as its page, and is never taken off it: a page kept on
     // (blank, for its site's process) that lost its channel while a movie frame of it
@@ -70,6 +74,24 @@ PageFlash::~PageFlash()
     if (m_host)
         for (const QByteArray &session : std::as_const(m_sessions))
             m_host->close(session);
+}
+
+void PageFlash::look()
+{
+    if (m_looking) {
+        m_lookAgain = true;
+        return;
+    }
+    static const QString finder = finderSource();
+    m_looking = true;
+    m_page->runJavaScript(finder, QWebEngineScript::ApplicationWorld,
+                          [self = QPointer<PageFlash>(this), load = m_load](const QVariant &) {
+                              if (!self || self->m_load != load)
+                                  return;
+                              self->m_looking = false;
+                              if (std::exchange(self->m_lookAgain, false))
+                                  self->look();
+                          });
 }
 
 QVariantMap PageFlash::open(const QString &movie, const QString &page)

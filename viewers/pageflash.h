@@ -9,18 +9,19 @@
 #include "playerhost.h"
 
 class QWebChannel;
-class QWebEnginePage;
+class ViewerPage;
 
 // Flash movies inside the web pages of a view: a script in a world of its own finds
 // them in the page and asks here for a player frame for each; the frame plays the movie
 // under the same sandbox as an album, judged by where the page is. Another, in the
 // page's own world, tells the page's scripts that there is a Flash player, so that pages
-// that ask first write their movies too.
+// that ask first write their movies too, and tells this when a document has one: the
+// finder's world is made only then, as making it costs every document.
 class PageFlash : public QObject
 {
     Q_OBJECT
 public:
-    PageFlash(QWebEnginePage *page, PlayerHost &host);
+    PageFlash(ViewerPage *page, PlayerHost &host);
     ~PageFlash() override;
 
     // A player frame for movie: its address, and the session and movie the frame is to be
@@ -34,7 +35,15 @@ public:
     static constexpr int MoviesPerPage = 32;
 
 private:
+    void look();
+
+    ViewerPage *m_page;
     QPointer<PlayerHost> m_host; // a page may outlive it by a moment at the end
     QList<QByteArray> m_sessions;
     QPointer<QWebChannel> m_channel;
+    // One look at a time, and one more if a document found movies meanwhile. A new page
+    // load forgets one whose answer may never come (its document is gone).
+    bool m_looking = false;
+    bool m_lookAgain = false;
+    quint64 m_load = 0;
 };

@@ -138,6 +138,8 @@ bool ViewerPage::javaScriptPrompt(const QUrl &securityOrigin, const QString &msg
 void ViewerPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &message, int lineNumber,
                                           const QString &sourceID)
 {
+    if (message == QLatin1String("photoforKP:movies"))
+        return emit moviesFound();
     qCDebug(pageLog).noquote() << sourceID << lineNumber << message;
 }
 

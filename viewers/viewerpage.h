@@ -54,6 +54,9 @@ signals:
     // The page went to a Flash movie (by its name, or by the type it was served as),
     // from the page at from: the movie is to play in the page's place.
     void movieWanted(const QUrl &url, const QUrl &from);
+    // A document of the page (any frame) has an <object> or <embed> (it says so on the
+    // console; a page saying it falsely gains nothing but a look for movies).
+    void moviesFound();
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;

@@ -3,7 +3,7 @@
 "use strict";
 const test = require("node:test");
 const assert = require("node:assert/strict");
-const { isFlashObject, isFlashEmbed, settingsOf, movieOf, finder } = require("../../viewers/flashembed.js");
+const { isFlashObject, isFlashEmbed, settingsOf, movieOf, finder, documents } = require("../../viewers/flashembed.js");
 const MaxMovies = 16;
 
 // Just enough of a document: elements with attributes (names without case, as in HTML)
@@ -30,13 +30,13 @@ class Element {
     return out;
   }
   querySelector(selector) { return this.querySelectorAll(selector)[0] || null; }
+  get ownerDocument() { return doc; }
   closest(name) { return this.localName === name ? this : this.parentElement && this.parentElement.closest(name); }
   replaceWith(other) { this.replacedBy = other; }
 }
 const el = (name, attributes, children) => new Element(name, attributes, children);
 const param = (name, value) => el("param", { name, value });
-globalThis.document = { baseURI: page, createElement: (name) => el(name) };
-globalThis.location = { href: page };
+const doc = { baseURI: page, URL: page, createElement: (name) => el(name), defaultView: null };
 
 const FlashClassId = "clsid:d27cdb6e-ae6d-11cf-96b8-444553540000";
 const FlashType = "application/x-shockwave-flash";
@@ -95,7 +95,7 @@ test("a movie's settings: known names, first told wins, values bounded", () => {
 
 test("no more than its limit of movies a document, each once, an <embed> in an <object> as one", () => {
   const asked = [];
-  const found = finder((movie, from) => asked.push([movie, from]), MaxMovies);
+  const found = finder(doc, (movie, from) => asked.push([movie, from]), MaxMovies);
   const first = el("embed", { src: "seen-first.swf" });
   el("object", { type: FlashType }, [first]);
   found.scan(first); // before its <object>
@@ -115,7 +115,7 @@ test("a movie's frame: the bare player, then its session, movie and settings by 
                  [{ base: "javascript:void(0)" }, {}], [{}, null, null], [{}, null, { url: 42 }],
                  [{}, null, player, "gone"]];
   let listeners = [];
-  globalThis.window = {
+  doc.defaultView = {
     addEventListener: (type, f) => listeners.push(f),
     removeEventListener: (type, f) => { listeners = listeners.filter((g) => g !== f); },
   };
@@ -123,7 +123,7 @@ test("a movie's frame: the bare player, then its session, movie and settings by 
   for (const [attributes, settings, answer = player, gone] of cases) {
     listeners = [];
     const movie = el("embed", { src: "a.swf", id: "card", onclick: "steal()", ...attributes });
-    finder((m, from, then) => { movie.isConnected = !gone; then(answer); }, MaxMovies).play(movie);
+    finder(doc, (m, from, then) => { movie.isConnected = !gone; then(answer); }, MaxMovies).play(movie);
     const frame = movie.replacedBy;
     if (!settings) {
       assert.equal(frame, undefined);
@@ -142,6 +142,25 @@ test("a movie's frame: the bare player, then its session, movie and settings by 
     assert.deepEqual(posted, [[{ session: "s1", movie: player.movie, params: JSON.stringify(settings), title: "" },
                                "http://127.0.0.1:4000"]]);
   }
-  delete globalThis.window;
+  doc.defaultView = null;
+});
+
+test("the documents looked in: the top one and its origin's frames, also inside another's, a bounded number", () => {
+  const win = (name, frames = [], foreign = false) => ({
+    frames,
+    get document() {
+      if (foreign)
+        throw new Error("SecurityError");
+      return name;
+    },
+  });
+  const top = win("top", [win("a", [win("a1")]), win("other", [win("inside other")], true), undefined, win("b")]);
+  assert.deepEqual(documents(top, [], 0), ["top", "a", "a1", "inside other", "b"]);
+  let deep = win("deepest");
+  for (let i = 9; i >= 1; --i)
+    deep = win(`level ${i}`, [deep]);
+  assert.equal(documents(win("top", [deep]), [], 0).at(-1), "level 8");
+  const many = win("top", Array.from({ length: 100 }, (_, i) => win(`f${i}`)));
+  assert.equal(documents(many, [], 0).length, 64);
 });
 

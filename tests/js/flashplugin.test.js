@@ -2,7 +2,7 @@
 "use strict";
 const test = require("node:test");
 const assert = require("node:assert/strict");
-const { withFlash } = require("../../viewers/flashplugin.js");
+const { withFlash, watchForMovies } = require("../../viewers/flashplugin.js");
 
 // The engine's own kinds and lists, as far as the script uses them.
 const kinds = { Plugin: class {}, MimeType: class {}, PluginArray: class {}, MimeTypeArray: class {} };
@@ -36,4 +36,36 @@ test("an engine without types still lists Flash's", () => {
   assert.equal(plugins.length, 1);
   assert.deepEqual(Array.from({ length: mimeTypes.length }, (_, i) => mimeTypes.item(i).type),
                    ["application/x-shockwave-flash", "application/futuresplash"]);
+});
+
+test("the program hears of a document's movies once: when its parser is done, or when a script adds one", () => {
+  let observer = null;
+  globalThis.MutationObserver = class {
+    constructor(callback) { this.callback = callback; observer = this; }
+    observe() { this.watching = true; }
+    disconnect() { this.watching = false; }
+  };
+  const node = (localName, inner = false) => ({ nodeType: 1, localName, querySelector: () => (inner ? {} : null) });
+  const added = (...nodes) => observer.watching && observer.callback([{ addedNodes: nodes }]);
+  const cases = [
+    // readyState, has one when parsed, what scripts add after, times heard
+    ["loading", true, [], 1], ["complete", true, [], 1], ["loading", false, [], 0],
+    ["loading", false, [[{ nodeType: 3 }, node("div")], [node("param")]], 0],
+    ["interactive", false, [[node("div"), node("embed")], [node("object")]], 1],
+    ["loading", false, [[node("div", true)]], 1],
+  ];
+  for (const [readyState, parsed, later, heard] of cases) {
+    let loaded = null;
+    let found = 0;
+    observer = null;
+    const doc = { readyState, querySelector: () => (parsed ? {} : null), addEventListener: (type, f) => { loaded = f; } };
+    watchForMovies(doc, () => ++found);
+    if (readyState === "loading")
+      assert.equal(observer, null, "nothing is watched while the parser works");
+    if (loaded)
+      loaded();
+    later.forEach((nodes) => added(...nodes));
+    assert.equal(found, heard, JSON.stringify([readyState, parsed, later]));
+  }
+  delete globalThis.MutationObserver;
 });

@@ -36,6 +36,7 @@ private slots:
     void moviePlaysWhereItStands();
     void twoMoviesOneFromAnotherHost();
     void pageWithoutMovieLoadsNoEmulator();
+    void moviesInFramesOfTheSite();
     void pressesInARow_data();
     void pressesInARow();
     void pageThatAsksFirst();
@@ -188,11 +189,41 @@ void TestPageFlashX11::pageWithoutMovieLoadsNoEmulator()
     open(main->Command4(), QStringLiteral("各级礼包 · 6"));
     QTRY_COMPARE(js("document.readyState").toString(), QStringLiteral("complete")); // the page was searched
     QCOMPARE(host.filesServed(), served);
+    // Nor the finder's world, which costs every document it is made for.
+    const auto finder = [&] {
+        return viewertools::js(rt->form<Form2>().WebBrowser1().page(), QStringLiteral("typeof photoforKPLook"),
+                               QWebEngineScript::ApplicationWorld).toString();
+    };
+    QCOMPARE(finder(), QStringLiteral("undefined"));
     // A movie added now is the first the program is asked for: none before it.
     js("document.body.appendChild(Object.assign(document.createElement('embed'),"
        " {src: '/kppostcard/card1.swf', type: 'application/x-shockwave-flash'}))");
     QTRY_COMPARE_WITH_TIMEOUT(frames().size(), 1, 10000);
     QCOMPARE(host.relay().sessionCount(), sessions + 1);
+    QCOMPARE(finder(), QStringLiteral("function"));
+}
+
+// Movies in the frames of the page's own site play too, also in a frame added later.
+void TestPageFlashX11::moviesInFramesOfTheSite()
+{
+    QFile card(SiteMirror::defaultRoot() + QStringLiteral("/kpfolder/flash/postcard1.swf"));
+    QVERIFY(card.open(QIODevice::ReadOnly));
+    const QByteArray movie = card.readAll();
+    http::Server site([&](const http::Request &r, http::Response *s) {
+        if (r.path() == "/m.swf")
+            return s->send(200, "application/x-shockwave-flash", movie);
+        if (r.path() == "/inner.html")
+            return s->send(200, "text/html", "<embed src='/m.swf' width='200' height='150'>");
+        s->send(200, "text/html", "<iframe src='/inner.html' width='240' height='180'></iframe>");
+    });
+    QVERIFY(site.listen());
+    QSignalSpy reports(&rt->service<PlayerHost>(), &PlayerHost::movieState);
+    viewers::show(*rt, viewers::Viewer::Page, QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()), {});
+    QTRY_VERIFY_WITH_TIMEOUT(reports.size() == 1, 30000);
+    js("document.body.appendChild(Object.assign(document.createElement('iframe'), {src: '/inner.html'}))");
+    QTRY_VERIFY_WITH_TIMEOUT(reports.size() == 2, 30000);
+    for (const QList<QVariant> &report : std::as_const(reports))
+        QCOMPARE(report[1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted);
 }
 
 void TestPageFlashX11::pressesInARow_data()
