@@ -174,19 +174,20 @@
 
   // Every document of the page this world can see: the top one and, depth first, those
   // of its frames that are of its origin (also inside another site's frame). A few
-  // levels and frames only.
-  function documents(win, out, depth) {
-    if (!win)
+  // levels, and a bounded number of frames visited (the engine allows about a thousand
+  // a page); every document within them is taken, as each tells the program only once.
+  function documents(win, out, depth, budget) {
+    budget = budget || { frames: 512 };
+    if (!win || --budget.frames < 0)
       return out;
     try {
-      if (out.length < 64)
-        out.push(win.document); // another origin's frame throws
+      out.push(win.document); // another origin's frame throws
     } catch (e) {
       // not ours to look at; its own frames may be
     }
     if (depth < 8)
-      for (let i = 0; i < win.frames.length && out.length < 64; ++i)
-        documents(win.frames[i], out, depth + 1);
+      for (let i = 0; i < win.frames.length && budget.frames > 0; ++i)
+        documents(win.frames[i], out, depth + 1, budget);
     return out;
   }
 

@@ -59,7 +59,8 @@
 
   // Says found (once) as soon as doc has an <object> or <embed>: what the parser built,
   // once it is whole; after that, what scripts add. Nothing is watched while the parser
-  // works, which would cost every page.
+  // works, which would cost every page. Plain loops: old pages' libraries replace the
+  // array methods (Prototype's some() wants an each() that a NodeList lacks).
   function watchForMovies(doc, found) {
     const isOrHas = function (node) {
       return node.nodeType === 1
@@ -69,9 +70,14 @@
       if (doc.querySelector("object,embed") !== null)
         return found();
       const observer = new MutationObserver(function (records) {
-        if (records.some(function (r) { return Array.prototype.some.call(r.addedNodes, isOrHas); })) {
-          observer.disconnect();
-          found();
+        for (let i = 0; i < records.length; ++i) {
+          const nodes = records[i].addedNodes;
+          for (let j = 0; j < nodes.length; ++j) {
+            if (isOrHas(nodes[j])) {
+              observer.disconnect();
+              return found();
+            }
+          }
         }
       });
       observer.observe(doc, { childList: true, subtree: true });

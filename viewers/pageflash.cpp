@@ -3,6 +3,7 @@
 #include "viewerpage.h"
 
 #include <QFile>
+#include <QTimer>
 #include <QWebChannel>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
@@ -55,8 +56,6 @@ PageFlash::PageFlash(ViewerPage *page, PlayerHost &host) : QObject(page), m_page
             for (const QByteArray &session : std::as_const(m_sessions))
                 m_host->close(session);
         m_sessions.clear();
-        ++m_load;
-        m_looking = m_lookAgain = false;
     });
     // The channel lives as long as its page, and is never taken off it: a page kept on
     // (blank, for its site's process) that lost its channel while a movie frame of it
@@ -84,14 +83,21 @@ void PageFlash::look()
     }
     static const QString finder = finderSource();
     m_looking = true;
-    m_page->runJavaScript(finder, QWebEngineScript::ApplicationWorld,
-                          [self = QPointer<PageFlash>(this), load = m_load](const QVariant &) {
-                              if (!self || self->m_load != load)
-                                  return;
-                              self->m_looking = false;
-                              if (std::exchange(self->m_lookAgain, false))
-                                  self->look();
-                          });
+    const quint64 run = ++m_run;
+    m_page->runJavaScript(finder, QWebEngineScript::ApplicationWorld, [self = QPointer<PageFlash>(this), run](const QVariant &) {
+        if (self)
+            self->looked(run);
+    });
+    QTimer::singleShot(LookMs, this, [this, run] { looked(run); });
+}
+
+void PageFlash::looked(quint64 run)
+{
+    if (!m_looking || run != m_run)
+        return;
+    m_looking = false;
+    if (std::exchange(m_lookAgain, false))
+        look();
 }
 
 QVariantMap PageFlash::open(const QString &movie, const QString &page)

@@ -33,17 +33,21 @@ public:
     // documents of one page load together.
     static constexpr int MoviesPerDocument = 16;
     static constexpr int MoviesPerPage = 32;
+    // How long a look may take before the next one goes ahead anyway.
+    static constexpr int LookMs = 3000;
 
 private:
     void look();
+    void looked(quint64 run);
 
     ViewerPage *m_page;
     QPointer<PlayerHost> m_host; // a page may outlive it by a moment at the end
     QList<QByteArray> m_sessions;
     QPointer<QWebChannel> m_channel;
-    // One look at a time, and one more if a document found movies meanwhile. A new page
-    // load forgets one whose answer may never come (its document is gone).
+    // One look at a time, and one more if a document found movies meanwhile (each tells
+    // only once). A look whose answer has not come in a few seconds (its document went
+    // with its process) counts as done.
     bool m_looking = false;
     bool m_lookAgain = false;
-    quint64 m_load = 0;
+    quint64 m_run = 0;
 };

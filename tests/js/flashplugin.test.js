@@ -53,8 +53,12 @@ test("the program hears of a document's movies once: when its parser is done, or
     ["loading", false, [[{ nodeType: 3 }, node("div")], [node("param")]], 0],
     ["interactive", false, [[node("div"), node("embed")], [node("object")]], 1],
     ["loading", false, [[node("div", true)]], 1],
+    ["loading", false, [[node("div")], [node("embed")]], 1, "an old library's some()"],
   ];
-  for (const [readyState, parsed, later, heard] of cases) {
+  const some = Array.prototype.some;
+  for (const [readyState, parsed, later, heard, library] of cases) {
+    if (library)
+      Array.prototype.some = function (f) { return this.each(f); }; // eslint-disable-line no-extend-native
     let loaded = null;
     let found = 0;
     observer = null;
@@ -65,6 +69,7 @@ test("the program hears of a document's movies once: when its parser is done, or
     if (loaded)
       loaded();
     later.forEach((nodes) => added(...nodes));
+    Array.prototype.some = some;
     assert.equal(found, heard, JSON.stringify([readyState, parsed, later]));
   }
   delete globalThis.MutationObserver;

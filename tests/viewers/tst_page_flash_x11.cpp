@@ -189,7 +189,8 @@ void TestPageFlashX11::pageWithoutMovieLoadsNoEmulator()
     open(main->Command4(), QStringLiteral("各级礼包 · 6"));
     QTRY_COMPARE(js("document.readyState").toString(), QStringLiteral("complete")); // the page was searched
     QCOMPARE(host.filesServed(), served);
-    // Nor the finder's world, which costs every document it is made for.
+    // Nor the finder, whose world costs every document it is made for (asking makes
+    // the world, but not the finder in it).
     const auto finder = [&] {
         return viewertools::js(rt->form<Form2>().WebBrowser1().page(), QStringLiteral("typeof photoforKPLook"),
                                QWebEngineScript::ApplicationWorld).toString();
