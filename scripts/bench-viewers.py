@@ -69,7 +69,8 @@ def main():
     print(f"page, later presses, the page viewer alone: {fig('search', 'page_later_ms'):.1f} ms "
           f"({spread('search', 'page_later_ms')}), without the movie search {fig('plain', 'page_later_ms'):.1f} ms "
           f"({spread('plain', 'page_later_ms')}); of a press, the command itself {fig('search', 'page_command_ms'):.1f} ms, "
-          f"the load started after {fig('search', 'page_load_started_ms'):.1f} ms")
+          f"the load started after {fig('search', 'page_load_started_ms'):.1f} ms; a card page until its movie's "
+          f"first frame {fig('search', 'card_movie_later_ms'):.1f} ms ({spread('search', 'card_movie_later_ms')})")
     print(f"after closing the viewer: page {app('page_after_close_ms'):.1f} ms, album "
           f"{app('movie_after_close_ms'):.1f} ms ({spread('app', 'movie_after_close_ms')}); album after the pointer "
           f"came over its button {app('movie_after_intent_ms'):.1f} ms")
