@@ -68,6 +68,13 @@ const QColor Stamp1[] = {QColor(242, 176, 48), QColor(15, 62, 153)};
 const QColor Atlas1Beside[] = {QColor(48, 67, 242), QColor(153, 140, 15)};
 const QColor Atlas1Elsewhere[] = {QColor(123, 242, 48), QColor(100, 15, 153)};
 
+// The copy's first postcard, for pages served by a test's own site.
+QByteArray cardMovie()
+{
+    QFile card(SiteMirror::defaultRoot() + QStringLiteral("/kpfolder/flash/postcard1.swf"));
+    return card.open(QIODevice::ReadOnly) ? card.readAll() : QByteArray();
+}
+
 } // namespace
 
 void TestPageFlashX11::initTestCase()
@@ -207,9 +214,8 @@ void TestPageFlashX11::pageWithoutMovieLoadsNoEmulator()
 // Movies in the frames of the page's own site play too, also in a frame added later.
 void TestPageFlashX11::moviesInFramesOfTheSite()
 {
-    QFile card(SiteMirror::defaultRoot() + QStringLiteral("/kpfolder/flash/postcard1.swf"));
-    QVERIFY(card.open(QIODevice::ReadOnly));
-    const QByteArray movie = card.readAll();
+    const QByteArray movie = cardMovie();
+    QVERIFY(!movie.isEmpty());
     http::Server site([&](const http::Request &r, http::Response *s) {
         if (r.path() == "/m.swf")
             return s->send(200, "application/x-shockwave-flash", movie);
@@ -434,9 +440,8 @@ void TestPageFlashX11::albumMenuFitsInPlayer()
 // them use the frame's session: not in the frame's address, not in any message.
 void TestPageFlashX11::pageCannotTakeThePlayersSession()
 {
-    QFile card(SiteMirror::defaultRoot() + QStringLiteral("/kpfolder/flash/postcard1.swf"));
-    QVERIFY(card.open(QIODevice::ReadOnly));
-    const QByteArray movie = card.readAll();
+    const QByteArray movie = cardMovie();
+    QVERIFY(!movie.isEmpty());
     http::Server site([&](const http::Request &r, http::Response *s) {
         if (r.path() == "/m.swf")
             return s->send(200, "application/x-shockwave-flash", movie);
@@ -478,9 +483,8 @@ void TestPageFlashX11::pageViewerPlaysMovies()
 {
     QFETCH(QString, path);
     QFETCH(bool, clicked);
-    QFile card(SiteMirror::defaultRoot() + QStringLiteral("/kpfolder/flash/postcard1.swf"));
-    QVERIFY(card.open(QIODevice::ReadOnly));
-    const QByteArray movie = card.readAll();
+    const QByteArray movie = cardMovie();
+    QVERIFY(!movie.isEmpty());
     http::Server site([&](const http::Request &r, http::Response *s) {
         if (r.path() == "/links.html") // one link over the whole page
             return s->send(200, "text/html", "<body style='margin:0'><a href='/Movie.SWF' id=swf style='display:block;"
