@@ -14,6 +14,9 @@
 #include <QWebEngineScript>
 #include <QWebEngineView>
 
+#include <memory>
+#include <optional>
+
 #include "x11tools.h"
 
 namespace viewertools {
@@ -21,14 +24,12 @@ namespace viewertools {
 // What script evaluates to in the page's own world (or in world), waiting for it.
 inline QVariant js(QWebEnginePage *page, const QString &script, quint32 world = QWebEngineScript::MainWorld)
 {
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, world, [&](const QVariant &v) {
-        result = v;
-        done = true;
-    });
-    (void)QTest::qWaitFor([&] { return done; }, 10000);
-    return result;
+    // Shared with the callback: a page too busy to answer in time answers later, after
+    // this has returned.
+    auto answer = std::make_shared<std::optional<QVariant>>();
+    page->runJavaScript(script, world, [answer](const QVariant &v) { *answer = v; });
+    (void)QTest::qWaitFor([&] { return answer->has_value(); }, 10000);
+    return answer->value_or(QVariant());
 }
 
 inline QImage grab(const QRect &screenArea)
