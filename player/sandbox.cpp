@@ -124,23 +124,6 @@ bool mayOpenInBrowser(const QUrl &url)
            || (where.kind == HostSpace::Kind::Known && where.space == AddressSpace::Public);
 }
 
-bool mayNavigate(const QUrl &from, const QUrl &to, const QUrl &ours)
-{
-    const bool web = to.scheme() == QLatin1String("http") || to.scheme() == QLatin1String("https");
-    if (!web || from.isEmpty() || from.host().isEmpty())
-        return true; // the person's own address, or no network at all
-    const HostSpace source = hostSpace(from.host());
-    const bool publicSource = source.kind == HostSpace::Kind::Name
-                              || (source.kind == HostSpace::Kind::Known && source.space == AddressSpace::Public);
-    if (!publicSource)
-        return true;
-    if (!ours.isEmpty() && sameOrigin(to, ours))
-        return true;
-    const HostSpace target = hostSpace(to.host());
-    return target.kind == HostSpace::Kind::Name
-           || (target.kind == HostSpace::Kind::Known && target.space == AddressSpace::Public);
-}
-
 bool mayReach(AddressSpace movie, AddressSpace target)
 {
     return int(target) >= int(movie);

@@ -36,13 +36,6 @@ PLAYER_EXPORT HostSpace hostSpace(const QString &host);
 // network's by the way it is written.
 PLAYER_EXPORT bool mayOpenInBrowser(const QUrl &url);
 
-// Whether a page at from may send a frame or the whole page to to: a page on the
-// internet (an address not this machine's nor its network's, or any name but localhost)
-// may not go to this machine or its network, by whatever spelling of an address; ours
-// (the player host) stays open to it. A name is judged only by its spelling: where it
-// leads is only known once the engine has looked it up.
-PLAYER_EXPORT bool mayNavigate(const QUrl &from, const QUrl &to, const QUrl &ours = {});
-
 // Ports the browser engine refuses for HTTP (mail, shells, ...), refused here as well.
 PLAYER_EXPORT bool isBlockedPort(int port);
 

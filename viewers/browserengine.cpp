@@ -1,5 +1,6 @@
 #include "browserengine.h"
 
+#include "guard.h"
 #include "playerhost.h"
 #include "runtime.h"
 #include "sandbox.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QNetworkProxyFactory>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
@@ -17,8 +19,6 @@
 #include <QTranslator>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
-#include <QWebEngineUrlRequestInfo>
-#include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineSettings>
 
 #include <cstdio>
@@ -116,8 +116,32 @@ void chooseDrawing()
 
 // What the engine reads from the environment when it starts, set by the program itself
 // so that it runs the same from a launcher, a terminal or a script.
-void prepareEngineEnvironment()
+// Every connection of the engine goes through the guard (guard.h), loopback included:
+// whatever proxy switches the environment holds give way to it, and WebRTC sends no
+// UDP of its own past it.
+QByteArray withGuard(const QByteArray &flags, quint16 port)
 {
+    QByteArray out;
+    for (const QByteArray &flag : flags.split(' ')) {
+        const bool proxyFlag = flag.startsWith("--proxy-") || flag.startsWith("--no-proxy-server")
+                               || flag.startsWith("--proxy_") || flag.startsWith("--force-webrtc-ip-handling-policy")
+                               || flag.startsWith("--winhttp-proxy-resolver");
+        if (!flag.isEmpty() && !proxyFlag)
+            out += flag + ' ';
+    }
+    if (port == 0) // the benchmark's own build, measuring what the guard costs
+        return out.trimmed();
+    return out + "--proxy-server=http://127.0.0.1:" + QByteArray::number(port)
+           + " --proxy-bypass-list=<-loopback> --force-webrtc-ip-handling-policy=disable_non_proxied_udp";
+}
+
+void prepareEngineEnvironment(quint16 guardPort)
+{
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", withGuard(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), guardPort));
+    // The engine reads its switches (above the desktop's setting) only while Qt is told
+    // to use the system's proxy configuration; otherwise it takes Qt's application proxy,
+    // with a bypass for this machine that would let pages past the guard.
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
 #ifdef Q_OS_UNIX
     // The engine refuses to start its sandbox as root, and would end the program.
     if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
@@ -167,26 +191,8 @@ void prepareEngineEnvironment()
 
 } // namespace
 
-// Frames and pages a page on the internet sends into this machine or its network are
-// stopped before they leave (the engine's own rules cover a page's fetches only).
-class NavigationGuard : public QWebEngineUrlRequestInterceptor
-{
-public:
-    void interceptRequest(QWebEngineUrlRequestInfo &info) override
-    {
-        const auto type = info.resourceType();
-        if (type != QWebEngineUrlRequestInfo::ResourceTypeMainFrame
-            && type != QWebEngineUrlRequestInfo::ResourceTypeSubFrame)
-            return;
-        const QUrl ours = host && host->isRunning() ? QUrl(host->base()) : QUrl();
-        if (!sandbox::mayNavigate(info.initiator(), info.requestUrl(), ours))
-            info.block(true);
-    }
-    QPointer<PlayerHost> host;
-};
-
 BrowserEngine::BrowserEngine()
-    : m_pages(std::make_unique<PageKeeper>())
+    : m_guard(std::make_unique<guard::Guard>()), m_pages(std::make_unique<PageKeeper>())
 #ifdef Q_OS_UNIX
     , m_handsToBrowser(::geteuid() != 0) // a browser started as root would run as root
 #else
@@ -197,9 +203,9 @@ BrowserEngine::BrowserEngine()
 
 void BrowserEngine::setPlayerHost(PlayerHost *host)
 {
-    if (!m_guard)
-        m_guard = std::make_unique<NavigationGuard>();
-    m_guard->host = host;
+    // The one place on this machine besides the content host that pages may reach.
+    if (host && host->start())
+        m_guard->judge().allow(QHostAddress::LocalHost, host->port());
 }
 
 BrowserEngine::~BrowserEngine() = default;
@@ -214,14 +220,24 @@ BrowserEngine &BrowserEngine::of(forms::Runtime &runtime)
 
 void BrowserEngine::openInBrowser(const QUrl &url)
 {
-    if (m_handsToBrowser && sandbox::mayOpenInBrowser(url))
-        QDesktopServices::openUrl(url);
+    if (!m_handsToBrowser || !sandbox::mayOpenInBrowser(url))
+        return;
+    // Judged by where the name really leads, as the guard judges the engine's own
+    // connections: the desktop's browser would look it up again, so a name that leads
+    // anywhere but the internet now is not handed over at all.
+    const quint16 port = quint16(url.port(url.scheme() == QLatin1String("https") ? 443 : 80));
+    m_guard->resolvePublic(url.host(), port, this, [url](bool reachable) {
+        if (reachable)
+            QDesktopServices::openUrl(url);
+    });
 }
 
 QWebEngineProfile *BrowserEngine::profile()
 {
     if (!m_profile) {
-        prepareEngineEnvironment();
+        if (m_guarded && !m_guard->start())
+            qFatal("photoforKP: the connection guard cannot listen on 127.0.0.1");
+        prepareEngineEnvironment(m_guarded ? m_guard->port() : 0);
         chooseDrawing();
         m_profile = std::make_unique<QWebEngineProfile>(); // no storage name: off the record
         m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
@@ -230,9 +246,6 @@ QWebEngineProfile *BrowserEngine::profile()
         m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
         m_profile->setSpellCheckEnabled(false);
         m_profile->setHttpAcceptLanguage(QStringLiteral("zh-CN,zh;q=0.9"));
-        if (!m_guard)
-            m_guard = std::make_unique<NavigationGuard>();
-        m_profile->setUrlRequestInterceptor(m_guard.get());
         QWebEngineSettings *settings = m_profile->settings();
         // Albums start playing on their own, as a desktop player does.
         settings->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);

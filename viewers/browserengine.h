@@ -9,6 +9,9 @@
 #include <memory>
 
 class PlayerHost;
+namespace guard {
+class Guard;
+}
 class QUrl;
 class QWebEngineProfile;
 namespace forms {
@@ -41,10 +44,18 @@ public:
     // engine's pages go before the host; the engine may crash if its connections go first).
     static BrowserEngine &of(forms::Runtime &runtime);
 
+    // The guard every connection of the engine goes through (guard.h).
+    guard::Guard &connectionGuard() { return *m_guard; }
+    // Only the benchmark that measures what the guard costs turns it off, before the
+    // engine starts; no option or variable of the program does.
+    void setGuardedForBenchmark(bool guarded) { m_guarded = guarded; }
+
 private:
-    // Destroyed in reverse: the pages, then the profile, then the guard it asks.
-    std::unique_ptr<class NavigationGuard> m_guard;
+    // Destroyed in reverse: the pages, then the profile, then the guard its connections
+    // go through.
+    std::unique_ptr<guard::Guard> m_guard;
     std::unique_ptr<QWebEngineProfile> m_profile;
     std::unique_ptr<PageKeeper> m_pages;
     bool m_handsToBrowser;
+    bool m_guarded = true;
 };

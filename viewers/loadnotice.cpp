@@ -21,14 +21,14 @@ QString failureText(QWebEngineLoadingInfo::ErrorDomain domain, int code)
     case -20: // blocked by the program: an address a viewer may not go to
     case -301:
     case -302:
-        return QStringLiteral("查看器不能打开这个页面。");
+        return NotForViewers;
     case -300:
         return QStringLiteral("这不是有效的网址。");
     case -102:
-        return QStringLiteral("网站拒绝了连接，请稍后再试。");
+        return Refused;
     case -105:
     case -137:
-        return QStringLiteral("找不到这个网站，请检查网址和网络连接。");
+        return NotFound;
     case -106:
         return QStringLiteral("没有连接到网络。");
     case -7:
@@ -37,6 +37,24 @@ QString failureText(QWebEngineLoadingInfo::ErrorDomain domain, int code)
     default:
         return QStringLiteral("无法打开这个页面，请稍后再试。");
     }
+}
+
+QString guardText(guard::Guard::Outcome outcome)
+{
+    using Outcome = guard::Guard::Outcome;
+    switch (outcome) {
+    case Outcome::None:
+        return {};
+    case Outcome::Refused:
+        return NotForViewers;
+    case Outcome::NoName:
+        return NotFound;
+    case Outcome::ConnectionRefused:
+        return Refused;
+    case Outcome::NoAnswer:
+        return NoAnswer;
+    }
+    return {};
 }
 
 } // namespace loadnotice

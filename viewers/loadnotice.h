@@ -2,6 +2,8 @@
 
 #include "viewers_export.h"
 
+#include "guard.h"
+
 #include <QString>
 #include <QWebEngineLoadingInfo>
 
@@ -15,10 +17,15 @@ inline constexpr int NoAnswerAfterMs = 30000;
 
 inline const QString Loading = QStringLiteral("正在载入页面…");
 inline const QString NoAnswer = QStringLiteral("网站没有应答，请稍后再试。");
+inline const QString NotFound = QStringLiteral("找不到这个网站，请检查网址和网络连接。");
+inline const QString Refused = QStringLiteral("网站拒绝了连接，请稍后再试。");
+inline const QString NotForViewers = QStringLiteral("查看器不能打开这个页面。");
 
 // What stands in the page's place when its load failed (the engine's own error page is
 // off); empty where nothing should: a load given up for another, or an error status the
 // site answered with a page of its own.
 VIEWERS_EXPORT QString failureText(QWebEngineLoadingInfo::ErrorDomain domain, int code);
+// The same, for a load the connection guard ended (empty: it ended none lately).
+VIEWERS_EXPORT QString guardText(guard::Guard::Outcome outcome);
 
 } // namespace loadnotice

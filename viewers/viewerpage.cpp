@@ -87,13 +87,8 @@ void ViewerPage::offerDownload(QWebEngineDownloadRequest *download)
         emit movieWanted(url, this->url());
 }
 
-bool ViewerPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
+bool ViewerPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame)
 {
-    // A server's redirect is the page's doing too: from a page of the internet, never
-    // into this machine or its network (the engine's guard sees only where it began).
-    if (type == NavigationTypeRedirect
-        && !sandbox::mayNavigate(this->url(), url, m_playerOrigin ? m_playerOrigin() : QUrl()))
-        return false;
     if (!m_allowed.isEmpty()) // a player: its own document and nothing else
         return isMainFrame && url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment)
                                   == m_allowed.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);

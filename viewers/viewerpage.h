@@ -29,9 +29,6 @@ public:
 
     // The only document a player page may show; empty for a web page viewer.
     void setAllowedDocument(const QUrl &url) { m_allowed = url; }
-    // Where the player's frames come from: the one place on this machine a page of the
-    // internet may send a frame.
-    void setPlayerOrigin(std::function<QUrl()> origin) { m_playerOrigin = std::move(origin); }
     bool dialogsStopped() const { return m_stopped; }
     // File choosers the page asked for (each refused at once: the viewers upload nothing).
     int fileChoicesRefused() const { return m_filesRefused; }
@@ -79,7 +76,6 @@ private:
 
     PageKeeper &m_keeper;
     QUrl m_allowed;
-    std::function<QUrl()> m_playerOrigin;
     int m_shown = 0;
     int m_filesRefused = 0;
     int m_inARow = 0;

@@ -2,6 +2,7 @@
 
 #include "browserengine.h"
 #include "errors.h"
+#include "guard.h"
 #include "loadnotice.h"
 #include "pageflash.h"
 #include "playerhost.h"
@@ -133,7 +134,10 @@ void ViewerView::loadChanged(const QWebEngineLoadingInfo &info)
         shown();
         break;
     case QWebEngineLoadingInfo::LoadFailedStatus: {
-        const QString text = loadnotice::failureText(info.errorDomain(), info.errorCode());
+        // Through the guard the engine sees only the guard's answer; the guard says why.
+        QString text = loadnotice::guardText(m_engine.connectionGuard().outcomeFor(info.url()));
+        if (text.isEmpty())
+            text = loadnotice::failureText(info.errorDomain(), info.errorCode());
         if (!text.isEmpty()) {
             m_watch.stop();
             showNotice(Notice::Message, text);
@@ -159,9 +163,6 @@ WebBrowser::WebBrowser(BrowserEngine &engine, PlayerHost *player, QWidget *paren
 {
     if (player) {
         m_flash = new PageFlash(viewerPage(), *player);
-        viewerPage()->setPlayerOrigin([host = QPointer<PlayerHost>(player)] {
-            return host && host->isRunning() ? QUrl(host->base()) : QUrl();
-        });
     }
     connect(viewerPage(), &ViewerPage::movieWanted, this, &WebBrowser::playMovie);
     // Gone from its movie (back to a page, say): the movie's sandbox goes too.

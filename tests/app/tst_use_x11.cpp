@@ -78,7 +78,6 @@ void TestUseX11::initTestCase()
     mirror = std::make_unique<SiteMirror>(SiteMirror::defaultRoot());
     QVERIFY(mirror->listen());
     QVERIFY(mirror->listenSecond());
-    engine::countAsInternet(mirror->host());
     startRuntime();
     engine::shareWith(*rt);
 }

@@ -35,8 +35,6 @@ private slots:
     void addressSpaces();
     void handedToBrowser_data();
     void handedToBrowser();
-    void navigations_data();
-    void navigations();
     void relayDecisions_data();
     void relayDecisions();
     void mediaStructure_data();
@@ -425,36 +423,6 @@ void TestPlayerNetwork::handedToBrowser()
     QFETCH(QString, url);
     QFETCH(bool, handed);
     QCOMPARE(sandbox::mayOpenInBrowser(QUrl(url)), handed);
-}
-
-void TestPlayerNetwork::navigations_data()
-{
-    QTest::addColumn<QString>("from"); // the page that sends a frame or itself there
-    QTest::addColumn<QString>("to");
-    QTest::addColumn<bool>("goes");
-    const QString site = "http://www.example.com/page.html";
-    QTest::newRow("the person's own address") << "" << "http://127.0.0.1:8631/" << true;
-    QTest::newRow("internet page to the internet") << site << "http://www.example.org/" << true;
-    QTest::newRow("internet page to this machine") << site << "http://127.0.0.1:8080/admin" << false;
-    QTest::newRow("... by one number") << "http://93.184.216.34/" << "http://2130706433:8080/" << false;
-    QTest::newRow("... by name") << site << "http://localhost:631/" << false;
-    QTest::newRow("... by a subdomain of it") << site << "http://router.localhost/" << false;
-    QTest::newRow("internet page to the home router") << site << "http://192.168.0.1/" << false;
-    QTest::newRow("internet page to link-local") << site << "http://[fe80::1]/" << false;
-    QTest::newRow("internet page to the player") << site << "http://127.0.0.1:4000/k3y/player.html" << true;
-    QTest::newRow("... another port there") << site << "http://127.0.0.1:4001/" << false;
-    QTest::newRow("a page of this machine to it") << "http://127.0.0.1:8631/x.html" << "http://127.0.0.1:9/" << true;
-    QTest::newRow("a home network page to the router") << "http://192.168.0.7/" << "http://192.168.0.1/" << true;
-    QTest::newRow("a localhost page") << "http://localhost:8000/" << "http://127.0.0.1:9/" << true;
-    QTest::newRow("data, not the network") << site << "data:text/html,x" << true;
-}
-
-void TestPlayerNetwork::navigations()
-{
-    QFETCH(QString, from);
-    QFETCH(QString, to);
-    QFETCH(bool, goes);
-    QCOMPARE(sandbox::mayNavigate(QUrl(from), QUrl(to), QUrl("http://127.0.0.1:4000/k3y/")), goes);
 }
 
 void TestPlayerNetwork::relayDecisions_data()

@@ -7,6 +7,7 @@
 // the program never does that.) Give every test addresses of its own: the engine's
 // cache outlives a test.
 
+#include "addresses.h"
 #include "browserengine.h"
 #include "playerhost.h"
 #include "runtime.h"
@@ -23,6 +24,15 @@ struct Shared
     std::shared_ptr<BrowserEngine> engine;
 };
 
+// The addresses tests serve their sites on count as the internet, as the real site
+// is, so that the guard holds them to its rules; what stands for this machine in a
+// test listens elsewhere on loopback (127.0.0.9, say). A test may set its own list.
+inline void countTestSitesAsInternet()
+{
+    if (!qEnvironmentVariableIsSet(guard::PublicAddressesVariable))
+        qputenv(guard::PublicAddressesVariable, "127.0.0.1,127.0.0.2,127.0.0.3,127.0.0.4");
+}
+
 inline Shared &shared()
 {
     static Shared s;
@@ -34,20 +44,13 @@ inline BrowserEngine &shareWith(forms::Runtime &rt)
 {
     Shared &s = shared();
     if (!s.engine) {
+        countTestSitesAsInternet();
         s.host = std::make_shared<PlayerHost>();
         s.engine = std::make_shared<BrowserEngine>();
         s.engine->setPlayerHost(s.host.get());
     }
     rt.share(s.host);
     return rt.share(s.engine);
-}
-
-// Before the engine starts: the engine counts host (a loopback server of the test) as a
-// server of the internet, as the real site is, so its rules for such pages apply.
-inline void countAsInternet(const QString &host)
-{
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
-            qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --ip-address-space-overrides=" + host.toLatin1() + "=public");
 }
 
 // At the end of the test process (cleanupTestCase), while the application still runs:

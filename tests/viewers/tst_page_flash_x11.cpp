@@ -83,7 +83,6 @@ void TestPageFlashX11::initTestCase()
     mirror = std::make_unique<SiteMirror>(SiteMirror::defaultRoot());
     QVERIFY(mirror->listen());
     QVERIFY(mirror->listenSecond());
-    engine::countAsInternet(mirror->host()); // the copy's first host
 }
 
 void TestPageFlashX11::init()

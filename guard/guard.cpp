@@ -1,0 +1,459 @@
+#include "guard.h"
+
+#include "framing.h"
+#include "parse.h"
+
+#include <QHostInfo>
+#include <QNetworkProxy>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace guard {
+
+namespace {
+
+constexpr qint64 PipeChunk = 64 * 1024;
+constexpr qint64 HighWater = 1024 * 1024; // queued for one side: read no more from the other
+constexpr int MaxOutcomes = 256;
+constexpr int OutcomeKeptMs = 60000;
+
+QString key(const QString &host, quint16 port)
+{
+    return host.toLower() + u':' + QString::number(port);
+}
+
+bool isHopByHop(const QByteArray &name)
+{
+    for (const char *h : {"connection", "keep-alive", "proxy-connection", "proxy-authorization", "proxy-authenticate"})
+        if (name.compare(h, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
+bool splitAuthority(const QByteArray &authority, quint16 defaultPort, QString *host, quint16 *port)
+{
+    if (authority.isEmpty() || authority.contains('@'))
+        return false;
+    QByteArray h = authority;
+    QByteArray p;
+    if (h.startsWith('[')) {
+        const qsizetype close = h.indexOf(']');
+        if (close < 0)
+            return false;
+        p = h.mid(close + 1);
+        h = h.mid(1, close - 1);
+        if (!p.isEmpty() && !p.startsWith(':'))
+            return false;
+        p = p.mid(1);
+        if (QHostAddress(QString::fromLatin1(h)).protocol() != QAbstractSocket::IPv6Protocol)
+            return false;
+    } else {
+        const qsizetype colon = h.lastIndexOf(':');
+        if (colon >= 0) {
+            p = h.mid(colon + 1);
+            h = h.left(colon);
+            if (p.isEmpty() || h.contains(':'))
+                return false;
+        }
+    }
+    if (h.isEmpty())
+        return false;
+    for (char c : h)
+        if (static_cast<unsigned char>(c) <= ' ' || static_cast<unsigned char>(c) >= 0x7f || c == '/' || c == '\\'
+            || c == '?' || c == '#')
+            return false;
+    *port = defaultPort;
+    if (!p.isEmpty()) {
+        if (!http::parse::isDigits(p, 5) || p.toUInt() == 0 || p.toUInt() > 65535)
+            return false;
+        *port = quint16(p.toUInt());
+    }
+    *host = QString::fromLatin1(h);
+    return true;
+}
+
+// One client connection of the engine: one request (or one tunnel), then it closes.
+class Connection : public QObject
+{
+public:
+    Connection(Guard *guard, QTcpSocket *client) : QObject(guard), m_guard(guard), m_client(client)
+    {
+        client->setParent(this);
+        client->setReadBufferSize(HighWater);
+        connect(client, &QTcpSocket::readyRead, this, &Connection::clientReadable);
+        connect(client, &QTcpSocket::bytesWritten, this, &Connection::upstreamReadable);
+        connect(client, &QTcpSocket::disconnected, this, &Connection::finish);
+        connect(client, &QTcpSocket::errorOccurred, this, [this] {
+            if (m_client->state() != QAbstractSocket::ConnectedState)
+                finish();
+        });
+        m_timer.setSingleShot(true);
+        connect(&m_timer, &QTimer::timeout, this, &Connection::finish);
+        m_timer.start(Guard::HeadTimeoutMs);
+        ++m_guard->m_connections;
+        clientReadable();
+    }
+    ~Connection() override { --m_guard->m_connections; }
+
+private:
+    enum class State { Head, Resolving, Connecting, RequestSent, Piping, Done };
+
+    void clientReadable()
+    {
+        if (m_state == State::Head)
+            return readHead();
+        if (m_state == State::RequestSent || m_state == State::Piping)
+            pipe(m_client, m_upstream);
+        // While resolving and connecting, what the client sends waits in its buffer.
+    }
+
+    void upstreamReadable()
+    {
+        if (!m_upstream)
+            return;
+        if (m_state == State::RequestSent)
+            return readAnswerHead();
+        if (m_state == State::Piping)
+            pipe(m_upstream, m_client);
+    }
+
+    void readHead()
+    {
+        const qint64 room = Guard::MaxHeadBytes - m_head.size();
+        m_head += m_client->read(std::max<qint64>(room, 0));
+        const qsizetype end = http::parse::headEnd(m_head);
+        if (end < 0) {
+            if (m_head.size() >= Guard::MaxHeadBytes)
+                answer(431, "request head too large");
+            return;
+        }
+        QByteArray rest = m_head.mid(end);
+        m_head.truncate(end);
+        QList<QByteArray> lines = http::parse::lines(m_head);
+        const QList<QByteArray> first = lines.value(0).split(' ');
+        if (lines.size() > Guard::MaxHeadLines || first.size() != 3 || !http::parse::isToken(first[0])
+            || !first[2].startsWith("HTTP/1."))
+            return answer(400, "not a proxy request");
+        m_method = first[0];
+        QByteArray authority;
+        if (m_method == "CONNECT") {
+            m_tunnel = true;
+            authority = first[1];
+        } else {
+            const QByteArray target = first[1];
+            if (!target.toLower().startsWith("http://"))
+                return answer(400, "only http addresses go through here");
+            const QByteArray afterScheme = target.mid(7);
+            qsizetype pathAt = afterScheme.size();
+            for (char c : {'/', '?'})
+                if (const qsizetype at = afterScheme.indexOf(c); at >= 0)
+                    pathAt = std::min(pathAt, at);
+            authority = afterScheme.left(pathAt);
+            m_path = afterScheme.mid(pathAt);
+            if (m_path.isEmpty() || m_path.startsWith('?'))
+                m_path.prepend('/');
+            if (m_path.contains('#'))
+                m_path.truncate(m_path.indexOf('#'));
+        }
+        if (!splitAuthority(authority, m_tunnel ? 443 : 80, &m_host, &m_port))
+            return answer(400, "not a host");
+        http::Headers headers;
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            QPair<QByteArray, QByteArray> field;
+            if (!http::parse::headerField(lines[i], &field))
+                return answer(400, "bad header");
+            if (!isHopByHop(field.first))
+                headers.append(field);
+        }
+        m_request = m_method + ' ' + m_path + " HTTP/1.1\r\n";
+        for (const auto &[name, value] : headers)
+            m_request += name + ": " + value + "\r\n";
+        m_request += "Connection: close\r\n\r\n";
+        m_early = rest; // the start of a body, or of what goes through a tunnel
+        m_state = State::Resolving;
+        m_timer.start(Guard::ConnectTimeoutMs);
+        m_guard->resolve(m_host, m_port, this, [this](const QHostAddress &address, Guard::Outcome outcome) {
+            if (outcome != Guard::Outcome::None)
+                return fail(outcome, false);
+            connectTo(address);
+        });
+    }
+
+    void connectTo(const QHostAddress &address)
+    {
+        m_state = State::Connecting;
+        m_upstream = new QTcpSocket(this);
+        m_upstream->setProxy(QNetworkProxy::NoProxy); // the guard's own sockets go straight
+        m_upstream->setReadBufferSize(HighWater);
+        connect(m_upstream, &QTcpSocket::connected, this, &Connection::connected);
+        connect(m_upstream, &QTcpSocket::readyRead, this, &Connection::upstreamReadable);
+        connect(m_upstream, &QTcpSocket::bytesWritten, this, &Connection::clientReadable);
+        connect(m_upstream, &QTcpSocket::disconnected, this, &Connection::upstreamGone);
+        connect(m_upstream, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+            if (m_state == State::Connecting)
+                return fail(error == QAbstractSocket::ConnectionRefusedError ? Guard::Outcome::ConnectionRefused
+                                                                             : Guard::Outcome::NoAnswer);
+            if (m_upstream->state() != QAbstractSocket::ConnectedState)
+                upstreamGone();
+        });
+        m_upstream->connectToHost(address, m_port);
+    }
+
+    void connected()
+    {
+        m_timer.stop();
+        m_guard->note(m_host, m_port, Guard::Outcome::None);
+        if (m_tunnel) {
+            m_client->write("HTTP/1.1 200 Connection Established\r\n\r\n");
+            m_state = State::Piping;
+        } else {
+            m_upstream->write(m_request);
+            m_state = State::RequestSent;
+        }
+        if (!m_early.isEmpty())
+            m_upstream->write(std::exchange(m_early, {}));
+        clientReadable();
+        upstreamReadable();
+    }
+
+    // The answer's head, bounded, so that it can say the connection closes after it.
+    void readAnswerHead()
+    {
+        const qint64 room = Guard::MaxHeadBytes - m_answer.size();
+        m_answer += m_upstream->read(std::max<qint64>(room, 0));
+        const qsizetype end = http::parse::headEnd(m_answer);
+        if (end < 0) {
+            if (m_answer.size() >= Guard::MaxHeadBytes)
+                return finish();
+            return;
+        }
+        const QByteArray head = m_answer.left(end);
+        const QByteArray rest = m_answer.mid(end);
+        m_answer.clear();
+        const QList<QByteArray> lines = http::parse::lines(head);
+        const QList<QByteArray> status = lines.value(0).split(' ');
+        const int code = status.value(1).toInt();
+        if (!lines.value(0).startsWith("HTTP/1.") || code < 100 || code > 999 || lines.size() > Guard::MaxHeadLines)
+            return finish();
+        if (code == 101) { // switching protocols: from here on, bytes either way
+            m_client->write(head + rest);
+            m_state = State::Piping;
+            return upstreamReadable();
+        }
+        QByteArray out = lines[0] + "\r\n";
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            QPair<QByteArray, QByteArray> field;
+            if (!http::parse::headerField(lines[i], &field))
+                return finish();
+            if (!isHopByHop(field.first))
+                out += lines[i] + "\r\n";
+        }
+        if (code >= 200)
+            out += "Connection: close\r\n";
+        m_client->write(out + "\r\n");
+        if (code >= 200)
+            m_state = State::Piping;
+        m_answer = rest;
+        if (m_state == State::Piping) {
+            m_client->write(std::exchange(m_answer, {}));
+            pipe(m_upstream, m_client);
+        } else {
+            readAnswerHead(); // an interim answer; the next head may be here already
+        }
+    }
+
+    void pipe(QTcpSocket *from, QTcpSocket *to)
+    {
+        if (!from || !to)
+            return;
+        while (from->bytesAvailable() > 0 && to->bytesToWrite() < HighWater) {
+            const QByteArray chunk = from->read(PipeChunk);
+            if (chunk.isEmpty())
+                break;
+            to->write(chunk);
+        }
+    }
+
+    void upstreamGone()
+    {
+        if (m_state == State::Done)
+            return;
+        if (m_state == State::Connecting)
+            return fail(Guard::Outcome::ConnectionRefused);
+        pipe(m_upstream, m_client);
+        if (m_upstream && m_upstream->bytesAvailable() > 0) {
+            // What the client has not taken yet goes first.
+            QTimer::singleShot(10, this, &Connection::upstreamGone);
+            return;
+        }
+        m_state = State::Done;
+        m_client->disconnectFromHost(); // after what is queued
+        if (m_client->state() == QAbstractSocket::UnconnectedState)
+            deleteLater();
+    }
+
+    void fail(Guard::Outcome outcome, bool note = true)
+    {
+        if (m_state == State::Done)
+            return;
+        if (note)
+            m_guard->note(m_host, m_port, outcome);
+        if (outcome == Guard::Outcome::Refused)
+            answer(403, "this address is not for the viewers");
+        else
+            answer(502, outcome == Guard::Outcome::NoName ? "unknown host" : "no connection");
+    }
+
+    void answer(int status, const QByteArray &why)
+    {
+        m_state = State::Done;
+        m_timer.stop();
+        if (m_upstream)
+            m_upstream->abort();
+        const QByteArray body = why + '\n';
+        m_client->write("HTTP/1.1 " + QByteArray::number(status) + " Refused\r\nContent-Type: text/plain\r\n"
+                        "Cache-Control: no-store\r\nConnection: close\r\nContent-Length: "
+                        + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        m_client->disconnectFromHost();
+        if (m_client->state() == QAbstractSocket::UnconnectedState)
+            deleteLater();
+    }
+
+    void finish()
+    {
+        m_state = State::Done;
+        m_timer.stop();
+        if (m_upstream)
+            m_upstream->abort();
+        m_client->abort();
+        deleteLater();
+    }
+
+    Guard *m_guard;
+    QTcpSocket *m_client;
+    QPointer<QTcpSocket> m_upstream;
+    QTimer m_timer;
+    State m_state = State::Head;
+    QByteArray m_head;
+    QByteArray m_method;
+    QByteArray m_path;
+    QByteArray m_request;
+    QByteArray m_early;
+    QByteArray m_answer;
+    QString m_host;
+    quint16 m_port = 0;
+    bool m_tunnel = false;
+};
+
+Guard::Guard(QObject *parent) : QObject(parent)
+{
+    m_server.setProxy(QNetworkProxy::NoProxy);
+    m_server.setMaxPendingConnections(64);
+    connect(&m_server, &QTcpServer::newConnection, this, &Guard::accept);
+}
+
+Guard::~Guard()
+{
+    // Connections are children; they count down into this object as they go.
+    qDeleteAll(findChildren<Connection *>(Qt::FindDirectChildrenOnly));
+}
+
+bool Guard::start()
+{
+    return m_server.isListening() || m_server.listen(QHostAddress::LocalHost, 0);
+}
+
+void Guard::accept()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        if (m_connections >= MaxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        new Connection(this, socket);
+    }
+}
+
+void Guard::mapNameForTests(const QString &pattern, const QHostAddress &address)
+{
+    m_testNames.append({pattern.toLower(), address});
+}
+
+void Guard::lookUp(const QString &rawHost, QObject *context, std::function<void(QList<QHostAddress>)> done)
+{
+    QString host = rawHost.toLower();
+    if (host.endsWith(u'.'))
+        host.chop(1);
+    if (host.startsWith(u'[') && host.endsWith(u']'))
+        host = host.mid(1, host.size() - 2);
+    const QHostAddress literal(host);
+    if (!literal.isNull())
+        return done({literal});
+    for (const auto &[pattern, address] : std::as_const(m_testNames))
+        if (host == pattern || (pattern.startsWith(QLatin1String("*.")) && host.endsWith(pattern.mid(1))))
+            return done({address});
+    QHostInfo::lookupHost(host, context, [done](const QHostInfo &info) {
+        done(info.error() == QHostInfo::NoError ? info.addresses() : QList<QHostAddress>{});
+    });
+}
+
+void Guard::resolve(const QString &host, quint16 port, QObject *context,
+                    std::function<void(const QHostAddress &, Outcome)> done)
+{
+    lookUp(host, context, [this, host, port, done](QList<QHostAddress> addresses) {
+        if (addresses.isEmpty()) {
+            note(host, port, Outcome::NoName);
+            return done({}, Outcome::NoName);
+        }
+        // IPv4 first: what most servers listen on.
+        std::stable_sort(addresses.begin(), addresses.end(), [](const QHostAddress &a, const QHostAddress &b) {
+            return a.protocol() == QAbstractSocket::IPv4Protocol && b.protocol() != QAbstractSocket::IPv4Protocol;
+        });
+        for (const QHostAddress &a : addresses)
+            if (m_judge.mayConnect(a, port))
+                return done(a, Outcome::None);
+        ++m_refusals;
+        note(host, port, Outcome::Refused);
+        emit refused(host, port);
+        done({}, Outcome::Refused);
+    });
+}
+
+void Guard::resolvePublic(const QString &host, quint16 port, QObject *context, std::function<void(bool)> done)
+{
+    lookUp(host, context, [this, port, done](const QList<QHostAddress> &addresses) {
+        bool reachable = !addresses.isEmpty();
+        for (const QHostAddress &a : addresses)
+            reachable = reachable && m_judge.countsAsPublic(a, port);
+        done(reachable);
+    });
+}
+
+void Guard::note(const QString &host, quint16 port, Outcome outcome)
+{
+    if (outcome == Outcome::None) {
+        m_outcomes.remove(key(host, port));
+        return;
+    }
+    if (m_outcomes.size() >= MaxOutcomes)
+        m_outcomes.clear();
+    Noted &n = m_outcomes[key(host, port)];
+    n.outcome = outcome;
+    n.when.start();
+}
+
+Guard::Outcome Guard::outcomeFor(const QUrl &url) const
+{
+    const auto it = m_outcomes.constFind(key(url.host(), quint16(url.port(url.scheme() == QLatin1String("https") ? 443 : 80))));
+    if (it == m_outcomes.constEnd() || it->when.elapsed() > OutcomeKeptMs)
+        return Outcome::None;
+    return it->outcome;
+}
+
+} // namespace guard
