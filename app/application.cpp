@@ -1,5 +1,7 @@
 #include "application.h"
 
+#include "addresses.h"
+
 #include "frmAbout.h"
 #include "identity.h"
 #include "runtime.h"
@@ -97,6 +99,20 @@ bool displayReachable(int argc, char *argv[])
     Q_UNUSED(argc);
     Q_UNUSED(argv);
 #endif
+    return true;
+}
+
+bool testSwitchesValid()
+{
+    if (!qEnvironmentVariableIsSet(guard::PublicAddressesVariable))
+        return true;
+    const guard::Parsed parsed = guard::parsePublicAddresses(qEnvironmentVariable(guard::PublicAddressesVariable));
+    if (!parsed.error.isEmpty()) {
+        std::fprintf(stderr, "photoforKP: %s: %s\n", guard::PublicAddressesVariable, qPrintable(parsed.error));
+        return false;
+    }
+    std::fprintf(stderr, "photoforKP: %s is set (for testing): these loopback addresses count as the internet: %s\n",
+                 guard::PublicAddressesVariable, qPrintable(qEnvironmentVariable(guard::PublicAddressesVariable)));
     return true;
 }
 

@@ -17,6 +17,11 @@ namespace app {
 // Must run before the QApplication is created.
 bool displayReachable(int argc, char *argv[]);
 
+// PHOTOFORKP_PUBLIC_ADDRESSES (guard/addresses.h), the switch that lets tests play
+// hostile sites on loopback: false, with one line on stderr, if its value is not a list
+// of loopback addresses; while it is set, says so once on stderr.
+bool testSwitchesValid();
+
 // Keeps the toolkit from writing caches under the user's home: the program writes nothing.
 // Must run before the QApplication is created.
 void prepareEnvironment();

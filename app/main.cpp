@@ -4,6 +4,8 @@
 
 int main(int argc, char *argv[])
 {
+    if (!app::testSwitchesValid())
+        return 2;
     if (!app::displayReachable(argc, argv))
         return 1;
     app::prepareEnvironment();

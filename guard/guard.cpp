@@ -167,10 +167,11 @@ private:
             QPair<QByteArray, QByteArray> field;
             if (!http::parse::headerField(lines[i], &field))
                 return answer(400, "bad header");
-            if (!isHopByHop(field.first))
+            if (!isHopByHop(field.first) && field.first.compare("host", Qt::CaseInsensitive) != 0)
                 headers.append(field);
         }
-        m_request = m_method + ' ' + m_path + " HTTP/1.1\r\n";
+        // The Host is the one the address was judged for, whatever the request said.
+        m_request = m_method + ' ' + m_path + " HTTP/1.1\r\nHost: " + authority + "\r\n";
         for (const auto &[name, value] : headers)
             m_request += name + ": " + value + "\r\n";
         m_request += "Connection: close\r\n\r\n";

@@ -1,6 +1,7 @@
 #include "client.h"
 
 #include <QMetaObject>
+#include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QTimer>
 #ifndef QT_NO_SSL
@@ -57,6 +58,8 @@ void ClientReply::start(const Target &target, const QByteArray &request)
         connect(socket, &QTcpSocket::connected, this, connected);
     }
     m_socket = socket;
+    // Straight to the address the caller checked, whatever proxy the desktop sets.
+    socket->setProxy(QNetworkProxy::NoProxy);
     // What the server sends beyond what we hold stays in the kernel.
     socket->setReadBufferSize(BufferBytes);
     connect(socket, &QTcpSocket::readyRead, this, &ClientReply::readable);

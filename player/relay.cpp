@@ -1,5 +1,7 @@
 #include "relay.h"
 
+#include "addresses.h"
+
 #include "client.h"
 #include "media.h"
 #include "server.h"
@@ -14,6 +16,21 @@
 #include <vector>
 
 namespace relay {
+
+namespace {
+
+// Where an address stands, but that tests may count loopback addresses as the internet
+// (PHOTOFORKP_PUBLIC_ADDRESSES), for the relay as for the engine's guard.
+sandbox::AddressSpace spaceOf(const QHostAddress &address, quint16 port)
+{
+    for (const guard::Endpoint &e : guard::publicAddresses())
+        if (e.matches(address, port))
+            return sandbox::AddressSpace::Public;
+    return sandbox::addressSpace(address);
+}
+
+} // namespace
+
 
 namespace {
 
@@ -516,7 +533,8 @@ void Relay::relay(const QByteArray &sessionId, Kind kind, const QUrl &target, co
         // A movie in a page is judged by where the page is: by its address if it has one;
         // a name is the internet (a name looked up again now could say anything).
         const QHostAddress address(session->embedder.host());
-        session->space = address.isNull() ? sandbox::AddressSpace::Public : sandbox::addressSpace(address);
+        session->space = address.isNull() ? sandbox::AddressSpace::Public
+                                          : spaceOf(address, quint16(session->embedder.port(80)));
         session->judged = true;
     }
     auto *transfer = new Transfer(this, session, kind, url, request, response);
@@ -539,7 +557,7 @@ void Relay::open(Session *session, const QUrl &url, const QByteArray &method, co
             return opened(nullptr, {}, 502, "unknown host\n");
         auto space = sandbox::AddressSpace::Public;
         for (const QHostAddress &a : addresses) {
-            const auto s = sandbox::addressSpace(a);
+            const auto s = spaceOf(a, quint16(port));
             space = std::min(space, s);
             if (s == sandbox::AddressSpace::Loopback && port == m_selfPort)
                 return opened(nullptr, {}, 403, "not the player itself\n");
@@ -574,7 +592,7 @@ void Relay::open(Session *session, const QUrl &url, const QByteArray &method, co
         if (method == "POST")
             headers.emplaceBack("Content-Type", bodyType.isEmpty() ? QByteArray("application/x-www-form-urlencoded") : bodyType);
         auto *reply = http::ClientReply::send(target, method, headers, body, context);
-        opened(reply, sandbox::addressSpace(target.address), 0, {});
+        opened(reply, spaceOf(target.address, target.port), 0, {});
     });
 }
 

@@ -175,14 +175,20 @@ Policy parsePolicy(QByteArrayView xml)
         if (reader.isStartElement()) {
             ++depth;
             if (depth == 1) {
-                if (reader.name() != QLatin1String("cross-domain-policy"))
+                // Exactly this name: no prefix, and no default namespace either (declared
+                // prefixes, such as xsi, stay allowed, as real files have them).
+                if (reader.qualifiedName() != QLatin1String("cross-domain-policy")
+                    || reader.attributes().hasAttribute(QLatin1String("xmlns")))
                     return {};
+                for (const auto &declaration : reader.namespaceDeclarations())
+                    if (declaration.prefix().isEmpty())
+                        return {};
                 sawRoot = true;
-            } else if (depth == 2 && reader.name() == QLatin1String("site-control")) {
+            } else if (depth == 2 && reader.qualifiedName() == QLatin1String("site-control")) {
                 policy.siteControl =
                     reader.attributes().value(QLatin1String("permitted-cross-domain-policies")).toString().trimmed();
                 none = none || policy.siteControl == QLatin1String("none");
-            } else if (depth == 2 && reader.name() == QLatin1String("allow-access-from")) {
+            } else if (depth == 2 && reader.qualifiedName() == QLatin1String("allow-access-from")) {
                 const auto attributes = reader.attributes();
                 PolicyRule rule;
                 rule.domain = attributes.value(QLatin1String("domain")).toString().trimmed();

@@ -294,6 +294,16 @@ void TestPlayerNetwork::policyFiles_data()
                               << false;
     QTest::newRow("a web page") << QByteArray("<html><body allow-access-from=\"*\">*</body></html>")
                                 << "http://a.example.net/m.swf" << "http://d.example.com" << false;
+    QTest::newRow("root with a prefix")
+        << QByteArray("<x:cross-domain-policy xmlns:x=\"urn:x\"><allow-access-from domain=\"*\"/></x:cross-domain-policy>")
+        << "http://a.example.net/m.swf" << "http://d.example.com" << false;
+    QTest::newRow("root in a default namespace")
+        << QByteArray("<cross-domain-policy xmlns=\"urn:x\"><allow-access-from domain=\"*\"/></cross-domain-policy>")
+        << "http://a.example.net/m.swf" << "http://d.example.com" << false;
+    QTest::newRow("declared prefixes on the root")
+        << QByteArray("<cross-domain-policy xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+                      "xsi:noNamespaceSchemaLocation=\"x.xsd\"><allow-access-from domain=\"*\"/></cross-domain-policy>")
+        << "http://a.example.net/m.swf" << "http://d.example.com" << true;
     QTest::newRow("site says none")
         << QByteArray("<cross-domain-policy><site-control permitted-cross-domain-policies=\"none\"/>"
                       "<allow-access-from domain=\"*\"/></cross-domain-policy>")

@@ -1,0 +1,210 @@
+#include "addresses.h"
+#include "guard.h"
+#include "server.h"
+
+#include <QDeadlineTimer>
+#include <QTcpSocket>
+#include <QTest>
+
+// The guard's rule on addresses, and the guard itself as the engine meets it: a proxy
+// that lets through only what the rule allows, whatever the request says.
+class TestGuard : public QObject
+{
+    Q_OBJECT
+private slots:
+    void globalAddresses_data();
+    void globalAddresses();
+    void publicAddressesSwitch_data();
+    void publicAddressesSwitch();
+    void requests_data();
+    void requests();
+    void tunnelCarriesBytesBothWays();
+};
+
+void TestGuard::globalAddresses_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("global");
+    QTest::newRow("public v4") << "93.184.216.34" << true;
+    QTest::newRow("loopback") << "127.0.0.1" << false;
+    QTest::newRow("all of 127/8") << "127.255.0.9" << false;
+    QTest::newRow("this network") << "0.0.0.0" << false;
+    QTest::newRow("private 10") << "10.1.2.3" << false;
+    QTest::newRow("private 172.16") << "172.31.255.1" << false;
+    QTest::newRow("just past 172.16/12") << "172.32.0.1" << true;
+    QTest::newRow("private 192.168") << "192.168.1.1" << false;
+    QTest::newRow("shared 100.64") << "100.127.0.1" << false;
+    QTest::newRow("link-local") << "169.254.169.254" << false;
+    QTest::newRow("benchmarking") << "198.19.0.1" << false;
+    QTest::newRow("documentation") << "203.0.113.5" << false;
+    QTest::newRow("multicast") << "224.0.0.251" << false;
+    QTest::newRow("reserved") << "240.0.0.1" << false;
+    QTest::newRow("broadcast") << "255.255.255.255" << false;
+    QTest::newRow("public v6") << "2606:2800:220:1::1" << true;
+    QTest::newRow("v6 loopback") << "::1" << false;
+    QTest::newRow("v6 unspecified") << "::" << false;
+    QTest::newRow("unique local") << "fd00::1" << false;
+    QTest::newRow("v6 link-local") << "fe80::1" << false;
+    QTest::newRow("v6 multicast") << "ff02::1" << false;
+    QTest::newRow("v6 documentation") << "2001:db8::1" << false;
+    QTest::newRow("Teredo") << "2001:0:4136:e378::1" << false;
+    QTest::newRow("mapped loopback") << "::ffff:127.0.0.1" << false;
+    QTest::newRow("mapped public") << "::ffff:93.184.216.34" << true;
+    QTest::newRow("NAT64 of loopback") << "64:ff9b::7f00:1" << false;
+    QTest::newRow("NAT64 of public") << "64:ff9b::5db8:d822" << true;
+    QTest::newRow("6to4 of a private network") << "2002:c0a8:0101::1" << false;
+    QTest::newRow("6to4 of public") << "2002:5db8:d822::1" << true;
+    QTest::newRow("IPv4-compatible loopback") << "::127.0.0.1" << false;
+}
+
+void TestGuard::globalAddresses()
+{
+    QFETCH(QString, address);
+    QFETCH(bool, global);
+    QCOMPARE(guard::isGlobal(QHostAddress(address)), global);
+}
+
+void TestGuard::publicAddressesSwitch_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<int>("count"); // -1: refused
+    QTest::newRow("addresses") << "127.0.0.5, 127.0.0.6" << 2;
+    QTest::newRow("with ports") << "127.0.0.5:8080,[::1]:80,::1" << 3;
+    QTest::newRow("empty") << "" << 0;
+    QTest::newRow("off loopback") << "10.0.0.1" << -1;
+    QTest::newRow("a public address") << "93.184.216.34" << -1;
+    QTest::newRow("a name") << "localhost" << -1;
+    QTest::newRow("port 0") << "127.0.0.5:0" << -1;
+    QTest::newRow("port too large") << "127.0.0.5:65536" << -1;
+    QTest::newRow("no port after the colon") << "127.0.0.5:" << -1;
+    QTest::newRow("unclosed bracket") << "[::1:80" << -1;
+}
+
+void TestGuard::publicAddressesSwitch()
+{
+    QFETCH(QString, value);
+    QFETCH(int, count);
+    const guard::Parsed parsed = guard::parsePublicAddresses(value);
+    QCOMPARE(parsed.error.isEmpty(), count >= 0);
+    if (count >= 0)
+        QCOMPARE(parsed.endpoints.size(), count);
+}
+
+namespace {
+
+// A service of this machine that writes down whatever reaches it.
+struct LoggingServer
+{
+    QList<QByteArray> seen;
+    http::Server server{[this](const http::Request &r, http::Response *s) {
+                            seen << r.method + ' ' + r.target + ' ' + r.body;
+                            s->send(200, "text/plain", "secret");
+                        },
+                        bodies()};
+    static http::Limits bodies()
+    {
+        http::Limits limits;
+        limits.maxBodyBytes = 1024;
+        return limits;
+    }
+};
+
+// Sends raw bytes to the guard and reads all it answers until it closes.
+QByteArray exchange(quint16 port, const QByteArray &bytes)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return "no connection";
+    socket.write(bytes);
+    QByteArray answer;
+    QDeadlineTimer deadline(15000);
+    while (socket.state() != QAbstractSocket::UnconnectedState && !deadline.hasExpired()) {
+        QTest::qWait(20); // the guard answers from this thread's event loop
+        answer += socket.readAll();
+    }
+    return answer + socket.readAll();
+}
+
+} // namespace
+
+void TestGuard::requests_data()
+{
+    QTest::addColumn<QByteArray>("request"); // $P: the logging server's port
+    QTest::addColumn<QByteArray>("answerStart");
+    QTest::addColumn<bool>("reaches");
+    QTest::newRow("this machine") << QByteArray("GET http://127.0.0.9:$P/x HTTP/1.1\r\nHost: 127.0.0.9:$P\r\n\r\n")
+                                  << QByteArray("HTTP/1.1 403") << false;
+    QTest::newRow("tunnel to this machine") << QByteArray("CONNECT 127.0.0.9:$P HTTP/1.1\r\n\r\n")
+                                            << QByteArray("HTTP/1.1 403") << false;
+    QTest::newRow("a name that leads here") << QByteArray("GET http://rebound.example:$P/ HTTP/1.1\r\n\r\n")
+                                            << QByteArray("HTTP/1.1 403") << false;
+    QTest::newRow("v4 mapped in v6") << QByteArray("GET http://[::ffff:127.0.0.9]:$P/ HTTP/1.1\r\n\r\n")
+                                     << QByteArray("HTTP/1.1 403") << false;
+    QTest::newRow("allowed host and port") << QByteArray("POST http://allowed.example:$P/form?a=1 HTTP/1.1\r\n"
+                                                         "Proxy-Connection: keep-alive\r\nContent-Length: 3\r\n\r\nabc")
+                                           << QByteArray("HTTP/1.1 200") << true;
+    QTest::newRow("user info") << QByteArray("GET http://a@127.0.0.9:$P/ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 400")
+                               << false;
+    QTest::newRow("https without a tunnel") << QByteArray("GET https://127.0.0.9:$P/ HTTP/1.1\r\n\r\n")
+                                            << QByteArray("HTTP/1.1 400") << false;
+    QTest::newRow("not a proxy request") << QByteArray("GET /x HTTP/1.1\r\nHost: 127.0.0.9:$P\r\n\r\n")
+                                         << QByteArray("HTTP/1.1 400") << false;
+    QTest::newRow("garbage") << QByteArray("\x16\x03\x01\x02\x00\x01\r\n\r\n", 10) << QByteArray("HTTP/1.1 400") << false;
+    QTest::newRow("a head too large") << QByteArray("GET http://127.0.0.9:$P/ HTTP/1.1\r\nX: ") + QByteArray(70000, 'a')
+                                      << QByteArray("HTTP/1.1 431") << false;
+    QTest::newRow("no such name") << QByteArray("GET http://nowhere.invalid/ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 502")
+                                  << false;
+}
+
+void TestGuard::requests()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, answerStart);
+    QFETCH(bool, reaches);
+    LoggingServer victim;
+    QVERIFY(victim.server.listen(QHostAddress(QStringLiteral("127.0.0.9"))));
+    guard::Guard guard;
+    QVERIFY(guard.start());
+    guard.mapNameForTests(QStringLiteral("rebound.example"), QHostAddress(QStringLiteral("127.0.0.9")));
+    guard.mapNameForTests(QStringLiteral("allowed.example"), QHostAddress(QStringLiteral("127.0.0.9")));
+    if (reaches)
+        guard.judge().allow(QHostAddress(QStringLiteral("127.0.0.9")), victim.server.port());
+    const QByteArray answer = exchange(guard.port(), request.replace("$P", QByteArray::number(victim.server.port())));
+    QVERIFY2(answer.startsWith(answerStart), answer.left(200).constData());
+    if (reaches) {
+        QCOMPARE(victim.seen, QList<QByteArray>{"POST /form?a=1 abc"});
+        QVERIFY2(answer.contains("\r\nConnection: close\r\n") && answer.endsWith("secret"), answer.constData());
+    } else {
+        QVERIFY2(victim.seen.isEmpty(), victim.seen.join(' ').constData());
+    }
+    QTRY_COMPARE(guard.connectionCount(), 0);
+}
+
+// What WebSockets and https go through: once the tunnel stands, bytes either way as sent.
+void TestGuard::tunnelCarriesBytesBothWays()
+{
+    QTcpServer echo;
+    QVERIFY(echo.listen(QHostAddress(QStringLiteral("127.0.0.9"))));
+    connect(&echo, &QTcpServer::newConnection, &echo, [&] {
+        QTcpSocket *s = echo.nextPendingConnection();
+        connect(s, &QTcpSocket::readyRead, s, [s] { s->write(s->readAll().toUpper()); });
+    });
+    guard::Guard guard;
+    QVERIFY(guard.start());
+    guard.judge().allow(QHostAddress(QStringLiteral("127.0.0.9")), echo.serverPort());
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, guard.port());
+    QVERIFY(socket.waitForConnected(5000));
+    socket.write("CONNECT 127.0.0.9:" + QByteArray::number(echo.serverPort()) + " HTTP/1.1\r\n\r\nhello");
+    QByteArray got;
+    QTRY_VERIFY((got += socket.readAll()).endsWith("HELLO"));
+    QVERIFY(got.startsWith("HTTP/1.1 200"));
+    socket.write("again");
+    QTRY_VERIFY((got += socket.readAll()).endsWith("AGAIN"));
+    socket.disconnectFromHost();
+    QTRY_COMPARE(guard.connectionCount(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestGuard)
+#include "tst_guard.moc"
