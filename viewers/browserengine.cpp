@@ -240,6 +240,11 @@ QWebEngineProfile *BrowserEngine::profile()
         prepareEngineEnvironment(m_guarded ? m_guard->port() : 0);
         chooseDrawing();
         m_profile = std::make_unique<QWebEngineProfile>(); // no storage name: off the record
+        // Even off the record the engine keeps a folder: WebSQL holds its databases there
+        // while a page runs, and IndexedDB, CacheStorage and service workers create it.
+        // A folder below a device can never be made, so nothing is written; WebSQL then
+        // fails to open, and the rest stays in memory.
+        m_profile->setPersistentStoragePath(QStringLiteral("/dev/null/photoforKP"));
         m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
         // Room for the emulator's WebAssembly (14 MB; one entry may take an eighth).
         m_profile->setHttpCacheMaximumSize(128 * 1024 * 1024);

@@ -19,6 +19,7 @@
 #include <QDialog>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTest>
@@ -46,6 +47,7 @@ private slots:
     void closedPagesGoQuiet_data();
     void closedPagesGoQuiet();
     void fileInputHoldsNothing();
+    void storageStaysInMemory();
     void deadPageProcessIsSaid_data();
     void deadPageProcessIsSaid();
     void chineseAndReadable();
@@ -107,6 +109,7 @@ void TestViewerSafetyX11::initTestCase()
         "<script>var clicks = 0; addEventListener('click', function () { ++clicks; }, true);</script>"
         "<a href='http://127.0.0.1:1/machine' target='_blank'>machine</a>"
         "<a href='http://192.168.1.1/router' target='_blank'>router</a>"
+        "<a href='http://mine.local9/name' target='_blank'>name</a>"
         "<a href='http://www.example.com/link' target='_blank'>link</a>"
         "<button onclick=\"window.open('http://www.example.com/script');"
         " window.open('http://www.example.com/again')\">script</button>";
@@ -134,7 +137,7 @@ void TestViewerSafetyX11::initTestCase()
         const auto it = pages.find(r.path());
         if (it == pages.end())
             return s->send(404, "text/plain", "no");
-        s->send(200, "text/html; charset=utf-8", it->second);
+        s->send(200, r.path().endsWith(".js") ? "text/javascript" : "text/html; charset=utf-8", it->second);
     });
     QVERIFY(site->listen());
 }
@@ -325,10 +328,10 @@ void TestViewerSafetyX11::newWindowsGoToTheBrowser()
     Form2 &viewer = openPage("/windows.html");
     QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("windows"), 20000);
     QWebEngineView &view = viewer.WebBrowser1();
-    for (int row = 0; row < 4; ++row)
+    for (int row = 0; row < 5; ++row)
         clickSeen(view, QPoint(100, row * 30 + 15));
     // What the last click asked for came; nothing before it (unasked, this machine,
-    // the home network) ever did, and the click opened one window, not two.
+    // the home network, a name that leads to this machine) ever did, and the click opened one window, not two.
     QTRY_VERIFY_WITH_TIMEOUT(opened().contains("http://www.example.com/script"), 10000);
 
     // A movie's getURL: to its own frame (the right half), nothing; to a new window.
@@ -355,10 +358,12 @@ void TestViewerSafetyX11::internetPagesCannotFrameThisMachine()
 {
     // This machine: a service off the addresses that count as the internet here.
     QStringList reached;
+    http::Limits bodies; // posts arrive whole, to be seen
+    bodies.maxBodyBytes = 1024;
     http::Server local([&](const http::Request &r, http::Response *s) {
         reached << QString::fromLatin1(r.path());
         s->send(200, "text/html", "<title>local</title>secret");
-    });
+    }, bodies);
     QVERIFY(local.listen(QHostAddress(QStringLiteral("127.0.0.9"))));
     // A server of the internet, to show the page went on after. (localhost here leads to
     // 127.0.0.1, which stands for the internet in these tests: nothing listens there
@@ -378,8 +383,22 @@ void TestViewerSafetyX11::internetPagesCannotFrameThisMachine()
         "<iframe src='http://x.localhost:" + port + "/sub'></iframe>"
         "<iframe src='/to?http://127.0.0.9:" + port + "/redirected'></iframe>"
         "<iframe src='http://mine.local9:" + port + "/name'></iframe>"
+        // Frames without an origin of their own post forms there by themselves.
+        "<iframe src=\"data:text/html,<form method=post action='http://127.0.0.9:" + port + "/data-post'>"
+        "<input name=a value=1></form><script>document.forms[0].submit()</script>\"></iframe>"
+        "<iframe sandbox='allow-scripts allow-forms' srcdoc=\"<form method=post action='http://127.0.0.9:" + port
+        + "/srcdoc-post'><input name=a value=1></form><script>document.forms[0].submit()</script>\"></iframe>"
         "<iframe id=last></iframe><script>"
-        "onload = function () { document.getElementById('last').src = 'http://far.test:" + farPort + "/marker'; };"
+        // A worker made of a blob, and a WebSocket; the marker goes once both are done.
+        "var left = 2; function done() { if (--left == 0)"
+        " document.getElementById('last').src = 'http://far.test:" + farPort + "/marker'; }"
+        "onload = function () {"
+        " var ws = new WebSocket('ws://127.0.0.9:" + port + "/socket');"
+        " ws.onerror = ws.onclose = function () { ws.onerror = ws.onclose = null; done(); };"
+        " var w = new SharedWorker(URL.createObjectURL(new Blob([\"onconnect = function (e) { var p = e.ports[0];"
+        " fetch('http://127.0.0.9:" + port + "/worker').then(function () { p.postMessage(1); },"
+        " function () { p.postMessage(0); }); };\"], {type: 'text/javascript'})));"
+        " w.port.onmessage = done; };"
         "</script>";
     pages["/top.html"] = "<!DOCTYPE html><title>top</title><script>"
                          "onload = function () { location = 'http://127.0.0.9:" + port + "/top'; };</script>";
@@ -397,6 +416,11 @@ void TestViewerSafetyX11::internetPagesCannotFrameThisMachine()
     viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
     QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("查看器不能打开这个页面。"), 20000);
     QVERIFY2(!reached.contains("/top"), qPrintable(reached.join(" ")));
+    // A viewer's first load whose site redirects into this machine.
+    main->Text1().SetText(QStringLiteral("http://site.test:%1/to?http://127.0.0.9:%2/first").arg(site->port()).arg(local.port()));
+    rt->form<Form2>().Unload();
+    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
+    QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("查看器不能打开这个页面。"), 20000);
     // Typed into the link field, it is judged the same, and the viewer says why.
     main->Text1().SetText(QStringLiteral("http://127.0.0.9:%1/typed").arg(local.port()));
     rt->form<Form2>().Unload();
@@ -429,6 +453,29 @@ void TestViewerSafetyX11::closedPagesGoQuiet()
     QTRY_VERIFY_WITH_TIMEOUT(marks >= 8, 20000);
     QCOMPARE(beacons, after);
     QVERIFY(dialogs(viewer).isEmpty());
+}
+
+// A page that stores what it can (a service worker, databases, caches) makes the program
+// write nothing: not under the home folder, where the engine keeps its profile's folder.
+void TestViewerSafetyX11::storageStaysInMemory()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir(folder).removeRecursively();
+    pages["/sw.js"] = "self.onfetch = function () {};";
+    pages["/store.html"] =
+        "<!DOCTYPE html><title>store</title><script>"
+        "var steps = [navigator.serviceWorker.register('/sw.js'),"
+        " new Promise(function (ok) { var r = indexedDB.open('d', 1); r.onupgradeneeded = function () {"
+        " r.result.createObjectStore('s'); }; r.onsuccess = r.onerror = ok; }),"
+        " caches.open('c').then(function (c) { return c.put('/x', new Response('x')); }),"
+        " new Promise(function (ok) { try { openDatabase('w', '1', 'w', 1024).transaction(function (t) {"
+        " t.executeSql('CREATE TABLE t (a)'); }, ok, ok); } catch (e) { ok(); } })];"
+        "Promise.all(steps.map(function (p) { return p.then(null, function () {}); })).then(function () {"
+        " localStorage.x = '1'; document.title = 'stored'; });</script>";
+    Form2 &viewer = openPage("/store.html");
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("stored"), 20000);
+    viewer.Unload();
+    QVERIFY2(!QFileInfo::exists(folder), qPrintable(folder));
 }
 
 void TestViewerSafetyX11::fileInputHoldsNothing()
