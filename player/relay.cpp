@@ -123,7 +123,7 @@ public:
         m_timer.setSingleShot(true);
         connect(&m_timer, &QTimer::timeout, this, [this] { done({}); });
         m_timer.start(PolicyTimeoutMs);
-        relay->open(session, sandbox::policyUrl(url), "GET", {}, {}, this,
+        relay->open(session, sandbox::policyUrl(url), "GET", {}, {}, std::nullopt, this,
                     [this](http::ClientReply *reply, sandbox::AddressSpace, int, const QByteArray &) {
                         if (!reply)
                             return done({});
@@ -261,7 +261,11 @@ private:
 
     void send()
     {
-        m_relay->open(m_session, m_url, m_method, m_body, m_bodyType, this,
+        // A redirect is its server's doing: it may not lead more inward than where that
+        // server is (a link of the internet redirected into this machine, say).
+        const std::optional<sandbox::AddressSpace> from =
+            m_hops > 1 ? std::optional<sandbox::AddressSpace>(m_space) : std::nullopt;
+        m_relay->open(m_session, m_url, m_method, m_body, m_bodyType, from, this,
                       [this](http::ClientReply *reply, sandbox::AddressSpace used, int refusal, const QByteArray &why) {
                           if (!reply)
                               return refuse(refusal, why);
@@ -542,7 +546,8 @@ void Relay::relay(const QByteArray &sessionId, Kind kind, const QUrl &target, co
 }
 
 void Relay::open(Session *session, const QUrl &url, const QByteArray &method, const QByteArray &body,
-                 const QByteArray &bodyType, QObject *context, Opened opened)
+                 const QByteArray &bodyType, std::optional<sandbox::AddressSpace> redirectedFrom, QObject *context,
+                 Opened opened)
 {
     const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
     if (!isWebUrl(url) || sandbox::isBlockedPort(port))
@@ -564,6 +569,8 @@ void Relay::open(Session *session, const QUrl &url, const QByteArray &method, co
         }
         if (judged && !sandbox::mayReach(movieSpace, space))
             return opened(nullptr, {}, 403, "a movie from the internet cannot reach this network\n");
+        if (redirectedFrom && !sandbox::mayReach(*redirectedFrom, space))
+            return opened(nullptr, {}, 403, "redirected into this machine or its network\n");
         // IPv4 first: what most servers listen on.
         std::stable_sort(addresses.begin(), addresses.end(), [](const QHostAddress &a, const QHostAddress &b) {
             return a.protocol() == QAbstractSocket::IPv4Protocol && b.protocol() != QAbstractSocket::IPv4Protocol;

@@ -14,6 +14,8 @@
 #include <QObject>
 #include <QUrl>
 
+#include <optional>
+
 namespace http {
 struct Request;
 class Response;
@@ -73,8 +75,10 @@ private:
     // Resolves url's host once, checks every address it has, and sends the request to
     // the address that was checked (so a name cannot point elsewhere between the check
     // and the use). opened gets the reply, or a refusal status.
+    // redirectedFrom: where the server that redirected here is, for a redirect's hop.
     void open(Session *session, const QUrl &url, const QByteArray &method, const QByteArray &body,
-              const QByteArray &bodyType, QObject *context, Opened opened);
+              const QByteArray &bodyType, std::optional<sandbox::AddressSpace> redirectedFrom, QObject *context,
+              Opened opened);
 
     Limits m_limits;
     QHostAddress m_selfAddress;

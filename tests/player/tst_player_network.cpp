@@ -1,3 +1,4 @@
+#include "addresses.h"
 #include "client.h"
 #include "media.h"
 #include "playerhost.h"
@@ -27,6 +28,9 @@ class TestPlayerNetwork : public QObject
 {
     Q_OBJECT
 private slots:
+    // 127.0.0.50 stands for the internet here; the other loopback addresses for this
+    // machine (read once, before the first judgement).
+    void initTestCase() { qputenv(guard::PublicAddressesVariable, "127.0.0.50"); }
     void policyFiles_data();
     void policyFiles();
     void policyAnswers_data();
@@ -42,6 +46,7 @@ private slots:
     void mediaWithoutLeave_data();
     void mediaWithoutLeave();
     void moviesHaveATotal();
+    void redirectsLeadNoFurtherIn();
     void moviesInPages_data();
     void moviesInPages();
     void relayStreams_data();
@@ -608,6 +613,29 @@ void TestPlayerNetwork::mediaWithoutLeave()
     if (a.complete)
         QCOMPARE(a.body, bytes);
     QTRY_COMPARE(host.relay().transferCount(), 0);
+}
+
+// A server of the internet cannot redirect an album, or what a movie loads, into this
+// machine, however it was reached.
+void TestPlayerNetwork::redirectsLeadNoFurtherIn()
+{
+    Site internet("127.0.0.50"), here("127.0.0.1");
+    internet.files["/m.swf"] = Swf;
+    here.files["/m.swf"] = Swf;
+    here.files["/data.txt"] = "secret";
+    PlayerHost host;
+    QVERIFY(host.start());
+    const PlayerHost::Player album = host.open(internet.url("/to?" + QUrl::toPercentEncoding(here.url("/m.swf"))));
+    QCOMPARE(ask(host, album.session, QStringLiteral("movie")).status, 403);
+    const PlayerHost::Player movie = host.open(internet.url("/m.swf"));
+    QCOMPARE(ask(host, movie.session, QStringLiteral("movie")).status, 200);
+    const Answer a = ask(host, movie.session, QStringLiteral("load"),
+                         internet.url("/to?" + QUrl::toPercentEncoding(here.url("/data.txt"))));
+    QCOMPARE(a.status, 403);
+    QVERIFY(!here.asked.contains("/m.swf") && !here.asked.contains("/data.txt"));
+    // From this machine to the internet is no step inward.
+    const PlayerHost::Player out = host.open(here.url("/to?" + QUrl::toPercentEncoding(internet.url("/m.swf"))));
+    QCOMPARE(ask(host, out.session, QStringLiteral("movie")).status, 200);
 }
 
 // All that one movie loads shares a total: past it, its loads fail and it plays on.
