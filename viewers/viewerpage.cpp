@@ -82,13 +82,20 @@ void ViewerPage::offerDownload(QWebEngineDownloadRequest *download)
     const bool movie = type == "application/x-shockwave-flash" || type == "application/futuresplash";
     const QUrl url = download->url();
     download->cancel();
-    if (movie && m_allowed.isEmpty() && isOpen()
+    // Only where the page itself went (a main-frame navigation, its redirects included)
+    // may a movie take its place: never a frame's navigation, nor <a download>.
+    if (movie && m_allowed.isEmpty() && isOpen() && !m_mainFrameAsked.isEmpty() && url == m_mainFrameAsked
         && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https")))
         emit movieWanted(url, this->url());
 }
 
-bool ViewerPage::acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame)
+bool ViewerPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
 {
+    // The engine lets a frame navigate the top document only as the top document's
+    // same-site frame or after a person's click (a frame of another site is refused
+    // without one), so a main-frame navigation is the page's or the person's.
+    if (isMainFrame && (type != NavigationTypeRedirect || !m_mainFrameAsked.isEmpty()))
+        m_mainFrameAsked = url;
     if (!m_allowed.isEmpty()) // a player: its own document and nothing else
         return isMainFrame && url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment)
                                   == m_allowed.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);

@@ -76,6 +76,7 @@ private:
 
     PageKeeper &m_keeper;
     QUrl m_allowed;
+    QUrl m_mainFrameAsked; // the last main-frame navigation, after its redirects
     int m_shown = 0;
     int m_filesRefused = 0;
     int m_inARow = 0;

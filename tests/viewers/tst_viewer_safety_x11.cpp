@@ -48,6 +48,7 @@ private slots:
     void closedPagesGoQuiet();
     void fileInputHoldsNothing();
     void storageStaysInMemory();
+    void framesCannotReplaceThePage();
     void deadPageProcessIsSaid_data();
     void deadPageProcessIsSaid();
     void chineseAndReadable();
@@ -65,6 +66,7 @@ private:
     std::map<QByteArray, QByteArray> pages;
     QList<QByteArray> acceptLanguages;
     int beacons = 0;
+    int flashAsked = 0;
     int marks = 0; // from a page that calls home as the closed one did, for comparison
     std::unique_ptr<http::Server> site;
     std::unique_ptr<SiteMirror> mirror;
@@ -130,6 +132,8 @@ void TestViewerSafetyX11::initTestCase()
             return ++beacons, s->send(204, {}, {});
         if (r.path() == "/mark")
             return ++marks, s->send(204, {}, {});
+        if (r.path() == "/flash") // a movie without .swf in its name: known by its type
+            return ++flashAsked, s->send(200, "application/x-shockwave-flash", QByteArray("FWS\x0a\x15\x00\x00\x00", 8) + QByteArray(13, 0));
         if (r.path() == "/to-scheme")
             return s->send(302, {}, {}, {{"Location", "anything://redirect"}});
         if (r.path() == "/to")
@@ -476,6 +480,29 @@ void TestViewerSafetyX11::storageStaysInMemory()
     QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("stored"), 20000);
     viewer.Unload();
     QVERIFY2(!QFileInfo::exists(folder), qPrintable(folder));
+}
+
+// A frame of another site cannot put a movie in its page's place, by a download link or
+// by going to a movie itself; the page going there does (as a browser with the plug-in).
+void TestViewerSafetyX11::framesCannotReplaceThePage()
+{
+    pages["/framed.html"] = "<!DOCTYPE html><title>framed</title><a download href='/flash'>x</a><script>"
+                            "document.querySelector('a').click();"
+                            "setTimeout(function () { location = '/flash'; }, 300);</script>";
+    pages["/holder.html"] = QStringLiteral("<!DOCTYPE html><title>holder</title>"
+                                           "<iframe src='http://other.test:%1/framed.html'></iframe>")
+                                .arg(site->port())
+                                .toUtf8();
+    flashAsked = 0;
+    main->Text1().SetText(QStringLiteral("http://site.test:%1/holder.html").arg(site->port()));
+    rt->form<Form2>().Unload();
+    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
+    WebBrowser &view = rt->form<Form2>().WebBrowser1();
+    QSignalSpy wanted(qobject_cast<ViewerPage *>(view.page()), &ViewerPage::movieWanted);
+    QTRY_VERIFY_WITH_TIMEOUT(flashAsked >= 2, 20000);
+    js(view.page(), QStringLiteral("setTimeout(function () { location = '/flash'; }, 500)"));
+    QTRY_COMPARE_WITH_TIMEOUT(wanted.size(), 1, 20000);
+    QCOMPARE(wanted[0][0].toUrl().host(), QStringLiteral("site.test"));
 }
 
 void TestViewerSafetyX11::fileInputHoldsNothing()
