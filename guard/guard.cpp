@@ -98,7 +98,12 @@ public:
         ++m_guard->m_connections;
         clientReadable();
     }
-    ~Connection() override { --m_guard->m_connections; }
+    ~Connection() override
+    {
+        --m_guard->m_connections;
+        if (m_ownPort)
+            m_guard->m_ownPorts.remove(m_ownPort);
+    }
 
 private:
     enum class State { Head, Resolving, Connecting, RequestSent, Piping, Done };
@@ -191,6 +196,16 @@ private:
         m_upstream = new QTcpSocket(this);
         m_upstream->setProxy(QNetworkProxy::NoProxy); // the guard's own sockets go straight
         m_upstream->setReadBufferSize(HighWater);
+        // On this machine, from a port known before the connection opens, so that the
+        // services there (the player host) can tell the guard from other programs.
+        if (address.isLoopback()) {
+            if (!m_upstream->bind(address.protocol() == QAbstractSocket::IPv6Protocol ? QHostAddress::LocalHostIPv6
+                                                                                      : QHostAddress::LocalHost,
+                                  0))
+                return fail(Guard::Outcome::NoAnswer);
+            m_ownPort = m_upstream->localPort();
+            m_guard->m_ownPorts.insert(m_ownPort);
+        }
         connect(m_upstream, &QTcpSocket::connected, this, &Connection::connected);
         connect(m_upstream, &QTcpSocket::readyRead, this, &Connection::upstreamReadable);
         connect(m_upstream, &QTcpSocket::bytesWritten, this, &Connection::clientReadable);
@@ -348,6 +363,7 @@ private:
     QByteArray m_answer;
     QString m_host;
     quint16 m_port = 0;
+    quint16 m_ownPort = 0; // of the connection to this machine, while it is open
     bool m_tunnel = false;
 };
 
@@ -379,6 +395,11 @@ void Guard::accept()
         }
         new Connection(this, socket);
     }
+}
+
+bool Guard::isOwnConnection(const QHostAddress &peer, quint16 peerPort) const
+{
+    return peer.isLoopback() && m_ownPorts.contains(peerPort);
 }
 
 void Guard::mapNameForTests(const QString &pattern, const QHostAddress &address)

@@ -13,6 +13,7 @@
 #include <QHostAddress>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QTcpServer>
 #include <QUrl>
 
@@ -48,6 +49,10 @@ public:
     // program: the desktop's browser would look it up again).
     void resolvePublic(const QString &host, quint16 port, QObject *context, std::function<void(bool)> done);
 
+    // Whether a connection that reached a service of this machine from peer:peerPort is
+    // one of the guard's own (the only way the engine reaches such a service).
+    bool isOwnConnection(const QHostAddress &peer, quint16 peerPort) const;
+
     int connectionCount() const { return m_connections; }
     // Connections refused by the rule so far (tests watch it).
     int refusals() const { return m_refusals; }
@@ -80,6 +85,7 @@ private:
         QElapsedTimer when;
     };
     QHash<QString, Noted> m_outcomes;
+    QSet<quint16> m_ownPorts;
     int m_connections = 0;
     int m_refusals = 0;
 };

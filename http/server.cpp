@@ -257,6 +257,11 @@ bool Server::listen(const QHostAddress &address, quint16 port)
 void Server::accept()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        if (m_admits && !m_admits(socket->peerAddress(), socket->peerPort())) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         // Room for the newcomer is made at the cost of whoever has waited longest
         // without saying anything, never of an exchange under way.
         m_waiting.removeAll(nullptr);

@@ -80,6 +80,9 @@ public:
     // The Host header values accepted (compared without case); none given: any.
     void setAllowedHosts(const QList<QByteArray> &hosts) { m_allowedHosts = hosts; }
     int connectionCount() const { return m_connections; }
+    // Who may connect at all, by the peer's address and port (none set: anyone); the
+    // others are cut at once and hold no room.
+    void setAdmission(std::function<bool(const QHostAddress &, quint16)> admits) { m_admits = std::move(admits); }
 
 private:
     friend class Connection;
@@ -88,6 +91,7 @@ private:
     Handler m_handler;
     Limits m_limits;
     QList<QByteArray> m_allowedHosts;
+    std::function<bool(const QHostAddress &, quint16)> m_admits;
     int m_connections = 0;
     QList<QPointer<Connection>> m_waiting; // without a whole head yet, oldest first
 };

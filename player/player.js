@@ -198,26 +198,46 @@
 
   // A viewer's own player page names its session and movie in its address; a frame in a
   // web page gets them by message from the program's script in that page (the page can
-  // read a frame's address), once it has said it is there.
+  // read a frame's address, so it holds only a one-time id), once it has said it is
+  // there. The page's own scripts hear that too and may answer first: a message counts
+  // only once the player's host says its session is the one that id was made for, and
+  // the frame listens on past wrong ones for a while.
   const HelloFromPlayer = "photoforKP:player";
-  function whatToPlay(then) {
+  const HandoverMs = 10000;
+  const MaxHandoverChecks = 16;
+  function whatToPlay(then, check) {
     const query = new URLSearchParams(location.search);
     if (query.has("session"))
       return then(query.get("session") || "", query.get("movie") || "", null, (query.get("title") || "").slice(0, 200));
-    if (window.parent === window)
+    const id = query.get("handover") || "";
+    if (window.parent === window || !id)
       return then("", "", null, "");
+    let done = false;
+    let checks = 0;
+    const stop = function () {
+      done = true;
+      window.removeEventListener("message", told);
+    };
     const told = function (event) {
       const data = event.data;
       // From the program's finder: it runs in the top frame, also for a frame's movies.
-      if ((event.source !== window.parent && event.source !== window.top) || !data || typeof data.session !== "string"
-          || typeof data.movie !== "string")
+      if (done || (event.source !== window.parent && event.source !== window.top) || !data
+          || typeof data.session !== "string" || typeof data.movie !== "string")
         return;
-      window.removeEventListener("message", told);
-      // A movie in a page: the page's markup gave its settings (bounded, known ones only).
-      then(data.session.slice(0, 64), data.movie.slice(0, 65536), parseSettings(String(data.params || "{}")),
-           typeof data.title === "string" ? data.title.slice(0, 200) : "");
+      if (++checks > MaxHandoverChecks)
+        return stop();
+      const session = data.session.slice(0, 64);
+      check(id, session).then(function (matches) {
+        if (!matches || done)
+          return;
+        stop();
+        // A movie in a page: the page's markup gave its settings (bounded, known ones only).
+        then(session, data.movie.slice(0, 65536), parseSettings(String(data.params || "{}")),
+             typeof data.title === "string" ? data.title.slice(0, 200) : "");
+      });
     };
     window.addEventListener("message", told);
+    window.setTimeout(stop, HandoverMs);
     window.parent.postMessage(HelloFromPlayer, "*");
   }
 
@@ -275,6 +295,11 @@
       return;
     }
 
+    const check = function (id, session) {
+      return nativeFetch(new URL("handover/" + encodeURIComponent(id) + "?session=" + encodeURIComponent(session),
+                                 here).href)
+        .then(function (r) { return r.status === 204; }, function () { return false; });
+    };
     whatToPlay(function (session, movie, embedded, title) {
       relay = new URL("relay/" + encodeURIComponent(session), here).href;
       movieAddress = movie;
@@ -287,7 +312,7 @@
         document.addEventListener("DOMContentLoaded", go);
       else
         go();
-    });
+    }, check);
   }
 
   function play(setup) {

@@ -82,6 +82,16 @@ PlayerHost::Player PlayerHost::open(const QString &movie, const QUrl &embedder, 
     player.session = m_relay.openSession(QUrl(movie, QUrl::StrictMode), embedder);
     player.frameUrl = QUrl(base() + QStringLiteral("player.html"));
     player.url = player.frameUrl;
+    if (!embedder.isEmpty()) {
+        // A frame's address, which its page can read, holds a one-time id; the session
+        // posted to the frame counts only if it is the one this id was made for.
+        QByteArray id = QByteArray::number(QRandomGenerator::system()->generate64(), 16)
+                        + QByteArray::number(QRandomGenerator::system()->generate64(), 16);
+        if (m_handovers.size() >= MaxHandovers)
+            m_handovers.clear(); // frames that never asked: their players stay blank
+        m_handovers.insert(id, player.session);
+        player.frameUrl.setQuery(QStringLiteral("handover=") + QString::fromLatin1(id));
+    }
     player.url.setQuery(QStringLiteral("session=") + QString::fromLatin1(player.session) + QStringLiteral("&movie=")
                             + QString::fromLatin1(QUrl::toPercentEncoding(movie)) + QStringLiteral("&title=")
                             + QString::fromLatin1(QUrl::toPercentEncoding(title.left(200))),
@@ -134,6 +144,19 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
         response->send(204, {}, {}, relay::answerHeaders());
         emit movieState(session, state == "painted" ? MovieState::Painted : MovieState::Failed);
         return;
+    }
+    if (rest.startsWith("handover/")) {
+        if (request.method != "GET" || !sameOrigin || dest != "empty")
+            return refuse(403, "not for this page\n");
+        const QByteArray id = rest.mid(9);
+        const QByteArray session = QUrlQuery(QString::fromLatin1(request.query()))
+                                       .queryItemValue(QStringLiteral("session"), QUrl::FullyDecoded)
+                                       .toLatin1();
+        const auto it = m_handovers.constFind(id);
+        if (it == m_handovers.constEnd() || session.isEmpty() || *it != session || !m_relay.hasSession(session))
+            return refuse(404, "not found\n");
+        m_handovers.erase(it); // once
+        return response->send(204, {}, {}, relay::answerHeaders());
     }
     if (rest.startsWith("relay/")) {
         const QByteArray mode = request.header("Sec-Fetch-Mode");

@@ -9,6 +9,7 @@
 #include "server.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -60,6 +61,12 @@ public:
     QString base() const;
     // Its relay's limits and counts, for whoever tunes or watches them (tests do).
     relay::Relay &relay() { return m_relay; }
+    // Who may connect (the program's guard, when the engine goes through one): anyone
+    // else is cut at once, so that no other program can crowd the engine out.
+    void setAdmission(std::function<bool(const QHostAddress &, quint16)> admits)
+    {
+        m_server.setAdmission(std::move(admits));
+    }
     // Emulator files served so far, for tests that check a page without movies loads none.
     int filesServed() const { return m_filesServed; }
 
@@ -78,6 +85,8 @@ private:
     http::Server m_server;
     EmulatorFiles m_files;
     relay::Relay m_relay;
+    QHash<QByteArray, QByteArray> m_handovers; // a frame's one-time id -> its session
+    static constexpr int MaxHandovers = 256;
     int m_filesServed = 0;
     bool m_running = false;
 };

@@ -204,11 +204,25 @@ BrowserEngine::BrowserEngine()
 void BrowserEngine::setPlayerHost(PlayerHost *host)
 {
     // The one place on this machine besides the content host that pages may reach.
-    if (host && host->start())
+    m_playerHost = host;
+    if (host && host->start()) {
         m_guard->judge().allow(QHostAddress::LocalHost, host->port());
+        // The engine reaches the host only through the guard: nothing else gets in.
+        if (m_guarded)
+            host->setAdmission([guard = QPointer<guard::Guard>(m_guard.get())](const QHostAddress &peer, quint16 port) {
+                return guard && guard->isOwnConnection(peer, port);
+            });
+    }
 }
 
 BrowserEngine::~BrowserEngine() = default;
+
+void BrowserEngine::setGuardedForBenchmark(bool guarded)
+{
+    m_guarded = guarded;
+    if (!guarded && m_playerHost)
+        m_playerHost->setAdmission({});
+}
 
 BrowserEngine &BrowserEngine::of(forms::Runtime &runtime)
 {

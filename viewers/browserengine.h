@@ -5,6 +5,7 @@
 #include "pagekeeper.h"
 
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 
@@ -48,7 +49,7 @@ public:
     guard::Guard &connectionGuard() { return *m_guard; }
     // Only the benchmark that measures what the guard costs turns it off, before the
     // engine starts; no option or variable of the program does.
-    void setGuardedForBenchmark(bool guarded) { m_guarded = guarded; }
+    void setGuardedForBenchmark(bool guarded);
 
 private:
     // Destroyed in reverse: the pages, then the profile, then the guard its connections
@@ -58,4 +59,5 @@ private:
     std::unique_ptr<PageKeeper> m_pages;
     bool m_handsToBrowser;
     bool m_guarded = true;
+    QPointer<PlayerHost> m_playerHost;
 };

@@ -1,3 +1,4 @@
+#include "guard.h"
 #include "addresses.h"
 #include "client.h"
 #include "media.h"
@@ -46,6 +47,7 @@ private slots:
     void mediaWithoutLeave_data();
     void mediaWithoutLeave();
     void moviesHaveATotal();
+    void otherProgramsCannotCrowdTheEngineOut();
     void redirectsLeadNoFurtherIn();
     void moviesInPages_data();
     void moviesInPages();
@@ -613,6 +615,44 @@ void TestPlayerNetwork::mediaWithoutLeave()
     if (a.complete)
         QCOMPARE(a.body, bytes);
     QTRY_COMPARE(host.relay().transferCount(), 0);
+}
+
+// Behind the guard, the player host takes only the guard's connections: a program of this
+// machine opening connection after connection gets none of its room.
+void TestPlayerNetwork::otherProgramsCannotCrowdTheEngineOut()
+{
+    PlayerHost host;
+    QVERIFY(host.start());
+    guard::Guard guard;
+    QVERIFY(guard.start());
+    guard.judge().allow(QHostAddress::LocalHost, host.port());
+    host.setAdmission([&](const QHostAddress &peer, quint16 port) { return guard.isOwnConnection(peer, port); });
+    std::vector<std::unique_ptr<QTcpSocket>> flood;
+    const auto more = [&] {
+        for (int i = 0; i < 10 && flood.size() < 300; ++i) {
+            flood.push_back(std::make_unique<QTcpSocket>());
+            flood.back()->connectToHost(QHostAddress::LocalHost, host.port());
+            flood.back()->write(i % 2 ? "GET /" : ""); // some silent, some with a head begun
+        }
+    };
+    more();
+    QTimer flooding;
+    connect(&flooding, &QTimer::timeout, &flooding, more);
+    flooding.start(1);
+    // The engine's request, as it comes through the guard, mid-flood.
+    QTcpSocket engine;
+    engine.connectToHost(QHostAddress::LocalHost, guard.port());
+    const QByteArray path = QUrl(host.base()).path().toLatin1() + "player.js";
+    engine.write("GET http://127.0.0.1:" + QByteArray::number(host.port()) + path
+                 + " HTTP/1.1\r\nSec-Fetch-Site: same-origin\r\nSec-Fetch-Dest: script\r\n\r\n");
+    QByteArray answer;
+    QTRY_VERIFY_WITH_TIMEOUT((answer += engine.readAll()).contains("\r\n\r\n"), 10000);
+    QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.left(100).constData());
+    flooding.stop();
+    // Cut at once, not after the two seconds a silent connection may wait.
+    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(flood.begin(), flood.end(), [](const auto &s) {
+        return s->state() == QAbstractSocket::UnconnectedState;
+    }), 1000);
 }
 
 // A server of the internet cannot redirect an album, or what a movie loads, into this

@@ -40,6 +40,7 @@ private slots:
     void pressesInARow_data();
     void pressesInARow();
     void pageThatAsksFirst();
+    void pageAnswersThePlayerFirst();
     void pageMenuOffers_data();
     void pageMenuOffers();
     void pageMenuOnRightClick_data();
@@ -284,6 +285,29 @@ void TestPageFlashX11::pressesInARow()
         for (const QString &movie : movies[b])
             QVERIFY2(asked.contains(movie), qPrintable(where + ": " + movie + " was not asked for"));
     }
+}
+
+// The page's own scripts hear the player say it is there, and may answer before the
+// program does: the player waits for the answer its host vouches for.
+void TestPageFlashX11::pageAnswersThePlayerFirst()
+{
+    QTemporaryDir folder;
+    QVERIFY(QFile::copy(SiteMirror::defaultRoot() + "/kppostcard/card1.swf", folder.filePath("card.swf")));
+    QFile page(folder.filePath("first.html"));
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write("<!DOCTYPE html><title>first</title><script>addEventListener('message', function (e) {"
+               " if (e.data === 'photoforKP:player') for (var i = 0; i < 3; i++)"
+               " e.source.postMessage({session: 'forged' + i, movie: 'http://127.0.0.9/evil.swf'}, '*'); });</script>"
+               "<embed src='card.swf' width='180' height='135' type='application/x-shockwave-flash'>");
+    page.close();
+    SiteMirror site(folder.path());
+    QVERIFY(site.listen());
+    QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    main->Text1().SetText("http://" + site.host() + "/first.html");
+    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
+    QTRY_COMPARE_WITH_TIMEOUT(painted.size(), 1, 30000);
+    QCOMPARE(painted[0][1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted);
+    QVERIFY(site.paths().contains(QStringLiteral("/card.swf")));
 }
 
 // Most pages of the time wrote their movie from a script that first asked for the Flash
