@@ -51,6 +51,8 @@ struct Check::Parser
     virtual bool end() { return done(); }
     // Bytes came after the medium's end that the parser took in (held back).
     virtual bool trailing() const { return false; }
+    // Bytes a compressed medium has inflated to so far.
+    virtual qint64 inflated() const { return 0; }
 };
 
 namespace {
@@ -443,6 +445,7 @@ private:
         m_out += n;
         return m_out <= m_body;
     }
+    qint64 inflated() const override { return m_signature == 'F' ? 0 : m_out; }
 
     char m_signature;
     qint64 m_body;
@@ -508,6 +511,11 @@ bool Check::feed(QByteArrayView piece)
     if ((data != end || m_parser->trailing()) && m_end == End::Exact)
         return !(m_failed = true);
     return true;
+}
+
+qint64 Check::inflated() const
+{
+    return m_parser ? m_parser->inflated() : 0;
 }
 
 bool Check::finish()

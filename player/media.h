@@ -45,6 +45,8 @@ public:
     // The answer ended here: whether it was one whole medium.
     bool finish();
     Kind kind() const { return m_kind; }
+    // What a compressed movie has inflated to so far (0 for anything else).
+    qint64 inflated() const;
 
     struct Parser; // one medium's structure
 

@@ -6,9 +6,11 @@
 #include "media.h"
 #include "server.h"
 
+#include <QCoreApplication>
 #include <QHostInfo>
 #include <QPointer>
 #include <QRandomGenerator>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <functional>
@@ -358,7 +360,11 @@ private:
             // Checked to its end as it streams: a movie must be as long as it says (a cut
             // one is no movie); what is only to be shown must be one whole picture or
             // movie and nothing more, or it is data after all and never arrives whole.
-            m_check = std::make_unique<media::Check>(m_relay->limits().maxAnswerBytes,
+            // A movie may state no more than what is left of its session's total: what it
+            // inflates to counts, so a small compressed one cannot make the relay inflate
+            // more than that.
+            const qint64 left = m_relay->limits().maxSessionBytes - m_session->received;
+            m_check = std::make_shared<media::Check>(std::min(m_relay->limits().maxAnswerBytes, left),
                                                      m_wanted == Wanted::Movie ? media::Check::End::Short
                                                                                : media::Check::End::Exact);
             if (m_kind == Kind::Movie) {
@@ -399,13 +405,19 @@ private:
     {
         if (!m_reply || !m_response)
             return finish();
+        if (m_checking)
+            return; // the piece being checked goes first
         while (m_response->isOpen() && m_response->pending() < http::Response::HighWater
                && m_reply->bytesAvailable() > 0) {
             const QByteArray piece = m_reply->read(PieceBytes);
             m_sent += piece.size();
-            m_session->received += piece.size();
-            if (m_sent > m_relay->limits().maxAnswerBytes || m_session->received > m_relay->limits().maxSessionBytes
-                || (m_check && !m_check->feed(piece))) {
+            if (m_sent > m_relay->limits().maxAnswerBytes) {
+                m_response->cutShort();
+                return finish();
+            }
+            if (m_check)
+                return check(piece);
+            if ((m_session->received += piece.size()) > m_relay->limits().maxSessionBytes) {
                 m_response->cutShort();
                 return finish();
             }
@@ -420,6 +432,40 @@ private:
                 m_response->cutShort(); // cut short or not whole: the player must not take it as whole
             finish();
         }
+    }
+
+    // Inflating and walking a piece's structure can take long (a small compressed movie
+    // may state hundreds of megabytes): done on a worker thread, one piece at a time, the
+    // piece passed on only once it has passed.
+    void check(const QByteArray &piece)
+    {
+        m_checking = true;
+        QPointer<Transfer> self(this);
+        std::shared_ptr<media::Check> checker = m_check;
+        QThreadPool::globalInstance()->start([self, checker, piece] {
+            const qint64 before = checker->inflated();
+            const bool whole = checker->feed(piece);
+            const qint64 grew = checker->inflated() - before;
+            QMetaObject::invokeMethod(qApp, [self, whole, grew, piece] {
+                if (self)
+                    self->checked(piece, whole, grew);
+            }, Qt::QueuedConnection);
+        });
+    }
+
+    void checked(const QByteArray &piece, bool whole, qint64 inflated)
+    {
+        m_checking = false;
+        if (m_done || !m_response)
+            return finish();
+        // A compressed movie counts as what it inflates to.
+        m_session->received += std::max<qint64>(piece.size(), inflated);
+        if (!whole || m_session->received > m_relay->limits().maxSessionBytes) {
+            m_response->cutShort();
+            return finish();
+        }
+        m_response->write(piece);
+        pump();
     }
 
     void refuse(int status, const QByteArray &why)
@@ -470,7 +516,8 @@ private:
     int m_hops = 0;
     int m_status = 0;
     qint64 m_sent = 0;
-    std::unique_ptr<media::Check> m_check;
+    std::shared_ptr<media::Check> m_check; // shared with the worker checking a piece
+    bool m_checking = false;
     bool m_done = false;
     QTimer m_idle;
 };

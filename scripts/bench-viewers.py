@@ -55,6 +55,7 @@ def main():
     app = lambda key: fig('app', key)
     anchor = lambda key: fig('anchor', key)
     big = run('bench_big_album', '3')
+    bomb = run('bench_bomb')
 
     print(f"medians over {ROUNDS} interleaved rounds (spread: lowest-highest)")
     print(f"{'':34}{'program':>16}{'anchor':>16}{'kept':>16}{'floor':>16}")
@@ -105,6 +106,7 @@ def main():
         ('movie_search_cost', fig('search', 'page_later_ms') / fig('plain', 'page_later_ms'), 1.05),
         ('big_album_first_frame_vs_straight', big['big_relay_first_frame_ms'] / big['big_straight_first_frame_ms'], 1.2),
         ('big_album_peak_growth_mb', big['big_relay_peak_growth_mb'], 32),
+        ('bomb_main_thread_stall_ms', bomb['bomb_main_thread_stall_ms'], 50),
     ]
     if 'renderers_idle' in rounds['app'][-1]:
         ratios.append(('renderers_after_warm_time', app('renderers_idle'), 0))

@@ -48,6 +48,7 @@ private slots:
     void mediaWithoutLeave();
     void moviesHaveATotal();
     void otherProgramsCannotCrowdTheEngineOut();
+    void compressedMoviesCountWhatTheyInflateTo();
     void redirectsLeadNoFurtherIn();
     void moviesInPages_data();
     void moviesInPages();
@@ -614,6 +615,27 @@ void TestPlayerNetwork::mediaWithoutLeave()
     QCOMPARE(a.complete, outcome == QLatin1String("whole"));
     if (a.complete)
         QCOMPARE(a.body, bytes);
+    QTRY_COMPARE(host.relay().transferCount(), 0);
+}
+
+// A small compressed movie from a host without leave is inflated to be checked, and
+// counts as what it inflates to: the movie's total stops the next one before it is
+// inflated at all.
+void TestPlayerNetwork::compressedMoviesCountWhatTheyInflateTo()
+{
+    Site site("127.0.0.1"), other("127.0.0.3");
+    site.files["/m.swf"] = Swf;
+    const QByteArray zeros(2 * 1024 * 1024, '\0');
+    other.files["/bomb.swf"] = compressedSwf('Z', zeros, 8 + zeros.size());
+    QVERIFY(other.files["/bomb.swf"].size() < 64 * 1024);
+    PlayerHost host;
+    QVERIFY(host.start());
+    host.relay().setLimits({.maxSessionBytes = 5 * 1024 * 1024});
+    const PlayerHost::Player player = host.open(site.url("/m.swf"));
+    QCOMPARE(ask(host, player.session, QStringLiteral("movie")).status, 200);
+    QVERIFY(askWhole(host, player.session, 8000, other.url("/bomb.swf")).complete);
+    QVERIFY(askWhole(host, player.session, 8000, other.url("/bomb.swf")).complete);
+    QVERIFY(!askWhole(host, player.session, 8000, other.url("/bomb.swf")).complete); // 6 MB would pass 5
     QTRY_COMPARE(host.relay().transferCount(), 0);
 }
 
