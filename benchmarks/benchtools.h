@@ -20,6 +20,14 @@
 
 namespace bench {
 
+// The site copies the benchmarks serve on loopback stand for the content site of the
+// internet, so that the program's guard lets its viewers reach them.
+inline void countSitesAsInternet()
+{
+    if (!qEnvironmentVariableIsSet("PHOTOFORKP_PUBLIC_ADDRESSES"))
+        qputenv("PHOTOFORKP_PUBLIC_ADDRESSES", "127.0.0.1,127.0.0.2");
+}
+
 inline void print(const char *name, double value)
 {
     std::printf("%s %.3f\n", name, value);

@@ -71,6 +71,7 @@ using bench::waitFor;
 
 int main(int argc, char *argv[])
 {
+    bench::countSitesAsInternet();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     const int runs = app.arguments().value(1, QStringLiteral("3")).toInt();

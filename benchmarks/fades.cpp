@@ -1,6 +1,7 @@
 // Real durations of the fades and the hold, for scripts/bench-fades.sh. Prints
 // "phase measured_ms nominal_ms" lines: once on its own, once with a viewer loading
 // during the main window's fades.
+#include "benchtools.h"
 #include "Form1.h"
 #include "frmAbout.h"
 #include "frmtest.h"
@@ -82,6 +83,7 @@ void runOnce(SiteMirror &mirror, bool withViewer, const char *suffix)
 
 int main(int argc, char *argv[])
 {
+    bench::countSitesAsInternet();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

@@ -9,7 +9,9 @@
 //                         album press cannot beat
 //   bench_viewers plain   the program's page viewer without looking for movies in pages,
 //   bench_viewers search  and with it, as the program has it: what looking costs; and
-//                         a card page until its movie's first frame
+//                         a card page until its movie's first frame, and albums
+//   bench_viewers direct  as search, but the engine's connections go straight, not
+//                         through the guard: what the guard costs
 // Prints "name value" lines.
 #include "benchtools.h"
 #include "Form1.h"
@@ -64,11 +66,13 @@ protected:
     }
 };
 
-int runPages(SiteMirror &mirror, bool search)
+int runPages(SiteMirror &mirror, bool search, bool guarded)
 {
     forms::Runtime rt;
     if (!search)
         rt.install<Form2>(std::make_unique<PlainForm2>(rt));
+    if (!guarded) // only this benchmark turns the guard off, before the engine starts
+        BrowserEngine::of(rt).setGuardedForBenchmark(false);
     frmtest &main = rt.form<frmtest>();
     main.setContentHost(mirror.host());
     main.Show();
@@ -110,6 +114,20 @@ int runPages(SiteMirror &mirror, bool search)
         return t.nsecsElapsed() / 1e6;
     };
     measure("card_movie_first_ms", "card_movie_later_ms", 8, pressCard);
+    // Albums, until their first frame.
+    auto pressAlbum = [&] {
+        bool painted = false;
+        QMetaObject::Connection c = QObject::connect(&host, &PlayerHost::movieState, [&](const QByteArray &, PlayerHost::MovieState s) {
+            painted = s == PlayerHost::MovieState::Painted;
+        });
+        QElapsedTimer t;
+        t.start();
+        main.Command5().click();
+        waitFor([&] { return painted; });
+        QObject::disconnect(c);
+        return t.nsecsElapsed() / 1e6;
+    };
+    measure("album_first_ms", "album_later_ms", 8, pressAlbum);
     return 0;
 }
 
@@ -278,7 +296,8 @@ function press(url) {
 int main(int argc, char *argv[])
 {
     const QString mode = QString::fromLatin1(argc > 1 ? argv[1] : "plain");
-    if (mode != QLatin1String("plain") && mode != QLatin1String("search")) {
+    countSitesAsInternet();
+    if (mode != QLatin1String("plain") && mode != QLatin1String("search") && mode != QLatin1String("direct")) {
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // as a bare program sets it
         if (qgetenv("USER") == "root" || getuid() == 0)
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1"); // the engine's rule, not ours
@@ -294,5 +313,5 @@ int main(int argc, char *argv[])
         return runKept(mirror);
     if (mode == QLatin1String("floor"))
         return runFloor();
-    return runPages(mirror, mode == QLatin1String("search"));
+    return runPages(mirror, mode != QLatin1String("plain"), mode != QLatin1String("direct"));
 }

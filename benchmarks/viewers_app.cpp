@@ -35,6 +35,7 @@ void unload(forms::Runtime &rt, const char *form)
 
 int main(int argc, char *argv[])
 {
+    bench::countSitesAsInternet();
     QApplication app(argc, argv);
     const int presses = app.arguments().value(1, QStringLiteral("200")).toInt();
     const bool cool = app.arguments().contains(QStringLiteral("cool"));
