@@ -124,7 +124,80 @@
   // The page's fetch as the movie and the emulator see it. The movie's own answer is
   // fetched by the page itself, to show progress; it goes to the emulator's request for
   // the movie (by its link or by where that led), once, and nothing else gets it.
-  function movieFetcher(nativeFetch, relay, emulatorRoot) {
+  // The engine opens at most six connections to one host, and a new player's page, its
+  // emulator files and its movie come from the player host as the relay's loads do: one
+  // player's loads hold at most four of them at once, the rest wait their turn, so that
+  // a movie's slow loads never keep the next player waiting. A load holds its place until
+  // its answer has been read, failed, been dropped, or stood still for a while.
+  const MaxLoadsAtOnce = 4;
+  const LoadStillMs = 30000;
+  function loadSlots(limit) {
+    let busy = 0;
+    const waiting = [];
+    return {
+      take: function () {
+        return new Promise(function (resolve) {
+          if (busy < limit) {
+            busy++;
+            resolve();
+          } else {
+            waiting.push(resolve);
+          }
+        });
+      },
+      give: function () {
+        const next = waiting.shift();
+        if (next)
+          next();
+        else
+          busy--;
+      },
+      busy: function () { return busy; },
+    };
+  }
+
+  // The answer's body, passed on as it is read; done() once, when it ends either way.
+  function watchedBody(body, done, timers) {
+    let over = false;
+    let still = null;
+    const end = function () {
+      if (over)
+        return;
+      over = true;
+      timers.clearTimeout(still);
+      done();
+    };
+    const stirred = function () {
+      timers.clearTimeout(still);
+      still = timers.setTimeout(end, LoadStillMs);
+    };
+    stirred();
+    const reader = body.getReader();
+    return new ReadableStream({
+      pull: function (controller) {
+        return reader.read().then(function (r) {
+          if (r.done) {
+            end();
+            controller.close();
+          } else {
+            stirred();
+            controller.enqueue(r.value);
+          }
+        }, function (e) {
+          end();
+          controller.error(e);
+        });
+      },
+      cancel: function (reason) {
+        end();
+        return reader.cancel(reason);
+      },
+    });
+  }
+
+  function movieFetcher(nativeFetch, relay, emulatorRoot, timers) {
+    timers = timers || { setTimeout: setTimeout, clearTimeout: clearTimeout };
+    const slots = loadSlots(MaxLoadsAtOnce);
     const relayNow = typeof relay === "function" ? relay : function () { return relay; };
     let movieAnswer = null;
     let movieAddresses = [];
@@ -151,15 +224,29 @@
       }
       if (!relayNow())
         throw new TypeError("no movie yet");
-      const answer = await nativeFetch(relayNow() + "?kind=load&url=" + encodeURIComponent(url.href),
-                                       Object.assign({ method: request.method, body: body,
-                                                       headers: { "X-Relay-Body-Type": request.headers.get("Content-Type") || "" } },
-                                                     relayOptions));
-      return asSeenByMovie(answer.body, answer, url.href);
+      await slots.take();
+      let answer;
+      try {
+        answer = await nativeFetch(relayNow() + "?kind=load&url=" + encodeURIComponent(url.href),
+                                   Object.assign({ method: request.method, body: body,
+                                                   headers: { "X-Relay-Body-Type": request.headers.get("Content-Type") || "" } },
+                                                 relayOptions));
+      } catch (e) {
+        slots.give();
+        throw e;
+      }
+      if (!answer.body || !answer.ok || answer.status === 204 || answer.status === 205) { // nothing to read
+        slots.give();
+        if (answer.body)
+          answer.body.cancel().catch(function () {});
+        return asSeenByMovie(null, answer, url.href);
+      }
+      return asSeenByMovie(watchedBody(answer.body, slots.give, timers), answer, url.href);
     }
 
     return {
       fetch: movieFetch,
+      loadsUnderway: function () { return slots.busy(); },
       movieArrived: function (answer, addresses) {
         movieAnswer = answer;
         movieAddresses = addresses.map(addressKey).filter(function (a) { return a !== null; });
@@ -557,7 +644,7 @@
 
   // Under Node, for the unit tests: the pure parts, and no page to start.
   if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
-    module.exports = { MaxBodyBytes, parseSettings, flag, embeddedOptions, asSeenByMovie, addressKey,
+    module.exports = { MaxBodyBytes, MaxLoadsAtOnce, parseSettings, flag, embeddedOptions, asSeenByMovie, addressKey,
                        movieFetcher, windowOpener, loadOptions, emulatorClock };
   else
     start();

@@ -149,3 +149,30 @@ test("the emulator's clock moves on by one frame interval per header, whatever t
     assert.equal(win.performance.now(), now + ahead, String(rate));
   }
 });
+
+test("one player's loads hold at most four connections; the rest wait until an answer is read, dropped or still", async () => {
+  const pending = [];
+  const slow = (url) => new Promise((resolve) => pending.push({ url, resolve }));
+  const timers = { setTimeout: (f, ms) => (ms === 30000 ? (timers.still.push(f), timers.still.length) : setTimeout(f, ms)),
+                   clearTimeout: () => {}, still: [] };
+  const f = player.movieFetcher(slow, root + "relay/s1", root + "ruffle/", timers);
+  const answers = [1, 2, 3, 4, 5, 6, 7].map((n) => f.fetch("http://site.example/" + n));
+  await new Promise((r) => setTimeout(r, 10));
+  assert.equal(pending.length, player.MaxLoadsAtOnce);
+  const respond = (i, init) => pending[i].resolve(new Response(init && init.status ? null : "x", init));
+  respond(0);
+  await (await answers[0]).text(); // read to its end: its place goes to the fifth
+  respond(1, { status: 403 });     // refused: nothing to read
+  await answers[1];
+  await new Promise((r) => setTimeout(r, 10));
+  assert.equal(pending.length, 6);
+  respond(2);
+  await (await answers[2]).body.cancel(); // dropped
+  await new Promise((r) => setTimeout(r, 10));
+  assert.equal(pending.length, 7);
+  assert.equal(f.loadsUnderway(), 4);
+  respond(3);
+  await answers[3]; // never read: its place goes once it has stood still
+  timers.still.forEach((g) => g());
+  assert.equal(f.loadsUnderway(), 3);
+});
