@@ -614,6 +614,11 @@ void Relay::open(Session *session, const QUrl &url, const QByteArray &method, co
             if (s == sandbox::AddressSpace::Loopback && port == m_selfPort)
                 return opened(nullptr, {}, 403, "not the player itself\n");
         }
+        // Only to an address the rule allows, and to that very address.
+        if (m_judge)
+            addresses.removeIf([&](const QHostAddress &a) { return !m_judge->mayConnect(a, quint16(port)); });
+        if (addresses.isEmpty())
+            return opened(nullptr, {}, 403, "this address is not for the viewers\n");
         if (judged && !sandbox::mayReach(movieSpace, space))
             return opened(nullptr, {}, 403, "a movie from the internet cannot reach this network\n");
         if (redirectedFrom && !sandbox::mayReach(*redirectedFrom, space))

@@ -6,6 +6,7 @@
 // never by the page.
 
 #include "player_export.h"
+#include "addresses.h"
 #include "sandbox.h"
 
 #include <QByteArray>
@@ -51,6 +52,10 @@ public:
     const Limits &limits() const { return m_limits; }
     // The player host's own address: the relay never fetches from it.
     void setSelf(const QHostAddress &address, quint16 port);
+    // The program's rule on where connections may go (guard/addresses.h), as the engine's
+    // guard holds the engine to it: nothing else on this machine or its network is
+    // fetched, whatever the movie or its link. None set: only the movie sandbox's rules.
+    void setJudge(const guard::Judge &judge) { m_judge = judge; }
 
     // embedder: the page a movie stands in, if it does; the movie must then be reachable
     // from where the page is, as the engine holds the page's own requests.
@@ -81,6 +86,7 @@ private:
               Opened opened);
 
     Limits m_limits;
+    std::optional<guard::Judge> m_judge;
     QHostAddress m_selfAddress;
     quint16 m_selfPort = 0;
     QHash<QByteArray, Session *> m_sessions;

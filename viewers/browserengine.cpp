@@ -207,6 +207,8 @@ void BrowserEngine::setPlayerHost(PlayerHost *host)
     m_playerHost = host;
     if (host && host->start()) {
         m_guard->judge().allow(QHostAddress::LocalHost, host->port());
+        // What movies ask for is held to the same rule (the relay refuses the host itself).
+        host->relay().setJudge(m_guard->judge());
         // The engine reaches the host only through the guard: nothing else gets in.
         if (m_guarded)
             host->setAdmission([guard = QPointer<guard::Guard>(m_guard.get())](const QHostAddress &peer, quint16 port) {

@@ -431,6 +431,14 @@ void TestViewerSafetyX11::internetPagesCannotFrameThisMachine()
     viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
     QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("查看器不能打开这个页面。"), 20000);
     QVERIFY2(!reached.contains("/typed"), qPrintable(reached.join(" ")));
+    // A typed movie's address, which the relay fetches on its own: held to the same rule.
+    QSignalSpy states(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    main->Text1().SetText(QStringLiteral("http://127.0.0.9:%1/typed.swf").arg(local.port()));
+    rt->form<Form2>().Unload();
+    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
+    QTRY_COMPARE_WITH_TIMEOUT(states.size(), 1, 20000);
+    QCOMPARE(states[0][1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Failed);
+    QVERIFY2(!reached.contains("/typed.swf"), qPrintable(reached.join(" ")));
 }
 
 void TestViewerSafetyX11::closedPagesGoQuiet_data()
