@@ -1,7 +1,7 @@
 #include "guard.h"
 
-#include "framing.h"
 #include "parse.h"
+#include "proxyhead.h"
 
 #include <QHostInfo>
 #include <QNetworkProxy>
@@ -25,57 +25,7 @@ QString key(const QString &host, quint16 port)
     return host.toLower() + u':' + QString::number(port);
 }
 
-bool isHopByHop(const QByteArray &name)
-{
-    for (const char *h : {"connection", "keep-alive", "proxy-connection", "proxy-authorization", "proxy-authenticate"})
-        if (name.compare(h, Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
-}
-
 } // namespace
-
-bool splitAuthority(const QByteArray &authority, quint16 defaultPort, QString *host, quint16 *port)
-{
-    if (authority.isEmpty() || authority.contains('@'))
-        return false;
-    QByteArray h = authority;
-    QByteArray p;
-    if (h.startsWith('[')) {
-        const qsizetype close = h.indexOf(']');
-        if (close < 0)
-            return false;
-        p = h.mid(close + 1);
-        h = h.mid(1, close - 1);
-        if (!p.isEmpty() && !p.startsWith(':'))
-            return false;
-        p = p.mid(1);
-        if (QHostAddress(QString::fromLatin1(h)).protocol() != QAbstractSocket::IPv6Protocol)
-            return false;
-    } else {
-        const qsizetype colon = h.lastIndexOf(':');
-        if (colon >= 0) {
-            p = h.mid(colon + 1);
-            h = h.left(colon);
-            if (p.isEmpty() || h.contains(':'))
-                return false;
-        }
-    }
-    if (h.isEmpty())
-        return false;
-    for (char c : h)
-        if (static_cast<unsigned char>(c) <= ' ' || static_cast<unsigned char>(c) >= 0x7f || c == '/' || c == '\\'
-            || c == '?' || c == '#')
-            return false;
-    *port = defaultPort;
-    if (!p.isEmpty()) {
-        if (!http::parse::isDigits(p, 5) || p.toUInt() == 0 || p.toUInt() > 65535)
-            return false;
-        *port = quint16(p.toUInt());
-    }
-    *host = QString::fromLatin1(h);
-    return true;
-}
 
 // One client connection of the engine: one request (or one tunnel), then it closes.
 class Connection : public QObject
@@ -137,49 +87,16 @@ private:
                 answer(431, "request head too large");
             return;
         }
-        QByteArray rest = m_head.mid(end);
+        const QByteArray rest = m_head.mid(end);
         m_head.truncate(end);
-        QList<QByteArray> lines = http::parse::lines(m_head);
-        const QList<QByteArray> first = lines.value(0).split(' ');
-        if (lines.size() > Guard::MaxHeadLines || first.size() != 3 || !http::parse::isToken(first[0])
-            || !first[2].startsWith("HTTP/1."))
-            return answer(400, "not a proxy request");
-        m_method = first[0];
-        QByteArray authority;
-        if (m_method == "CONNECT") {
-            m_tunnel = true;
-            authority = first[1];
-        } else {
-            const QByteArray target = first[1];
-            if (!target.toLower().startsWith("http://"))
-                return answer(400, "only http addresses go through here");
-            const QByteArray afterScheme = target.mid(7);
-            qsizetype pathAt = afterScheme.size();
-            for (char c : {'/', '?'})
-                if (const qsizetype at = afterScheme.indexOf(c); at >= 0)
-                    pathAt = std::min(pathAt, at);
-            authority = afterScheme.left(pathAt);
-            m_path = afterScheme.mid(pathAt);
-            if (m_path.isEmpty() || m_path.startsWith('?'))
-                m_path.prepend('/');
-            if (m_path.contains('#'))
-                m_path.truncate(m_path.indexOf('#'));
-        }
-        if (!splitAuthority(authority, m_tunnel ? 443 : 80, &m_host, &m_port))
-            return answer(400, "not a host");
-        http::Headers headers;
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            QPair<QByteArray, QByteArray> field;
-            if (!http::parse::headerField(lines[i], &field))
-                return answer(400, "bad header");
-            if (!isHopByHop(field.first) && field.first.compare("host", Qt::CaseInsensitive) != 0)
-                headers.append(field);
-        }
-        // The Host is the one the address was judged for, whatever the request said.
-        m_request = m_method + ' ' + m_path + " HTTP/1.1\r\nHost: " + authority + "\r\n";
-        for (const auto &[name, value] : headers)
-            m_request += name + ": " + value + "\r\n";
-        m_request += "Connection: close\r\n\r\n";
+        int refusal = 0;
+        const std::optional<ProxyRequest> request = readProxyRequest(m_head, &refusal);
+        if (!request)
+            return answer(refusal, "not a proxy request the guard serves");
+        m_tunnel = request->tunnel;
+        m_host = request->host;
+        m_port = request->port;
+        m_request = request->upstreamHead;
         m_early = rest; // the start of a body, or of what goes through a tunnel
         m_state = State::Resolving;
         m_timer.start(Guard::ConnectTimeoutMs);
@@ -190,8 +107,11 @@ private:
         });
     }
 
-    void connectTo(const QHostAddress &address)
+    void connectTo(const QHostAddress &judged)
     {
+        bool isV4 = false;
+        const quint32 v4 = judged.toIPv4Address(&isV4); // IPv4 written in IPv6: as IPv4
+        const QHostAddress address = isV4 ? QHostAddress(v4) : judged;
         m_state = State::Connecting;
         m_upstream = new QTcpSocket(this);
         m_upstream->setProxy(QNetworkProxy::NoProxy); // the guard's own sockets go straight
@@ -248,39 +168,19 @@ private:
                 return finish();
             return;
         }
-        const QByteArray head = m_answer.left(end);
+        const std::optional<AnswerHead> head = rewriteAnswerHead(m_answer.left(end));
         const QByteArray rest = m_answer.mid(end);
         m_answer.clear();
-        const QList<QByteArray> lines = http::parse::lines(head);
-        const QList<QByteArray> status = lines.value(0).split(' ');
-        const int code = status.value(1).toInt();
-        if (!lines.value(0).startsWith("HTTP/1.") || code < 100 || code > 999 || lines.size() > Guard::MaxHeadLines)
+        if (!head)
             return finish();
-        if (code == 101) { // switching protocols: from here on, bytes either way
-            m_client->write(head + rest);
+        m_client->write(head->head);
+        if (head->status == 101 || head->status >= 200) { // from here on, bytes either way
             m_state = State::Piping;
-            return upstreamReadable();
+            m_client->write(rest);
+            return pipe(m_upstream, m_client);
         }
-        QByteArray out = lines[0] + "\r\n";
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            QPair<QByteArray, QByteArray> field;
-            if (!http::parse::headerField(lines[i], &field))
-                return finish();
-            if (!isHopByHop(field.first))
-                out += lines[i] + "\r\n";
-        }
-        if (code >= 200)
-            out += "Connection: close\r\n";
-        m_client->write(out + "\r\n");
-        if (code >= 200)
-            m_state = State::Piping;
         m_answer = rest;
-        if (m_state == State::Piping) {
-            m_client->write(std::exchange(m_answer, {}));
-            pipe(m_upstream, m_client);
-        } else {
-            readAnswerHead(); // an interim answer; the next head may be here already
-        }
+        readAnswerHead(); // an interim answer; the next head may be here already
     }
 
     void pipe(QTcpSocket *from, QTcpSocket *to)
@@ -356,8 +256,6 @@ private:
     QTimer m_timer;
     State m_state = State::Head;
     QByteArray m_head;
-    QByteArray m_method;
-    QByteArray m_path;
     QByteArray m_request;
     QByteArray m_early;
     QByteArray m_answer;

@@ -90,7 +90,4 @@ private:
     int m_refusals = 0;
 };
 
-// The parts of an authority ("host", "host:port", "[v6]:port"): false if it is not one.
-GUARD_EXPORT bool splitAuthority(const QByteArray &authority, quint16 defaultPort, QString *host, quint16 *port);
-
 } // namespace guard
