@@ -1,5 +1,7 @@
 #include "addresses.h"
 
+#include <QElapsedTimer>
+#include <QNetworkInterface>
 #include <QStringList>
 #include <QUrl>
 
@@ -166,9 +168,29 @@ bool Judge::isAllowed(const QHostAddress &address, quint16 port) const
     return false;
 }
 
+namespace {
+
+// This machine's own addresses: a global one still leads to the services listening on
+// every address here. Looked up again after a few seconds, as networks change.
+bool isThisMachine(const QHostAddress &address)
+{
+    static QList<QHostAddress> own;
+    static QElapsedTimer since;
+    if (!since.isValid() || since.elapsed() > 5000) {
+        own = QNetworkInterface::allAddresses();
+        since.start();
+    }
+    for (const QHostAddress &a : std::as_const(own))
+        if (a.isEqual(address, QHostAddress::ConvertV4MappedToIPv4))
+            return true;
+    return false;
+}
+
+} // namespace
+
 bool Judge::countsAsPublic(const QHostAddress &address, quint16 port) const
 {
-    if (isGlobal(address))
+    if (isGlobal(address) && !isThisMachine(address))
         return true;
     for (const Endpoint &e : m_public)
         if (e.matches(address, port))

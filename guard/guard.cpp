@@ -3,17 +3,84 @@
 #include "parse.h"
 #include "proxyhead.h"
 
+#include <QFile>
 #include <QHostInfo>
+#include <QtEndian>
 #include <QNetworkProxy>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
+#include <cstring>
+#include <optional>
+
+#ifdef Q_OS_LINUX
+#include <unistd.h>
+#endif
 
 namespace guard {
 
 namespace {
+
+// The user a loopback connection comes from, by the kernel's table of TCP sockets: the
+// peer's own entry, whose local end is the peer and whose remote end is us.
+std::optional<uint> peerUser(const QHostAddress &peer, quint16 peerPort, const QHostAddress &us, quint16 usPort)
+{
+#ifdef Q_OS_LINUX
+    const auto hex = [](const QHostAddress &a, quint16 port) {
+        bool isV4 = false;
+        const quint32 v4 = a.toIPv4Address(&isV4);
+        QByteArray out;
+        if (isV4 && a.protocol() == QAbstractSocket::IPv4Protocol) {
+            out = QByteArray::number(qToBigEndian(v4), 16).rightJustified(8, '0'); // as the kernel prints it
+        } else {
+            const Q_IPV6ADDR v6 = a.toIPv6Address();
+            for (int word = 0; word < 4; ++word) { // each 32-bit word in the machine's order
+                quint32 w = 0;
+                std::memcpy(&w, v6.c + 4 * word, 4);
+                out += QByteArray::number(w, 16).rightJustified(8, '0');
+            }
+        }
+        return (out + ':' + QByteArray::number(port, 16).rightJustified(4, '0')).toUpper();
+    };
+    const QByteArray local = hex(peer, peerPort);
+    const QByteArray remote = hex(us, usPort);
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(QString::fromLatin1(table));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        // "sl local rem st tx:rx tr:when retrnsmt uid ..."
+        for (QByteArray line = file.readLine(); !line.isEmpty(); line = file.readLine()) {
+            const QList<QByteArray> f = line.simplified().split(' ');
+            if (f.size() > 7 && f[1] == local && f[2] == remote) {
+                bool ok = false;
+                const uint uid = f[7].toUInt(&ok);
+                if (ok)
+                    return uid;
+            }
+        }
+    }
+    return std::nullopt;
+#else
+    Q_UNUSED(peer) Q_UNUSED(peerPort) Q_UNUSED(us) Q_UNUSED(usPort)
+    return std::nullopt;
+#endif
+}
+
+// Whether a connection to the guard comes from a program of this very user: the
+// engine's connections come from this process, and another user's programs get nothing
+// (they could use the guard as a way out to the internet, or fill its room).
+bool isSameUser(const QHostAddress &peer, quint16 peerPort, const QHostAddress &us, quint16 usPort)
+{
+#ifdef Q_OS_LINUX
+    const std::optional<uint> uid = peerUser(peer, peerPort, us, usPort);
+    return uid && *uid == ::geteuid();
+#else
+    Q_UNUSED(peer) Q_UNUSED(peerPort) Q_UNUSED(us) Q_UNUSED(usPort)
+    return true;
+#endif
+}
 
 constexpr qint64 PipeChunk = 64 * 1024;
 constexpr qint64 HighWater = 1024 * 1024; // queued for one side: read no more from the other
@@ -286,7 +353,8 @@ bool Guard::start()
 void Guard::accept()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        if (m_connections >= MaxConnections) {
+        if (m_connections >= MaxConnections
+            || !isSameUser(socket->peerAddress(), socket->peerPort(), socket->localAddress(), socket->localPort())) {
             socket->abort();
             socket->deleteLater();
             continue;

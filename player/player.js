@@ -196,7 +196,9 @@
   }
 
   function movieFetcher(nativeFetch, relay, emulatorRoot, timers) {
-    timers = timers || { setTimeout: setTimeout, clearTimeout: clearTimeout };
+    // Called as the window's own (the browser refuses them called on another object).
+    timers = timers || { setTimeout: function (f, ms) { return setTimeout(f, ms); },
+                         clearTimeout: function (id) { clearTimeout(id); } };
     const slots = loadSlots(MaxLoadsAtOnce);
     const relayNow = typeof relay === "function" ? relay : function () { return relay; };
     let movieAnswer = null;

@@ -28,7 +28,12 @@ sandbox::AddressSpace spaceOf(const QHostAddress &address, quint16 port)
     for (const guard::Endpoint &e : guard::publicAddresses())
         if (e.matches(address, port))
             return sandbox::AddressSpace::Public;
-    return sandbox::addressSpace(address);
+    const sandbox::AddressSpace space = sandbox::addressSpace(address);
+    // The internet is only what is globally reachable (documentation and reserved
+    // blocks, IPv4 inside NAT64 or 6to4, and this machine's own addresses are not).
+    if (space == sandbox::AddressSpace::Public && !guard::isGlobal(address))
+        return sandbox::AddressSpace::Private;
+    return space;
 }
 
 } // namespace

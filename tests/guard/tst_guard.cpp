@@ -3,8 +3,12 @@
 #include "server.h"
 
 #include <QDeadlineTimer>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTest>
+
+#include <unistd.h>
 
 // The guard's rule on addresses, and the guard itself as the engine meets it: a proxy
 // that lets through only what the rule allows, whatever the request says.
@@ -19,6 +23,7 @@ private slots:
     void requests_data();
     void requests();
     void tunnelCarriesBytesBothWays();
+    void otherUsersGetNothing();
 };
 
 void TestGuard::globalAddresses_data()
@@ -204,6 +209,35 @@ void TestGuard::tunnelCarriesBytesBothWays()
     QTRY_VERIFY((got += socket.readAll()).endsWith("AGAIN"));
     socket.disconnectFromHost();
     QTRY_COMPARE(guard.connectionCount(), 0);
+}
+
+// The guard is for this program's engine: another user's program, even where the guard
+// would let the request through, gets no answer at all.
+void TestGuard::otherUsersGetNothing()
+{
+    if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("runuser")).isEmpty())
+        QSKIP("needs root to run a program as another user");
+    LoggingServer allowed;
+    QVERIFY(allowed.server.listen(QHostAddress(QStringLiteral("127.0.0.9"))));
+    guard::Guard guard;
+    QVERIFY(guard.start());
+    guard.judge().allow(QHostAddress(QStringLiteral("127.0.0.9")), allowed.server.port());
+    const QString request = QStringLiteral("GET http://127.0.0.9:%1/x HTTP/1.1\\r\\n\\r\\n").arg(allowed.server.port());
+    QProcess other;
+    other.start(QStringLiteral("runuser"), {QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"),
+                                            QStringLiteral("python3"), QStringLiteral("-c"),
+                                            QStringLiteral("import socket\n"
+                                                           "s = socket.create_connection(('127.0.0.1', %1))\n"
+                                                           "s.sendall(b'%2')\n"
+                                                           "try:\n    print(len(s.recv(100)))\n"
+                                                           "except OSError:\n    print(0)")
+                                                .arg(guard.port())
+                                                .arg(request)});
+    QTRY_COMPARE_WITH_TIMEOUT(other.state(), QProcess::NotRunning, 15000); // the guard answers from this thread
+    QCOMPARE(other.readAllStandardOutput().trimmed(), QByteArray("0"));
+    QVERIFY2(allowed.seen.isEmpty(), allowed.seen.join(' ').constData());
+    // The same from this user goes through.
+    QVERIFY(exchange(guard.port(), request.toLatin1().replace("\\r\\n", "\r\n")).startsWith("HTTP/1.1 200"));
 }
 
 QTEST_GUILESS_MAIN(TestGuard)

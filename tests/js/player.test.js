@@ -176,3 +176,18 @@ test("one player's loads hold at most four connections; the rest wait until an a
   timers.still.forEach((g) => g());
   assert.equal(f.loadsUnderway(), 3);
 });
+
+test("the load watch calls the window's timers as the window's own, as browsers require", async () => {
+  const own = globalThis.setTimeout;
+  globalThis.setTimeout = function (f, ms) {
+    if (this !== undefined && this !== globalThis)
+      throw new TypeError("Illegal invocation");
+    return own(f, ms);
+  };
+  try {
+    const f = player.movieFetcher(() => Promise.resolve(new Response("x")), root + "relay/s1", root + "ruffle/");
+    assert.equal(await (await f.fetch("http://site.example/a")).text(), "x");
+  } finally {
+    globalThis.setTimeout = own;
+  }
+});
