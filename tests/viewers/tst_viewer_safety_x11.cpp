@@ -18,7 +18,10 @@
 #include <QApplication>
 #include <QDialog>
 #include <QPushButton>
+#include <QCryptographicHash>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -43,6 +46,7 @@ private slots:
     void dialogLoopsAreStopped();
     void outsideSchemesNeverLeave();
     void newWindowsGoToTheBrowser();
+    void webSocketsOfTheInternetWork();
     void internetPagesCannotFrameThisMachine();
     void closedPagesGoQuiet_data();
     void closedPagesGoQuiet();
@@ -321,6 +325,46 @@ void TestViewerSafetyX11::outsideSchemesNeverLeave()
 // A new window a person's click asks for, in a page or in a movie, opens in the
 // desktop's browser: web addresses on the internet only, one per click, none unasked,
 // and a movie's page for its own frame stays out.
+// What the guard lets through works as it did: a page's WebSocket to the internet (127.0.0.1
+// here) opens, through the guard's tunnel, and carries messages both ways.
+void TestViewerSafetyX11::webSocketsOfTheInternetWork()
+{
+    QTcpServer echo;
+    QVERIFY(echo.listen(QHostAddress::LocalHost));
+    connect(&echo, &QTcpServer::newConnection, &echo, [&] {
+        QTcpSocket *s = echo.nextPendingConnection();
+        auto head = std::make_shared<QByteArray>();
+        connect(s, &QTcpSocket::readyRead, s, [s, head] {
+            if (head->endsWith("\r\n\r\n")) { // a frame from the page: masked text, up to 125 bytes
+                const QByteArray f = s->readAll();
+                QByteArray text = f.mid(6, f[1] & 0x7f);
+                for (qsizetype i = 0; i < text.size(); ++i)
+                    text[i] = char(text[i] ^ f[2 + i % 4]);
+                s->write(QByteArray("\x81") + char(text.size() + 5) + "echo " + text);
+                return;
+            }
+            *head += s->readAll();
+            const qsizetype at = head->indexOf("Sec-WebSocket-Key: ");
+            if (!head->endsWith("\r\n\r\n") || at < 0)
+                return;
+            const QByteArray key = head->mid(at + 19, head->indexOf("\r\n", at) - at - 19);
+            const QByteArray accept = QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11",
+                                                               QCryptographicHash::Sha1).toBase64();
+            s->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     "Sec-WebSocket-Accept: " + accept + "\r\n\r\n");
+        });
+    });
+    pages["/socket.html"] = QStringLiteral("<!DOCTYPE html><title>socket</title><script>"
+                                           "var ws = new WebSocket('ws://127.0.0.1:%1/');"
+                                           "ws.onopen = function () { ws.send('hi'); };"
+                                           "ws.onmessage = function (e) { document.title = e.data; };"
+                                           "ws.onclose = function (e) { document.title = 'closed ' + e.code; };</script>")
+                                .arg(echo.serverPort())
+                                .toUtf8();
+    Form2 &viewer = openPage("/socket.html");
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("echo hi"), 20000);
+}
+
 void TestViewerSafetyX11::newWindowsGoToTheBrowser()
 {
     QFile::remove(tools.filePath("opened"));
