@@ -20,6 +20,7 @@
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -67,7 +68,11 @@ std::optional<uint> peerUser(const QHostAddress &peer, quint16 peerPort, const Q
     std::optional<uint> uid;
     alignas(nlmsghdr) char answer[8192];
     if (::sendto(fd, &ask, sizeof(ask), 0, reinterpret_cast<sockaddr *>(&kernel), sizeof(kernel)) == ssize_t(sizeof(ask))) {
-        const ssize_t n = ::recv(fd, answer, sizeof(answer), 0);
+        iovec room{answer, sizeof(answer)};
+        msghdr message{};
+        message.msg_iov = &room;
+        message.msg_iovlen = 1;
+        const ssize_t n = ::recvmsg(fd, &message, 0);
         const auto *h = reinterpret_cast<const nlmsghdr *>(answer);
         if (n >= ssize_t(sizeof(nlmsghdr)) && NLMSG_OK(h, size_t(n)) && h->nlmsg_type == SOCK_DIAG_BY_FAMILY
             && h->nlmsg_len >= NLMSG_LENGTH(sizeof(inet_diag_msg)))
