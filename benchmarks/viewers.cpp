@@ -101,33 +101,22 @@ int runPages(SiteMirror &mirror, bool search, bool guarded)
         return 0;
     // A card page, until its movie has drawn its first frame: what the search is for.
     PlayerHost &host = rt.service<PlayerHost>([] { return new PlayerHost; });
-    auto pressCard = [&] {
+    // A press, until the movie it opens has drawn its first frame.
+    auto pressUntilPainted = [&](forms::CommandButton &button) {
         bool painted = false;
         QMetaObject::Connection c = QObject::connect(&host, &PlayerHost::movieState, [&](const QByteArray &, PlayerHost::MovieState s) {
             painted = s == PlayerHost::MovieState::Painted;
         });
         QElapsedTimer t;
         t.start();
-        main.Command1().click();
+        button.click();
         waitFor([&] { return painted; });
         QObject::disconnect(c);
         return t.nsecsElapsed() / 1e6;
     };
-    measure("card_movie_first_ms", "card_movie_later_ms", 8, pressCard);
+    measure("card_movie_first_ms", "card_movie_later_ms", 8, [&] { return pressUntilPainted(main.Command1()); });
     // Albums, until their first frame.
-    auto pressAlbum = [&] {
-        bool painted = false;
-        QMetaObject::Connection c = QObject::connect(&host, &PlayerHost::movieState, [&](const QByteArray &, PlayerHost::MovieState s) {
-            painted = s == PlayerHost::MovieState::Painted;
-        });
-        QElapsedTimer t;
-        t.start();
-        main.Command5().click();
-        waitFor([&] { return painted; });
-        QObject::disconnect(c);
-        return t.nsecsElapsed() / 1e6;
-    };
-    measure("album_first_ms", "album_later_ms", 8, pressAlbum);
+    measure("album_first_ms", "album_later_ms", 8, [&] { return pressUntilPainted(main.Command5()); });
     return 0;
 }
 

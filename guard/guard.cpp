@@ -167,14 +167,11 @@ private:
 
     void readHead()
     {
-        const qint64 room = Guard::MaxHeadBytes - m_head.size();
-        m_head += m_client->read(std::max<qint64>(room, 0));
-        const qsizetype end = http::parse::headEnd(m_head);
-        if (end < 0) {
-            if (m_head.size() >= Guard::MaxHeadBytes)
-                answer(431, "request head too large");
+        const qsizetype end = takeHead(m_client, m_head);
+        if (end == HeadTooLarge)
+            return answer(431, "request head too large");
+        if (end < 0)
             return;
-        }
         const QByteArray rest = m_head.mid(end);
         m_head.truncate(end);
         int refusal = 0;
@@ -249,14 +246,11 @@ private:
     // The answer's head, bounded, so that it can say the connection closes after it.
     void readAnswerHead()
     {
-        const qint64 room = Guard::MaxHeadBytes - m_answer.size();
-        m_answer += m_upstream->read(std::max<qint64>(room, 0));
-        const qsizetype end = http::parse::headEnd(m_answer);
-        if (end < 0) {
-            if (m_answer.size() >= Guard::MaxHeadBytes)
-                return finish();
+        const qsizetype end = takeHead(m_upstream, m_answer);
+        if (end == HeadTooLarge)
+            return finish();
+        if (end < 0)
             return;
-        }
         const std::optional<AnswerHead> head = rewriteAnswerHead(m_answer.left(end));
         const QByteArray rest = m_answer.mid(end);
         m_answer.clear();
@@ -270,6 +264,16 @@ private:
         }
         m_answer = rest;
         readAnswerHead(); // an interim answer; the next head may be here already
+    }
+
+    // Takes what fits of a head into buffer: where the head ends, NoHeadYet while it has
+    // not, HeadTooLarge once it cannot.
+    static constexpr qsizetype NoHeadYet = -1, HeadTooLarge = -2;
+    static qsizetype takeHead(QTcpSocket *from, QByteArray &buffer)
+    {
+        buffer += from->read(std::max<qint64>(Guard::MaxHeadBytes - buffer.size(), 0));
+        const qsizetype end = http::parse::headEnd(buffer);
+        return end >= 0 ? end : buffer.size() >= Guard::MaxHeadBytes ? HeadTooLarge : NoHeadYet;
     }
 
     void pipe(QTcpSocket *from, QTcpSocket *to)
