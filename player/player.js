@@ -125,21 +125,27 @@
   // fetched by the page itself, to show progress; it goes to the emulator's request for
   // the movie (by its link or by where that led), once, and nothing else gets it.
   // The engine opens at most six connections to one host, and a new player's page, its
-  // emulator files and its movie come from the player host as the relay's loads do: one
-  // player's loads hold at most four of them at once, the rest wait their turn, so that
-  // a movie's slow loads never keep the next player waiting. A load holds its place until
-  // its answer has been read, failed, been dropped, or stood still for a while.
+  // emulator files and its movie come from the player host as the relay's loads do: the
+  // loads of all players together hold at most four of them, taking turns (loads.js), so
+  // that movies' slow loads never keep the next player waiting. A load holds its turn
+  // until its answer has been read, failed, been dropped, or stood still for a while.
   const MaxLoadsAtOnce = 4;
+  const MaxLoadsWaiting = 256;
   const LoadStillMs = 30000;
+  const RenewEveryMs = 5000;
+
+  // This player's own turns, should the shared ones be out of reach: four for it alone.
   function loadSlots(limit) {
     let busy = 0;
     const waiting = [];
     return {
       take: function () {
+        if (waiting.length >= MaxLoadsWaiting)
+          return Promise.reject(new TypeError("too many loads"));
         return new Promise(function (resolve) {
           if (busy < limit) {
             busy++;
-            resolve();
+            resolve({});
           } else {
             waiting.push(resolve);
           }
@@ -148,16 +154,82 @@
       give: function () {
         const next = waiting.shift();
         if (next)
-          next();
+          next({});
         else
           busy--;
       },
+      stirred: function () {},
       busy: function () { return busy; },
     };
   }
 
+  // Turns handed out by the worker all players share, through its port; this player's own
+  // four if the worker cannot be had or fails.
+  function sharedSlots(connect, fallback, now) {
+    now = now || Date.now;
+    let port;
+    try {
+      port = connect(function () { broke(); });
+    } catch (e) {
+      return fallback;
+    }
+    let broken = false;
+    let lastId = 0;
+    const waiting = new Map(); // id: its promise's resolve
+    const held = new Map();    // id: when the worker last heard of it
+    function broke() {
+      if (broken)
+        return;
+      broken = true;
+      held.clear();
+      waiting.forEach(function (resolve) { fallback.take().then(resolve); });
+      waiting.clear();
+    }
+    port.onmessage = function (e) {
+      const id = e.data && e.data.granted;
+      const resolve = waiting.get(id);
+      if (!resolve)
+        return;
+      waiting.delete(id);
+      held.set(id, now());
+      resolve(id);
+    };
+    return {
+      take: function () {
+        if (broken)
+          return fallback.take();
+        if (waiting.size >= MaxLoadsWaiting)
+          return Promise.reject(new TypeError("too many loads"));
+        const id = ++lastId;
+        return new Promise(function (resolve) {
+          waiting.set(id, resolve);
+          port.postMessage({ take: id });
+        });
+      },
+      give: function (id) {
+        if (typeof id !== "number")
+          return fallback.give(id);
+        if (held.delete(id) && !broken)
+          port.postMessage({ give: id });
+      },
+      // A load still reading keeps its turn; the worker frees one it has not heard of for a while.
+      stirred: function (id) {
+        const last = held.get(id);
+        if (last !== undefined && now() - last >= RenewEveryMs) {
+          held.set(id, now());
+          port.postMessage({ renew: id });
+        }
+      },
+      leave: function () {
+        if (!broken)
+          port.postMessage({ bye: true });
+      },
+      busy: function () { return held.size + fallback.busy(); },
+    };
+  }
+
   // The answer's body, passed on as it is read; done() once, when it ends either way.
-  function watchedBody(body, done, timers) {
+  function watchedBody(body, done, timers, moved) {
     let over = false;
     let still = null;
     const end = function () {
@@ -181,6 +253,8 @@
             controller.close();
           } else {
             stirred();
+            if (moved)
+              moved();
             controller.enqueue(r.value);
           }
         }, function (e) {
@@ -195,11 +269,11 @@
     });
   }
 
-  function movieFetcher(nativeFetch, relay, emulatorRoot, timers) {
+  function movieFetcher(nativeFetch, relay, emulatorRoot, timers, slots) {
     // Called as the window's own (the browser refuses them called on another object).
     timers = timers || { setTimeout: function (f, ms) { return setTimeout(f, ms); },
                          clearTimeout: function (id) { clearTimeout(id); } };
-    const slots = loadSlots(MaxLoadsAtOnce);
+    slots = slots || loadSlots(MaxLoadsAtOnce);
     const relayNow = typeof relay === "function" ? relay : function () { return relay; };
     let movieAnswer = null;
     let movieAddresses = [];
@@ -226,7 +300,8 @@
       }
       if (!relayNow())
         throw new TypeError("no movie yet");
-      await slots.take();
+      const turn = await slots.take();
+      const done = function () { slots.give(turn); };
       let answer;
       try {
         answer = await nativeFetch(relayNow() + "?kind=load&url=" + encodeURIComponent(url.href),
@@ -234,16 +309,16 @@
                                                    headers: { "X-Relay-Body-Type": request.headers.get("Content-Type") || "" } },
                                                  relayOptions));
       } catch (e) {
-        slots.give();
+        done();
         throw e;
       }
       if (!answer.body || !answer.ok || answer.status === 204 || answer.status === 205) { // nothing to read
-        slots.give();
+        done();
         if (answer.body)
           answer.body.cancel().catch(function () {});
         return asSeenByMovie(null, answer, url.href);
       }
-      return asSeenByMovie(watchedBody(answer.body, slots.give, timers), answer, url.href);
+      return asSeenByMovie(watchedBody(answer.body, done, timers, function () { slots.stirred(turn); }), answer, url.href);
     }
 
     return {
@@ -310,19 +385,27 @@
     const told = function (event) {
       const data = event.data;
       // From the program's finder: it runs in the top frame, also for a frame's movies.
-      if (done || (event.source !== window.parent && event.source !== window.top) || !data
+      const port = event.ports && event.ports.length === 1 ? event.ports[0] : null;
+      const refuse = function () {
+        if (port)
+          port.close();
+      };
+      if (done || (event.source !== window.parent && event.source !== window.top) || !data || !port
           || typeof data.session !== "string" || typeof data.movie !== "string")
-        return;
-      if (++checks > MaxHandoverChecks)
+        return refuse();
+      if (++checks > MaxHandoverChecks) {
+        refuse();
         return stop();
+      }
       const session = data.session.slice(0, 64);
       check(id, session).then(function (matches) {
         if (!matches || done)
-          return;
+          return refuse();
         stop();
         // A movie in a page: the page's markup gave its settings (bounded, known ones only).
+        // The page's side speaks to it over the port that came with them, and nowhere else.
         then(session, data.movie.slice(0, 65536), parseSettings(String(data.params || "{}")),
-             typeof data.title === "string" ? data.title.slice(0, 200) : "");
+             typeof data.title === "string" ? data.title.slice(0, 200) : "", port);
       });
     };
     window.addEventListener("message", told);
@@ -338,7 +421,13 @@
     // loads; they reach the movie's session once the player knows it.
     let relay = null;
     let movieAddress = ""; // its real address once it has arrived
-    const fetcher = movieFetcher(nativeFetch, function () { return relay; }, emulatorRoot);
+    const slots = sharedSlots(function (broke) {
+      const worker = new SharedWorker(new URL("loads.js", here).href, { name: "photoforKP-loads" });
+      worker.onerror = broke;
+      return worker.port;
+    }, loadSlots(MaxLoadsAtOnce));
+    window.addEventListener("pagehide", function () { if (slots.leave) slots.leave(); });
+    const fetcher = movieFetcher(nativeFetch, function () { return relay; }, emulatorRoot, null, slots);
     Object.defineProperty(window, "fetch", { value: fetcher.fetch, writable: false, configurable: false });
     const clock = emulatorClock(window);
     const openWindow = windowOpener(window.open.bind(window), function () { return movieAddress; });
@@ -389,11 +478,12 @@
                                  here).href)
         .then(function (r) { return r.status === 204; }, function () { return false; });
     };
-    whatToPlay(function (session, movie, embedded, title) {
+    whatToPlay(function (session, movie, embedded, title, pagePort) {
       relay = new URL("relay/" + encodeURIComponent(session), here).href;
       movieAddress = movie;
       const go = function () {
-        play({ session: session, movie: movie, embedded: embedded, title: title, here: here, emulatorRoot: emulatorRoot,
+        play({ session: session, movie: movie, embedded: embedded, title: title, pagePort: pagePort,
+               here: here, emulatorRoot: emulatorRoot,
                nativeFetch: nativeFetch, fetcher: fetcher, clock: clock,
                arrived: function (real) { movieAddress = real; } });
       };
@@ -646,7 +736,7 @@
 
   // Under Node, for the unit tests: the pure parts, and no page to start.
   if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
-    module.exports = { MaxBodyBytes, MaxLoadsAtOnce, parseSettings, flag, embeddedOptions, asSeenByMovie, addressKey,
+    module.exports = { MaxBodyBytes, MaxLoadsAtOnce, MaxLoadsWaiting, loadSlots, sharedSlots, parseSettings, flag, embeddedOptions, asSeenByMovie, addressKey,
                        movieFetcher, windowOpener, loadOptions, emulatorClock };
   else
     start();

@@ -134,6 +134,13 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
             return refuse(403, "not for this page\n");
         return serveFile(rest, request, response);
     }
+    if (rest == "loads.js") { // the worker all players share
+        if (!readOnly)
+            return refuse(405, "method not allowed\n");
+        if (!sameOrigin || dest != "sharedworker")
+            return refuse(403, "not for this page\n");
+        return serveFile(rest, request, response);
+    }
     if (rest.startsWith("state/")) {
         if (request.method != "GET" || !sameOrigin || dest != "empty")
             return refuse(403, "not for this page\n");
@@ -175,14 +182,17 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
 
 void PlayerHost::serveFile(const QByteArray &name, const http::Request &request, http::Response *response)
 {
-    static const EmulatorFiles::File shellScript = [] {
+    const auto shellScript = [](const QString &path) {
         EmulatorFiles::File f;
-        f.data = resource(QStringLiteral(":/player/player.js"));
+        f.data = resource(path);
         f.contentType = "text/javascript; charset=utf-8";
         return f;
-    }();
-    const EmulatorFiles::File *file =
-        name == "player.js" ? &shellScript : m_files.find(name.mid(int(qstrlen("ruffle/"))));
+    };
+    static const EmulatorFiles::File player = shellScript(QStringLiteral(":/player/player.js"));
+    static const EmulatorFiles::File loads = shellScript(QStringLiteral(":/player/loads.js"));
+    const EmulatorFiles::File *file = name == "player.js" ? &player
+                                      : name == "loads.js" ? &loads
+                                                           : m_files.find(name.mid(int(qstrlen("ruffle/"))));
     if (!file)
         return response->send(404, "text/plain; charset=utf-8", "not found\n", relay::answerHeaders());
     ++m_filesServed;

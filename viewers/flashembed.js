@@ -98,6 +98,7 @@
   function finder(doc, askForPlayer, maxMovies) {
     const win = doc.defaultView;
     const handled = new WeakSet();
+    const channels = new WeakMap(); // a player's frame: the page side's end of their channel
     let movies = 0;
 
     // An <embed> or <object> inside a Flash <object> is the same movie, told twice.
@@ -148,8 +149,11 @@
           if (event.source !== frame.contentWindow || event.data !== HelloFromPlayer)
             return;
           win.removeEventListener("message", handOver);
+          // From then on the page's side and the player speak over this channel alone.
+          const channel = new MessageChannel();
           frame.contentWindow.postMessage({ session: String(player.session), movie: String(player.movie),
-                                            params: JSON.stringify(settings), title: title }, origin);
+                                            params: JSON.stringify(settings), title: title }, origin, [channel.port2]);
+          channels.set(frame, channel.port1);
         };
         win.addEventListener("message", handOver);
         frame.src = player.url;

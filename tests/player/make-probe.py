@@ -4,7 +4,7 @@ reads data from its own host and from the hosts named in its query (allowed_url,
 refused_url), loads a second movie by a root-relative address, and reports every
 variable it holds (its own _url among them) back to its host as report.txt?...;
 and links.swf, two buttons that ask for pages: the left half in a new window, the right
-half in the movie's own.
+half in the movie's own; and hoarder.swf, which asks its host for slow.txt?1 to ?8 at once.
 Run from the project root; the output is committed."""
 import os
 import sys
@@ -51,10 +51,17 @@ def links():
     return movie(W, H, 8, [left + right + buttons + place(3, 1, False) + place(4, 2, False)])
 
 
+def hoarder():
+    loads = b''.join(load_variables(push('slow.txt?%d' % n)) for n in range(1, 9))
+    shape = define_rect_shape(1, 0, 0, W * 20, H * 20, PROBE_GREY)
+    return movie(W, H, 8, [shape + place(1, 1, False) + do_action(unless('started', push('started', True) + SET_VARIABLE
+                                                                            + loads))])
+
+
 def main():
     folder = os.path.join(ROOT, 'movies')
     os.makedirs(folder, exist_ok=True)
-    for name, data in (('probe.swf', probe()), ('child.swf', child()), ('links.swf', links()), ('own.txt', b'own=yes'),
+    for name, data in (('probe.swf', probe()), ('child.swf', child()), ('links.swf', links()), ('hoarder.swf', hoarder()), ('own.txt', b'own=yes'),
                        ('report.txt', b'reported=yes')):
         with open(os.path.join(folder, name), 'wb') as f:
             f.write(data)

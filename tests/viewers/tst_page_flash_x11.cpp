@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QPointer>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -41,6 +42,7 @@ private slots:
     void pressesInARow();
     void pageThatAsksFirst();
     void pageAnswersThePlayerFirst();
+    void moviesTakeTurnsAtThePlayerHost();
     void pageMenuOffers_data();
     void pageMenuOffers();
     void pageMenuOnRightClick_data();
@@ -308,6 +310,41 @@ void TestPageFlashX11::pageAnswersThePlayerFirst()
     QTRY_COMPARE_WITH_TIMEOUT(painted.size(), 1, 30000);
     QCOMPARE(painted[0][1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted);
     QVERIFY(site.paths().contains(QStringLiteral("/card.swf")));
+}
+
+// Two movies of a page each ask a site that never answers for eight loads at once; a
+// third movie, added a moment later, still plays at once: all movies' loads together
+// hold at most four of the engine's six connections to the player host.
+void TestPageFlashX11::moviesTakeTurnsAtThePlayerHost()
+{
+    QFile hoarder(QFINDTESTDATA("../player/probe/movies/hoarder.swf"));
+    QVERIFY(hoarder.open(QIODevice::ReadOnly));
+    const QByteArray hoarding = hoarder.readAll(), card = cardMovie();
+    QList<QPointer<http::Response>> held;
+    http::Server site([&](const http::Request &r, http::Response *s) {
+        if (r.path() == "/page.html")
+            return s->send(200, "text/html", "<!DOCTYPE html><title>hoard</title>"
+                                             "<embed src='hoarder.swf' width=80 height=60 type='application/x-shockwave-flash'>"
+                                             "<embed src='hoarder.swf?2' width=80 height=60 type='application/x-shockwave-flash'>"
+                                             "<script>setTimeout(function () { document.body.insertAdjacentHTML('beforeend',"
+                                             " \"<embed src='card.swf' width=180 height=135 type='application/x-shockwave-flash'>\");"
+                                             " }, 3000);</script>");
+        if (r.path() == "/hoarder.swf")
+            return s->send(200, "application/x-shockwave-flash", hoarding);
+        if (r.path() == "/card.swf")
+            return s->send(200, "application/x-shockwave-flash", card);
+        if (r.path() == "/slow.txt")
+            return held << s, void();
+        s->send(404, "text/plain", "no");
+    });
+    QVERIFY(site.listen());
+    QSignalSpy reports(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    viewers::show(*rt, viewers::Viewer::Page, QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()), {});
+    QTRY_COMPARE_WITH_TIMEOUT(held.size(), 4, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 3, 20000); // well before the relay gives up on them
+    for (const QList<QVariant> &report : std::as_const(reports))
+        QCOMPARE(report[1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted);
+    QCOMPARE(held.size(), 4);
 }
 
 // Most pages of the time wrote their movie from a script that first asked for the Flash
