@@ -1,6 +1,7 @@
 #include "addresses.h"
 
 #include <QElapsedTimer>
+#include <QMutex>
 #include <QNetworkInterface>
 #include <QStringList>
 #include <QUrl>
@@ -174,6 +175,8 @@ namespace {
 // every address here. Looked up again after a few seconds, as networks change.
 bool isThisMachine(const QHostAddress &address)
 {
+    static QMutex lock; // the guard's thread and the relay's both ask
+    const QMutexLocker locked(&lock);
     static QList<QHostAddress> own;
     static QElapsedTimer since;
     if (!since.isValid() || since.elapsed() > 5000) {

@@ -7,6 +7,7 @@
 #include <QtEndian>
 #include <QNetworkProxy>
 #include <QPointer>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -116,7 +117,7 @@ QString key(const QString &host, quint16 port)
 class Connection : public QObject
 {
 public:
-    Connection(Guard *guard, QTcpSocket *client) : QObject(guard), m_guard(guard), m_client(client)
+    Connection(Guard *guard, QTcpSocket *client) : QObject(guard->m_home), m_guard(guard), m_client(client)
     {
         client->setParent(this);
         client->setReadBufferSize(HighWater);
@@ -140,7 +141,7 @@ public:
     {
         --m_guard->m_connections;
         if (m_ownPort)
-            m_guard->m_ownPorts.remove(m_ownPort);
+            m_guard->ownPort(m_ownPort, false);
     }
 
 private:
@@ -209,7 +210,7 @@ private:
                                   0))
                 return fail(Guard::Outcome::NoAnswer);
             m_ownPort = m_upstream->localPort();
-            m_guard->m_ownPorts.insert(m_ownPort);
+            m_guard->ownPort(m_ownPort, true);
         }
         connect(m_upstream, &QTcpSocket::connected, this, &Connection::connected);
         connect(m_upstream, &QTcpSocket::readyRead, this, &Connection::upstreamReadable);
@@ -360,26 +361,42 @@ private:
 
 Guard::Guard(QObject *parent) : QObject(parent)
 {
-    m_server.setProxy(QNetworkProxy::NoProxy);
-    m_server.setMaxPendingConnections(64);
-    connect(&m_server, &QTcpServer::newConnection, this, &Guard::accept);
+    m_thread.setObjectName(QStringLiteral("guard"));
 }
 
 Guard::~Guard()
 {
-    // Connections are children; they count down into this object as they go.
-    qDeleteAll(findChildren<Connection *>(Qt::FindDirectChildrenOnly));
+    if (!m_home)
+        return;
+    // The connections count down into this object as they go.
+    QMetaObject::invokeMethod(m_home, [this] { qDeleteAll(m_home->children()); }, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+    delete m_home;
 }
 
 bool Guard::start()
 {
-    return m_server.isListening() || m_server.listen(QHostAddress::LocalHost, 0);
+    if (m_home)
+        return m_port != 0;
+    m_home = new QObject;
+    m_thread.start();
+    m_home->moveToThread(&m_thread);
+    QMetaObject::invokeMethod(m_home, [this] {
+        m_server = new QTcpServer(m_home);
+        m_server->setProxy(QNetworkProxy::NoProxy);
+        m_server->setMaxPendingConnections(64);
+        QObject::connect(m_server, &QTcpServer::newConnection, m_home, [this] { accept(); });
+        if (m_server->listen(QHostAddress::LocalHost, 0))
+            m_port = m_server->serverPort();
+    }, Qt::BlockingQueuedConnection);
+    return m_port != 0;
 }
 
 void Guard::accept()
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        if (m_connections >= MaxConnections
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        if (m_connections.load() >= MaxConnections
             || !isSameUser(socket->peerAddress(), socket->peerPort(), socket->localAddress(), socket->localPort())) {
             socket->abort();
             socket->deleteLater();
@@ -389,13 +406,36 @@ void Guard::accept()
     }
 }
 
+void Guard::allow(const QHostAddress &address, quint16 port)
+{
+    const QMutexLocker locked(&m_lock);
+    m_judge.allow(address, port);
+}
+
+Judge Guard::judge() const
+{
+    const QMutexLocker locked(&m_lock);
+    return m_judge;
+}
+
+void Guard::ownPort(quint16 port, bool open)
+{
+    const QMutexLocker locked(&m_lock);
+    if (open)
+        m_ownPorts.insert(port);
+    else
+        m_ownPorts.remove(port);
+}
+
 bool Guard::isOwnConnection(const QHostAddress &peer, quint16 peerPort) const
 {
+    const QMutexLocker locked(&m_lock);
     return peer.isLoopback() && m_ownPorts.contains(peerPort);
 }
 
 void Guard::mapNameForTests(const QString &pattern, const QHostAddress &address)
 {
+    const QMutexLocker locked(&m_lock);
     m_testNames.append({pattern.toLower(), address});
 }
 
@@ -409,9 +449,15 @@ void Guard::lookUp(const QString &rawHost, QObject *context, std::function<void(
     const QHostAddress literal(host);
     if (!literal.isNull())
         return done({literal});
-    for (const auto &[pattern, address] : std::as_const(m_testNames))
-        if (host == pattern || (pattern.startsWith(QLatin1String("*.")) && host.endsWith(pattern.mid(1))))
-            return done({address});
+    std::optional<QHostAddress> mapped;
+    {
+        const QMutexLocker locked(&m_lock);
+        for (const auto &[pattern, address] : std::as_const(m_testNames))
+            if (!mapped && (host == pattern || (pattern.startsWith(QLatin1String("*.")) && host.endsWith(pattern.mid(1)))))
+                mapped = address;
+    }
+    if (mapped)
+        return done({*mapped});
     QHostInfo::lookupHost(host, context, [done](const QHostInfo &info) {
         done(info.error() == QHostInfo::NoError ? info.addresses() : QList<QHostAddress>{});
     });
@@ -429,8 +475,9 @@ void Guard::resolve(const QString &host, quint16 port, QObject *context,
         std::stable_sort(addresses.begin(), addresses.end(), [](const QHostAddress &a, const QHostAddress &b) {
             return a.protocol() == QAbstractSocket::IPv4Protocol && b.protocol() != QAbstractSocket::IPv4Protocol;
         });
+        const Judge rule = judge();
         for (const QHostAddress &a : addresses)
-            if (m_judge.mayConnect(a, port))
+            if (rule.mayConnect(a, port))
                 return done(a, Outcome::None);
         ++m_refusals;
         note(host, port, Outcome::Refused);
@@ -443,14 +490,16 @@ void Guard::resolvePublic(const QString &host, quint16 port, QObject *context, s
 {
     lookUp(host, context, [this, port, done](const QList<QHostAddress> &addresses) {
         bool reachable = !addresses.isEmpty();
+        const Judge rule = judge();
         for (const QHostAddress &a : addresses)
-            reachable = reachable && m_judge.countsAsPublic(a, port);
+            reachable = reachable && rule.countsAsPublic(a, port);
         done(reachable);
     });
 }
 
 void Guard::note(const QString &host, quint16 port, Outcome outcome)
 {
+    const QMutexLocker locked(&m_lock);
     if (outcome == Outcome::None) {
         m_outcomes.remove(key(host, port));
         return;
@@ -464,6 +513,7 @@ void Guard::note(const QString &host, quint16 port, Outcome outcome)
 
 Guard::Outcome Guard::outcomeFor(const QUrl &url) const
 {
+    const QMutexLocker locked(&m_lock);
     const auto it = m_outcomes.constFind(key(url.host(), quint16(url.port(url.scheme() == QLatin1String("https") ? 443 : 80))));
     if (it == m_outcomes.constEnd() || it->when.elapsed() > OutcomeKeptMs)
         return Outcome::None;

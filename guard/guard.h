@@ -5,6 +5,8 @@
 // got (addresses.h) and connects to that very address, so that no name, spelling,
 // redirect, frame, worker or socket of a page reaches anything else on this machine
 // or its network. The engine is started with it as its only proxy, loopback included.
+// It serves on a thread of its own, so a busy window never holds the engine's traffic;
+// every public function may be called from any thread.
 
 #include "addresses.h"
 #include "guard_export.h"
@@ -12,12 +14,16 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QHash>
+#include <QMutex>
 #include <QObject>
 #include <QSet>
-#include <QTcpServer>
+#include <QThread>
 #include <QUrl>
 
+#include <atomic>
 #include <functional>
+
+class QTcpServer;
 
 namespace guard {
 
@@ -31,9 +37,12 @@ public:
     ~Guard() override;
     // On 127.0.0.1, a free port.
     bool start();
-    bool isRunning() const { return m_server.isListening(); }
-    quint16 port() const { return m_server.serverPort(); }
-    Judge &judge() { return m_judge; }
+    bool isRunning() const { return m_port != 0; }
+    quint16 port() const { return m_port; }
+    // Adds an exact address and port to the rule's allow-list.
+    void allow(const QHostAddress &address, quint16 port);
+    // The rule as it stands, for other judges (the relay's).
+    Judge judge() const;
 
     // For tests only (the program never calls it): a name the guard resolves to address
     // without asking DNS, as a test's resolver would. "name" or "*.suffix".
@@ -53,9 +62,9 @@ public:
     // one of the guard's own (the only way the engine reaches such a service).
     bool isOwnConnection(const QHostAddress &peer, quint16 peerPort) const;
 
-    int connectionCount() const { return m_connections; }
+    int connectionCount() const { return m_connections.load(); }
     // Connections refused by the rule so far (tests watch it).
-    int refusals() const { return m_refusals; }
+    int refusals() const { return m_refusals.load(); }
 
     static constexpr int MaxConnections = 256;
     static constexpr qsizetype MaxHeadBytes = 64 * 1024;
@@ -75,8 +84,13 @@ private:
                  std::function<void(const QHostAddress &, Outcome)> done);
     void lookUp(const QString &host, QObject *context, std::function<void(QList<QHostAddress>)> done);
     void note(const QString &host, quint16 port, Outcome outcome);
+    void ownPort(quint16 port, bool open);
 
-    QTcpServer m_server;
+    QThread m_thread;
+    QObject *m_home = nullptr;      // in m_thread: the server and the connections
+    QTcpServer *m_server = nullptr; // a child of m_home
+    quint16 m_port = 0;
+    mutable QMutex m_lock;          // for what follows
     Judge m_judge;
     QList<QPair<QString, QHostAddress>> m_testNames;
     struct Noted
@@ -86,8 +100,8 @@ private:
     };
     QHash<QString, Noted> m_outcomes;
     QSet<quint16> m_ownPorts;
-    int m_connections = 0;
-    int m_refusals = 0;
+    std::atomic<int> m_connections = 0;
+    std::atomic<int> m_refusals = 0;
 };
 
 } // namespace guard

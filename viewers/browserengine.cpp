@@ -206,7 +206,7 @@ void BrowserEngine::setPlayerHost(PlayerHost *host)
     // The one place on this machine besides the content host that pages may reach.
     m_playerHost = host;
     if (host && host->start()) {
-        m_guard->judge().allow(QHostAddress::LocalHost, host->port());
+        m_guard->allow(QHostAddress::LocalHost, host->port());
         // What movies ask for is held to the same rule (the relay refuses the host itself).
         host->relay().setJudge(m_guard->judge());
         // The engine reaches the host only through the guard: nothing else gets in.

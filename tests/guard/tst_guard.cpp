@@ -174,7 +174,7 @@ void TestGuard::requests()
     guard.mapNameForTests(QStringLiteral("rebound.example"), QHostAddress(QStringLiteral("127.0.0.9")));
     guard.mapNameForTests(QStringLiteral("allowed.example"), QHostAddress(QStringLiteral("127.0.0.9")));
     if (reaches)
-        guard.judge().allow(QHostAddress(QStringLiteral("127.0.0.9")), victim.server.port());
+        guard.allow(QHostAddress(QStringLiteral("127.0.0.9")), victim.server.port());
     const QByteArray answer = exchange(guard.port(), request.replace("$P", QByteArray::number(victim.server.port())));
     QVERIFY2(answer.startsWith(answerStart), answer.left(200).constData());
     if (reaches) {
@@ -197,7 +197,7 @@ void TestGuard::tunnelCarriesBytesBothWays()
     });
     guard::Guard guard;
     QVERIFY(guard.start());
-    guard.judge().allow(QHostAddress(QStringLiteral("127.0.0.9")), echo.serverPort());
+    guard.allow(QHostAddress(QStringLiteral("127.0.0.9")), echo.serverPort());
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, guard.port());
     QVERIFY(socket.waitForConnected(5000));
@@ -221,7 +221,7 @@ void TestGuard::otherUsersGetNothing()
     QVERIFY(allowed.server.listen(QHostAddress(QStringLiteral("127.0.0.9"))));
     guard::Guard guard;
     QVERIFY(guard.start());
-    guard.judge().allow(QHostAddress(QStringLiteral("127.0.0.9")), allowed.server.port());
+    guard.allow(QHostAddress(QStringLiteral("127.0.0.9")), allowed.server.port());
     const QString request = QStringLiteral("GET http://127.0.0.9:%1/x HTTP/1.1\\r\\n\\r\\n").arg(allowed.server.port());
     QProcess other;
     other.start(QStringLiteral("runuser"), {QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"),

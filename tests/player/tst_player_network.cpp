@@ -647,7 +647,7 @@ void TestPlayerNetwork::otherProgramsCannotCrowdTheEngineOut()
     QVERIFY(host.start());
     guard::Guard guard;
     QVERIFY(guard.start());
-    guard.judge().allow(QHostAddress::LocalHost, host.port());
+    guard.allow(QHostAddress::LocalHost, host.port());
     host.setAdmission([&](const QHostAddress &peer, quint16 port) { return guard.isOwnConnection(peer, port); });
     std::vector<std::unique_ptr<QTcpSocket>> flood;
     const auto more = [&] {
