@@ -171,21 +171,35 @@ bool Judge::isAllowed(const QHostAddress &address, quint16 port) const
 
 namespace {
 
-// This machine's own addresses: a global one still leads to the services listening on
-// every address here. Looked up again after a few seconds, as networks change.
+// This machine's own addresses and the networks they are on: a global address of this
+// machine still leads to the services listening on every address here, and one beside
+// it on its network (a router's global IPv6 address, a LAN on public IPv4) is the user's
+// network, not the internet. Looked up again after a few seconds, as networks change.
+// A prefix wider than a /16 (IPv4) or /32 (IPv6) is no one network: only its address counts.
 bool isThisMachine(const QHostAddress &address)
 {
     static QMutex lock; // the guard's thread and the relay's both ask
     const QMutexLocker locked(&lock);
-    static QList<QHostAddress> own;
+    static QList<QNetworkAddressEntry> own;
     static QElapsedTimer since;
     if (!since.isValid() || since.elapsed() > 5000) {
-        own = QNetworkInterface::allAddresses();
+        own.clear();
+        for (const QNetworkInterface &i : QNetworkInterface::allInterfaces())
+            own += i.addressEntries();
         since.start();
     }
-    for (const QHostAddress &a : std::as_const(own))
-        if (a.isEqual(address, QHostAddress::ConvertV4MappedToIPv4))
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    const QHostAddress plain = isV4 ? QHostAddress(v4) : address;
+    for (const QNetworkAddressEntry &e : std::as_const(own)) {
+        if (e.ip().isEqual(plain, QHostAddress::ConvertV4MappedToIPv4))
             return true;
+        const bool v4Entry = e.ip().protocol() == QAbstractSocket::IPv4Protocol;
+        const int widest = v4Entry ? 16 : 32;
+        if (e.prefixLength() >= widest && plain.protocol() == e.ip().protocol()
+            && plain.isInSubnet(e.ip(), e.prefixLength()))
+            return true;
+    }
     return false;
 }
 

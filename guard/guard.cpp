@@ -430,7 +430,11 @@ void Guard::ownPort(quint16 port, bool open)
 bool Guard::isOwnConnection(const QHostAddress &peer, quint16 peerPort) const
 {
     const QMutexLocker locked(&m_lock);
-    return peer.isLoopback() && m_ownPorts.contains(peerPort);
+    // The very address its sockets are bound to: any program may bind another loopback
+    // address with the same port number.
+    const bool bound = peer.isEqual(QHostAddress::LocalHost, QHostAddress::ConvertV4MappedToIPv4)
+                       || peer.isEqual(QHostAddress::LocalHostIPv6, QHostAddress::StrictConversion);
+    return bound && m_ownPorts.contains(peerPort);
 }
 
 void Guard::mapNameForTests(const QString &pattern, const QHostAddress &address)
@@ -449,15 +453,15 @@ void Guard::lookUp(const QString &rawHost, QObject *context, std::function<void(
     const QHostAddress literal(host);
     if (!literal.isNull())
         return done({literal});
-    std::optional<QHostAddress> mapped;
+    QList<QHostAddress> mapped;
     {
         const QMutexLocker locked(&m_lock);
         for (const auto &[pattern, address] : std::as_const(m_testNames))
-            if (!mapped && (host == pattern || (pattern.startsWith(QLatin1String("*.")) && host.endsWith(pattern.mid(1)))))
-                mapped = address;
+            if (host == pattern || (pattern.startsWith(QLatin1String("*.")) && host.endsWith(pattern.mid(1))))
+                mapped.append(address);
     }
-    if (mapped)
-        return done({*mapped});
+    if (!mapped.isEmpty())
+        return done(mapped);
     QHostInfo::lookupHost(host, context, [done](const QHostInfo &info) {
         done(info.error() == QHostInfo::NoError ? info.addresses() : QList<QHostAddress>{});
     });
@@ -475,10 +479,11 @@ void Guard::resolve(const QString &host, quint16 port, QObject *context,
         std::stable_sort(addresses.begin(), addresses.end(), [](const QHostAddress &a, const QHostAddress &b) {
             return a.protocol() == QAbstractSocket::IPv4Protocol && b.protocol() != QAbstractSocket::IPv4Protocol;
         });
+        // Every address of the name, or none: a name that also leads inward is refused,
+        // whichever address would have been tried.
         const Judge rule = judge();
-        for (const QHostAddress &a : addresses)
-            if (rule.mayConnect(a, port))
-                return done(a, Outcome::None);
+        if (std::all_of(addresses.cbegin(), addresses.cend(), [&](const QHostAddress &a) { return rule.mayConnect(a, port); }))
+            return done(addresses.first(), Outcome::None);
         ++m_refusals;
         note(host, port, Outcome::Refused);
         emit refused(host, port);

@@ -45,7 +45,8 @@ public:
     Judge judge() const;
 
     // For tests only (the program never calls it): a name the guard resolves to address
-    // without asking DNS, as a test's resolver would. "name" or "*.suffix".
+    // without asking DNS, as a test's resolver would. "name" or "*.suffix"; a name mapped
+    // again has each address.
     void mapNameForTests(const QString &pattern, const QHostAddress &address);
 
     // Why the last connection to a host and port failed, if it did lately: a page that

@@ -138,28 +138,31 @@ void TestGuard::requests_data()
     QTest::addColumn<QByteArray>("request"); // $P: the logging server's port
     QTest::addColumn<QByteArray>("answerStart");
     QTest::addColumn<bool>("reaches");
+    QTest::addColumn<bool>("allowed"); // the logging server's address and port, by exception
     QTest::newRow("this machine") << QByteArray("GET http://127.0.0.9:$P/x HTTP/1.1\r\nHost: 127.0.0.9:$P\r\n\r\n")
-                                  << QByteArray("HTTP/1.1 403") << false;
+                                  << QByteArray("HTTP/1.1 403") << false << false;
     QTest::newRow("tunnel to this machine") << QByteArray("CONNECT 127.0.0.9:$P HTTP/1.1\r\n\r\n")
-                                            << QByteArray("HTTP/1.1 403") << false;
+                                            << QByteArray("HTTP/1.1 403") << false << false;
     QTest::newRow("a name that leads here") << QByteArray("GET http://rebound.example:$P/ HTTP/1.1\r\n\r\n")
-                                            << QByteArray("HTTP/1.1 403") << false;
+                                            << QByteArray("HTTP/1.1 403") << false << false;
     QTest::newRow("v4 mapped in v6") << QByteArray("GET http://[::ffff:127.0.0.9]:$P/ HTTP/1.1\r\n\r\n")
-                                     << QByteArray("HTTP/1.1 403") << false;
+                                     << QByteArray("HTTP/1.1 403") << false << false;
     QTest::newRow("allowed host and port") << QByteArray("POST http://allowed.example:$P/form?a=1 HTTP/1.1\r\n"
                                                          "Proxy-Connection: keep-alive\r\nContent-Length: 3\r\n\r\nabc")
-                                           << QByteArray("HTTP/1.1 200") << true;
+                                           << QByteArray("HTTP/1.1 200") << true << true;
     QTest::newRow("user info") << QByteArray("GET http://a@127.0.0.9:$P/ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 400")
-                               << false;
+                               << false << false;
     QTest::newRow("https without a tunnel") << QByteArray("GET https://127.0.0.9:$P/ HTTP/1.1\r\n\r\n")
-                                            << QByteArray("HTTP/1.1 400") << false;
+                                            << QByteArray("HTTP/1.1 400") << false << false;
     QTest::newRow("not a proxy request") << QByteArray("GET /x HTTP/1.1\r\nHost: 127.0.0.9:$P\r\n\r\n")
-                                         << QByteArray("HTTP/1.1 400") << false;
-    QTest::newRow("garbage") << QByteArray("\x16\x03\x01\x02\x00\x01\r\n\r\n", 10) << QByteArray("HTTP/1.1 400") << false;
+                                         << QByteArray("HTTP/1.1 400") << false << false;
+    QTest::newRow("garbage") << QByteArray("\x16\x03\x01\x02\x00\x01\r\n\r\n", 10) << QByteArray("HTTP/1.1 400") << false << false;
     QTest::newRow("a head too large") << QByteArray("GET http://127.0.0.9:$P/ HTTP/1.1\r\nX: ") + QByteArray(70000, 'a')
-                                      << QByteArray("HTTP/1.1 431") << false;
+                                      << QByteArray("HTTP/1.1 431") << false << false;
+    QTest::newRow("a name that leads here too") << QByteArray("GET http://mixed.example:$P/ HTTP/1.1\r\n\r\n")
+                                                << QByteArray("HTTP/1.1 403") << false << true;
     QTest::newRow("no such name") << QByteArray("GET http://nowhere.invalid/ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 502")
-                                  << false;
+                                  << false << false;
 }
 
 void TestGuard::requests()
@@ -167,13 +170,16 @@ void TestGuard::requests()
     QFETCH(QByteArray, request);
     QFETCH(QByteArray, answerStart);
     QFETCH(bool, reaches);
+    QFETCH(bool, allowed);
     LoggingServer victim;
     QVERIFY(victim.server.listen(QHostAddress(QStringLiteral("127.0.0.9"))));
     guard::Guard guard;
     QVERIFY(guard.start());
     guard.mapNameForTests(QStringLiteral("rebound.example"), QHostAddress(QStringLiteral("127.0.0.9")));
     guard.mapNameForTests(QStringLiteral("allowed.example"), QHostAddress(QStringLiteral("127.0.0.9")));
-    if (reaches)
+    guard.mapNameForTests(QStringLiteral("mixed.example"), QHostAddress(QStringLiteral("127.0.0.9")));
+    guard.mapNameForTests(QStringLiteral("mixed.example"), QHostAddress(QStringLiteral("10.1.2.3")));
+    if (allowed)
         guard.allow(QHostAddress(QStringLiteral("127.0.0.9")), victim.server.port());
     const QByteArray answer = exchange(guard.port(), request.replace("$P", QByteArray::number(victim.server.port())));
     QVERIFY2(answer.startsWith(answerStart), answer.left(200).constData());
@@ -191,8 +197,10 @@ void TestGuard::tunnelCarriesBytesBothWays()
 {
     QTcpServer echo;
     QVERIFY(echo.listen(QHostAddress(QStringLiteral("127.0.0.9"))));
+    quint16 guardsPort = 0;
     connect(&echo, &QTcpServer::newConnection, &echo, [&] {
         QTcpSocket *s = echo.nextPendingConnection();
+        guardsPort = s->peerPort();
         connect(s, &QTcpSocket::readyRead, s, [s] { s->write(s->readAll().toUpper()); });
     });
     guard::Guard guard;
@@ -207,8 +215,13 @@ void TestGuard::tunnelCarriesBytesBothWays()
     QVERIFY(got.startsWith("HTTP/1.1 200"));
     socket.write("again");
     QTRY_VERIFY((got += socket.readAll()).endsWith("AGAIN"));
+    // The services here know the guard by its address and port together: another
+    // program may take the same port number on another loopback address.
+    QVERIFY(guard.isOwnConnection(QHostAddress::LocalHost, guardsPort));
+    QVERIFY(!guard.isOwnConnection(QHostAddress(QStringLiteral("127.0.0.2")), guardsPort));
     socket.disconnectFromHost();
     QTRY_COMPARE(guard.connectionCount(), 0);
+    QVERIFY(!guard.isOwnConnection(QHostAddress::LocalHost, guardsPort));
 }
 
 // The guard is for this program's engine: another user's program, even where the guard
