@@ -1,0 +1,157 @@
+#include "client.h"
+#include "options.h"
+#include "sitearchive.h"
+#include "wayback.h"
+
+#include <QTest>
+
+// The command line's archive, the addresses it leads to, and the local archive that
+// answers them as a public one does.
+class TestArchive : public QObject
+{
+    Q_OBJECT
+private slots:
+    void options_data();
+    void options();
+    void captures_data();
+    void captures();
+    void dates();
+    void localArchive_data();
+    void localArchive();
+};
+
+void TestArchive::options_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("archive");
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<QString>("error"); // how it begins
+    const QString internet = QString::fromLatin1(wayback::DefaultPrefix);
+    QTest::newRow("none") << QStringList{} << false << internet << "2010" << "";
+    QTest::newRow("archive") << QStringList{"--archive"} << true << internet << "2010" << "";
+    QTest::newRow("a local archive, a day")
+        << QStringList{"--archive-url=http://127.0.0.1:8640/web", "--archive-date=20110503", "--archive"} << true
+        << "http://127.0.0.1:8640/web/" << "20110503" << "";
+    QTest::newRow("Qt's own, with a value") << QStringList{"-platform", "xcb", "--archive"} << true << internet << "2010" << "";
+    QTest::newRow("unknown") << QStringList{"--archiv"} << false << internet << "2010" << "unknown option: --archiv";
+    QTest::newRow("a file") << QStringList{"links.txt"} << false << internet << "2010" << "unknown option";
+    QTest::newRow("no value") << QStringList{"--archive-url"} << false << internet << "2010" << "unknown option";
+    QTest::newRow("ftp archive") << QStringList{"--archive-url=ftp://a.example/web/"} << false << internet << "2010"
+                                 << "--archive-url:";
+    QTest::newRow("archive with a query") << QStringList{"--archive-url=https://a.example/web/?x"} << false << internet
+                                          << "2010" << "--archive-url:";
+    QTest::newRow("no such day") << QStringList{"--archive-date=20110230"} << false << internet << "2010"
+                                 << "--archive-date:";
+    QTest::newRow("odd length") << QStringList{"--archive-date=20115"} << false << internet << "2010" << "--archive-date:";
+    QTest::newRow("hour 24") << QStringList{"--archive-date=2011050324"} << false << internet << "2010"
+                             << "--archive-date:";
+}
+
+void TestArchive::options()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    const app::Options o = app::parseOptions(arguments, QStringLiteral("2010"));
+    QVERIFY2(error.isEmpty() ? o.error.isEmpty() : o.error.startsWith(error), qPrintable(o.error));
+    QVERIFY(!o.error.contains(u'\n'));
+    if (!error.isEmpty())
+        return;
+    QTEST(o.archive, "archive");
+    QTEST(o.archivePrefix.toString(), "prefix");
+    QTEST(o.archiveDate, "date");
+}
+
+void TestArchive::captures_data()
+{
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<QString>("capture"); // at 2010, under the local prefix; empty: not mapped
+    const QString at = QStringLiteral("http://127.0.0.1:8640/web/2010id_/");
+    QTest::newRow("a page") << "http://www.ostavel.example/kptemp/card2.html" << at + "http://www.ostavel.example/kptemp/card2.html";
+    QTest::newRow("port 80 and case") << "http://WWW.Ostavel.example:80/a?b=1#top" << at + "http://www.ostavel.example/a?b=1";
+    QTest::newRow("another port") << "http://127.0.0.1:8631/" << at + "http://127.0.0.1:8631/";
+    QTest::newRow("no path") << "http://a.example" << at + "http://a.example/";
+    QTest::newRow("https") << "https://a.example/" << "";
+    QTest::newRow("user") << "http://u:p@a.example/" << "";
+}
+
+void TestArchive::captures()
+{
+    QFETCH(QString, asked);
+    QFETCH(QString, capture);
+    const QUrl prefix(QStringLiteral("http://127.0.0.1:8640/web/"));
+    const QUrl url = wayback::captureUrl(prefix, QStringLiteral("2010"), QUrl(asked));
+    QCOMPARE(url.toString(QUrl::FullyEncoded), capture);
+    if (capture.isEmpty())
+        return;
+    // Read back, also as archives redirect to it: the exact capture, the scheme's slash lost.
+    const QString exact = capture.replace(QLatin1String("/2010id_/http://"), QLatin1String("/20100315093000id_/http:/"));
+    const std::optional<wayback::Capture> read = wayback::readCaptureUrl(prefix, QUrl(exact));
+    QVERIFY(read);
+    QCOMPARE(read->timestamp, QStringLiteral("20100315093000"));
+    QCOMPARE(read->modifier, QStringLiteral("id_"));
+    QCOMPARE(read->original.toString(QUrl::FullyEncoded), wayback::originalOf(QUrl(asked)));
+    QVERIFY(!wayback::readCaptureUrl(QUrl(QStringLiteral("http://127.0.0.1:8641/web/")), QUrl(exact)));
+}
+
+void TestArchive::dates()
+{
+    QCOMPARE(wayback::timeOf(QStringLiteral("2011")), QDateTime(QDate(2011, 1, 1), QTime(0, 0), Qt::UTC));
+    QCOMPARE(wayback::timeOf(QStringLiteral("20110503081500")), QDateTime(QDate(2011, 5, 3), QTime(8, 15), Qt::UTC));
+    QVERIFY(!wayback::timeOf(QStringLiteral("201105031")).isValid());
+    const QDateTime memento = wayback::mementoTime("Tue, 03 May 2011 23:15:00 GMT");
+    QCOMPARE(memento, QDateTime(QDate(2011, 5, 3), QTime(23, 15), Qt::UTC));
+    QCOMPARE(wayback::label(memento), QStringLiteral("存档副本 · 2011年5月3日"));
+    QVERIFY(!wayback::mementoTime("yesterday").isValid());
+}
+
+void TestArchive::localArchive_data()
+{
+    QTest::addColumn<QString>("asked"); // under the prefix; $H: the site, $S: its second host
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("location"); // where it leads, under the prefix
+    QTest::addColumn<QByteArray>("memento");
+    const QString early = "20100315093000id_/", late = "20110503081500id_/";
+    QTest::newRow("a year: the nearest") << "2010id_/http://$H/kptemp/card1.html" << 302 << early + "http://$H/kptemp/card1.html" << QByteArray();
+    QTest::newRow("a later day") << "20110101id_/http://$H/kptemp/card1.html" << 302 << late + "http://$H/kptemp/card1.html" << QByteArray();
+    QTest::newRow("exact") << early + "http://$H/kptemp/card1.html" << 200 << "" << QByteArray("Mon, 15 Mar 2010 09:30:00 GMT");
+    QTest::newRow("exact, a slash lost") << late + "http:/$H/kptemp/card1.html" << 200 << "" << QByteArray("Tue, 03 May 2011 08:15:00 GMT");
+    QTest::newRow("no scheme, second host") << late + "$S/kpfolder/flash/atlas1.swf" << 200 << "" << QByteArray("Tue, 03 May 2011 08:15:00 GMT");
+    QTest::newRow("captured later only") << "1999id_/http://$H/kpfolder/kpphotos/frame.swf" << 302 << late + "http://$H/kpfolder/kpphotos/frame.swf" << QByteArray();
+    QTest::newRow("a recorded redirect") << early + "http://$H/kphtml/gift50.html" << 302 << early + "http://$H/kphtml/gift45.html" << QByteArray("Mon, 15 Mar 2010 09:30:00 GMT");
+    QTest::newRow("never captured") << "2010id_/http://$H/kptemp/card10.html" << 404 << "" << QByteArray();
+    QTest::newRow("not in the copy") << "2010id_/http://$H/nothing.html" << 404 << "" << QByteArray();
+    QTest::newRow("another host") << "2010id_/http://127.0.0.9:1/kptemp/card1.html" << 404 << "" << QByteArray();
+    QTest::newRow("https") << "2010id_/https://$H/kptemp/card1.html" << 404 << "" << QByteArray();
+    QTest::newRow("no such time") << "2010999id_/http://$H/kptemp/card1.html" << 404 << "" << QByteArray();
+    QTest::newRow("out of the copy") << "2010id_/http://$H/../../../etc/passwd" << 404 << "" << QByteArray();
+}
+
+void TestArchive::localArchive()
+{
+    QFETCH(QString, asked);
+    QFETCH(int, status);
+    QFETCH(QString, location);
+    QFETCH(QByteArray, memento);
+    // For a site on port 80, as the public site is: both forms of its address.
+    SiteArchive archive(SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir(),
+                        {QStringLiteral("www.ostavel.example:80"), QStringLiteral("127.0.0.2:8631")});
+    QVERIFY2(archive.listen(), qPrintable(archive.errorString()));
+    for (const QString &site : {QStringLiteral("www.ostavel.example"), QStringLiteral("www.ostavel.example:80")}) {
+        const auto fill = [&](QString s) {
+            return s.replace(QLatin1String("$H"), site).replace(QLatin1String("$S"), QLatin1String("127.0.0.2:8631"));
+        };
+        http::ClientReply::Target target{QHostAddress::LocalHost, archive.port(), false, "127.0.0.1", {},
+                                         QUrl(archive.prefix() + fill(asked)).toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority)};
+        target.hostField = "127.0.0.1:" + QByteArray::number(archive.port());
+        std::unique_ptr<http::ClientReply> reply(http::ClientReply::send(target, "GET", {}, {}, nullptr));
+        QTRY_VERIFY(reply->isFinished());
+        QCOMPARE(reply->status(), status);
+        QCOMPARE(reply->header("Memento-Datetime"), memento);
+        if (!location.isEmpty())
+            QCOMPARE(QString::fromLatin1(reply->header("Location")), archive.prefix() + fill(location).replace(":80/", "/"));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestArchive)
+#include "tst_archive.moc"
