@@ -1,7 +1,9 @@
 #include "guard.h"
 
+#include "client.h"
 #include "parse.h"
 #include "proxyhead.h"
+#include "wayback.h"
 
 #include <QHostInfo>
 #include <QtEndian>
@@ -104,6 +106,7 @@ bool isSameUser(const QHostAddress &peer, quint16 peerPort, const QHostAddress &
 constexpr qint64 PipeChunk = 64 * 1024;
 constexpr qint64 HighWater = 1024 * 1024; // queued for one side: read no more from the other
 constexpr int MaxOutcomes = 256;
+constexpr int MaxCaptures = 256;
 constexpr int OutcomeKeptMs = 60000;
 
 QString key(const QString &host, quint16 port)
@@ -145,7 +148,7 @@ public:
     }
 
 private:
-    enum class State { Head, Resolving, Connecting, RequestSent, Piping, Done };
+    enum class State { Head, Resolving, Connecting, RequestSent, Piping, Archive, Done };
 
     void clientReadable()
     {
@@ -158,12 +161,16 @@ private:
 
     void upstreamReadable()
     {
+        if (m_state == State::Archive)
+            return captureBody();
         if (!m_upstream)
             return;
         if (m_state == State::RequestSent)
             return readAnswerHead();
         if (m_state == State::Piping)
             pipe(m_upstream, m_client);
+        if (m_state == State::Archive)
+            captureBody();
     }
 
     void readHead()
@@ -184,6 +191,11 @@ private:
         m_port = request->port;
         m_request = request->upstreamHead;
         m_early = rest; // the start of a body, or of what goes through a tunnel
+        if (m_guard->fromArchive(m_host, m_port)) {
+            if (m_tunnel) // https was never the site's; nothing of it goes out live
+                return fail(Guard::Outcome::Refused);
+            return fromArchive(*request);
+        }
         m_state = State::Resolving;
         m_timer.start(Guard::ConnectTimeoutMs);
         m_guard->resolve(m_host, m_port, this, [this](const QHostAddress &address, Guard::Outcome outcome) {
@@ -289,6 +301,71 @@ private:
         }
     }
 
+    // The site's answer as the archive captured it, under the address asked for.
+    void fromArchive(const ProxyRequest &request)
+    {
+        m_state = State::Archive;
+        m_timer.start(Guard::ConnectTimeoutMs);
+        m_original = QUrl::fromEncoded(request.target, QUrl::StrictMode);
+        m_document = request.dest == "document" || request.dest == "iframe" || request.dest == "frame";
+        QPointer<Guard> guard(m_guard);
+        m_capture = wayback::CaptureReply::send(
+            m_guard->archive(), m_original, request.method,
+            [guard](const QUrl &url, const QByteArray &method, QObject *context, auto opened) {
+                if (guard)
+                    guard->openArchive(url, method, context, opened);
+            },
+            this);
+        connect(m_capture, &http::Reply::headReady, this, &Connection::captureHead);
+        connect(m_capture, &http::Reply::readyRead, this, &Connection::captureBody);
+        connect(m_capture, &http::Reply::finished, this, &Connection::captureBody);
+    }
+
+    void captureHead()
+    {
+        m_timer.stop();
+        const int status = m_capture->status();
+        if (m_capture->failed() && !m_capture->isFinished())
+            return fail(Guard::Outcome::NoAnswer);
+        if (m_capture->failed())
+            return fail(status == 403 ? Guard::Outcome::Refused : Guard::Outcome::NoAnswer);
+        if (m_capture->notArchived()) {
+            m_guard->note(m_host, m_port, Guard::Outcome::NotArchived);
+            return answer(404, "not in the archive");
+        }
+        m_guard->note(m_host, m_port, Guard::Outcome::None);
+        if (m_document && status < 300)
+            m_guard->noteCapture(m_original, m_capture->captured());
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " Archived\r\n";
+        for (const char *name : {"Content-Type", "Content-Encoding", "Location", "X-Permitted-Cross-Domain-Policies",
+                                 "Content-Disposition", "Last-Modified"}) {
+            const QByteArray value = m_capture->header(name);
+            if (!value.isEmpty() && http::parse::isFieldValue(value))
+                head += QByteArray(name) + ": " + value + "\r\n";
+        }
+        if (m_capture->contentLength() >= 0)
+            head += "Content-Length: " + QByteArray::number(m_capture->contentLength()) + "\r\n";
+        m_client->write(head + "Cache-Control: no-store\r\nConnection: close\r\n\r\n");
+        m_answered = true;
+        captureBody();
+    }
+
+    void captureBody()
+    {
+        if (!m_capture || !m_answered || m_state != State::Archive)
+            return;
+        while (m_capture->bytesAvailable() > 0 && m_client->bytesToWrite() < HighWater)
+            m_client->write(m_capture->read(PipeChunk));
+        if (!m_capture->isFinished() || m_capture->bytesAvailable() > 0)
+            return;
+        m_state = State::Done;
+        if (m_capture->failed()) // cut short: the engine sees an incomplete answer
+            return finish();
+        m_client->disconnectFromHost(); // after what is queued
+        if (m_client->state() == QAbstractSocket::UnconnectedState)
+            deleteLater();
+    }
+
     void upstreamGone()
     {
         if (m_state == State::Done)
@@ -325,6 +402,8 @@ private:
         m_timer.stop();
         if (m_upstream)
             m_upstream->abort();
+        if (m_capture)
+            m_capture->abort();
         const QByteArray body = why + '\n';
         m_client->write("HTTP/1.1 " + QByteArray::number(status) + " Refused\r\nContent-Type: text/plain\r\n"
                         "Cache-Control: no-store\r\nConnection: close\r\nContent-Length: "
@@ -340,6 +419,8 @@ private:
         m_timer.stop();
         if (m_upstream)
             m_upstream->abort();
+        if (m_capture)
+            m_capture->abort();
         m_client->abort();
         deleteLater();
     }
@@ -347,6 +428,10 @@ private:
     Guard *m_guard;
     QTcpSocket *m_client;
     QPointer<QTcpSocket> m_upstream;
+    QPointer<wayback::CaptureReply> m_capture;
+    QUrl m_original;
+    bool m_document = false;
+    bool m_answered = false;
     QTimer m_timer;
     State m_state = State::Head;
     QByteArray m_head;
@@ -500,6 +585,79 @@ void Guard::resolvePublic(const QString &host, quint16 port, QObject *context, s
             reachable = reachable && rule.countsAsPublic(a, port);
         done(reachable);
     });
+}
+
+void Guard::setArchive(const wayback::Archive &archive, bool everything)
+{
+    const QMutexLocker locked(&m_lock);
+    m_archive = archive;
+    m_archiveEverything = everything && archive.isSet();
+    const QHostAddress address(archive.prefix.host());
+    if (!address.isNull())
+        m_judge.allow(address, quint16(archive.prefix.port(archive.prefix.scheme() == QLatin1String("https") ? 443 : 80)));
+}
+
+wayback::Archive Guard::archive() const
+{
+    const QMutexLocker locked(&m_lock);
+    return m_archive;
+}
+
+void Guard::archiveSite(const QUrl &url)
+{
+    const QMutexLocker locked(&m_lock);
+    if (m_archive.isSet() && m_archivedSites.size() < MaxOutcomes)
+        m_archivedSites.insert(key(url.host(), quint16(url.port(80))));
+}
+
+bool Guard::fromArchive(const QString &host, quint16 port) const
+{
+    const QMutexLocker locked(&m_lock);
+    // The archive itself is asked, never mapped.
+    const QUrl &p = m_archive.prefix;
+    if (!m_archive.isSet()
+        || (host.compare(p.host(), Qt::CaseInsensitive) == 0 && port == p.port(p.scheme() == QLatin1String("https") ? 443 : 80)))
+        return false;
+    return m_archiveEverything || m_archivedSites.contains(key(host, port));
+}
+
+void Guard::openArchive(const QUrl &url, const QByteArray &method, QObject *context,
+                        std::function<void(http::ClientReply *, int)> opened)
+{
+    const bool tls = url.scheme() == QLatin1String("https");
+    const quint16 port = quint16(url.port(tls ? 443 : 80));
+    resolve(url.host(), port, context, [url, method, context, opened, tls, port](const QHostAddress &address, Outcome outcome) {
+        if (outcome != Outcome::None)
+            return opened(nullptr, outcome == Outcome::Refused ? 403 : 502);
+        bool isV4 = false;
+        const quint32 v4 = address.toIPv4Address(&isV4);
+        http::ClientReply::Target target;
+        target.address = isV4 ? QHostAddress(v4) : address;
+        target.port = port;
+        target.tls = tls;
+        target.host = url.host();
+        target.hostField = url.authority(QUrl::FullyEncoded).toLatin1();
+        target.target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+        opened(http::ClientReply::send(target, method,
+                                       {{"Accept", "*/*"}, {"Accept-Encoding", "identity"},
+                                        {"User-Agent", "Mozilla/5.0 (compatible; photoforKP/1.00)"}},
+                                       {}, context),
+               0);
+    });
+}
+
+void Guard::noteCapture(const QUrl &url, const QDateTime &captured)
+{
+    const QMutexLocker locked(&m_lock);
+    if (m_captures.size() >= MaxCaptures)
+        m_captures.clear();
+    m_captures.insert(wayback::originalOf(url), captured);
+}
+
+QDateTime Guard::capturedFor(const QUrl &url) const
+{
+    const QMutexLocker locked(&m_lock);
+    return m_captures.value(wayback::originalOf(url));
 }
 
 void Guard::note(const QString &host, quint16 port, Outcome outcome)

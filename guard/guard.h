@@ -9,6 +9,7 @@
 // every public function may be called from any thread.
 
 #include "addresses.h"
+#include "capturereply.h"
 #include "guard_export.h"
 
 #include <QElapsedTimer>
@@ -51,7 +52,7 @@ public:
 
     // Why the last connection to a host and port failed, if it did lately: a page that
     // went through the guard sees only the guard's answer, so its viewer asks here.
-    enum class Outcome { None, Refused, NoName, ConnectionRefused, NoAnswer };
+    enum class Outcome { None, Refused, NoName, ConnectionRefused, NoAnswer, NotArchived };
     Q_ENUM(Outcome)
     Outcome outcomeFor(const QUrl &url) const;
 
@@ -62,6 +63,17 @@ public:
     // Whether a connection that reached a service of this machine from peer:peerPort is
     // one of the guard's own (the only way the engine reaches such a service).
     bool isOwnConnection(const QHostAddress &peer, quint16 peerPort) const;
+
+    // A web archive: the sites it answers for (every http site of the run, or those
+    // added one by one) are never asked themselves, nor their names looked up; their
+    // addresses are asked of the archive instead, and an https address of theirs is
+    // refused. Its own address, if it is written as one, joins the allow-list.
+    void setArchive(const wayback::Archive &archive, bool everything);
+    wayback::Archive archive() const;
+    void archiveSite(const QUrl &url); // this host and port, from now on
+    bool fromArchive(const QString &host, quint16 port) const;
+    // When the archive captured the document last fetched for url (UTC); invalid if none.
+    QDateTime capturedFor(const QUrl &url) const;
 
     int connectionCount() const { return m_connections.load(); }
     // Connections refused by the rule so far (tests watch it).
@@ -86,6 +98,9 @@ private:
     void lookUp(const QString &host, QObject *context, std::function<void(QList<QHostAddress>)> done);
     void note(const QString &host, quint16 port, Outcome outcome);
     void ownPort(quint16 port, bool open);
+    void openArchive(const QUrl &url, const QByteArray &method, QObject *context,
+                     std::function<void(http::ClientReply *, int)> opened);
+    void noteCapture(const QUrl &url, const QDateTime &captured);
 
     QThread m_thread;
     QObject *m_home = nullptr;      // in m_thread: the server and the connections
@@ -101,6 +116,10 @@ private:
     };
     QHash<QString, Noted> m_outcomes;
     QSet<quint16> m_ownPorts;
+    wayback::Archive m_archive;
+    bool m_archiveEverything = false;
+    QSet<QString> m_archivedSites;
+    QHash<QString, QDateTime> m_captures;
     std::atomic<int> m_connections = 0;
     std::atomic<int> m_refusals = 0;
 };

@@ -111,7 +111,12 @@ std::optional<ProxyRequest> readProxyRequest(const QByteArray &head, int *refusa
         // The Host is the one the address was judged for, whatever the request said.
         if (!isHopByHop(field.first) && field.first.compare("host", Qt::CaseInsensitive) != 0)
             out += field.first + ": " + field.second + "\r\n";
+        if (field.first.compare("sec-fetch-dest", Qt::CaseInsensitive) == 0)
+            request.dest = field.second;
     }
+    request.method = first[0];
+    if (!request.tunnel)
+        request.target = "http://" + authority + path;
     if (!request.tunnel)
         request.upstreamHead = out + "Connection: close\r\n\r\n";
     *refusal = 0;

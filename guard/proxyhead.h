@@ -23,6 +23,9 @@ struct ProxyRequest
     // For a plain request, what goes upstream: the request in origin form, with the
     // Host it was judged for, no hop-by-hop headers, and Connection: close.
     QByteArray upstreamHead;
+    QByteArray method;
+    QByteArray target; // for a plain request, http://authority/path?query as it asked
+    QByteArray dest;   // what the engine fetches it for (Sec-Fetch-Dest): "document", ...
 };
 // head: the whole head, up to and with its blank line. Empty, with *refusal the status
 // to answer, if it is not a request the guard serves.

@@ -10,7 +10,7 @@
 
 namespace http {
 
-ClientReply::ClientReply(QObject *parent) : QObject(parent) {}
+ClientReply::ClientReply(QObject *parent) : Reply(parent) {}
 
 ClientReply::~ClientReply()
 {

@@ -2,6 +2,7 @@
 
 #include "framing.h"
 #include "http_export.h"
+#include "reply.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -18,7 +19,7 @@ namespace http {
 // lines, interim answers), chunk lines and trailers; the body is decoded and read as the
 // caller takes it, so a server cannot make it hold more than a little. abort() ends
 // everything at once.
-class HTTP_EXPORT ClientReply : public QObject
+class HTTP_EXPORT ClientReply : public Reply
 {
     Q_OBJECT
 public:
@@ -40,22 +41,16 @@ public:
                              const QByteArray &body, QObject *parent);
     ~ClientReply() override;
 
-    bool hasHead() const { return m_reader.status() != 0; }
-    int status() const { return m_reader.status(); }
-    QByteArray header(const QByteArray &name) const { return m_reader.header(name); }
-    qint64 contentLength() const { return m_reader.contentLength(); } // -1: not said
-    qint64 bytesAvailable() const { return m_body.size(); }
-    QByteArray read(qint64 max);
-    QByteArray peek(qint64 max) const { return m_body.left(max); }
-    bool isFinished() const { return m_state == State::Done || m_state == State::Failed; }
-    bool failed() const { return m_state == State::Failed; }
-    void abort();
-
-signals:
-    void headReady();
-    void readyRead();
-    void finished();   // complete, or failed
-    void progressed(); // bytes moved either way
+    bool hasHead() const override { return m_reader.status() != 0; }
+    int status() const override { return m_reader.status(); }
+    QByteArray header(const QByteArray &name) const override { return m_reader.header(name); }
+    qint64 contentLength() const override { return m_reader.contentLength(); }
+    qint64 bytesAvailable() const override { return m_body.size(); }
+    QByteArray read(qint64 max) override;
+    QByteArray peek(qint64 max) const override { return m_body.left(max); }
+    bool isFinished() const override { return m_state == State::Done || m_state == State::Failed; }
+    bool failed() const override { return m_state == State::Failed; }
+    void abort() override;
 
 private:
     enum class State { Connecting, Reading, Done, Failed };

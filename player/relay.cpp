@@ -131,17 +131,17 @@ public:
         connect(&m_timer, &QTimer::timeout, this, [this] { done({}); });
         m_timer.start(PolicyTimeoutMs);
         relay->open(session, sandbox::policyUrl(url), "GET", {}, {}, std::nullopt, this,
-                    [this](http::ClientReply *reply, sandbox::AddressSpace, int, const QByteArray &) {
+                    [this](http::Reply *reply, sandbox::AddressSpace, int, const QByteArray &) {
                         if (!reply)
                             return done({});
                         m_reply = reply;
                         reply->setParent(this);
-                        connect(reply, &http::ClientReply::readyRead, this, [this] {
+                        connect(reply, &http::Reply::readyRead, this, [this] {
                             m_data += m_reply->read(MaxPolicyBytes + 1);
                             if (m_data.size() > MaxPolicyBytes)
                                 done({});
                         });
-                        connect(reply, &http::ClientReply::finished, this, [this] {
+                        connect(reply, &http::Reply::finished, this, [this] {
                             m_data += m_reply->read(MaxPolicyBytes + 1);
                             if (m_reply->failed() || m_reply->status() != 200 || m_data.size() > MaxPolicyBytes)
                                 return done({});
@@ -174,7 +174,7 @@ private:
 
     Session *m_session;
     QString m_key;
-    http::ClientReply *m_reply = nullptr;
+    http::Reply *m_reply = nullptr;
     QByteArray m_data;
     QTimer m_timer;
     bool m_finished = false;
@@ -273,16 +273,16 @@ private:
         const std::optional<sandbox::AddressSpace> from =
             m_hops > 1 ? std::optional<sandbox::AddressSpace>(m_space) : std::nullopt;
         m_relay->open(m_session, m_url, m_method, m_body, m_bodyType, from, this,
-                      [this](http::ClientReply *reply, sandbox::AddressSpace used, int refusal, const QByteArray &why) {
+                      [this](http::Reply *reply, sandbox::AddressSpace used, int refusal, const QByteArray &why) {
                           if (!reply)
                               return refuse(refusal, why);
                           m_reply = reply;
                           m_space = used;
                           reply->setParent(this);
-                          connect(reply, &http::ClientReply::headReady, this, &Transfer::headersArrived);
-                          connect(reply, &http::ClientReply::readyRead, this, &Transfer::arrived);
-                          connect(reply, &http::ClientReply::finished, this, &Transfer::arrived);
-                          connect(reply, &http::ClientReply::progressed, this, &Transfer::touch);
+                          connect(reply, &http::Reply::headReady, this, &Transfer::headersArrived);
+                          connect(reply, &http::Reply::readyRead, this, &Transfer::arrived);
+                          connect(reply, &http::Reply::finished, this, &Transfer::arrived);
+                          connect(reply, &http::Reply::progressed, this, &Transfer::touch);
                       });
     }
 
@@ -496,7 +496,7 @@ private:
     {
         if (!m_reply)
             return;
-        http::ClientReply *reply = m_reply;
+        http::Reply *reply = m_reply;
         m_reply = nullptr;
         reply->disconnect(this);
         reply->abort();
@@ -514,7 +514,7 @@ private:
     QByteArray m_body;
     QByteArray m_bodyType;
     QPointer<http::Response> m_response;
-    http::ClientReply *m_reply = nullptr;
+    http::Reply *m_reply = nullptr;
     sandbox::AddressSpace m_space = sandbox::AddressSpace::Public;
     Stage m_stage = Stage::Connecting;
     Wanted m_wanted = Wanted::Movie;

@@ -20,7 +20,7 @@
 namespace http {
 struct Request;
 class Response;
-class ClientReply;
+class Reply;
 } // namespace http
 
 namespace relay {
@@ -75,7 +75,7 @@ private:
     friend class Transfer;
     friend class PolicyFetch;
     // used: the address space of the address the request went to.
-    using Opened = std::function<void(http::ClientReply *reply, sandbox::AddressSpace used, int refusal,
+    using Opened = std::function<void(http::Reply *reply, sandbox::AddressSpace used, int refusal,
                                       const QByteArray &why)>;
     // Resolves url's host once, checks every address it has, and sends the request to
     // the address that was checked (so a name cannot point elsewhere between the check

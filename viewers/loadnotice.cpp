@@ -53,6 +53,8 @@ QString guardText(guard::Guard::Outcome outcome)
         return Refused;
     case Outcome::NoAnswer:
         return NoAnswer;
+    case Outcome::NotArchived:
+        return NotArchived;
     }
     return {};
 }

@@ -20,6 +20,7 @@ inline const QString NoAnswer = QStringLiteral("网站没有应答，请稍后�
 inline const QString NotFound = QStringLiteral("找不到这个网站，请检查网址和网络连接。");
 inline const QString Refused = QStringLiteral("网站拒绝了连接，请稍后再试。");
 inline const QString NotForViewers = QStringLiteral("查看器不能打开这个页面。");
+inline const QString NotArchived = QStringLiteral("存档中没有这个网页。");
 
 // What stands in the page's place when its load failed (the engine's own error page is
 // off); empty where nothing should: a load given up for another, or an error status the

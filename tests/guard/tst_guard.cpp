@@ -1,6 +1,7 @@
 #include "addresses.h"
 #include "guard.h"
 #include "server.h"
+#include "sitearchive.h"
 
 #include <QDeadlineTimer>
 #include <QProcess>
@@ -23,6 +24,8 @@ private slots:
     void requests_data();
     void requests();
     void tunnelCarriesBytesBothWays();
+    void fromTheArchive_data();
+    void fromTheArchive();
     void otherUsersGetNothing();
 };
 
@@ -189,6 +192,62 @@ void TestGuard::requests()
     } else {
         QVERIFY2(victim.seen.isEmpty(), victim.seen.join(' ').constData());
     }
+    QTRY_COMPARE(guard.connectionCount(), 0);
+}
+
+void TestGuard::fromTheArchive_data()
+{
+    QTest::addColumn<QByteArray>("request"); // $P: a logging server's port on this machine
+    QTest::addColumn<QByteArray>("answerStart");
+    QTest::addColumn<QByteArray>("has"); // in the answer
+    QTest::addColumn<int>("outcome");
+    const int none = int(guard::Guard::Outcome::None);
+    QTest::newRow("a page, its capture nearest the date")
+        << QByteArray("GET http://www.ostavel.example/kpfolder/swf/x01.html HTTP/1.1\r\nSec-Fetch-Dest: document\r\n\r\n")
+        << QByteArray("HTTP/1.1 200") << QByteArray("\r\nContent-Length: ") << none;
+    QTest::newRow("a movie, port 80 written out")
+        << QByteArray("GET http://www.ostavel.example:80/kpfolder/flash/atlas1.swf HTTP/1.1\r\n\r\n")
+        << QByteArray("HTTP/1.1 200") << QByteArray("Content-Type: application/x-shockwave-flash\r\n") << none;
+    QTest::newRow("a form sent: what was captured")
+        << QByteArray("POST http://www.ostavel.example/kptemp/card1.html HTTP/1.1\r\nContent-Length: 3\r\n\r\na=1")
+        << QByteArray("HTTP/1.1 200") << QByteArray("Content-Type: text/html") << none;
+    QTest::newRow("the site's recorded redirect, to the original")
+        << QByteArray("GET http://www.ostavel.example/kphtml/gift50.html HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 302")
+        << QByteArray("\r\nLocation: http://www.ostavel.example/kphtml/gift45.html\r\n") << none;
+    QTest::newRow("never captured") << QByteArray("GET http://www.ostavel.example/kptemp/card10.html HTTP/1.1\r\n\r\n")
+                                    << QByteArray("HTTP/1.1 404") << QByteArray() << int(guard::Guard::Outcome::NotArchived);
+    QTest::newRow("https is never fetched live") << QByteArray("CONNECT www.ostavel.example:443 HTTP/1.1\r\n\r\n")
+                                                 << QByteArray("HTTP/1.1 403") << QByteArray() << int(guard::Guard::Outcome::Refused);
+    QTest::newRow("this machine: asked of the archive only")
+        << QByteArray("GET http://127.0.0.9:$P/x HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 404") << QByteArray()
+        << int(guard::Guard::Outcome::NotArchived);
+}
+
+// A run from the archive: the site's addresses are asked of it, and of nothing else.
+void TestGuard::fromTheArchive()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, answerStart);
+    QFETCH(QByteArray, has);
+    QFETCH(int, outcome);
+    LoggingServer victim;
+    QVERIFY(victim.server.listen(QHostAddress(QStringLiteral("127.0.0.9"))));
+    SiteArchive archive(SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir(), {QStringLiteral("www.ostavel.example")});
+    QVERIFY(archive.listen());
+    guard::Guard guard;
+    QVERIFY(guard.start());
+    guard.setArchive({QUrl(archive.prefix()), QStringLiteral("2010")}, true);
+    const QByteArray answer = exchange(guard.port(), request.replace("$P", QByteArray::number(victim.server.port())));
+    QVERIFY2(answer.startsWith(answerStart), answer.left(300).constData());
+    QVERIFY2(answer.contains(has), answer.left(300).constData());
+    const QUrl asked(QString::fromLatin1(request.split(' ').value(1)));
+    QCOMPARE(int(guard.outcomeFor(request.startsWith("CONNECT") ? QUrl("https://www.ostavel.example/") : asked)), outcome);
+    QVERIFY(victim.seen.isEmpty());
+    for (const QByteArray &target : archive.targets())
+        QVERIFY2(target.startsWith("/web/2010id_/http://") || target.startsWith("/web/20100315093000id_/http://"),
+                 target.constData());
+    if (request.contains("x01.html")) // a document: the corner will say when it was captured
+        QCOMPARE(guard.capturedFor(asked), QDateTime(QDate(2010, 3, 15), QTime(9, 30), Qt::UTC));
     QTRY_COMPARE(guard.connectionCount(), 0);
 }
 

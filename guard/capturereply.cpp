@@ -1,0 +1,166 @@
+#include "capturereply.h"
+
+#include "client.h"
+#include "wayback.h"
+
+#include <QTimer>
+
+namespace wayback {
+
+namespace {
+
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+} // namespace
+
+CaptureReply *CaptureReply::send(const Archive &archive, const QUrl &original, const QByteArray &method, Open open,
+                                 QObject *parent)
+{
+    auto *reply = new CaptureReply(archive, original, method, std::move(open), parent);
+    const QUrl capture = captureUrl(archive.prefix, archive.date, original);
+    if (capture.isEmpty())
+        QTimer::singleShot(0, reply, [reply] { reply->fail(403); });
+    else
+        reply->ask(capture);
+    return reply;
+}
+
+CaptureReply::CaptureReply(const Archive &archive, const QUrl &original, const QByteArray &method, Open open,
+                           QObject *parent)
+    : http::Reply(parent), m_archive(archive), m_original(QUrl(originalOf(original))),
+      m_method(method == "HEAD" ? QByteArray("HEAD") : QByteArray("GET")), m_open(std::move(open))
+{
+}
+
+CaptureReply::~CaptureReply()
+{
+    if (m_inner)
+        m_inner->abort();
+}
+
+void CaptureReply::ask(const QUrl &capture)
+{
+    m_capture = capture;
+    QPointer<CaptureReply> self(this);
+    m_open(capture, m_method, this, [self](http::ClientReply *inner, int status) {
+        if (!self)
+            return;
+        if (!inner)
+            return self->fail(status ? status : 502);
+        self->m_inner = inner;
+        inner->setParent(self);
+        connect(inner, &http::Reply::headReady, self, &CaptureReply::headArrived);
+        connect(inner, &http::Reply::progressed, self, &http::Reply::progressed);
+        connect(inner, &http::Reply::readyRead, self, [s = self.data()] {
+            if (s->m_status)
+                emit s->readyRead();
+        });
+        connect(inner, &http::Reply::finished, self, [s = self.data()] {
+            if (!s->m_status)
+                return s->fail(502); // no head: the archive did not answer
+            emit s->finished();
+        });
+    });
+}
+
+void CaptureReply::headArrived()
+{
+    const int status = m_inner->status();
+    if (isRedirect(status) && !m_inner->header("Location").isEmpty()) {
+        const QUrl next = m_capture.resolved(QUrl::fromEncoded(m_inner->header("Location")));
+        const std::optional<Capture> capture = readCaptureUrl(m_archive.prefix, next);
+        if (capture && capture->original == m_original) {
+            // The archive's own: its nearest capture of the same address.
+            if (++m_hops > MaxArchiveRedirects)
+                return fail(502);
+            m_inner->disconnect(this);
+            m_inner->abort();
+            m_inner->deleteLater();
+            return ask(next);
+        }
+        // The site's own, recorded: to that original address.
+        if (capture)
+            m_location = capture->original.toEncoded();
+        else if (next.scheme() == QLatin1String("http") || next.scheme() == QLatin1String("https"))
+            m_location = next.toEncoded();
+    }
+    // An archive that holds nothing says so without the date of a capture.
+    m_notArchived = (status == 404 || status == 410) && m_inner->header("Memento-Datetime").isEmpty();
+    m_captured = mementoTime(m_inner->header("Memento-Datetime"));
+    if (!m_captured.isValid())
+        if (const std::optional<Capture> capture = readCaptureUrl(m_archive.prefix, m_capture))
+            m_captured = timeOf(capture->timestamp);
+    m_status = status;
+    emit headReady();
+}
+
+void CaptureReply::fail(int status)
+{
+    if (m_failed)
+        return;
+    if (m_inner) {
+        m_inner->disconnect(this);
+        m_inner->abort();
+    }
+    m_failed = true;
+    m_status = status;
+    emit headReady();
+    emit finished();
+}
+
+QByteArray CaptureReply::header(const QByteArray &name) const
+{
+    if (!m_inner || m_failed)
+        return {};
+    const QByteArray n = name.toLower();
+    if (n == "location")
+        return m_location;
+    // How the archive sends the bytes is its own; everything else the site said is
+    // under the recorded prefix (the content type of a raw capture is the site's).
+    if (n == "content-type" || n == "content-length" || n == "content-encoding" || n == "transfer-encoding"
+        || n == "memento-datetime")
+        return m_inner->header(name);
+    return m_inner->header(RecordedHeaderPrefix + name);
+}
+
+qint64 CaptureReply::contentLength() const
+{
+    return m_inner && !m_failed ? m_inner->contentLength() : 0;
+}
+
+qint64 CaptureReply::bytesAvailable() const
+{
+    return m_inner && !m_failed ? m_inner->bytesAvailable() : 0;
+}
+
+QByteArray CaptureReply::read(qint64 max)
+{
+    return m_inner && !m_failed ? m_inner->read(max) : QByteArray();
+}
+
+QByteArray CaptureReply::peek(qint64 max) const
+{
+    return m_inner && !m_failed ? m_inner->peek(max) : QByteArray();
+}
+
+bool CaptureReply::isFinished() const
+{
+    return m_failed || (m_inner && m_status && m_inner->isFinished());
+}
+
+bool CaptureReply::failed() const
+{
+    return m_failed || (m_inner && m_inner->failed());
+}
+
+void CaptureReply::abort()
+{
+    if (m_inner)
+        m_inner->abort();
+    m_failed = true;
+}
+
+} // namespace wayback
