@@ -1,5 +1,7 @@
 #include "application.h"
 
+#include "options.h"
+
 #include "addresses.h"
 
 #include "frmAbout.h"
@@ -99,6 +101,26 @@ bool displayReachable(int argc, char *argv[])
     Q_UNUSED(argc);
     Q_UNUSED(argv);
 #endif
+    return true;
+}
+
+bool takeCommandLine(int argc, char *argv[], int *status)
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const Options options = parseOptions(arguments, QStringLiteral(PHOTOFORKP_ARCHIVE_DATE));
+    if (!options.error.isEmpty()) {
+        std::fprintf(stderr, "photoforKP: %s\n", qPrintable(options.error));
+        *status = 2;
+        return false;
+    }
+    if (options.help) {
+        std::fputs(qPrintable(optionsHelp()), stdout);
+        *status = 0;
+        return false;
+    }
+    viewermodule::setArchive(options.archivePrefix.toString(QUrl::FullyEncoded), options.archiveDate, options.archive);
     return true;
 }
 

@@ -17,6 +17,11 @@ namespace app {
 // Must run before the QApplication is created.
 bool displayReachable(int argc, char *argv[]);
 
+// The command line (options.h): false if the program should end at once with *status:
+// after --help (0), or after one line on stderr for what it cannot take (2). Otherwise
+// the run's archive is set.
+bool takeCommandLine(int argc, char *argv[], int *status);
+
 // PHOTOFORKP_PUBLIC_ADDRESSES (guard/addresses.h), the switch that lets tests play
 // hostile sites on loopback: false, with one line on stderr, if its value is not a list
 // of loopback addresses; while it is set, says so once on stderr.

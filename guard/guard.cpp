@@ -307,7 +307,6 @@ private:
         m_state = State::Archive;
         m_timer.start(Guard::ConnectTimeoutMs);
         m_original = QUrl::fromEncoded(request.target, QUrl::StrictMode);
-        m_document = request.dest == "document" || request.dest == "iframe" || request.dest == "frame";
         QPointer<Guard> guard(m_guard);
         m_capture = wayback::CaptureReply::send(
             m_guard->archive(), m_original, request.method,
@@ -334,7 +333,10 @@ private:
             return answer(404, "not in the archive");
         }
         m_guard->note(m_host, m_port, Guard::Outcome::None);
-        if (m_document && status < 300)
+        // A page's capture date, for the viewer's corner (over plain http the engine says
+        // nothing of what a request is for, so every page fetched counts).
+        const QByteArray type = m_capture->header("Content-Type").toLower();
+        if (status < 300 && (type.startsWith("text/html") || type.startsWith("application/xhtml")))
             m_guard->noteCapture(m_original, m_capture->captured());
         QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " Archived\r\n";
         for (const char *name : {"Content-Type", "Content-Encoding", "Location", "X-Permitted-Cross-Domain-Policies",
@@ -430,7 +432,6 @@ private:
     QPointer<QTcpSocket> m_upstream;
     QPointer<wayback::CaptureReply> m_capture;
     QUrl m_original;
-    bool m_document = false;
     bool m_answered = false;
     QTimer m_timer;
     State m_state = State::Head;
@@ -610,9 +611,17 @@ void Guard::archiveSite(const QUrl &url)
         m_archivedSites.insert(key(url.host(), quint16(url.port(80))));
 }
 
+void Guard::keepLive(const QHostAddress &address, quint16 port)
+{
+    const QMutexLocker locked(&m_lock);
+    m_live.insert(key(address.toString(), port));
+}
+
 bool Guard::fromArchive(const QString &host, quint16 port) const
 {
     const QMutexLocker locked(&m_lock);
+    if (m_live.contains(key(host, port)))
+        return false;
     // The archive itself is asked, never mapped.
     const QUrl &p = m_archive.prefix;
     if (!m_archive.isSet()

@@ -71,6 +71,8 @@ public:
     void setArchive(const wayback::Archive &archive, bool everything);
     wayback::Archive archive() const;
     void archiveSite(const QUrl &url); // this host and port, from now on
+    // A service of the program's own (the player host): always itself, never archived.
+    void keepLive(const QHostAddress &address, quint16 port);
     bool fromArchive(const QString &host, quint16 port) const;
     // When the archive captured the document last fetched for url (UTC); invalid if none.
     QDateTime capturedFor(const QUrl &url) const;
@@ -119,6 +121,7 @@ private:
     wayback::Archive m_archive;
     bool m_archiveEverything = false;
     QSet<QString> m_archivedSites;
+    QSet<QString> m_live;
     QHash<QString, QDateTime> m_captures;
     std::atomic<int> m_connections = 0;
     std::atomic<int> m_refusals = 0;

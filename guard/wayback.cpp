@@ -50,12 +50,26 @@ QString originalOf(const QUrl &url)
     return original.toString(QUrl::FullyEncoded);
 }
 
-QUrl captureUrl(const QUrl &prefix, const QString &timestamp, const QUrl &original)
+namespace {
+
+QUrl underPrefix(const QUrl &prefix, const QString &timestamp, const QString &modifier, const QUrl &original)
 {
     const QString address = originalOf(original);
     if (address.isEmpty() || !isTimestamp(timestamp))
         return {};
-    return QUrl(prefix.toString(QUrl::FullyEncoded) + timestamp + QStringLiteral("id_/") + address, QUrl::StrictMode);
+    return QUrl(prefix.toString(QUrl::FullyEncoded) + timestamp + modifier + u'/' + address, QUrl::StrictMode);
+}
+
+} // namespace
+
+QUrl captureUrl(const QUrl &prefix, const QString &timestamp, const QUrl &original)
+{
+    return underPrefix(prefix, timestamp, QStringLiteral("id_"), original);
+}
+
+QUrl replayUrl(const QUrl &prefix, const QString &timestamp, const QUrl &original)
+{
+    return underPrefix(prefix, timestamp, {}, original);
 }
 
 std::optional<Capture> readCaptureUrl(const QUrl &prefix, const QUrl &url)

@@ -31,6 +31,8 @@ GUARD_EXPORT std::optional<QUrl> readPrefix(const QString &text);
 GUARD_EXPORT QString originalOf(const QUrl &url);
 // Where a raw capture of original is asked for, at timestamp.
 GUARD_EXPORT QUrl captureUrl(const QUrl &prefix, const QString &timestamp, const QUrl &original);
+// The same as a person reads it in a browser: the archive's own view of the capture.
+GUARD_EXPORT QUrl replayUrl(const QUrl &prefix, const QString &timestamp, const QUrl &original);
 
 struct Capture
 {

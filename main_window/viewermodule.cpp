@@ -18,6 +18,19 @@ namespace {
 using RegisterFn = void (*)(forms::Runtime &);
 using ShowFn = void (*)(forms::Runtime &, int, const QString &, const QString &);
 using PrepareFn = void (*)(forms::Runtime &, int);
+using ArchiveFn = void (*)(const QString &, const QString &, bool);
+
+struct RunArchive
+{
+    QString prefix, date;
+    bool everything = false;
+};
+
+RunArchive &runArchive()
+{
+    static RunArchive archive;
+    return archive;
+}
 
 struct Module
 {
@@ -62,8 +75,11 @@ const Module &loadModule()
         const auto registerViewers = reinterpret_cast<RegisterFn>(library->resolve("photoforKP_registerViewers"));
         const auto show = reinterpret_cast<ShowFn>(library->resolve("photoforKP_showViewer"));
         const auto prepare = reinterpret_cast<PrepareFn>(library->resolve("photoforKP_prepareViewer"));
-        if (registerViewers && show && prepare) {
+        const auto setArchive = reinterpret_cast<ArchiveFn>(library->resolve("photoforKP_setArchive"));
+        if (registerViewers && show && prepare && setArchive) {
             library.release()->setParent(QCoreApplication::instance());
+            if (!runArchive().prefix.isEmpty())
+                setArchive(runArchive().prefix, runArchive().date, runArchive().everything);
             module = {registerViewers, show, prepare};
             return module;
         }
@@ -78,6 +94,11 @@ QString classOf(Viewer viewer)
 }
 
 } // namespace
+
+void setArchive(const QString &prefix, const QString &date, bool everything)
+{
+    runArchive() = {prefix, date, everything};
+}
 
 void load(forms::Runtime &runtime)
 {

@@ -22,6 +22,10 @@ enum class Viewer { Page, Album };
 // cannot load.
 void load(forms::Runtime &runtime);
 
+// The run's web archive, handed to the module when it loads: prefix and date for every
+// viewer's offer, and with everything every link from it.
+void setArchive(const QString &prefix, const QString &date, bool everything);
+
 // Shows the viewer for link, described as title, loading the module first if needed.
 void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QString &title);
 

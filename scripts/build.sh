@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 targets=()
 if [ "${1:-}" = "--program" ]; then
   shift
-  targets=(--target photoforKP viewers content_mirror)
+  targets=(--target photoforKP viewers content_mirror content_archive)
 fi
 bash scripts/install-deps.sh
 # The album player's emulator, exactly as the lock file pins it (npm ci only when

@@ -1,5 +1,7 @@
 #include "browserengine.h"
 
+#include "wayback.h"
+
 #include "guard.h"
 #include "playerhost.h"
 #include "runtime.h"
@@ -189,6 +191,18 @@ void prepareEngineEnvironment(quint16 guardPort)
         delete translator;
 }
 
+struct RunArchive
+{
+    wayback::Archive archive;
+    bool everything = false;
+};
+
+RunArchive &runArchive()
+{
+    static RunArchive archive;
+    return archive;
+}
+
 } // namespace
 
 BrowserEngine::BrowserEngine()
@@ -199,6 +213,36 @@ BrowserEngine::BrowserEngine()
     , m_handsToBrowser(true)
 #endif
 {
+    if (runArchive().archive.isSet())
+        setArchive(runArchive().archive.prefix, runArchive().archive.date, runArchive().everything);
+}
+
+void BrowserEngine::setArchive(const QUrl &prefix, const QString &date, bool everything)
+{
+    const wayback::Archive archive{prefix, date};
+    m_archiveEverything = everything && archive.isSet();
+    m_guard->setArchive(archive, everything);
+    if (m_playerHost) {
+        m_playerHost->relay().setJudge(m_guard->judge()); // the archive's own address
+        m_playerHost->relay().setArchive(archive, everything);
+    }
+}
+
+void BrowserEngine::setArchiveForRun(const QUrl &prefix, const QString &date, bool everything)
+{
+    runArchive() = {{prefix, date}, everything};
+}
+
+bool BrowserEngine::hasArchive() const
+{
+    return m_guard->archive().isSet();
+}
+
+void BrowserEngine::archiveSite(const QUrl &url)
+{
+    m_guard->archiveSite(url);
+    if (m_playerHost)
+        m_playerHost->relay().archiveSite(url);
 }
 
 void BrowserEngine::setPlayerHost(PlayerHost *host)
@@ -207,8 +251,11 @@ void BrowserEngine::setPlayerHost(PlayerHost *host)
     m_playerHost = host;
     if (host && host->start()) {
         m_guard->allow(QHostAddress::LocalHost, host->port());
-        // What movies ask for is held to the same rule (the relay refuses the host itself).
+        m_guard->keepLive(QHostAddress::LocalHost, host->port());
+        // What movies ask for is held to the same rule (the relay refuses the host itself),
+        // and comes from the same archive.
         host->relay().setJudge(m_guard->judge());
+        host->relay().setArchive(m_guard->archive(), m_archiveEverything);
         // The engine reaches the host only through the guard: nothing else gets in.
         if (m_guarded)
             host->setAdmission([guard = QPointer<guard::Guard>(m_guard.get())](const QHostAddress &peer, quint16 port) {
@@ -241,10 +288,16 @@ void BrowserEngine::openInBrowser(const QUrl &url)
     // Judged by where the name really leads, as the guard judges the engine's own
     // connections: the desktop's browser would look it up again, so a name that leads
     // anywhere but the internet now is not handed over at all.
-    const quint16 port = quint16(url.port(url.scheme() == QLatin1String("https") ? 443 : 80));
-    m_guard->resolvePublic(url.host(), port, this, [url](bool reachable) {
+    // A site the viewers have from the archive goes there as the archive's capture.
+    QUrl address = url;
+    if (m_guard->fromArchive(url.host(), quint16(url.port(80))) && url.scheme() == QLatin1String("http"))
+        address = wayback::replayUrl(m_guard->archive().prefix, m_guard->archive().date, url);
+    if (address.isEmpty())
+        return;
+    const quint16 port = quint16(address.port(address.scheme() == QLatin1String("https") ? 443 : 80));
+    m_guard->resolvePublic(address.host(), port, this, [address](bool reachable) {
         if (reachable)
-            QDesktopServices::openUrl(url);
+            QDesktopServices::openUrl(address);
     });
 }
 

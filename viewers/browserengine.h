@@ -47,6 +47,15 @@ public:
 
     // The guard every connection of the engine goes through (guard.h).
     guard::Guard &connectionGuard() { return *m_guard; }
+    // A web archive for the run (the command line's): with everything, every link of the
+    // run comes from it; else only the sites added by archiveSite (a viewer whose link
+    // failed, when the user takes its offer). Set before the first engine is made.
+    static void setArchiveForRun(const QUrl &prefix, const QString &date, bool everything);
+    // The same for this engine, from now on (tests change the date within a run).
+    void setArchive(const QUrl &prefix, const QString &date, bool everything);
+    bool archivesEverything() const { return m_archiveEverything; }
+    bool hasArchive() const;
+    void archiveSite(const QUrl &url);
     // Only the benchmark that measures what the guard costs turns it off, before the
     // engine starts; no option or variable of the program does.
     void setGuardedForBenchmark(bool guarded);
@@ -59,5 +68,6 @@ private:
     std::unique_ptr<PageKeeper> m_pages;
     bool m_handsToBrowser;
     bool m_guarded = true;
+    bool m_archiveEverything = false;
     QPointer<PlayerHost> m_playerHost;
 };

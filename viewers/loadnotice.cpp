@@ -39,6 +39,23 @@ QString failureText(QWebEngineLoadingInfo::ErrorDomain domain, int code)
     }
 }
 
+bool archiveMayHelp(guard::Guard::Outcome outcome, QWebEngineLoadingInfo::ErrorDomain domain, int code)
+{
+    using Outcome = guard::Guard::Outcome;
+    if (outcome == Outcome::NoName || outcome == Outcome::ConnectionRefused || outcome == Outcome::NoAnswer)
+        return true;
+    if (outcome != Outcome::None)
+        return false;
+    if (domain == QWebEngineLoadingInfo::HttpStatusCodeDomain)
+        return code == 404 || code == 410 || (code >= 500 && code <= 599);
+    return domain == QWebEngineLoadingInfo::ConnectionErrorDomain && (code == -102 || code == -105 || code == -137 || code == -7 || code == -118);
+}
+
+QString statusText(int status)
+{
+    return status >= 500 ? ServerError : Gone;
+}
+
 QString guardText(guard::Guard::Outcome outcome)
 {
     using Outcome = guard::Guard::Outcome;

@@ -21,6 +21,17 @@ inline const QString NotFound = QStringLiteral("找不到这个网站，请检�
 inline const QString Refused = QStringLiteral("网站拒绝了连接，请稍后再试。");
 inline const QString NotForViewers = QStringLiteral("查看器不能打开这个页面。");
 inline const QString NotArchived = QStringLiteral("存档中没有这个网页。");
+inline const QString Gone = QStringLiteral("网站上已经没有这个网页。");
+inline const QString ServerError = QStringLiteral("网站出了问题，请稍后再试。");
+// What a viewer whose link failed offers, when an archive may hold the page.
+inline const QString OpenArchived = QStringLiteral("打开存档副本");
+
+// Whether a failed first load is one an archived copy may stand in for: no such name,
+// a refused connection, no answer, or the link itself answered 404, 410 or 5xx (the
+// guard's outcome, else the engine's error domain and code).
+VIEWERS_EXPORT bool archiveMayHelp(guard::Guard::Outcome outcome, QWebEngineLoadingInfo::ErrorDomain domain, int code);
+// The message for a status of the site's that an archived copy may stand in for.
+VIEWERS_EXPORT QString statusText(int status);
 
 // What stands in the page's place when its load failed (the engine's own error page is
 // off); empty where nothing should: a load given up for another, or an error status the

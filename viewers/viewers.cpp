@@ -41,3 +41,8 @@ void photoforKP_prepareViewer(forms::Runtime &runtime, int viewer)
 {
     viewers::prepare(runtime, viewer == 1 ? viewers::Viewer::Album : viewers::Viewer::Page);
 }
+
+void photoforKP_setArchive(const QString &prefix, const QString &date, bool everything)
+{
+    BrowserEngine::setArchiveForRun(QUrl(prefix), date, everything);
+}

@@ -36,4 +36,6 @@ VIEWERS_EXPORT void photoforKP_showViewer(forms::Runtime &runtime, int viewer, c
                                           const QString &title);
 // viewers::prepare, likewise.
 VIEWERS_EXPORT void photoforKP_prepareViewer(forms::Runtime &runtime, int viewer);
+// The run's web archive (BrowserEngine::setArchiveForRun), before any viewer is made.
+VIEWERS_EXPORT void photoforKP_setArchive(const QString &prefix, const QString &date, bool everything);
 }

@@ -7,11 +7,14 @@
 #include "pageflash.h"
 #include "playerhost.h"
 #include "viewerpage.h"
+#include "wayback.h"
 
 #include <QContextMenuEvent>
 #include <QDateTime>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <QWebEngineProfile>
 
 ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
@@ -34,6 +37,7 @@ ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
 ViewerView::~ViewerView()
 {
     delete m_notice.data();
+    delete m_archiveLabel.data();
     // The page is the keeper's, not the view's: it may outlive the view by a moment (its
     // dialog is still up) or for a while (blank, keeping its site's process warm).
     m_engine.pages().closed(m_page);
@@ -42,6 +46,79 @@ ViewerView::~ViewerView()
 QString ViewerView::notice() const
 {
     return m_notice && m_notice->isVisible() ? m_notice->text() : QString();
+}
+
+QPushButton *ViewerView::archiveOffer() const
+{
+    return m_offer && m_notice && m_notice->isVisible() && m_offer->isVisible() ? m_offer.data() : nullptr;
+}
+
+QString ViewerView::archiveLabel() const
+{
+    return m_archiveLabel && m_archiveLabel->isVisible() ? m_archiveLabel->text() : QString();
+}
+
+void ViewerView::failed(const QString &text, bool archiveMayHelp)
+{
+    m_watch.stop();
+    const bool offer = archiveMayHelp && m_firstLoad && m_engine.hasArchive() && !m_engine.archivesEverything()
+                       && m_asked.scheme() == QLatin1String("http");
+    m_firstLoad = false;
+    showNotice(Notice::Message, text);
+    if (!offer) {
+        if (m_offer)
+            m_offer->hide();
+        return;
+    }
+    if (!m_offer) {
+        // Below the message, in the window's tab order.
+        m_offer = new QPushButton(loadnotice::OpenArchived, m_notice);
+        m_offer->setAccessibleName(loadnotice::OpenArchived);
+        auto *layout = new QVBoxLayout(m_notice);
+        layout->addStretch(3);
+        layout->addWidget(m_offer, 0, Qt::AlignHCenter);
+        layout->addStretch(2);
+        connect(m_offer, &QPushButton::clicked, this, &ViewerView::openArchived);
+    }
+    m_offer->show();
+}
+
+// The same link in the same viewer, from the archive; its site from the archive from now on.
+void ViewerView::openArchived()
+{
+    if (!m_asked.isValid())
+        return;
+    m_engine.archiveSite(m_asked);
+    if (m_offer)
+        m_offer->hide();
+    watchLoad();
+    load(m_asked);
+}
+
+void ViewerView::showArchiveLabel()
+{
+    const QDateTime captured = m_engine.connectionGuard().capturedFor(url());
+    if (!captured.isValid()) {
+        if (m_archiveLabel)
+            m_archiveLabel->hide();
+        return;
+    }
+    if (!m_archiveLabel) {
+        // A line in the page area's bottom-left corner, over the page.
+        m_archiveLabel = new QLabel(parentWidget());
+        m_archiveLabel->setMargin(3);
+        m_archiveLabel->setAutoFillBackground(true);
+        QPalette pal = m_archiveLabel->palette();
+        pal.setColor(QPalette::Window, QColor(0xff, 0xf8, 0xdc));
+        pal.setColor(QPalette::WindowText, QColor(0x55, 0x55, 0x55));
+        m_archiveLabel->setPalette(pal);
+    }
+    m_archiveLabel->setText(wayback::label(captured));
+    m_archiveLabel->setAccessibleName(m_archiveLabel->text());
+    m_archiveLabel->adjustSize();
+    m_archiveLabel->move(geometry().left(), geometry().bottom() + 1 - m_archiveLabel->height());
+    m_archiveLabel->show();
+    m_archiveLabel->raise();
 }
 
 void ViewerView::showNotice(Notice kind, const QString &text)
@@ -78,6 +155,7 @@ void ViewerView::showNotice(Notice kind, const QString &text)
 
 void ViewerView::watchLoad()
 {
+    m_firstLoad = true;
     m_requestedAt = QDateTime::currentMSecsSinceEpoch();
     m_sinceRequest.start();
     m_answered = false;
@@ -90,8 +168,7 @@ void ViewerView::checkShown()
 {
     const qint64 since = m_sinceRequest.elapsed();
     if (!m_answered && since >= loadnotice::NoAnswerAfterMs) {
-        m_watch.stop();
-        showNotice(Notice::Message, loadnotice::NoAnswer);
+        failed(loadnotice::NoAnswer, true);
         m_page->triggerAction(QWebEnginePage::Stop);
         return;
     }
@@ -118,6 +195,7 @@ void ViewerView::checkShown()
 void ViewerView::shown()
 {
     m_watch.stop();
+    m_firstLoad = false;
     if (m_noticeKind == Notice::Loading)
         showNotice(Notice::None, {});
 }
@@ -129,20 +207,31 @@ void ViewerView::loadChanged(const QWebEngineLoadingInfo &info)
         // Going somewhere again (a reload, back): the message gives way.
         if (m_noticeKind == Notice::Message)
             showNotice(Notice::None, {});
+        if (m_firstLoad)
+            m_asked = info.url();
+        if (m_archiveLabel)
+            m_archiveLabel->hide();
         break;
     case QWebEngineLoadingInfo::LoadSucceededStatus:
         shown();
+        showArchiveLabel();
         break;
     case QWebEngineLoadingInfo::LoadFailedStatus: {
         // Through the guard the engine sees only the guard's answer; the guard says why.
-        QString text = loadnotice::guardText(m_engine.connectionGuard().outcomeFor(info.url()));
+        const guard::Guard::Outcome outcome = m_engine.connectionGuard().outcomeFor(info.url());
+        const bool archiveMayHelp = loadnotice::archiveMayHelp(outcome, info.errorDomain(), info.errorCode());
+        QString text = loadnotice::guardText(outcome);
         if (text.isEmpty())
             text = loadnotice::failureText(info.errorDomain(), info.errorCode());
         if (!text.isEmpty()) {
-            m_watch.stop();
-            showNotice(Notice::Message, text);
+            failed(text, archiveMayHelp);
+        } else if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain && archiveMayHelp && m_firstLoad
+                   && m_engine.hasArchive() && !m_engine.archivesEverything()) {
+            // The site's own error page for the viewer's link: the archive may hold it.
+            failed(loadnotice::statusText(info.errorCode()), true);
         } else if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) {
             shown();
+            showArchiveLabel();
         }
         break;
     }
@@ -156,6 +245,8 @@ void ViewerView::resizeEvent(QResizeEvent *event)
     QWebEngineView::resizeEvent(event);
     if (m_notice)
         m_notice->setGeometry(geometry());
+    if (m_archiveLabel)
+        m_archiveLabel->move(geometry().left(), geometry().bottom() + 1 - m_archiveLabel->height());
 }
 
 WebBrowser::WebBrowser(BrowserEngine &engine, PlayerHost *player, QWidget *parent)

@@ -18,6 +18,7 @@ class BrowserEngine;
 class PageFlash;
 class PlayerHost;
 class QLabel;
+class QPushButton;
 class ViewerPage;
 
 // What both controls share: a page of their own that goes with them, and a plain
@@ -32,6 +33,10 @@ public:
     ViewerPage *viewerPage() const { return m_page; }
     // What the page area says instead of the page, if anything.
     QString notice() const;
+    // The button that opens the failed link's archived copy, while it is offered.
+    QPushButton *archiveOffer() const;
+    // What the corner says of an archived copy shown, if one is.
+    QString archiveLabel() const;
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -43,6 +48,10 @@ protected:
 private:
     enum class Notice { None, Loading, Message };
     void showNotice(Notice kind, const QString &text);
+    // A message for the first load's failure, with the archive's offer where it may help.
+    void failed(const QString &text, bool archiveMayHelp);
+    void openArchived();
+    void showArchiveLabel();
     void loadChanged(const QWebEngineLoadingInfo &info);
     void checkShown();
     void shown();
@@ -50,7 +59,11 @@ private:
     BrowserEngine &m_engine;
     ViewerPage *m_page;
     QPointer<QLabel> m_notice;
+    QPointer<QPushButton> m_offer;
+    QPointer<QLabel> m_archiveLabel;
     Notice m_noticeKind = Notice::None;
+    bool m_firstLoad = false; // the viewer's own load, until it succeeds or fails
+    QUrl m_asked;
     QTimer m_watch;
     QElapsedTimer m_sinceRequest;
     qint64 m_requestedAt = 0;

@@ -246,7 +246,7 @@ void TestGuard::fromTheArchive()
     for (const QByteArray &target : archive.targets())
         QVERIFY2(target.startsWith("/web/2010id_/http://") || target.startsWith("/web/20100315093000id_/http://"),
                  target.constData());
-    if (request.contains("x01.html")) // a document: the corner will say when it was captured
+    if (request.contains("x01.html")) // a page: the corner will say when it was captured
         QCOMPARE(guard.capturedFor(asked), QDateTime(QDate(2010, 3, 15), QTime(9, 30), Qt::UTC));
     QTRY_COMPARE(guard.connectionCount(), 0);
 }

@@ -1,0 +1,202 @@
+#include "Form1.h"
+#include "Form2.h"
+#include "browserengine.h"
+#include "catalogue.h"
+#include "enginetools.h"
+#include "frmtest.h"
+#include "guard.h"
+#include "playerhost.h"
+#include "runtimefixture.h"
+#include "server.h"
+#include "sitearchive.h"
+#include "viewertools.h"
+#include "x11tools.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+
+using namespace forms;
+
+// The site gone, its pages and albums from the local web archive: by real presses, at
+// both capture times; and the offer of an archived copy when a link fails.
+class TestArchiveX11 : public QObject, protected RuntimeFixture
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase() { engine::release(); }
+    void everyCatalogueFromTheArchive_data();
+    void everyCatalogueFromTheArchive();
+    void whatTheArchiveDoesNotHold();
+    void offerAfterADeadSite();
+
+private:
+    bool press(int button, const QString &key);
+    std::unique_ptr<SiteArchive> archive;
+    QString deadSite; // where nothing listens
+    frmtest *main = nullptr;
+};
+
+namespace {
+
+// The originals the archive holds: the site as the program is built for it (never asked
+// or looked up in a run from the archive), and its second host.
+const QString Site = QStringLiteral("www.ostavel.example");
+const QString Second = QStringLiteral("img.ostavel.example");
+
+} // namespace
+
+void TestArchiveX11::initTestCase()
+{
+    QVERIFY2(qgetenv("QT_QPA_PLATFORM") == "xcb", "needs a real X display");
+    QTcpServer gone;
+    QVERIFY(gone.listen(QHostAddress::LocalHost));
+    deadSite = QStringLiteral("127.0.0.1:%1").arg(gone.serverPort());
+    gone.close();
+    archive = std::make_unique<SiteArchive>(SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir(),
+                                            QStringList{Site, Second, deadSite});
+    QVERIFY2(archive->listen(), qPrintable(archive->errorString()));
+}
+
+void TestArchiveX11::init()
+{
+    startRuntime();
+    engine::shareWith(*rt).setArchive(QUrl(archive->prefix()), QStringLiteral("2010"), true);
+    main = &rt->form<frmtest>();
+    main->setContentHost(Site);
+    main->Show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main->window()));
+}
+
+void TestArchiveX11::cleanup()
+{
+    const QString errors = reportedText();
+    stopRuntime();
+    QVERIFY2(errors.isEmpty(), qPrintable(errors));
+}
+
+bool TestArchiveX11::press(int button, const QString &key)
+{
+    CommandButton *const buttons[] = {nullptr, &main->Command1(), &main->Command2(), &main->Command3(),
+                                      &main->Command4(), &main->Command5()};
+    DropDownList *const lists[] = {nullptr, &main->Combo1(), &main->Combo2(), &main->Combo3(), nullptr, &main->Combo4()};
+    if (button == 4)
+        main->Text2().SetText(key);
+    else
+        lists[button]->SetText(key);
+    x11::clickAt(buttons[button]->mapToGlobal(buttons[button]->rect().center()));
+    return true;
+}
+
+void TestArchiveX11::everyCatalogueFromTheArchive_data()
+{
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("2010") << "2010" << QStringLiteral("存档副本 · 2010年3月15日");
+    QTest::newRow("2011") << "201105" << QStringLiteral("存档副本 · 2011年5月3日");
+}
+
+// One press of each button in a row, pages with their movies and an album with its loads.
+void TestArchiveX11::everyCatalogueFromTheArchive()
+{
+    QFETCH(QString, date);
+    QFETCH(QString, label);
+    BrowserEngine::of(*rt).setArchive(QUrl(archive->prefix()), date, true);
+    QSignalSpy reports(&rt->service<PlayerHost>(), &PlayerHost::movieState);
+    const struct
+    {
+        int button;
+        QString key, path;
+        int movies;
+    } presses[] = {{1, QStringLiteral("爱迪鹅日"), QStringLiteral("/kppostcard/card1.html"), 1},
+                   {3, QStringLiteral("观赏鱼"), QStringLiteral("/kpfolder/swf/x01.html"), 2},
+                   {2, QStringLiteral("丛林"), QStringLiteral("/kptemp/card2.html"), 1},
+                   {4, QStringLiteral("6"), QStringLiteral("/kphtml/gift6.html"), 0},
+                   {5, QStringLiteral("小小相册"), QStringLiteral("/kpfolder/kpphotos/xiaoxiao/kp_message.swf"), 1}};
+    for (const auto &p : presses) {
+        const QString where = p.key;
+        const qsizetype asked = archive->targets().size();
+        reports.clear();
+        press(p.button, p.key);
+        if (p.button == 5) {
+            ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
+            QTRY_VERIFY_WITH_TIMEOUT(player.isVisible(), 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 1, 30000);
+            QCOMPARE(reports[0][1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted);
+            // Its photo strip beside it; at the later capture also a frame by a root-relative address.
+            const QByteArray strip = "/http://" + Site.toLatin1() + "/kpfolder/kpphotos/xiaoxiao/photos.swf";
+            const QByteArray frame = "/http://" + Site.toLatin1() + "/kpfolder/kpphotos/frame.swf";
+            const auto wasAsked = [&](const QByteArray &end) {
+                const QList<QByteArray> since = archive->targets().mid(asked);
+                return std::any_of(since.cbegin(), since.cend(), [&](const QByteArray &t) { return t.endsWith(end); });
+            };
+            QTRY_VERIFY2_WITH_TIMEOUT(wasAsked(strip), qPrintable(where), 10000);
+            if (date.startsWith(QLatin1String("2011")))
+                QTRY_VERIFY2_WITH_TIMEOUT(wasAsked(frame), qPrintable(where), 10000);
+            continue;
+        }
+        WebBrowser &view = rt->form<Form2>().WebBrowser1();
+        // The page under its own address, as the site had it then.
+        QTRY_COMPARE_WITH_TIMEOUT(view.url().toString(), "http://" + Site + p.path, 20000);
+        QTRY_VERIFY2_WITH_TIMEOUT(viewertools::js(view.page(), "document.body ? document.body.innerText : ''")
+                                      .toString()
+                                      .contains(QStringLiteral("本地镜像页面: ") + p.path),
+                                  qPrintable(where), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(view.archiveLabel(), label, 5000);
+        if (p.path.endsWith(QLatin1String("x01.html")))
+            QCOMPARE(viewertools::js(view.page(), "!!document.getElementById('capture')").toBool(), date != "2010");
+        QTRY_VERIFY2_WITH_TIMEOUT(reports.size() >= p.movies, qPrintable(where + " " + QString::fromLatin1(archive->targets().mid(asked).join(' '))), 30000);
+        for (const QVariantList &report : std::as_const(reports))
+            QVERIFY2(report[1].value<PlayerHost::MovieState>() == PlayerHost::MovieState::Painted, qPrintable(where));
+    }
+    // Nothing but original addresses was asked of the archive.
+    for (const QByteArray &target : archive->targets())
+        QVERIFY2(target.contains("_/http://" + Site.toLatin1() + "/") || target.contains("_/http://" + Second.toLatin1() + "/"),
+                 target.constData());
+}
+
+// A recorded redirect leads where the site led then; an address never captured is said.
+void TestArchiveX11::whatTheArchiveDoesNotHold()
+{
+    press(4, QStringLiteral("50"));
+    WebBrowser &view = rt->form<Form2>().WebBrowser1();
+    QTRY_COMPARE_WITH_TIMEOUT(view.url().toString(), "http://" + Site + "/kphtml/gift45.html", 20000);
+    press(2, QStringLiteral("植物园")); // card10, never captured
+    WebBrowser &missing = rt->form<Form2>().WebBrowser1();
+    QTRY_COMPARE_WITH_TIMEOUT(missing.notice(), QStringLiteral("存档中没有这个网页。"), 20000);
+    QVERIFY(!missing.archiveOffer());
+}
+
+// Without --archive: a link whose site is gone offers its archived copy, which a person
+// reaches by the keyboard, and the same viewer shows it.
+void TestArchiveX11::offerAfterADeadSite()
+{
+    BrowserEngine::of(*rt).setArchive(QUrl(archive->prefix()), QStringLiteral("2010"), false);
+    main->setContentHost(deadSite);
+    press(2, QStringLiteral("丛林"));
+    WebBrowser &view = rt->form<Form2>().WebBrowser1();
+    QTRY_COMPARE_WITH_TIMEOUT(view.notice(), QStringLiteral("网站拒绝了连接，请稍后再试。"), 20000);
+    QPushButton *offer = view.archiveOffer();
+    QVERIFY(offer);
+    QCOMPARE(offer->accessibleName(), QStringLiteral("打开存档副本"));
+    ViewerForm &viewer = rt->form<Form2>();
+    viewer.window().activateWindow();
+    QTRY_VERIFY(viewer.window().isActiveWindow());
+    for (int i = 0; i < 8 && !offer->hasFocus(); ++i)
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &viewer.window(), Qt::Key_Tab);
+    QVERIFY(offer->hasFocus());
+    QTest::keyClick(offer, Qt::Key_Space);
+    QTRY_VERIFY_WITH_TIMEOUT(viewertools::js(view.page(), "document.body ? document.body.innerText : ''")
+                                 .toString()
+                                 .contains(QStringLiteral("/kptemp/card2.html")),
+                             20000);
+    QCOMPARE(view.archiveLabel(), QStringLiteral("存档副本 · 2010年3月15日"));
+    QCOMPARE(view.url().toString(), "http://" + deadSite + "/kptemp/card2.html");
+}
+
+QTEST_MAIN(TestArchiveX11)
+#include "tst_archive_x11.moc"
