@@ -133,8 +133,12 @@ void SiteArchive::handle(const http::Request &request, http::Response *response)
     const QByteArray memento = httpDate(nearest->time->when);
     const QByteArray orig = OriginalHeaderPrefix;
     if (!nearest->redirect.isEmpty()) {
+        // To a path of the same site, or to a whole address.
         QUrl target = original;
-        target.setPath(nearest->redirect);
+        if (nearest->redirect.startsWith(u'/'))
+            target.setPath(nearest->redirect);
+        else
+            target = QUrl(nearest->redirect, QUrl::StrictMode);
         const QByteArray to = target.toString(QUrl::FullyEncoded).toLatin1();
         return response->send(302, "text/html", "<a href=\"" + to + "\">moved</a>\n",
                               {{"Location", captureOf + to}, {"Memento-Datetime", memento}, {orig + "Location", to},

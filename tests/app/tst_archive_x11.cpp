@@ -9,10 +9,12 @@
 #include "runtimefixture.h"
 #include "server.h"
 #include "sitearchive.h"
+#include "viewers.h"
 #include "viewertools.h"
 #include "x11tools.h"
 
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -33,6 +35,7 @@ private slots:
     void everyCatalogueFromTheArchive();
     void whatTheArchiveDoesNotHold();
     void offerAfterADeadSite();
+    void archivedPagesReachNothingHere();
 
 private:
     bool press(int button, const QString &key);
@@ -196,6 +199,46 @@ void TestArchiveX11::offerAfterADeadSite()
                              20000);
     QCOMPARE(view.archiveLabel(), QStringLiteral("存档副本 · 2010年3月15日"));
     QCOMPARE(view.url().toString(), "http://" + deadSite + "/kptemp/card2.html");
+}
+
+// An archived page of a hostile site frames, posts to and opens a WebSocket to a server
+// of this machine, and the site's recorded redirect leads there: the server sees
+// nothing, and the archive is asked for original addresses only.
+void TestArchiveX11::archivedPagesReachNothingHere()
+{
+    QList<QByteArray> seen;
+    http::Server victim([&](const http::Request &r, http::Response *s) {
+        seen << r.method + ' ' + r.target;
+        s->send(200, "text/plain", "secret");
+    });
+    QVERIFY(victim.listen(QHostAddress(QStringLiteral("127.0.0.9"))));
+    const QByteArray here = "127.0.0.9:" + QByteArray::number(victim.port());
+    QTemporaryDir site, captures;
+    QFile page(site.filePath("hostile.html")), list(captures.filePath("captures.txt"));
+    QVERIFY(page.open(QIODevice::WriteOnly) && list.open(QIODevice::WriteOnly));
+    page.write("<!DOCTYPE html><title>hostile</title><iframe src='http://" + here + "/frame'></iframe>"
+               "<iframe src='/to-here'></iframe><img src='http://" + here + "/img'><script>"
+               "fetch('http://" + here + "/post', {method: 'POST', body: 'x', mode: 'no-cors'}).catch(function () {});"
+               "try { new WebSocket('ws://" + here + "/ws'); } catch (e) {}</script>");
+    list.write("capture 20100315093000\nredirect /to-here http://" + here + "/redirected\n");
+    page.close();
+    list.close();
+    SiteArchive hostile(site.path(), captures.path(), {QStringLiteral("evil.example")});
+    QVERIFY2(hostile.listen(), qPrintable(hostile.errorString()));
+    BrowserEngine::of(*rt).setArchive(QUrl(hostile.prefix()), QStringLiteral("2010"), true);
+    viewers::show(*rt, viewers::Viewer::Page, QStringLiteral("http://evil.example/hostile.html"), {});
+    WebBrowser &view = rt->form<Form2>().WebBrowser1();
+    QTRY_COMPARE_WITH_TIMEOUT(view.title(), QStringLiteral("hostile"), 20000);
+    const auto asked = [&](const QByteArray &what) {
+        const QList<QByteArray> t = hostile.targets();
+        return std::any_of(t.cbegin(), t.cend(), [&](const QByteArray &a) { return a.endsWith(what); });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(asked("/redirected") && asked("/post") && asked("/img"), 20000);
+    QTest::qWait(1000); // for anything else to arrive
+    QVERIFY2(seen.isEmpty(), seen.join(' ').constData());
+    for (const QByteArray &target : hostile.targets())
+        QVERIFY2(target.startsWith("/web/2010id_/http://") || target.startsWith("/web/20100315093000id_/http://"),
+                 target.constData());
 }
 
 QTEST_MAIN(TestArchiveX11)
