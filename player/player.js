@@ -5,6 +5,7 @@
   "use strict";
 
   const MaxBodyBytes = 1024 * 1024;
+  const OpenArchived = "打开存档副本";
   // What the player says when it cannot play: of an album in the album viewer, of a
   // movie where it stands in a page.
   const Words = {
@@ -372,7 +373,8 @@
   function whatToPlay(then, check) {
     const query = new URLSearchParams(location.search);
     if (query.has("session"))
-      return then(query.get("session") || "", query.get("movie") || "", null, (query.get("title") || "").slice(0, 200));
+      return then(query.get("session") || "", query.get("movie") || "", null, (query.get("title") || "").slice(0, 200),
+                  null, query.get("offer") === "1");
     const id = query.get("handover") || "";
     if (window.parent === window || !id)
       return then("", "", null, "");
@@ -478,11 +480,12 @@
                                  here).href)
         .then(function (r) { return r.status === 204; }, function () { return false; });
     };
-    whatToPlay(function (session, movie, embedded, title, pagePort) {
+    whatToPlay(function (session, movie, embedded, title, pagePort, offerArchive) {
       relay = new URL("relay/" + encodeURIComponent(session), here).href;
       movieAddress = movie;
       const go = function () {
         play({ session: session, movie: movie, embedded: embedded, title: title, pagePort: pagePort,
+               offerArchive: !!offerArchive && !embedded,
                here: here, emulatorRoot: emulatorRoot,
                nativeFetch: nativeFetch, fetcher: fetcher, clock: clock,
                arrived: function (real) { movieAddress = real; } });
@@ -598,6 +601,19 @@
       element("progress").hidden = true;
       const message = element("message");
       message.textContent = text;
+      // An album that cannot load: the viewer may offer its copy in a web archive.
+      if (text === LoadFailed && setup.offerArchive) {
+        const offer = document.createElement("button");
+        offer.type = "button";
+        offer.id = "archive";
+        offer.textContent = OpenArchived;
+        offer.addEventListener("click", function () {
+          offer.disabled = true;
+          nativeFetch(new URL("state/" + encodeURIComponent(session) + "?archive", here).href,
+                      { credentials: "omit", cache: "no-store", referrerPolicy: "no-referrer" }).catch(function () {});
+        });
+        message.appendChild(offer);
+      }
       message.style.display = "flex";
     }
 

@@ -76,7 +76,7 @@ QString PlayerHost::base() const
     return QStringLiteral("http://127.0.0.1:%1/%2/").arg(m_server.port()).arg(QString::fromLatin1(m_token));
 }
 
-PlayerHost::Player PlayerHost::open(const QString &movie, const QUrl &embedder, const QString &title)
+PlayerHost::Player PlayerHost::open(const QString &movie, const QUrl &embedder, const QString &title, bool offerArchive)
 {
     Player player;
     player.session = m_relay.openSession(QUrl(movie, QUrl::StrictMode), embedder);
@@ -94,7 +94,8 @@ PlayerHost::Player PlayerHost::open(const QString &movie, const QUrl &embedder, 
     }
     player.url.setQuery(QStringLiteral("session=") + QString::fromLatin1(player.session) + QStringLiteral("&movie=")
                             + QString::fromLatin1(QUrl::toPercentEncoding(movie)) + QStringLiteral("&title=")
-                            + QString::fromLatin1(QUrl::toPercentEncoding(title.left(200))),
+                            + QString::fromLatin1(QUrl::toPercentEncoding(title.left(200)))
+                            + (offerArchive ? QStringLiteral("&offer=1") : QString()),
                         QUrl::StrictMode);
     return player;
 }
@@ -146,10 +147,12 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
             return refuse(403, "not for this page\n");
         const QByteArray session = rest.mid(6);
         const QByteArray state = request.query();
-        if (!m_relay.hasSession(session) || (state != "painted" && state != "failed"))
+        if (!m_relay.hasSession(session) || (state != "painted" && state != "failed" && state != "archive"))
             return refuse(404, "not found\n");
         response->send(204, {}, {}, relay::answerHeaders());
-        emit movieState(session, state == "painted" ? MovieState::Painted : MovieState::Failed);
+        emit movieState(session, state == "painted" ? MovieState::Painted
+                                 : state == "failed" ? MovieState::Failed
+                                                     : MovieState::ArchiveWanted);
         return;
     }
     if (rest.startsWith("handover/")) {

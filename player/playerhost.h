@@ -40,11 +40,13 @@ public:
     };
     // embedder: the page a movie stands in (a frame of the page then plays it); title:
     // what the movie is, for screen readers.
-    Player open(const QString &movie, const QUrl &embedder = {}, const QString &title = {});
+    // offerArchive: an album whose movie cannot load offers its archived copy.
+    Player open(const QString &movie, const QUrl &embedder = {}, const QString &title = {}, bool offerArchive = false);
     void close(const QByteArray &session) { m_relay.closeSession(session); }
 
     // How a player's movie fares, as its page reports it.
-    enum class MovieState { Painted, Failed };
+    // ArchiveWanted: the person took the failed album's offer of its archived copy.
+    enum class MovieState { Painted, Failed, ArchiveWanted };
     Q_ENUM(MovieState)
 
     // The player page that plays no movie: it compiles the emulator ahead of the next

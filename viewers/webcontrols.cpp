@@ -343,9 +343,17 @@ ShockwaveFlash::ShockwaveFlash(BrowserEngine &engine, PlayerHost &host, QWidget 
     : ViewerView(engine, true, parent), m_host(host)
 {
     // Once its movie plays (or cannot), the player before it may go.
-    connect(&host, &PlayerHost::movieState, this, [this](const QByteArray &session) {
-        if (session == m_session)
-            this->engine().pages().playerPlaying();
+    connect(&host, &PlayerHost::movieState, this, [this](const QByteArray &session, PlayerHost::MovieState state) {
+        if (session != m_session)
+            return;
+        if (state != PlayerHost::MovieState::ArchiveWanted)
+            return this->engine().pages().playerPlaying();
+        // The album's site from the archive from now on, and the album again from there.
+        const QUrl movie(m_movie);
+        if (!this->engine().hasArchive() || movie.scheme() != QLatin1String("http"))
+            return;
+        this->engine().archiveSite(movie);
+        SetMovie(m_movie);
     });
 }
 
@@ -368,7 +376,11 @@ void ShockwaveFlash::SetMovie(const QString &movie)
     if (!m_session.isEmpty())
         m_host.close(m_session);
     m_movie = movie;
-    const PlayerHost::Player player = m_host.open(movie, {}, m_title);
+    // Should it not load, an archive may hold it (unless it already comes from there).
+    const QUrl url(movie);
+    const bool offer = engine().hasArchive() && !engine().archivesEverything() && url.scheme() == QLatin1String("http")
+                       && !engine().connectionGuard().fromArchive(url.host(), quint16(url.port(80)));
+    const PlayerHost::Player player = m_host.open(movie, {}, m_title, offer);
     m_session = player.session;
     viewerPage()->setAllowedDocument(player.url);
     load(player.url);

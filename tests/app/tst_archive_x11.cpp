@@ -40,7 +40,7 @@ private slots:
 private:
     bool press(int button, const QString &key);
     std::unique_ptr<SiteArchive> archive;
-    QString deadSite; // where nothing listens
+    QString deadSite, deadPages; // where nothing listens
     frmtest *main = nullptr;
 };
 
@@ -56,12 +56,14 @@ const QString Second = QStringLiteral("img.ostavel.example");
 void TestArchiveX11::initTestCase()
 {
     QVERIFY2(qgetenv("QT_QPA_PLATFORM") == "xcb", "needs a real X display");
-    QTcpServer gone;
-    QVERIFY(gone.listen(QHostAddress::LocalHost));
+    QTcpServer gone, goneToo;
+    QVERIFY(gone.listen(QHostAddress::LocalHost) && goneToo.listen(QHostAddress::LocalHost));
     deadSite = QStringLiteral("127.0.0.1:%1").arg(gone.serverPort());
+    deadPages = QStringLiteral("127.0.0.1:%1").arg(goneToo.serverPort());
     gone.close();
+    goneToo.close();
     archive = std::make_unique<SiteArchive>(SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir(),
-                                            QStringList{Site, Second, deadSite});
+                                            QStringList{Site, Second, deadSite, deadPages});
     QVERIFY2(archive->listen(), qPrintable(archive->errorString()));
 }
 
@@ -180,6 +182,24 @@ void TestArchiveX11::offerAfterADeadSite()
 {
     BrowserEngine::of(*rt).setArchive(QUrl(archive->prefix()), QStringLiteral("2010"), false);
     main->setContentHost(deadSite);
+    // An album first: its message offers the copy, and a click plays it from there.
+    QSignalSpy reports(&rt->service<PlayerHost>(), &PlayerHost::movieState);
+    press(5, QStringLiteral("小小相册"));
+    ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
+    QTRY_VERIFY_WITH_TIMEOUT(reports.size() == 1, 30000);
+    QCOMPARE(reports[0][1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Failed);
+    const QString where = QStringLiteral("(function () { const b = document.getElementById('archive');"
+                                         " if (!b) return null; const r = b.getBoundingClientRect();"
+                                         " return [r.x + r.width / 2, r.y + r.height / 2, b.textContent]; })()");
+    QTRY_VERIFY(!viewertools::js(player.page(), where).isNull());
+    const QVariantList button = viewertools::js(player.page(), where).toList();
+    QCOMPARE(button.value(2).toString(), QStringLiteral("打开存档副本"));
+    x11::clickAt(player.mapToGlobal(QPoint(button.value(0).toInt(), button.value(1).toInt())));
+    QTRY_VERIFY_WITH_TIMEOUT(reports.size() == 3, 30000); // the wish, then the archived album
+    QCOMPARE(reports[2][1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted);
+
+    // Then a page of another host that is gone.
+    main->setContentHost(deadPages);
     press(2, QStringLiteral("丛林"));
     WebBrowser &view = rt->form<Form2>().WebBrowser1();
     QTRY_COMPARE_WITH_TIMEOUT(view.notice(), QStringLiteral("网站拒绝了连接，请稍后再试。"), 20000);
@@ -198,7 +218,7 @@ void TestArchiveX11::offerAfterADeadSite()
                                  .contains(QStringLiteral("/kptemp/card2.html")),
                              20000);
     QCOMPARE(view.archiveLabel(), QStringLiteral("存档副本 · 2010年3月15日"));
-    QCOMPARE(view.url().toString(), "http://" + deadSite + "/kptemp/card2.html");
+    QCOMPARE(view.url().toString(), "http://" + deadPages + "/kptemp/card2.html");
 }
 
 // An archived page of a hostile site frames, posts to and opens a WebSocket to a server
