@@ -12,6 +12,8 @@
 //                         a card page until its movie's first frame, and albums
 //   bench_viewers direct  as search, but the engine's connections go straight, not
 //                         through the guard: what the guard costs
+//   bench_viewers archive as search, but every link from the local web archive of the
+//                         same copy: what the archive costs
 // Prints "name value" lines.
 #include "benchtools.h"
 #include "Form1.h"
@@ -20,6 +22,7 @@
 #include "frmtest.h"
 #include "playerhost.h"
 #include "runtime.h"
+#include "sitearchive.h"
 #include "sitemirror.h"
 
 #include <QApplication>
@@ -66,13 +69,15 @@ protected:
     }
 };
 
-int runPages(SiteMirror &mirror, bool search, bool guarded)
+int runPages(SiteMirror &mirror, bool search, bool guarded, SiteArchive *archive = nullptr)
 {
     forms::Runtime rt;
     if (!search)
         rt.install<Form2>(std::make_unique<PlainForm2>(rt));
     if (!guarded) // only this benchmark turns the guard off, before the engine starts
         BrowserEngine::of(rt).setGuardedForBenchmark(false);
+    if (archive)
+        BrowserEngine::of(rt).setArchive(QUrl(archive->prefix()), QStringLiteral("2010"), true);
     frmtest &main = rt.form<frmtest>();
     main.setContentHost(mirror.host());
     main.Show();
@@ -286,7 +291,8 @@ int main(int argc, char *argv[])
 {
     const QString mode = QString::fromLatin1(argc > 1 ? argv[1] : "plain");
     countSitesAsInternet();
-    if (mode != QLatin1String("plain") && mode != QLatin1String("search") && mode != QLatin1String("direct")) {
+    if (mode != QLatin1String("plain") && mode != QLatin1String("search") && mode != QLatin1String("direct")
+        && mode != QLatin1String("archive")) {
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // as a bare program sets it
         if (qgetenv("USER") == "root" || getuid() == 0)
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1"); // the engine's rule, not ours
@@ -302,5 +308,10 @@ int main(int argc, char *argv[])
         return runKept(mirror);
     if (mode == QLatin1String("floor"))
         return runFloor();
+    if (mode == QLatin1String("archive")) {
+        SiteArchive archive(SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir(), {mirror.host()});
+        archive.listen(0, QHostAddress(QStringLiteral("127.0.0.3")));
+        return runPages(mirror, true, true, &archive);
+    }
     return runPages(mirror, mode != QLatin1String("plain"), mode != QLatin1String("direct"));
 }

@@ -34,6 +34,7 @@ def main():
         'plain': lambda last: run('bench_viewers', 'plain'),
         'search': lambda last: run('bench_viewers', 'search'),
         'direct': lambda last: run('bench_viewers', 'direct'),
+        'archive': lambda last: run('bench_viewers', 'archive'),
         # The long session and the wait for what is kept warm to go, once.
         'app': lambda last: run('bench_viewers_app', PRESSES if last else '0', *(['cool'] if last else [])),
     }
@@ -107,6 +108,8 @@ def main():
         ('movie_search_cost', fig('search', 'page_later_ms') / fig('plain', 'page_later_ms'), 1.05),
         ('page_later_guarded_vs_direct', fig('search', 'page_later_ms') / fig('direct', 'page_later_ms'), 1.05),
         ('album_later_guarded_vs_direct', fig('search', 'album_later_ms') / fig('direct', 'album_later_ms'), 1.05),
+        ('page_archive_vs_live', fig('archive', 'page_later_ms') / fig('search', 'page_later_ms'), 1.3),
+        ('album_archive_vs_live', fig('archive', 'album_later_ms') / fig('search', 'album_later_ms'), 1.3),
         ('big_album_first_frame_vs_straight', big['big_relay_first_frame_ms'] / big['big_straight_first_frame_ms'], 1.2),
         ('big_album_peak_growth_mb', big['big_relay_peak_growth_mb'], 32),
         ('bomb_main_thread_stall_ms', bomb['bomb_main_thread_stall_ms'], 50),
