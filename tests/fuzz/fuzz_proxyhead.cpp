@@ -37,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!request->tunnel) {
             checkHead(request->upstreamHead, true);
             FUZZ_CHECK(request->upstreamHead.count("\nHost: ") == 1 && request->upstreamHead.split(' ').value(1).startsWith('/'));
+            FUZZ_CHECK(request->target.startsWith("http://") && !request->target.contains(' '));
         }
     } else {
         FUZZ_CHECK(refusal >= 400);
