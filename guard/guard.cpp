@@ -406,8 +406,10 @@ private:
             m_upstream->abort();
         if (m_capture)
             m_capture->abort();
-        const QByteArray body = why + '\n';
-        m_client->write("HTTP/1.1 " + QByteArray::number(status) + " Refused\r\nContent-Type: text/plain\r\n"
+        // A blank page: the viewer says why in its own words over it, and nothing of
+        // the guard's flashes up before that.
+        const QByteArray body = "<!DOCTYPE html><!-- " + why + " -->\n";
+        m_client->write("HTTP/1.1 " + QByteArray::number(status) + " Refused\r\nContent-Type: text/html\r\n"
                         "Cache-Control: no-store\r\nConnection: close\r\nContent-Length: "
                         + QByteArray::number(body.size()) + "\r\n\r\n" + body);
         m_client->disconnectFromHost();
