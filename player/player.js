@@ -88,6 +88,35 @@
     return response;
   }
 
+  // Sizes as people read them: whole kilobytes below a megabyte (decimal units).
+  function sizes(received, total) {
+    const largest = Math.max(received, total);
+    const one = largest < 1000000 ? function (n) { return Math.round(n / 1000) + " kB"; }
+                                  : function (n) { return (n / 1000000).toFixed(1) + " MB"; };
+    return total > 0 ? one(received) + " / " + one(total) : one(received);
+  }
+
+  // The loading bar's line: the words, the share once the total is known, and the sizes
+  // once there is a kilobyte to tell. One line always: what does not fit goes, the sizes
+  // first, then the words (a card's frame has room for the share alone).
+  function progressLabel(loading, received, total, fits) {
+    const lines = [];
+    if (total > 0) {
+      const percent = Math.min(100, Math.floor(received * 100 / total)) + "%";
+      if (total >= 1000)
+        lines.push(loading + " " + percent + "（" + sizes(received, total) + "）");
+      lines.push(loading + " " + percent, percent);
+    } else {
+      if (received >= 1000)
+        lines.push(loading + " " + sizes(received, 0));
+      lines.push(loading);
+    }
+    for (const line of lines)
+      if (fits(line))
+        return line;
+    return lines[lines.length - 1];
+  }
+
   // The emulator draws a movie's first frame only once a whole frame interval has passed
   // after the movie started (a quarter of a second for an album at 4 frames a second); a
   // desktop player drew it as soon as the movie had loaded. The emulator's clock (the
@@ -617,14 +646,6 @@
       message.style.display = "flex";
     }
 
-    // Sizes as people read them: whole kilobytes below a megabyte (decimal units).
-    function sizes(received, total) {
-      const largest = Math.max(received, total);
-      const one = largest < 1000000 ? function (n) { return Math.round(n / 1000) + " kB"; }
-                                    : function (n) { return (n / 1000000).toFixed(1) + " MB"; };
-      return total > 0 ? one(received) + " / " + one(total) : one(received);
-    }
-
     // The loading bar shows from a second after the start until the movie draws (or
     // cannot): a quick movie flashes nothing, and a silent site shows more than white.
     let progressDue = false;
@@ -644,20 +665,21 @@
       progress.setAttribute("aria-label", words.loading);
       const received = progressNow ? progressNow[0] : 0;
       const total = progressNow ? progressNow[1] : 0;
+      const label = element("label");
+      label.textContent = progressLabel(words.loading, received, total, function (line) {
+        label.textContent = line;
+        return label.scrollWidth <= label.clientWidth;
+      });
       if (total > 0) {
         const percent = Math.min(100, Math.floor(received * 100 / total));
         bar.classList.remove("unknown");
         element("fill").style.width = percent + "%";
-        element("label").textContent = words.loading + " " + percent + "%（" + sizes(received, total) + "）";
         progress.setAttribute("aria-valuenow", String(percent));
-        progress.setAttribute("aria-valuetext", percent + "%（" + sizes(received, total) + "）");
+        progress.setAttribute("aria-valuetext", total >= 1000 ? percent + "%（" + sizes(received, total) + "）" : percent + "%");
       } else {
         bar.classList.add("unknown");
-        // Nothing from the site yet: no size to give.
-        const said = progressNow ? sizes(received, 0) : "";
-        element("label").textContent = said ? words.loading + " " + said : words.loading;
         progress.removeAttribute("aria-valuenow");
-        progress.setAttribute("aria-valuetext", said || words.loading);
+        progress.setAttribute("aria-valuetext", received >= 1000 ? sizes(received, 0) : words.loading);
       }
     }
 
@@ -752,7 +774,7 @@
 
   // Under Node, for the unit tests: the pure parts, and no page to start.
   if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
-    module.exports = { MaxBodyBytes, MaxLoadsAtOnce, MaxLoadsWaiting, loadSlots, sharedSlots, parseSettings, flag, embeddedOptions, asSeenByMovie, addressKey,
+    module.exports = { MaxBodyBytes, MaxLoadsAtOnce, progressLabel, MaxLoadsWaiting, loadSlots, sharedSlots, parseSettings, flag, embeddedOptions, asSeenByMovie, addressKey,
                        movieFetcher, windowOpener, loadOptions, emulatorClock };
   else
     start();

@@ -191,3 +191,13 @@ test("the load watch calls the window's timers as the window's own, as browsers 
     globalThis.setTimeout = own;
   }
 });
+
+test("the loading line: sizes once there is a kilobyte to tell, and only what fits on one line", () => {
+  const words = "正在载入动画…";
+  const fitsIn = (n) => (line) => line.length <= n;
+  const cases = [[0, 300, 99, "正在载入动画… 0%"], [12000, 40000, 99, "正在载入动画… 30%（12 kB / 40 kB）"],
+                 [12000, 40000, 12, "正在载入动画… 30%"], [12000, 40000, 5, "30%"], [12000, 40000, 1, "30%"],
+                 [0, 0, 99, "正在载入动画…"], [2500000, 0, 99, "正在载入动画… 2.5 MB"], [500, 0, 99, "正在载入动画…"]];
+  for (const [received, total, room, line] of cases)
+    assert.equal(player.progressLabel(words, received, total, fitsIn(room)), line, `${received}/${total} in ${room}`);
+});
