@@ -194,15 +194,11 @@
   }
 
   // Turns handed out by the worker all players share, through its port; this player's own
-  // four if the worker cannot be had or fails.
+  // four if the worker cannot be had or fails. The worker is asked for at the first load,
+  // so a player whose movie loads nothing (or the warm-up) starts none.
   function sharedSlots(connect, fallback, now) {
     now = now || Date.now;
-    let port;
-    try {
-      port = connect(function () { broke(); });
-    } catch (e) {
-      return fallback;
-    }
+    let port = null;
     let broken = false;
     let lastId = 0;
     const waiting = new Map(); // id: its promise's resolve
@@ -215,18 +211,29 @@
       waiting.forEach(function (resolve) { fallback.take().then(resolve); });
       waiting.clear();
     }
-    port.onmessage = function (e) {
-      const id = e.data && e.data.granted;
-      const resolve = waiting.get(id);
-      if (!resolve)
-        return;
-      waiting.delete(id);
-      held.set(id, now());
-      resolve(id);
-    };
+    function reachable() {
+      if (port || broken)
+        return !broken;
+      try {
+        port = connect(function () { broke(); });
+      } catch (e) {
+        broken = true;
+        return false;
+      }
+      port.onmessage = function (e) {
+        const id = e.data && e.data.granted;
+        const resolve = waiting.get(id);
+        if (!resolve)
+          return;
+        waiting.delete(id);
+        held.set(id, now());
+        resolve(id);
+      };
+      return true;
+    }
     return {
       take: function () {
-        if (broken)
+        if (!reachable())
           return fallback.take();
         if (waiting.size >= MaxLoadsWaiting)
           return Promise.reject(new TypeError("too many loads"));
@@ -251,7 +258,7 @@
         }
       },
       leave: function () {
-        if (!broken)
+        if (port && !broken)
           port.postMessage({ bye: true });
       },
       busy: function () { return held.size + fallback.busy(); },
