@@ -637,18 +637,10 @@ void Guard::openArchive(const QUrl &url, const QByteArray &method, QObject *cont
 {
     const bool tls = url.scheme() == QLatin1String("https");
     const quint16 port = quint16(url.port(tls ? 443 : 80));
-    resolve(url.host(), port, context, [url, method, context, opened, tls, port](const QHostAddress &address, Outcome outcome) {
+    resolve(url.host(), port, context, [url, method, context, opened](const QHostAddress &address, Outcome outcome) {
         if (outcome != Outcome::None)
             return opened(nullptr, outcome == Outcome::Refused ? 403 : 502);
-        bool isV4 = false;
-        const quint32 v4 = address.toIPv4Address(&isV4);
-        http::ClientReply::Target target;
-        target.address = isV4 ? QHostAddress(v4) : address;
-        target.port = port;
-        target.tls = tls;
-        target.host = url.host();
-        target.hostField = url.authority(QUrl::FullyEncoded).toLatin1();
-        target.target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+        const http::ClientReply::Target target = http::ClientReply::Target::to(url, address);
         opened(http::ClientReply::send(target, method,
                                        {{"Accept", "*/*"}, {"Accept-Encoding", "identity"},
                                         {"User-Agent", "Mozilla/5.0 (compatible; photoforKP/1.00)"}},

@@ -10,6 +10,28 @@
 
 namespace http {
 
+ClientReply::Target ClientReply::Target::to(const QUrl &url, const QHostAddress &address)
+{
+    Target target;
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    target.address = isV4 ? QHostAddress(v4) : address;
+    target.tls = url.scheme() == QLatin1String("https");
+    target.port = quint16(url.port(target.tls ? 443 : 80));
+    target.host = url.host();
+    target.hostField = QUrl::toAce(url.host());
+    if (target.hostField.isEmpty())
+        target.hostField = url.host().toLatin1();
+    if (target.hostField.contains(':'))
+        target.hostField = '[' + target.hostField + ']';
+    if (url.port() != -1)
+        target.hostField += ':' + QByteArray::number(url.port());
+    target.target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
+    if (!target.target.startsWith('/'))
+        target.target.prepend('/');
+    return target;
+}
+
 ClientReply::ClientReply(QObject *parent) : Reply(parent) {}
 
 ClientReply::~ClientReply()

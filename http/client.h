@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 
 class QTcpSocket;
 
@@ -31,6 +32,9 @@ public:
         QString host;       // for the certificate and SNI
         QByteArray hostField; // the Host header: host[:port]
         QByteArray target;  // path and query, encoded
+        // For url, sent to address (checked by the caller); an IPv4 address written in
+        // IPv6 is used as IPv4.
+        static Target to(const QUrl &url, const QHostAddress &address);
     };
     static constexpr qsizetype MaxHeadBytes = AnswerReader::MaxHeadBytes;
     static constexpr int MaxHeadLines = AnswerReader::MaxHeadLines;

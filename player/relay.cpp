@@ -597,33 +597,6 @@ void Relay::relay(const QByteArray &sessionId, Kind kind, const QUrl &target, co
     transfer->start();
 }
 
-namespace {
-
-// A request to address for url, with the Host it names.
-http::ClientReply::Target targetFor(const QUrl &url, const QHostAddress &address, quint16 port)
-{
-    http::ClientReply::Target target;
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4);
-    target.address = isV4 ? QHostAddress(v4) : address;
-    target.port = port;
-    target.tls = url.scheme() == QLatin1String("https");
-    target.host = url.host();
-    target.hostField = QUrl::toAce(url.host());
-    if (target.hostField.isEmpty())
-        target.hostField = url.host().toLatin1();
-    if (target.hostField.contains(':'))
-        target.hostField = '[' + target.hostField + ']';
-    if (url.port() != -1)
-        target.hostField += ':' + QByteArray::number(url.port());
-    target.target = url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
-    if (!target.target.startsWith('/'))
-        target.target.prepend('/');
-    return target;
-}
-
-} // namespace
-
 void Relay::setArchive(const wayback::Archive &archive, bool everything)
 {
     m_archive = archive;
@@ -659,7 +632,7 @@ void Relay::openArchive(const QUrl &url, const QByteArray &method, QObject *cont
         for (const QHostAddress &a : std::as_const(addresses))
             if ((m_judge && !m_judge->mayConnect(a, port)) || (a.isLoopback() && port == m_selfPort))
                 return opened(nullptr, 403);
-        opened(http::ClientReply::send(targetFor(url, addresses.first(), port), method,
+        opened(http::ClientReply::send(http::ClientReply::Target::to(url, addresses.first()), method,
                                        {{"Accept", "*/*"}, {"Accept-Encoding", "identity"},
                                         {"User-Agent", "Mozilla/5.0 (compatible; photoforKP/1.00)"}},
                                        {}, context),
@@ -717,7 +690,7 @@ void Relay::open(Session *session, const QUrl &url, const QByteArray &method, co
         std::stable_sort(addresses.begin(), addresses.end(), [](const QHostAddress &a, const QHostAddress &b) {
             return a.protocol() == QAbstractSocket::IPv4Protocol && b.protocol() != QAbstractSocket::IPv4Protocol;
         });
-        const http::ClientReply::Target target = targetFor(url, addresses.first(), quint16(port));
+        const http::ClientReply::Target target = http::ClientReply::Target::to(url, addresses.first());
         http::Headers headers = {{"Accept", "*/*"},
                                  {"Accept-Encoding", "identity"}, // lengths stay true; nothing to inflate
                                  {"Accept-Language", "zh-CN,zh;q=0.9"},
