@@ -392,9 +392,146 @@
   // The emulator's options for the movie: relative and root-relative addresses resolve
   // against its real address, and no setting of a page lets it run script or fill the screen.
   function loadOptions(real, embedded) {
+    // The emulator's full menu always: a page's menu=false would take the movie's own
+    // entries away with it, which the program's menu shortens itself (movieMenu).
     return Object.assign({ url: real, base: new URL(".", real).href },
                          embedded ? embeddedOptions(embedded, real) : {},
-                         { allowScriptAccess: false, openUrlMode: "allow", allowFullscreen: false });
+                         { allowScriptAccess: false, openUrlMode: "allow", allowFullscreen: false, menu: true });
+  }
+
+  // The emulator's internals, reached here and nowhere else. Its player element keeps the
+  // player behind it in a private field (compiled to a WeakMap), caught as the element is
+  // made; from that player's instance come the movie's menu entries
+  // (prepare_context_menu, run_context_menu_callback, clear_custom_menu_items). Should an
+  // emulator release rename or hide these, the movie's menu offers nothing and a right
+  // click on a movie does nothing; playing is not touched.
+  function createPlayer() {
+    const nativeSet = WeakMap.prototype.set;
+    let inner = null;
+    WeakMap.prototype.set = function (key, value) {
+      if (value && typeof value === "object" && typeof value.contextMenuItems === "function")
+        inner = value;
+      return nativeSet.call(this, key, value);
+    };
+    let player;
+    try {
+      player = window.RufflePlayer.newest().createPlayer();
+    } finally {
+      WeakMap.prototype.set = nativeSet;
+    }
+    emulators.set(player, inner);
+    return player;
+  }
+  const emulators = new WeakMap();
+  function emulatorOf(player) {
+    const inner = emulators.get(player);
+    return {
+      menu: function () {
+        const instance = inner && inner.instance;
+        return instance && typeof instance.prepare_context_menu === "function" ? instance.prepare_context_menu() : [];
+      },
+      choose: function (index) {
+        if (inner && inner.instance)
+          inner.instance.run_context_menu_callback(index);
+      },
+      closed: function () {
+        if (inner && inner.instance)
+          inner.instance.clear_custom_menu_items();
+      },
+    };
+  }
+
+  // The emulator's own entries, as it words them in Chinese (the engine's language), and as
+  // the program shows them: it lists them before the movie's own, and its "rewind" and
+  // "back" read alike. Should it word them otherwise, its entries come after the movie's.
+  const EmulatorEntries = { "播放": "播放", "后退": "倒带", "前进": "前进", "返回": "后退",
+                            "质量：低": "画质：低", "质量：中": "画质：中", "质量：高": "画质：高",
+                            "剪切": "剪切", "复制": "复制", "粘贴": "粘贴", "删除": "删除", "全选": "全选" };
+  // What a page's menu=false takes away; a text field's editing stays.
+  const PlaybackEntries = ["播放", "后退", "前进", "返回", "质量：低", "质量：中", "质量：高"];
+
+  // The entries of the movie's menu as the program shows them: the movie's own first,
+  // then the emulator's (of those, only editing where the page asked for a short menu);
+  // bounded, as data.
+  const MaxMenuItems = 40;
+  const MaxMenuText = 100;
+  function menuEntries(list, shortMenu) {
+    const all = [];
+    if (!Array.isArray(list))
+      return all;
+    for (let i = 0; i < list.length && all.length < MaxMenuItems; ++i) {
+      const item = list[i];
+      if (!item || typeof item.caption !== "string")
+        continue;
+      const text = item.caption.replace(/[\u0000-\u001f\u007f]/g, " ").trim().slice(0, MaxMenuText);
+      if (text)
+        all.push({ index: i, text: text, enabled: item.enabled !== false, checked: item.checked === true,
+                   separator: item.separatorBefore === true });
+    }
+    let own = 0; // the emulator's lead
+    while (own < all.length && Object.prototype.hasOwnProperty.call(EmulatorEntries, all[own].text))
+      ++own;
+    const emulators = all.slice(0, own).filter(function (e) { return !shortMenu || PlaybackEntries.indexOf(e.text) < 0; });
+    emulators.forEach(function (e) { e.text = EmulatorEntries[e.text]; });
+    if (emulators.length)
+      emulators[0].separator = true;
+    return all.slice(own).concat(emulators);
+  }
+
+  // The movie's menu is the program's own: a person's right click, the menu key or
+  // Shift+F10 asks the program for it (ask: the entries, whether the keyboard asked and
+  // where; the answer: the index chosen, or -1), never the emulator's drawn one, which a
+  // small frame clips. The movie waits while the menu is up and goes on after it closes.
+  function movieMenu(win, emulator, ask, shortMenu) {
+    let open = false;
+    let frameOffset = null; // the frame's place on the screen, as the pointer tells it
+    win.addEventListener("pointermove", function (e) {
+      if (e.isTrusted)
+        frameOffset = [e.screenX - e.clientX, e.screenY - e.clientY];
+    }, true);
+    const show = function (byKey) {
+      if (open)
+        return;
+      let entries;
+      try {
+        entries = menuEntries(emulator.menu(), shortMenu);
+      } catch (e) {
+        entries = [];
+      }
+      if (!entries.length) {
+        emulator.closed();
+        return;
+      }
+      open = true;
+      // The keyboard's menu stands over the middle of the movie, where known.
+      let at = null;
+      if (byKey && frameOffset)
+        at = [Math.round(frameOffset[0] + win.innerWidth / 2), Math.round(frameOffset[1] + win.innerHeight / 2)];
+      Promise.resolve().then(function () { return ask({ entries: entries, byKey: byKey, at: at }); })
+        .then(function (answer) {
+          const chosen = Number(answer);
+          if (entries.some(function (e) { return e.index === chosen && e.enabled; }))
+            emulator.choose(chosen);
+        }, function () {})
+        .then(function () {
+          open = false;
+          emulator.closed();
+        });
+    };
+    win.addEventListener("contextmenu", function (e) {
+      if (!e.isTrusted)
+        return;
+      e.preventDefault();
+      e.stopImmediatePropagation();
+      show(e.button !== 2);
+    }, true);
+    win.addEventListener("keydown", function (e) {
+      if (!e.isTrusted || !(e.key === "ContextMenu" || (e.key === "F10" && e.shiftKey)))
+        return;
+      e.preventDefault();
+      e.stopImmediatePropagation();
+      show(true);
+    }, true);
   }
 
   // A viewer's own player page names its session and movie in its address; a frame in a
@@ -558,41 +695,6 @@
       Object.defineProperty(Document.prototype, name, { get: function () { return false; }, configurable: true });
     });
 
-    // The emulator's menu, as this player offers it. The emulator places it by the size of
-    // the document and lets it run off the top when it is taller than the room above and
-    // below the pointer; here it lies whole inside the player's area, scrolling when it is
-    // taller still. And it offers nothing that saves: its manager of the movie's saved data
-    // (which downloads and replaces them) is offered only while the table for them is there.
-    function fitMenu(player) {
-      const shadow = player.shadowRoot;
-      const menu = shadow && shadow.getElementById("context-menu");
-      if (!menu)
-        return;
-      const saves = shadow.getElementById("local-saves");
-      if (saves)
-        saves.remove();
-      const style = document.createElement("style");
-      style.textContent = "#context-menu { box-sizing: border-box; max-height: 100%; max-width: 100%; overflow-y: auto; }";
-      shadow.appendChild(style);
-      const observer = new MutationObserver(function () {
-        if (menu.parentElement.classList.contains("hidden"))
-          return;
-        const area = player.getBoundingClientRect();
-        const box = menu.getBoundingClientRect();
-        const top = Math.max(area.top, Math.min(box.top, area.bottom - box.height));
-        const left = Math.max(area.left, Math.min(box.left, area.right - box.width));
-        menu.style.top = (parseFloat(menu.style.top) || 0) + top - box.top + "px";
-        if (menu.style.right) // right to left
-          menu.style.right = (parseFloat(menu.style.right) || 0) - (left - box.left) + "px";
-        else
-          menu.style.left = (parseFloat(menu.style.left) || 0) + left - box.left + "px";
-        observer.takeRecords(); // our own moves
-      });
-      // The emulator shows the overlay, then places the menu, in one go.
-      observer.observe(menu, { attributes: true, attributeFilter: ["style"] });
-      observer.observe(menu.parentElement, { attributes: true, attributeFilter: ["class"] });
-    }
-
     // The emulator's parts, named for screen readers after the movie: its picture, and
     // the text box it keeps focusable for movies with text fields.
     function nameParts(player, name) {
@@ -743,12 +845,17 @@
       showProgress(0, total);
       fetcher.movieArrived(asSeenByMovie(counted(answer.body, total), answer, real), [url.href, real]);
 
-      const player = window.RufflePlayer.newest().createPlayer();
+      const player = createPlayer();
       player.id = "ruffle";
       player.style.width = "100%";
       player.style.height = "100%";
       element("player").appendChild(player);
-      fitMenu(player);
+      movieMenu(window, emulatorOf(player), function (menu) {
+        return nativeFetch(new URL("menu/" + encodeURIComponent(session), here).href,
+                           { method: "POST", body: JSON.stringify(menu), headers: { "Content-Type": "application/json" },
+                             credentials: "omit", cache: "no-store", referrerPolicy: "no-referrer" })
+          .then(function (r) { return r.ok ? r.text() : "-1"; });
+      }, !!embedded && !flag(embedded.menu, true));
       nameParts(player, title);
       // Should the emulator give up on the movie, the same plain message replaces its
       // error panel and the panel's links away.
@@ -782,7 +889,7 @@
   // Under Node, for the unit tests: the pure parts, and no page to start.
   if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
     module.exports = { MaxBodyBytes, MaxLoadsAtOnce, progressLabel, MaxLoadsWaiting, loadSlots, sharedSlots, parseSettings, flag, embeddedOptions, asSeenByMovie, addressKey,
-                       movieFetcher, windowOpener, loadOptions, emulatorClock };
+                       movieFetcher, windowOpener, loadOptions, emulatorClock, menuEntries, movieMenu };
   else
     start();
 })();

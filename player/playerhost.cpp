@@ -155,6 +155,28 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
                                                      : MovieState::ArchiveWanted);
         return;
     }
+    if (rest.startsWith("menu/")) {
+        if (request.method != "POST" || !sameOrigin || dest != "empty")
+            return refuse(403, "not for this page\n");
+        const QByteArray session = rest.mid(5);
+        if (!m_relay.hasSession(session))
+            return refuse(404, "not found\n");
+        std::optional<MovieMenu> menu = MovieMenu::parse(request.body);
+        if (!menu)
+            return refuse(400, "not a menu\n");
+        answerMenu(session, -1); // one menu at a time: a new one replaces it
+        m_menus.insert(session, {*menu, response});
+        // Its player went (or waited too long): the menu goes with it.
+        connect(response, &http::Response::closed, this, [this, session, answer = QPointer<http::Response>(response)] {
+            const auto it = m_menus.constFind(session);
+            if (it != m_menus.constEnd() && it->answer == answer) {
+                m_menus.erase(it);
+                emit menuGone(session);
+            }
+        });
+        emit menuWanted(session, *menu);
+        return;
+    }
     if (rest.startsWith("handover/")) {
         if (request.method != "GET" || !sameOrigin || dest != "empty")
             return refuse(403, "not for this page\n");
@@ -181,6 +203,23 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
                              target, request, response);
     }
     refuse(404, "not found\n");
+}
+
+void PlayerHost::close(const QByteArray &session)
+{
+    m_relay.closeSession(session);
+    if (m_menus.contains(session)) {
+        answerMenu(session, -1);
+        emit menuGone(session);
+    }
+}
+
+void PlayerHost::answerMenu(const QByteArray &session, int index)
+{
+    const AskedMenu asked = m_menus.take(session);
+    if (asked.answer && asked.answer->isOpen())
+        asked.answer->send(200, "text/plain; charset=utf-8", QByteArray::number(asked.menu.offers(index) ? index : -1),
+                           relay::answerHeaders());
 }
 
 void PlayerHost::serveFile(const QByteArray &name, const http::Request &request, http::Response *response)

@@ -4,6 +4,7 @@
 // movie sandbox). Nothing of the browser engine in here; the viewers drive it.
 
 #include "emulatorfiles.h"
+#include "moviemenu.h"
 #include "player_export.h"
 #include "relay.h"
 #include "server.h"
@@ -11,6 +12,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
@@ -42,7 +44,7 @@ public:
     // what the movie is, for screen readers.
     // offerArchive: an album whose movie cannot load offers its archived copy.
     Player open(const QString &movie, const QUrl &embedder = {}, const QString &title = {}, bool offerArchive = false);
-    void close(const QByteArray &session) { m_relay.closeSession(session); }
+    void close(const QByteArray &session);
 
     // How a player's movie fares, as its page reports it.
     // ArchiveWanted: the person took the failed album's offer of its archived copy.
@@ -75,8 +77,16 @@ public:
     // Where the installed program keeps the emulator (beside the executable, in share/).
     static QString defaultEmulatorDir();
 
+    // The choice made from a movie's menu (menuWanted): the index of one of its
+    // entries, or -1 when it closed with none. Anything else counts as none.
+    void answerMenu(const QByteArray &session, int index);
+
 signals:
     void movieState(const QByteArray &session, PlayerHost::MovieState state);
+    // A person asked for the menu of the movie of session; answer with answerMenu.
+    void menuWanted(const QByteArray &session, const MovieMenu &menu);
+    // The movie no longer waits for its menu (its player went): close it unanswered.
+    void menuGone(const QByteArray &session);
 
 private:
     void handle(const http::Request &request, http::Response *response);
@@ -88,6 +98,12 @@ private:
     EmulatorFiles m_files;
     relay::Relay m_relay;
     QHash<QByteArray, QByteArray> m_handovers; // a frame's one-time id -> its session
+    struct AskedMenu
+    {
+        MovieMenu menu;
+        QPointer<http::Response> answer;
+    };
+    QHash<QByteArray, AskedMenu> m_menus; // a session's open menu, at most one each
     static constexpr int MaxHandovers = 256;
     int m_filesServed = 0;
     bool m_running = false;

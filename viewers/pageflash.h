@@ -29,6 +29,9 @@ public:
     // had enough.
     Q_INVOKABLE QVariantMap open(const QString &movie, const QString &page);
 
+    // Whether session is the player of one of the page's movies.
+    bool plays(const QByteArray &session) const { return !session.isEmpty() && m_sessions.contains(session); }
+
     // How many movies play: in one document (its frames count apart), and in all the
     // documents of one page load together.
     static constexpr int MoviesPerDocument = 16;

@@ -10,6 +10,7 @@
 #include "wayback.h"
 
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QDateTime>
 #include <QLabel>
 #include <QMenu>
@@ -240,6 +241,42 @@ void ViewerView::loadChanged(const QWebEngineLoadingInfo &info)
     }
 }
 
+void ViewerView::showMovieMenus(PlayerHost &host, std::function<bool(const QByteArray &)> ours)
+{
+    connect(&host, &PlayerHost::menuWanted, this, [this, host = QPointer<PlayerHost>(&host), ours](
+                                                      const QByteArray &session, const MovieMenu &asked) {
+        if (!ours(session))
+            return; // another view's
+        if (!isVisible())
+            return host->answerMenu(session, -1);
+        auto *menu = new QMenu(this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->setObjectName(QStringLiteral("movieMenu"));
+        auto chosen = std::make_shared<int>(-1);
+        for (const MovieMenu::Entry &e : asked.entries) {
+            if (e.separatorBefore && !menu->isEmpty())
+                menu->addSeparator();
+            QAction *action = menu->addAction(QString(e.text).replace(QLatin1Char('&'), QLatin1String("&&")));
+            action->setEnabled(e.enabled);
+            action->setCheckable(e.checked);
+            action->setChecked(e.checked);
+            connect(action, &QAction::triggered, menu, [chosen, index = e.index] { *chosen = index; });
+        }
+        // Answered once it has gone, chosen or not; closed unanswered if the movie went.
+        connect(menu, &QObject::destroyed, host, [host, session, chosen] { host->answerMenu(session, *chosen); });
+        connect(host, &PlayerHost::menuGone, menu, [menu, session](const QByteArray &gone) {
+            if (gone == session)
+                menu->close();
+        });
+        // At the pointer; the keyboard's where the movie stands, or mid-view.
+        const QRect area(mapToGlobal(QPoint(0, 0)), size());
+        QPoint at = asked.byKey ? asked.at.value_or(area.center()) : QCursor::pos();
+        if (!area.contains(at))
+            at = area.center();
+        menu->popup(at);
+    });
+}
+
 void ViewerView::resizeEvent(QResizeEvent *event)
 {
     QWebEngineView::resizeEvent(event);
@@ -254,6 +291,9 @@ WebBrowser::WebBrowser(BrowserEngine &engine, PlayerHost *player, QWidget *paren
 {
     if (player) {
         m_flash = new PageFlash(viewerPage(), *player);
+        showMovieMenus(*player, [this](const QByteArray &session) {
+            return session == m_movieSession || (m_flash && m_flash->plays(session));
+        });
     }
     connect(viewerPage(), &ViewerPage::movieWanted, this, &WebBrowser::playMovie);
     // Gone from its movie (back to a page, say): the movie's sandbox goes too.
@@ -342,6 +382,7 @@ void WebBrowser::contextMenuEvent(QContextMenuEvent *event)
 ShockwaveFlash::ShockwaveFlash(BrowserEngine &engine, PlayerHost &host, QWidget *parent)
     : ViewerView(engine, true, parent), m_host(host)
 {
+    showMovieMenus(host, [this](const QByteArray &session) { return session == m_session; });
     // Once its movie plays (or cannot), the player before it may go.
     connect(&host, &PlayerHost::movieState, this, [this](const QByteArray &session, PlayerHost::MovieState state) {
         if (session != m_session)

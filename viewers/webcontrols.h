@@ -14,6 +14,8 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
+#include <functional>
+
 class BrowserEngine;
 class PageFlash;
 class PlayerHost;
@@ -44,6 +46,9 @@ protected:
     // Called before loading a page the program asks for: until it draws, the page area
     // says it is coming, and says so if the site does not answer at all.
     void watchLoad();
+    // The menus of the view's movies (ours: whether a player session is one of them),
+    // shown as the program's own menus over the view.
+    void showMovieMenus(PlayerHost &host, std::function<bool(const QByteArray &)> ours);
 
 private:
     enum class Notice { None, Loading, Message };
@@ -118,7 +123,7 @@ public:
     void setTitle(const QString &title) { m_title = title; }
 
 protected:
-    // None of the engine's: the emulator draws a menu of its own inside the page.
+    // None of the engine's: the movie's own comes from its player.
     void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:

@@ -41,7 +41,7 @@ test("a page's settings as the emulator's options, resolved against the movie's 
   ];
   for (const [settings, expected] of cases)
     assert.deepEqual(player.embeddedOptions(settings, real), { ...plain, ...expected }, JSON.stringify(settings));
-  const fixed = { allowScriptAccess: false, openUrlMode: "allow", allowFullscreen: false };
+  const fixed = { allowScriptAccess: false, openUrlMode: "allow", allowFullscreen: false, menu: true };
   assert.deepEqual(player.loadOptions(real + "?v=2#top", null),
                    { url: real + "?v=2#top", base: "http://cdn.example/real/", ...fixed });
   assert.deepEqual(player.loadOptions(real, { base: "/up/" }), { url: real, base: "http://cdn.example/up/", ...plain, ...fixed });
@@ -200,4 +200,31 @@ test("the loading line: sizes once there is a kilobyte to tell, and only what fi
                  [0, 0, 99, "正在载入动画…"], [2500000, 0, 99, "正在载入动画… 2.5 MB"], [500, 0, 99, "正在载入动画…"]];
   for (const [received, total, room, line] of cases)
     assert.equal(player.progressLabel(words, received, total, fitsIn(room)), line, `${received}/${total} in ${room}`);
+});
+
+test("the movie's menu: its own entries first, the emulator's after in plain words, bounded; a person's asking only", async () => {
+  const list = [{ caption: "播放", enabled: true, checked: true }, { caption: "后退", enabled: false }, { caption: "返回" },
+                { caption: " 翻\u0007页 ", separatorBefore: true }, { caption: "" }, null, { caption: "x".repeat(300) }];
+  assert.deepEqual(player.menuEntries(list).map((e) => [e.index, e.text.length > 20 ? e.text.length : e.text, e.enabled, e.separator]),
+                   [[3, "翻 页", true, true], [6, 100, true, false], [0, "播放", true, true], [1, "倒带", false, false],
+                    [2, "后退", true, false]]);
+  assert.equal(player.menuEntries(Array.from({ length: 99 }, () => ({ caption: "a" }))).length, 40);
+  assert.deepEqual(player.menuEntries([{ caption: "全选" }].concat(list), true).map((e) => e.text).slice(-1), ["全选"]);
+  assert.equal(player.menuEntries(list, true).length, 2); // a page's menu=false: the movie's own
+
+  const listeners = {};
+  const win = { innerWidth: 200, innerHeight: 100, addEventListener: (type, f) => { listeners[type] = f; } };
+  const done = [];
+  let asked = null;
+  const emulator = { menu: () => list, choose: (i) => done.push("chose " + i), closed: () => done.push("closed") };
+  player.movieMenu(win, emulator, (menu) => { asked = menu; return Promise.resolve(menu.entries[0].index === 3 ? "1" : "-1"); });
+  const event = (extra) => Object.assign({ isTrusted: true, preventDefault() {}, stopImmediatePropagation() {} }, extra);
+  listeners.contextmenu(event({ isTrusted: false, button: 2 }));
+  assert.equal(asked, null);
+  listeners.pointermove(event({ screenX: 110, clientX: 10, screenY: 220, clientY: 20 }));
+  listeners.keydown(event({ key: "F10", shiftKey: true }));
+  await new Promise((resolve) => setImmediate(resolve));
+  assert.equal(asked.byKey, true);
+  assert.deepEqual(asked.at, [200, 250]);
+  assert.deepEqual(done, ["closed"]); // a disabled entry is never chosen, and the movie goes on
 });

@@ -4,13 +4,16 @@ reads data from its own host and from the hosts named in its query (allowed_url,
 refused_url), loads a second movie by a root-relative address, and reports every
 variable it holds (its own _url among them) back to its host as report.txt?...;
 and links.swf, two buttons that ask for pages: the left half in a new window, the right
-half in the movie's own; and hoarder.swf, which asks its host for slow.txt?1 to ?8 at once.
+half in the movie's own; hoarder.swf, which asks its host for slow.txt?1 to ?8 at once;
+and menu.swf, two frames whose menu has an entry of its own, 翻页, that asks its host for
+picked.txt.
 Run from the project root; the output is committed."""
 import os
+import struct
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'mirror'))
-from swf import (GET_PROPERTY, GET_VARIABLE, PROPERTY_URL, SET_VARIABLE, define_button,  # noqa: E402
+from swf import (GET_PROPERTY, GET_VARIABLE, PROPERTY_URL, SET_VARIABLE, action, define_button,  # noqa: E402
                  define_rect_shape, do_action, get_url, get_url2, movie, place, push, unless)
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'probe')
@@ -58,10 +61,26 @@ def hoarder():
                                                                             + loads))])
 
 
+def menu():
+    def define_function(body):
+        return action(0x9b, b'\x00' + struct.pack('<HH', 0, len(body))) + body
+    new_object, call_method, get_member, set_member, pop = (action(0x40), action(0x52), action(0x4e),
+                                                            action(0x4f), action(0x17))
+    picked = load_variables(push('picked.txt'))
+    code = (push('m', 0, 'ContextMenu') + new_object + SET_VARIABLE
+            + push('item') + define_function(picked) + push('翻页', 2, 'ContextMenuItem') + new_object + SET_VARIABLE
+            + push('item') + GET_VARIABLE + push(1, 'm') + GET_VARIABLE + push('customItems') + get_member
+            + push('push') + call_method + pop
+            + push('_root') + GET_VARIABLE + push('menu', 'm') + GET_VARIABLE + set_member)
+    first = define_rect_shape(1, 0, 0, W * 20, H * 20, PROBE_GREY) + place(1, 1, False)
+    second = define_rect_shape(2, 0, 0, W * 20, H * 20, CHILD_MAGENTA) + place(2, 1, True)
+    return movie(W, H, 8, [first + do_action(unless('started', push('started', True) + SET_VARIABLE + code)), second])
+
+
 def main():
     folder = os.path.join(ROOT, 'movies')
     os.makedirs(folder, exist_ok=True)
-    for name, data in (('probe.swf', probe()), ('child.swf', child()), ('links.swf', links()), ('hoarder.swf', hoarder()), ('own.txt', b'own=yes'),
+    for name, data in (('probe.swf', probe()), ('child.swf', child()), ('links.swf', links()), ('hoarder.swf', hoarder()), ('menu.swf', menu()), ('own.txt', b'own=yes'),
                        ('report.txt', b'reported=yes')):
         with open(os.path.join(folder, name), 'wb') as f:
             f.write(data)
