@@ -535,15 +535,15 @@
   }
 
   // A viewer's own player page names its session and movie in its address; a frame in a
-  // web page gets them by message from the program's script in that page (the page can
-  // read a frame's address, so it holds only a one-time id), once it has said it is
-  // there. The page's own scripts hear that too and may answer first: a message counts
-  // only once the player's host says its session is the one that id was made for, and
-  // the frame listens on past wrong ones for a while.
+  // web page gets its movie by message from the program's finder in the page that holds
+  // it (the page can read a frame's address, so it holds only a one-time id), once it
+  // has said it is there, with a proof that its host trades, once, for its session. The
+  // page's own scripts hear the frame too and may answer first: a message counts only
+  // once the host takes its proof, and the frame listens on past wrong ones for a while.
   const HelloFromPlayer = "photoforKP:player";
   const HandoverMs = 10000;
   const MaxHandoverChecks = 16;
-  function whatToPlay(then, check) {
+  function whatToPlay(then, trade) {
     const query = new URLSearchParams(location.search);
     if (query.has("session"))
       return then(query.get("session") || "", query.get("movie") || "", null, (query.get("title") || "").slice(0, 200),
@@ -559,22 +559,21 @@
     };
     const told = function (event) {
       const data = event.data;
-      // From the program's finder: it runs in the top frame, also for a frame's movies.
+      // From the program's finder, in the document that holds this frame.
       const port = event.ports && event.ports.length === 1 ? event.ports[0] : null;
       const refuse = function () {
         if (port)
           port.close();
       };
-      if (done || (event.source !== window.parent && event.source !== window.top) || !data || !port
-          || typeof data.session !== "string" || typeof data.movie !== "string")
+      if (done || event.source !== window.parent || !data || !port || typeof data.proof !== "string"
+          || typeof data.movie !== "string")
         return refuse();
       if (++checks > MaxHandoverChecks) {
         refuse();
         return stop();
       }
-      const session = data.session.slice(0, 64);
-      check(id, session).then(function (matches) {
-        if (!matches || done)
+      trade(id, data.proof.slice(0, 64)).then(function (session) {
+        if (!session || done)
           return refuse();
         stop();
         // A movie in a page: the page's markup gave its settings (bounded, known ones only).
@@ -586,6 +585,28 @@
     window.addEventListener("message", told);
     window.setTimeout(stop, HandoverMs);
     window.parent.postMessage(HelloFromPlayer, "*");
+  }
+
+  // The session for a frame's proof, or "" if its host has none: asked again a few times,
+  // as the finder's request for the player may reach the program just after the frame.
+  function handoverTrader(nativeFetch, here, wait) {
+    return async function trade(id, proof) {
+      for (let tries = 0; tries < 4; ++tries) {
+        if (tries)
+          await wait(250 * tries);
+        try {
+          const r = await nativeFetch(new URL("handover/" + encodeURIComponent(id) + "?proof=" + encodeURIComponent(proof),
+                                              here).href, { credentials: "omit", cache: "no-store" });
+          if (r.status === 200) {
+            const session = (await r.text()).trim();
+            return /^[0-9a-f]{1,64}$/.test(session) ? session : "";
+          }
+        } catch (e) {
+          // the host is going: no session
+        }
+      }
+      return "";
+    };
   }
 
   function start() {
@@ -648,11 +669,9 @@
       return;
     }
 
-    const check = function (id, session) {
-      return nativeFetch(new URL("handover/" + encodeURIComponent(id) + "?session=" + encodeURIComponent(session),
-                                 here).href)
-        .then(function (r) { return r.status === 204; }, function () { return false; });
-    };
+    const trade = handoverTrader(nativeFetch, here, function (ms) {
+      return new Promise(function (resolve) { setTimeout(resolve, ms); });
+    });
     whatToPlay(function (session, movie, embedded, title, pagePort, offerArchive) {
       relay = new URL("relay/" + encodeURIComponent(session), here).href;
       movieAddress = movie;
@@ -667,7 +686,7 @@
         document.addEventListener("DOMContentLoaded", go);
       else
         go();
-    }, check);
+    }, trade);
   }
 
   function play(setup) {
@@ -889,7 +908,7 @@
   // Under Node, for the unit tests: the pure parts, and no page to start.
   if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
     module.exports = { MaxBodyBytes, MaxLoadsAtOnce, progressLabel, MaxLoadsWaiting, loadSlots, sharedSlots, parseSettings, flag, embeddedOptions, asSeenByMovie, addressKey,
-                       movieFetcher, windowOpener, loadOptions, emulatorClock, menuEntries, movieMenu };
+                       movieFetcher, windowOpener, loadOptions, emulatorClock, menuEntries, movieMenu, handoverTrader };
   else
     start();
 })();

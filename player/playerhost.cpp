@@ -80,24 +80,25 @@ PlayerHost::Player PlayerHost::open(const QString &movie, const QUrl &embedder, 
 {
     Player player;
     player.session = m_relay.openSession(QUrl(movie, QUrl::StrictMode), embedder);
-    player.frameUrl = QUrl(base() + QStringLiteral("player.html"));
-    player.url = player.frameUrl;
-    if (!embedder.isEmpty()) {
-        // A frame's address, which its page can read, holds a one-time id; the session
-        // posted to the frame counts only if it is the one this id was made for.
-        QByteArray id = QByteArray::number(QRandomGenerator::system()->generate64(), 16)
-                        + QByteArray::number(QRandomGenerator::system()->generate64(), 16);
-        if (m_handovers.size() >= MaxHandovers)
-            m_handovers.clear(); // frames that never asked: their players stay blank
-        m_handovers.insert(id, player.session);
-        player.frameUrl.setQuery(QStringLiteral("handover=") + QString::fromLatin1(id));
-    }
+    player.url = frameUrl();
     player.url.setQuery(QStringLiteral("session=") + QString::fromLatin1(player.session) + QStringLiteral("&movie=")
                             + QString::fromLatin1(QUrl::toPercentEncoding(movie)) + QStringLiteral("&title=")
                             + QString::fromLatin1(QUrl::toPercentEncoding(title.left(200)))
                             + (offerArchive ? QStringLiteral("&offer=1") : QString()),
                         QUrl::StrictMode);
     return player;
+}
+
+QByteArray PlayerHost::openFrame(const QString &movie, const QUrl &embedder, const QByteArray &handover,
+                                 const QByteArray &proof)
+{
+    if (handover.isEmpty() || proof.isEmpty() || m_handovers.contains(handover))
+        return {};
+    if (m_handovers.size() >= MaxHandovers)
+        m_handovers.clear(); // frames that never asked: their players stay blank
+    const QByteArray session = m_relay.openSession(QUrl(movie, QUrl::StrictMode), embedder);
+    m_handovers.insert(handover, {session, proof});
+    return session;
 }
 
 void PlayerHost::handle(const http::Request &request, http::Response *response)
@@ -181,14 +182,15 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
         if (request.method != "GET" || !sameOrigin || dest != "empty")
             return refuse(403, "not for this page\n");
         const QByteArray id = rest.mid(9);
-        const QByteArray session = QUrlQuery(QString::fromLatin1(request.query()))
-                                       .queryItemValue(QStringLiteral("session"), QUrl::FullyDecoded)
-                                       .toLatin1();
+        const QByteArray proof = QUrlQuery(QString::fromLatin1(request.query()))
+                                     .queryItemValue(QStringLiteral("proof"), QUrl::FullyDecoded)
+                                     .toLatin1();
         const auto it = m_handovers.constFind(id);
-        if (it == m_handovers.constEnd() || session.isEmpty() || *it != session || !m_relay.hasSession(session))
+        if (it == m_handovers.constEnd() || proof.isEmpty() || it->proof != proof || !m_relay.hasSession(it->session))
             return refuse(404, "not found\n");
+        const QByteArray session = it->session;
         m_handovers.erase(it); // once
-        return response->send(204, {}, {}, relay::answerHeaders());
+        return response->send(200, "text/plain; charset=utf-8", session, relay::answerHeaders());
     }
     if (rest.startsWith("relay/")) {
         const QByteArray mode = request.header("Sec-Fetch-Mode");

@@ -35,15 +35,19 @@ public:
     struct Player
     {
         QUrl url;          // the player page with its session and movie (a viewer's own page)
-        QUrl frameUrl;     // the bare player page, for a frame in a web page: the page that
-                           // holds the frame can read its address, so the session and the
-                           // movie are handed to the frame by message instead
         QByteArray session;
     };
     // embedder: the page a movie stands in (a frame of the page then plays it); title:
     // what the movie is, for screen readers.
     // offerArchive: an album whose movie cannot load offers its archived copy.
     Player open(const QString &movie, const QUrl &embedder = {}, const QString &title = {}, bool offerArchive = false);
+    // A player for a frame in a web page: the page holding the frame can read its
+    // address, which holds only the handover id, so the frame gets its session from
+    // here, once, in return for the proof that the program's finder posted to it alone.
+    // The session, or nothing if that handover id is taken.
+    QByteArray openFrame(const QString &movie, const QUrl &embedder, const QByteArray &handover, const QByteArray &proof);
+    // The bare player page, for such frames.
+    QUrl frameUrl() const { return QUrl(base() + QStringLiteral("player.html")); }
     void close(const QByteArray &session);
 
     // How a player's movie fares, as its page reports it.
@@ -97,7 +101,12 @@ private:
     http::Server m_server;
     EmulatorFiles m_files;
     relay::Relay m_relay;
-    QHash<QByteArray, QByteArray> m_handovers; // a frame's one-time id -> its session
+    struct Handover
+    {
+        QByteArray session;
+        QByteArray proof;
+    };
+    QHash<QByteArray, Handover> m_handovers; // a frame's one-time id
     struct AskedMenu
     {
         MovieMenu menu;

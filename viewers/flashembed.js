@@ -1,13 +1,13 @@
 // Flash movies in a web page play where they stand, each in a frame of the album player.
-// This runs in a world of its own beside the page's: the page's scripts see neither it
-// nor its channel to the program, and cannot ask for a player themselves. Making that
-// world costs every document, so it is made only for a page that has movies: the page's
-// own world tells the program when a document has an <object> or <embed>
-// (flashplugin.js), and the program then runs this in the top frame. It looks in the
-// top document and in every frame of the page's own origin (it cannot see into another
-// site's frames), and again each time it is run (another frame has found one). The
-// program puts Qt's own channel client (qwebchannel.js) and its limits (FlashLimits)
-// before it.
+// This runs in every document of a page, its frames of any site included, in a world of
+// its own beside the page's: the page's scripts see neither it nor its channel to the
+// program, and cannot ask for a player themselves. It comes into every document once it
+// has loaded, and sooner into the top document, once the page's own world says a
+// document has an <object> or <embed> (flashplugin.js); it searches only a document
+// that has one. Each
+// document asks for the players of its own movies, which play under the sandbox of that
+// document's own address. The program puts its
+// limits, the run's secret and the player's page (FlashSetup) before it.
 (function () {
   "use strict";
   const FlashClassId = "clsid:d27cdb6e-ae6d-11cf-96b8-444553540000";
@@ -16,22 +16,22 @@
   const Settings = ["quality", "scale", "salign", "wmode", "loop", "play", "menu", "flashvars", "base",
                     "allownetworking", "bgcolor"];
 
-  // Asks the program for a player frame over its channel; the requests of a document that
-  // come before the channel is up wait for it.
-  let channel = null;
-  const waiting = [];
+  // Asks the program for a player frame on the document's console, which only the program
+  // reads, with the run's secret, which only this world holds (both taken before the
+  // page's scripts run). The frame's handover id is in its address, which the page can
+  // read; its proof goes to the player in the frame alone, which trades it for its
+  // session at the player's host.
+  const say = console.debug.bind(console);
+  const randomValues = crypto.getRandomValues.bind(crypto);
+  function randomId() {
+    return Array.from(randomValues(new Uint8Array(16)), function (b) { return (b + 0x100).toString(16).slice(1); }).join("");
+  }
   function askForPlayer(movie, page, then) {
-    if (channel && channel.objects && channel.objects.flash)
-      return channel.objects.flash.open(movie, page, then);
-    waiting.push([movie, page, then]);
-    if (!channel && typeof qt === "object" && qt && qt.webChannelTransport) {
-      channel = new QWebChannel(qt.webChannelTransport, function (ready) {
-        waiting.splice(0).forEach(function (w) {
-          if (ready.objects.flash)
-            ready.objects.flash.open(w[0], w[1], w[2]);
-        });
-      });
-    }
+    const handover = randomId();
+    const proof = randomId();
+    say("photoforKP:movie " + JSON.stringify({ token: FlashSetup.token, handover: handover, proof: proof, movie: movie,
+                                               page: page }));
+    then({ url: FlashSetup.player + "?handover=" + handover, proof: proof, movie: movie });
   }
 
   function lower(value) { return (value || "").trim().toLowerCase(); }
@@ -151,7 +151,7 @@
           win.removeEventListener("message", handOver);
           // From then on the page's side and the player speak over this channel alone.
           const channel = new MessageChannel();
-          frame.contentWindow.postMessage({ session: String(player.session), movie: String(player.movie),
+          frame.contentWindow.postMessage({ proof: String(player.proof), movie: String(player.movie),
                                             params: JSON.stringify(settings), title: title }, origin, [channel.port2]);
           channels.set(frame, channel.port1);
         };
@@ -176,54 +176,38 @@
     return { play: play, scan: scan };
   }
 
-  // Every document of the page this world can see: the top one and, depth first, those
-  // of its frames that are of its origin (also inside another site's frame). A few
-  // levels, and a bounded number of frames visited (the engine allows about a thousand
-  // a page); every document within them is taken, as each tells the program only once.
-  function documents(win, out, depth, budget) {
-    budget = budget || { frames: 512 };
-    if (!win || --budget.frames < 0)
-      return out;
-    try {
-      out.push(win.document); // another origin's frame throws
-    } catch (e) {
-      // not ours to look at; its own frames may be
-    }
-    if (depth < 8)
-      for (let i = 0; i < win.frames.length && budget.frames > 0; ++i)
-        documents(win.frames[i], out, depth + 1, budget);
-    return out;
-  }
-
-  // Looks in each document it has not seen: what the parser built once it is whole (an
-  // <object>'s <param>s come after it), and what scripts add later as it comes.
-  function looker(limits) {
-    const seen = new WeakSet();
-    return function look() {
-      documents(window, [], 0).forEach(function (doc) {
-        if (seen.has(doc))
-          return;
-        seen.add(doc);
-        const movies = finder(doc, askForPlayer, limits.perDocument);
-        const watch = function () {
-          movies.scan(doc);
-          new MutationObserver(function (records) {
-            records.forEach(function (r) { r.addedNodes.forEach(movies.scan); });
-          }).observe(doc, { childList: true, subtree: true });
-        };
-        if (doc.readyState === "loading")
-          doc.addEventListener("DOMContentLoaded", watch);
-        else
-          watch();
-      });
+  // Looks in doc if it has a movie, else once its page's world says it has one (a page
+  // that says so itself only has its own document looked in): what the parser built,
+  // once it is whole (an <object>'s <param>s come after it), then what scripts add.
+  const MoviesEvent = "photoforKP-movies";
+  function lookWhenTold(doc, limits) {
+    let started = false;
+    const start = function () {
+      if (started)
+        return;
+      started = true;
+      const movies = finder(doc, askForPlayer, limits.perDocument);
+      const watch = function () {
+        movies.scan(doc);
+        new MutationObserver(function (records) {
+          records.forEach(function (r) { r.addedNodes.forEach(movies.scan); });
+        }).observe(doc, { childList: true, subtree: true });
+      };
+      if (doc.readyState === "loading")
+        doc.addEventListener("DOMContentLoaded", watch);
+      else
+        watch();
     };
+    doc.addEventListener(MoviesEvent, start, true);
+    if (doc.querySelector("object,embed") !== null)
+      start();
   }
 
   // Under Node, for the unit tests: the pure parts, and no page to look at.
   if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
-    module.exports = { isFlashObject, isFlashEmbed, namesMovie, settingsOf, resolve, movieOf, finder, documents };
-  else if (typeof window.photoforKPLook === "function")
-    window.photoforKPLook(); // this world's global, which the page cannot see
-  else
-    (window.photoforKPLook = looker(FlashLimits))();
+    module.exports = { isFlashObject, isFlashEmbed, namesMovie, settingsOf, resolve, movieOf, finder, lookWhenTold };
+  else if (!window.photoforKPFinder) { // once a document, however it came (this world's global)
+    window.photoforKPFinder = true;
+    lookWhenTold(document, FlashSetup);
+  }
 })();

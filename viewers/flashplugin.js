@@ -3,9 +3,9 @@
 // and show their "get Flash" text when it has none. This runs in the page's own world
 // before the page's scripts and shows them a recent player beside the plugins the engine
 // lists, so that they write their <object>s and <embed>s, which then play in place like
-// any other movie of the page. It also tells the program when a document has an <object>
-// or <embed>, so that the program's finder (flashembed.js) starts only for pages that
-// have one.
+// any other movie of the page. It also tells the program and its finder (flashembed.js,
+// in a world of its own) when a document has an <object> or <embed>, so that only such
+// documents are searched.
 (function () {
   "use strict";
 
@@ -89,9 +89,14 @@
   }
 
   function start() {
-    // Taken before the page's scripts run: old pages silence the console.
+    // Taken before the page's scripts run, which may replace them.
+    const dispatch = EventTarget.prototype.dispatchEvent;
+    const NativeEvent = Event;
     const say = console.debug.bind(console);
-    watchForMovies(document, function () { say("photoforKP:movies"); });
+    watchForMovies(document, function () {
+      dispatch.call(document, new NativeEvent("photoforKP-movies")); // to the finder, if it is there
+      say("photoforKP:movies"); // to the program, which brings the finder to the top frame
+    });
     const engineList = navigator.plugins;
     if (!engineList || typeof PluginArray === "undefined" || engineList.namedItem("Shockwave Flash"))
       return;

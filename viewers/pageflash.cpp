@@ -3,11 +3,13 @@
 #include "viewerpage.h"
 
 #include <QFile>
-#include <QTimer>
-#include <QWebChannel>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -21,35 +23,68 @@ QString resourceText(const QString &resource)
 // Made anew for every page, never copied from one: the engine knows a script by the
 // object behind it, in every page of a process, so removing a shared one from a page
 // that goes would remove it from the next page of the same site as well.
-QWebEngineScript frameScript(const QString &name, const QString &source, QWebEngineScript::ScriptWorldId world)
+QWebEngineScript frameScript(const QString &name, const QString &source, QWebEngineScript::ScriptWorldId world,
+                             QWebEngineScript::InjectionPoint when)
 {
     QWebEngineScript script;
     script.setName(name);
     script.setSourceCode(source);
     script.setWorldId(world);
-    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setInjectionPoint(when);
     script.setRunsOnSubFrames(true);
     return script;
 }
 
-// The movie finder: Qt's own channel client, the document's limit (the page's is kept
-// here, in open()), then the finder itself, in one script so that they share its
-// world's scope. It is run again for each look, so nothing in it is declared twice.
-QString finderSource()
+// The movie finder, with what it needs in its world's scope: the document's limit (the
+// page's is kept here), the page's secret and the player's page.
+QString finderSource(const QByteArray &token, const QUrl &player)
 {
-    return resourceText(QStringLiteral(":/qtwebchannel/qwebchannel.js"))
-           + QStringLiteral("\n{\nconst FlashLimits = { perDocument: %1 };\n").arg(PageFlash::MoviesPerDocument)
+    return QStringLiteral("{\nconst FlashSetup = { perDocument: %1, token: \"%2\", player: \"%3\" };\n")
+               .arg(PageFlash::MoviesPerDocument)
+               .arg(QString::fromLatin1(token), player.toString(QUrl::FullyEncoded))
            + resourceText(QStringLiteral(":/viewers/flashembed.js")) + QStringLiteral("\n}\n");
+}
+
+// Made by the finder from 16 random bytes.
+bool isId(const QByteArray &id)
+{
+    return id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+    });
+}
+
+// The secret the finder asks with: one for the whole run. The engine may run a script of
+// an earlier page of the same process in a later one, so every page's finder must be
+// the same script.
+QByteArray runToken()
+{
+    quint32 words[4];
+    QRandomGenerator::system()->fillRange(words);
+    return QByteArray(reinterpret_cast<const char *>(words), sizeof words).toHex();
 }
 
 } // namespace
 
-PageFlash::PageFlash(ViewerPage *page, PlayerHost &host) : QObject(page), m_page(page), m_host(&host)
+PageFlash::PageFlash(ViewerPage *page, PlayerHost &host) : QObject(page), m_host(&host)
 {
+    static const QByteArray token = runToken();
+    m_token = token;
+    host.start();
     static const QString plugin = resourceText(QStringLiteral(":/viewers/flashplugin.js"));
-    // In the page's own world, where its scripts ask whether Flash is there.
-    page->scripts().insert(frameScript(QStringLiteral("flash-plugin"), plugin, QWebEngineScript::MainWorld));
-    connect(page, &ViewerPage::moviesFound, this, &PageFlash::look);
+    const QString finder = finderSource(m_token, host.frameUrl());
+    // In the page's own world, where its scripts ask whether Flash is there, before them.
+    page->scripts().insert(frameScript(QStringLiteral("flash-plugin"), plugin, QWebEngineScript::MainWorld,
+                                       QWebEngineScript::DocumentCreation));
+    // The finder's world costs every document it is made in (a page's load takes about
+    // a tenth longer), so it comes into a frame only once the frame has loaded; the top
+    // document's movies start sooner: once a document says it has one, the finder is
+    // run in the top frame at once (the only frame the engine lets the program reach).
+    page->scripts().insert(frameScript(QStringLiteral("flash-finder"), finder, QWebEngineScript::ApplicationWorld,
+                                       QWebEngineScript::Deferred));
+    connect(page, &ViewerPage::moviesFound, this, [page, finder] {
+        page->runJavaScript(finder, QWebEngineScript::ApplicationWorld);
+    });
+    connect(page, &ViewerPage::playerAsked, this, &PageFlash::asked);
     // A new document is a new page: its players are new, and so is its allowance.
     connect(page, &QWebEnginePage::loadStarted, this, [this] {
         if (m_host)
@@ -57,59 +92,41 @@ PageFlash::PageFlash(ViewerPage *page, PlayerHost &host) : QObject(page), m_page
                 m_host->close(session);
         m_sessions.clear();
     });
-    // The channel lives as long as its page, and is never taken off it: a page kept on
-    // (blank, for its site's process) that lost its channel while a movie frame of it
-    // was still going crashed the engine when the site's next page started, about one
-    // time in three. Without this object on it, the channel answers nothing.
-    m_channel = new QWebChannel(page);
-    m_channel->registerObject(QStringLiteral("flash"), this);
-    page->setWebChannel(m_channel, QWebEngineScript::ApplicationWorld);
 }
 
 PageFlash::~PageFlash()
 {
-    if (m_channel)
-        m_channel->deregisterObject(this);
     if (m_host)
         for (const QByteArray &session : std::as_const(m_sessions))
             m_host->close(session);
 }
 
-void PageFlash::look()
+std::optional<PageFlash::Asked> PageFlash::readAsked(const QString &text, const QByteArray &token)
 {
-    if (m_looking) {
-        m_lookAgain = true;
-        return;
-    }
-    static const QString finder = finderSource();
-    m_looking = true;
-    const quint64 run = ++m_run;
-    m_page->runJavaScript(finder, QWebEngineScript::ApplicationWorld, [self = QPointer<PageFlash>(this), run](const QVariant &) {
-        if (self)
-            self->looked(run);
-    });
-    QTimer::singleShot(LookMs, this, [this, run] { looked(run); });
+    if (text.size() > 2 * MaxMovieAddress)
+        return std::nullopt;
+    const QJsonObject o = QJsonDocument::fromJson(text.toUtf8()).object();
+    Asked asked{o.value(QLatin1String("movie")).toString(), QUrl(o.value(QLatin1String("page")).toString()),
+                o.value(QLatin1String("handover")).toString().toLatin1(), o.value(QLatin1String("proof")).toString().toLatin1()};
+    const QByteArray said = o.value(QLatin1String("token")).toString().toLatin1();
+    if (token.isEmpty() || said.size() != token.size() || !isId(asked.handover) || !isId(asked.proof)
+        || asked.movie.isEmpty() || asked.movie.size() > MaxMovieAddress)
+        return std::nullopt;
+    // Compared whole, whatever differs first: a guess learns nothing from the time taken.
+    int differs = 0;
+    for (qsizetype i = 0; i < token.size(); ++i)
+        differs |= token[i] ^ said[i];
+    if (differs || (asked.page.scheme() != QLatin1String("http") && asked.page.scheme() != QLatin1String("https")))
+        return std::nullopt;
+    return asked;
 }
 
-void PageFlash::looked(quint64 run)
+void PageFlash::asked(const QString &text)
 {
-    if (!m_looking || run != m_run)
-        return;
-    m_looking = false;
-    if (std::exchange(m_lookAgain, false))
-        look();
-}
-
-QVariantMap PageFlash::open(const QString &movie, const QString &page)
-{
-    if (!m_host || m_sessions.size() >= MoviesPerPage || !m_host->start())
-        return {};
-    const QUrl embedder(page);
-    if (embedder.scheme() != QLatin1String("http") && embedder.scheme() != QLatin1String("https"))
-        return {};
-    const PlayerHost::Player player = m_host->open(movie, embedder);
-    m_sessions << player.session;
-    return {{QStringLiteral("url"), player.frameUrl.toString(QUrl::FullyEncoded)},
-            {QStringLiteral("session"), QString::fromLatin1(player.session)},
-            {QStringLiteral("movie"), movie}};
+    const std::optional<Asked> asked = readAsked(text, m_token);
+    if (!asked || !m_host || m_sessions.size() >= MoviesPerPage || !m_host->start())
+        return; // its frame stays blank
+    const QByteArray session = m_host->openFrame(asked->movie, asked->page, asked->handover, asked->proof);
+    if (!session.isEmpty())
+        m_sessions << session;
 }

@@ -5,18 +5,24 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
+
+#include <optional>
 
 #include "playerhost.h"
 
-class QWebChannel;
 class ViewerPage;
 
-// Flash movies inside the web pages of a view: a script in a world of its own finds
-// them in the page and asks here for a player frame for each; the frame plays the movie
-// under the same sandbox as an album, judged by where the page is. Another, in the
-// page's own world, tells the page's scripts that there is a Flash player, so that pages
-// that ask first write their movies too, and tells this when a document has one: the
-// finder's world is made only then, as making it costs every document.
+// Flash movies inside the web pages of a view: a script in a world of its own, in every
+// document of the page (frames of any site included), finds them and asks here for a
+// player frame for each; the frame plays the movie under the same sandbox as an album,
+// judged by where its document is. Another, in the page's own world, tells the page's
+// scripts that there is a Flash player, so that pages that ask first write their movies
+// too, and tells the finder when its document has one: only then does it search.
+// The engine reaches only a page's top frame from here, so the finder asks on its
+// document's console, with a secret of the run's that only its world holds; it makes
+// the frame's handover id and its proof itself, and posts the proof to the player frame
+// alone, which trades it here for its session.
 class PageFlash : public QObject
 {
     Q_OBJECT
@@ -24,33 +30,34 @@ public:
     PageFlash(ViewerPage *page, PlayerHost &host);
     ~PageFlash() override;
 
-    // A player frame for movie: its address, and the session and movie the frame is to be
-    // handed (never part of an address the page can read); nothing once a document has
-    // had enough.
-    Q_INVOKABLE QVariantMap open(const QString &movie, const QString &page);
-
     // Whether session is the player of one of the page's movies.
     bool plays(const QByteArray &session) const { return !session.isEmpty() && m_sessions.contains(session); }
+
+    // What the finder asks for: a player for movie, standing in the document at page, to
+    // be handed over to the frame named handover in return for proof. token: the run's
+    // secret, which only the finder's world holds.
+    struct Asked
+    {
+        QString movie;
+        QUrl page;
+        QByteArray handover;
+        QByteArray proof;
+    };
+    // The finder's request, or nothing if it is not one: not this shape, too long, not
+    // token's, or for a document that is not on the web.
+    static std::optional<Asked> readAsked(const QString &text, const QByteArray &token);
 
     // How many movies play: in one document (its frames count apart), and in all the
     // documents of one page load together.
     static constexpr int MoviesPerDocument = 16;
     static constexpr int MoviesPerPage = 32;
-    // How long a look may take before the next one goes ahead anyway.
-    static constexpr int LookMs = 3000;
+    // A movie's address as the finder tells it, in characters.
+    static constexpr int MaxMovieAddress = 65536;
 
 private:
-    void look();
-    void looked(quint64 run);
+    void asked(const QString &text);
 
-    ViewerPage *m_page;
     QPointer<PlayerHost> m_host; // a page may outlive it by a moment at the end
+    QByteArray m_token;
     QList<QByteArray> m_sessions;
-    QPointer<QWebChannel> m_channel;
-    // One look at a time, and one more if a document found movies meanwhile (each tells
-    // only once). A look whose answer has not come in a few seconds (its document went
-    // with its process) counts as done.
-    bool m_looking = false;
-    bool m_lookAgain = false;
-    quint64 m_run = 0;
 };

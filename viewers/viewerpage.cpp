@@ -142,6 +142,9 @@ void ViewerPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const Q
 {
     if (message == QLatin1String("photoforKP:movies"))
         return emit moviesFound();
+    static const QString asking = QStringLiteral("photoforKP:movie ");
+    if (message.startsWith(asking))
+        return emit playerAsked(message.mid(asking.size()));
     qCDebug(pageLog).noquote() << sourceID << lineNumber << message;
 }
 

@@ -54,6 +54,9 @@ signals:
     // A document of the page (any frame) has an <object> or <embed> (it says so on the
     // console; a page saying it falsely gains nothing but a look for movies).
     void moviesFound();
+    // Something on a document's console said text after "photoforKP:movie " (the movie
+    // finder asks for a player so; anything else may say it too).
+    void playerAsked(const QString &text);
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;

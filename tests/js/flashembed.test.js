@@ -3,7 +3,7 @@
 "use strict";
 const test = require("node:test");
 const assert = require("node:assert/strict");
-const { isFlashObject, isFlashEmbed, settingsOf, movieOf, finder, documents } = require("../../viewers/flashembed.js");
+const { isFlashObject, isFlashEmbed, settingsOf, movieOf, finder, lookWhenTold } = require("../../viewers/flashembed.js");
 const MaxMovies = 16;
 
 // Just enough of a document: elements with attributes (names without case, as in HTML)
@@ -109,8 +109,8 @@ test("no more than its limit of movies a document, each once, an <embed> in an <
   assert.deepEqual([asked.length, asked.at(-1)[0]], [MaxMovies, "http://site.example/pages/m14.swf"]);
 });
 
-test("a movie's frame: the bare player, then its session, movie and settings by message to it alone", () => {
-  const player = { url: "http://127.0.0.1:4000/k3y/player.html", session: "s1", movie: "http://site.example/pages/a.swf" };
+test("a movie's frame: the bare player, then its proof, movie and settings by message to it alone", () => {
+  const player = { url: "http://127.0.0.1:4000/k3y/player.html?handover=h1", proof: "p1", movie: "http://site.example/pages/a.swf" };
   const cases = [[{ base: "." }, { base: "." }], [{ base: "flash/" }, { base: "http://site.example/pages/flash/" }],
                  [{ base: "javascript:void(0)" }, {}], [{}, null, null], [{}, null, { url: 42 }],
                  [{}, null, player, "gone"]];
@@ -139,28 +139,25 @@ test("a movie's frame: the bare player, then its session, movie and settings by 
     assert.deepEqual(posted, []);
     fire({ source: frame.contentWindow, data: "photoforKP:player" });
     fire({ source: frame.contentWindow, data: "photoforKP:player" }); // once
-    assert.deepEqual(posted, [[{ session: "s1", movie: player.movie, params: JSON.stringify(settings), title: "" },
+    assert.deepEqual(posted, [[{ proof: "p1", movie: player.movie, params: JSON.stringify(settings), title: "" },
                                "http://127.0.0.1:4000"]]);
   }
   doc.defaultView = null;
 });
 
-test("the documents looked in: the top one and its origin's frames, also inside another's, frames visited bounded", () => {
-  const win = (name, frames = [], foreign = false) => ({
-    frames,
-    get document() {
-      if (foreign)
-        throw new Error("SecurityError");
-      return name;
-    },
-  });
-  const top = win("top", [win("a", [win("a1")]), win("other", [win("inside other")], true), undefined, win("b")]);
-  assert.deepEqual(documents(top, [], 0), ["top", "a", "a1", "inside other", "b"]);
-  let deep = win("deepest");
-  for (let i = 9; i >= 1; --i)
-    deep = win(`level ${i}`, [deep]);
-  assert.equal(documents(win("top", [deep]), [], 0).at(-1), "level 8");
-  const many = win("top", Array.from({ length: 600 }, (_, i) => win(`f${i}`)));
-  assert.equal(documents(many, [], 0).length, 512);
+test("a document is searched if it has a movie, else once its page's world says it has one; once", () => {
+  let watched = 0;
+  globalThis.MutationObserver = class { observe() { ++watched; } };
+  for (const has of [false, true]) {
+    const listeners = {};
+    watched = 0;
+    const told = { readyState: "interactive", querySelectorAll: () => [], querySelector: () => (has ? {} : null),
+                   addEventListener: (type, f) => { listeners[type] = f; } };
+    lookWhenTold(told, { perDocument: MaxMovies });
+    assert.equal(watched, has ? 1 : 0);
+    listeners["photoforKP-movies"]();
+    listeners["photoforKP-movies"]();
+    assert.equal(watched, 1);
+  }
+  delete globalThis.MutationObserver;
 });
-

@@ -228,3 +228,18 @@ test("the movie's menu: its own entries first, the emulator's after in plain wor
   assert.deepEqual(asked.at, [200, 250]);
   assert.deepEqual(done, ["closed"]); // a disabled entry is never chosen, and the movie goes on
 });
+
+test("a frame's proof is traded for its session, asked again while the program has not heard of it yet", async () => {
+  const answers = [404, 404, [200, " 0123abcd\n"]];
+  const asked = [];
+  const trade = player.handoverTrader((url) => {
+    asked.push(url);
+    const a = answers.shift() || 404;
+    return Promise.resolve(Array.isArray(a) ? new Response(a[1], { status: a[0] }) : new Response("", { status: a }));
+  }, new URL("http://127.0.0.1:4000/k3y/"), () => Promise.resolve());
+  assert.equal(await trade("h1", "p&1"), "0123abcd");
+  assert.equal(asked[0], "http://127.0.0.1:4000/k3y/handover/h1?proof=p%261");
+  answers.push([200, "<script>"]);
+  assert.equal(await trade("h1", "p"), "");
+  assert.equal(await trade("h1", "p"), ""); // four tries, then none
+});
