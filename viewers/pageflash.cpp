@@ -81,12 +81,14 @@ PageFlash::PageFlash(ViewerPage *page, PlayerHost &host) : QObject(page), m_host
     // run in the top frame at once (the only frame the engine lets the program reach).
     page->scripts().insert(frameScript(QStringLiteral("flash-finder"), finder, QWebEngineScript::ApplicationWorld,
                                        QWebEngineScript::Deferred));
-    connect(page, &ViewerPage::moviesFound, this, [page, finder] {
-        page->runJavaScript(finder, QWebEngineScript::ApplicationWorld);
+    connect(page, &ViewerPage::moviesFound, this, [this, page, finder] {
+        if (!std::exchange(m_finderInTop, true)) // once a load: a page may say it any number of times
+            page->runJavaScript(finder, QWebEngineScript::ApplicationWorld);
     });
     connect(page, &ViewerPage::playerAsked, this, &PageFlash::asked);
     // A new document is a new page: its players are new, and so is its allowance.
     connect(page, &QWebEnginePage::loadStarted, this, [this] {
+        m_finderInTop = false;
         if (m_host)
             for (const QByteArray &session : std::as_const(m_sessions))
                 m_host->close(session);

@@ -60,4 +60,5 @@ private:
     QPointer<PlayerHost> m_host; // a page may outlive it by a moment at the end
     QByteArray m_token;
     QList<QByteArray> m_sessions;
+    bool m_finderInTop = false;
 };
