@@ -218,13 +218,17 @@ void Form::Show()
     if (!m_window || m_window->isVisible())
         return;
     // What the design's border lacks, the window manager must not offer either (a
-    // refused maximize would only bounce back). A window of fixed size has no sizing.
+    // refused maximize would only bounce back). A window of fixed size has no sizing,
+    // and a tool window no window menu and no taskbar entry.
     if (m_design.border != BorderStyle::None) {
+        const bool tool = m_design.border == BorderStyle::FixedToolWindow;
         m_window->winId();
         windowsystem::setAllowedActions(m_window->windowHandle(),
                                         {.resize = m_design.border == BorderStyle::Sizable && m_design.maxButton,
                                          .minimize = m_design.minButton,
-                                         .maximize = m_design.maxButton});
+                                         .maximize = m_design.maxButton,
+                                         .menu = !tool,
+                                         .taskbar = !tool});
     }
     m_window->show();
     // Shown is activated, as the design's platform did it: the keyboard comes to the

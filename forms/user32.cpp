@@ -72,10 +72,17 @@ void setStaysOnTop(QWidget *w, bool on)
     if (bool(w->windowFlags() & Qt::WindowStaysOnTopHint) == on)
         return;
     if (QWindow *handle = w->windowHandle()) {
-        // Changing the widget's flags would make a new native window (a new handle) and
-        // hide a visible one; the window it has takes the hint as it is.
+        // A visible window takes the hint as it is (changing the widget's flags would hide
+        // it). A hidden one gets a new native window, made with the hint: Qt would make
+        // one itself when it next shows the window, and what the window manager was told
+        // of the old one (its type, its boxes, its taskbar entry) would be lost.
+        const bool remake = !w->isVisible() && handle->handle();
+        if (remake)
+            handle->destroy();
         handle->setFlag(Qt::WindowStaysOnTopHint, on);
         w->overrideWindowFlags(handle->flags());
+        if (remake)
+            w->winId();
     } else {
         w->setWindowFlag(Qt::WindowStaysOnTopHint, on);
     }

@@ -149,21 +149,29 @@ void setAllowedActions(QWindow *window, Actions actions)
     const xcb_window_t id = idOf(window);
     if (!c || !id)
         return;
-    // The Motif hints: flags, functions, decorations, input mode, status. The
-    // decorations stay as Qt chose them; only the functions are ours.
-    constexpr uint32_t HintFunctions = 1;
+    // The Motif hints: flags, functions, decorations, input mode, status. Qt derives
+    // them from the window flags and always lets the window be resized; these say what
+    // the design has, to the window managers that draw their boxes and handles by them.
+    constexpr uint32_t HintFunctions = 1, HintDecorations = 2;
     constexpr uint32_t FuncResize = 2, FuncMove = 4, FuncMinimize = 8, FuncMaximize = 16, FuncClose = 32;
+    constexpr uint32_t DecorBorder = 2, DecorResizeHandle = 4, DecorTitle = 8, DecorMenu = 16, DecorMinimize = 32,
+                       DecorMaximize = 64;
     const xcb_atom_t motif = atom(c, "_MOTIF_WM_HINTS");
     auto hints = cardinals(c, id, motif, 5);
     hints.resize(5, 0);
-    hints[0] |= HintFunctions;
+    hints[0] |= HintFunctions | HintDecorations;
     hints[1] = FuncMove | FuncClose | (actions.resize ? FuncResize : 0u) | (actions.minimize ? FuncMinimize : 0u)
                | (actions.maximize ? FuncMaximize : 0u);
+    hints[2] = DecorBorder | DecorTitle | (actions.resize ? DecorResizeHandle : 0u) | (actions.menu ? DecorMenu : 0u)
+               | (actions.minimize ? DecorMinimize : 0u) | (actions.maximize ? DecorMaximize : 0u);
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, motif, motif, 32, 5, hints.data());
-    // Openbox keeps offering minimize on any window with a title bar, Motif hints or
-    // not, but for toolbars (which it decorates and treats as it does utility windows);
-    // elsewhere a toolbar may lose its title bar, so this is for Openbox alone.
-    if (!actions.minimize && windowManagerName(c) == QLatin1String("Openbox")) {
+    // Openbox draws the minimize and maximize boxes by the window's type alone, whatever
+    // the Motif hints say, and leaves both off toolbars only (which it otherwise frames
+    // and treats as it does utility windows); elsewhere a toolbar may lose its title bar,
+    // so this is for Openbox alone. Qt writes the type anew whenever the window's flags
+    // change, putting first the types a property of the window names (8: toolbar).
+    if (!actions.minimize && !actions.maximize && windowManagerName(c) == QLatin1String("Openbox")) {
+        window->setProperty("_q_xcb_wm_window_type", 0x8);
         const xcb_atom_t type = atom(c, "_NET_WM_WINDOW_TYPE");
         auto types = cardinals(c, id, type, 16);
         const xcb_atom_t toolbar = atom(c, "_NET_WM_WINDOW_TYPE_TOOLBAR");
@@ -173,6 +181,15 @@ void setAllowedActions(QWindow *window, Actions actions)
                                 types.data());
         }
     }
+    // The taskbar entry. Qt keeps the states it finds on the window when it maps it.
+    const xcb_atom_t state = atom(c, "_NET_WM_STATE");
+    const xcb_atom_t skipTaskbar = atom(c, "_NET_WM_STATE_SKIP_TASKBAR");
+    auto states = cardinals(c, id, state, 64);
+    std::erase(states, skipTaskbar);
+    if (!actions.taskbar)
+        states.push_back(skipTaskbar);
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32, uint32_t(states.size()),
+                        states.data());
     xcb_flush(c);
 }
 

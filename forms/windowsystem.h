@@ -2,7 +2,7 @@
 
 // What the runtime asks the X window manager directly, where Qt gives no way: the
 // frame it will draw around a window (before the window is shown, so that it is placed
-// right the first time), and which actions it may offer on it.
+// right the first time), and what it may draw and offer on it.
 
 #include "forms_export.h"
 
@@ -26,12 +26,15 @@ FORMS_EXPORT bool managesFrames();
 FORMS_EXPORT std::optional<QMargins> frameExtents(QWindow *window);
 FORMS_EXPORT std::optional<QMargins> askFrameExtents(QWindow *window, std::chrono::milliseconds wait);
 
-// What the window manager may offer on window besides moving and closing.
+// What the window manager may draw and offer on window besides its caption, moving and
+// closing, and whether the taskbar lists it.
 struct Actions
 {
     bool resize = false;
     bool minimize = false;
     bool maximize = false;
+    bool menu = false; // the window menu, which most window managers draw as the window's icon
+    bool taskbar = false;
 };
 // Takes effect when the window is next mapped; window must have its native window.
 FORMS_EXPORT void setAllowedActions(QWindow *window, Actions actions);

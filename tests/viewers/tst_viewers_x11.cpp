@@ -45,6 +45,8 @@ private slots:
     void switchingViewersKeepsOneOpen();
     void closingWithButtonAndCloseBox();
     void viewerStaysAboveMainWindow();
+    void titleBars_data();
+    void titleBars();
     void viewerStandsWhereDesigned();
     void linkCannotInjectIntoPlayer();
     void movieSandbox();
@@ -402,6 +404,45 @@ void TestViewersX11::viewerStaysAboveMainWindow()
     const QString mainHex = QStringLiteral("0x%1").arg(x11::id(main->window()).toULongLong(), 0, 16);
     const QString viewerHex = QStringLiteral("0x%1").arg(viewerId.toULongLong(), 0, 16);
     QVERIFY2(stacking.indexOf(viewerHex) > stacking.indexOf(mainHex), qPrintable(stacking));
+}
+
+void TestViewersX11::titleBars_data()
+{
+    QTest::addColumn<int>("button"); // the one that opens the window; 0: the main window
+    QTest::addColumn<bool>("tool");  // a caption and a close box alone, no taskbar entry
+    QTest::newRow("main window") << 0 << false;
+    QTest::newRow("page viewer") << 2 << true;
+    QTest::newRow("album viewer") << 5 << true;
+}
+
+// What the window manager offers and is told to draw on the window really shown, once
+// it has framed it.
+void TestViewersX11::titleBars()
+{
+    QFETCH(int, button);
+    QFETCH(bool, tool);
+    QWidget *window = &main->window();
+    if (button) {
+        press(button == 2 ? main->Command2() : main->Command5());
+        window = button == 2 ? &rt->form<Form2>().window() : &rt->form<Form1>().window();
+    }
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    const QString id = x11::id(*window);
+    QString actions;
+    QTRY_VERIFY((actions = x11::property(id, "_NET_WM_ALLOWED_ACTIONS")).contains("_NET_WM_ACTION_CLOSE"));
+    QVERIFY2(!actions.contains("MAXIMIZE"), qPrintable(actions));
+    QVERIFY2(actions.contains("_NET_WM_ACTION_MINIMIZE") == !tool, qPrintable(actions));
+    QVERIFY2(!tool || !actions.contains("_NET_WM_ACTION_RESIZE"), qPrintable(actions));
+    // The Motif decorations (flags, functions, decorations, ...), which other window
+    // managers draw by: no resize handle on either, the window menu and minimize box on
+    // the main window only.
+    const QString motif = x11::property(id, "_MOTIF_WM_HINTS");
+    const auto hints = QRegularExpression("= 0x(\\w+), 0x\\w+, 0x(\\w+)").match(motif);
+    QVERIFY2(hints.hasMatch() && (hints.captured(1).toUInt(nullptr, 16) & 2), qPrintable(motif));
+    enum : uint { ResizeHandle = 4, Title = 8, Menu = 16, Minimize = 32, Maximize = 64 };
+    QCOMPARE(hints.captured(2).toUInt(nullptr, 16) & (ResizeHandle | Title | Menu | Minimize | Maximize),
+             tool ? uint(Title) : uint(Title | Menu | Minimize));
+    QCOMPARE(x11::netWmState(id).contains("_NET_WM_STATE_SKIP_TASKBAR"), tool);
 }
 
 void TestViewersX11::viewerStandsWhereDesigned()
