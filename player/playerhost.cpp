@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QRandomGenerator>
 #include <QUrlQuery>
 
 Q_LOGGING_CATEGORY(playerLog, "photoforKP.player", QtWarningMsg)
@@ -39,9 +38,7 @@ PlayerHost::PlayerHost(QString emulatorDir, QObject *parent)
                http::Limits{.maxBodyBytes = MaxRequestBody, .maxWaitingForHead = 8, .headTimeoutMs = 2000}),
       m_files(m_emulatorDir)
 {
-    quint32 words[8];
-    QRandomGenerator::system()->fillRange(words);
-    m_token = QByteArray(reinterpret_cast<const char *>(words), sizeof words).toHex();
+    m_token = relay::randomId() + relay::randomId();
 }
 
 PlayerHost::~PlayerHost() = default;

@@ -45,13 +45,6 @@ constexpr qint64 PieceBytes = 256 * 1024;
 constexpr qint64 MaxPolicyBytes = 64 * 1024;
 constexpr int PolicyTimeoutMs = 10000;
 
-QByteArray randomId()
-{
-    quint32 words[4];
-    QRandomGenerator::system()->fillRange(words);
-    return QByteArray(reinterpret_cast<const char *>(words), sizeof words).toHex();
-}
-
 QString originOf(const QUrl &url)
 {
     return url.scheme() + QStringLiteral("://") + url.host().toLower() + QLatin1Char(':')
@@ -702,6 +695,13 @@ void Relay::open(Session *session, const QUrl &url, const QByteArray &method, co
         auto *reply = http::ClientReply::send(target, method, headers, body, context);
         opened(reply, spaceOf(target.address, target.port), 0, {});
     });
+}
+
+QByteArray randomId()
+{
+    quint32 words[4];
+    QRandomGenerator::system()->fillRange(words);
+    return QByteArray(reinterpret_cast<const char *>(words), sizeof words).toHex();
 }
 
 } // namespace relay

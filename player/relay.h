@@ -110,4 +110,7 @@ private:
 // The headers every relayed answer carries: it is data for the player, never a document.
 PLAYER_EXPORT const QList<QPair<QByteArray, QByteArray>> &answerHeaders();
 
+// 16 random bytes in hex, for ids and secrets nobody else can guess.
+PLAYER_EXPORT QByteArray randomId();
+
 } // namespace relay

@@ -1,11 +1,11 @@
 #include "pageflash.h"
 
+#include "relay.h"
 #include "viewerpage.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRandomGenerator>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 
@@ -36,7 +36,7 @@ QWebEngineScript frameScript(const QString &name, const QString &source, QWebEng
 }
 
 // The movie finder, with what it needs in its world's scope: the document's limit (the
-// page's is kept here), the page's secret and the player's page.
+// page's is kept here), the run's secret and the player's page.
 QString finderSource(const QByteArray &token, const QUrl &player)
 {
     return QStringLiteral("{\nconst FlashSetup = { perDocument: %1, token: \"%2\", player: \"%3\" };\n")
@@ -56,22 +56,19 @@ bool isId(const QByteArray &id)
 // The secret the finder asks with: one for the whole run. The engine may run a script of
 // an earlier page of the same process in a later one, so every page's finder must be
 // the same script.
-QByteArray runToken()
+const QByteArray &runToken()
 {
-    quint32 words[4];
-    QRandomGenerator::system()->fillRange(words);
-    return QByteArray(reinterpret_cast<const char *>(words), sizeof words).toHex();
+    static const QByteArray token = relay::randomId();
+    return token;
 }
 
 } // namespace
 
 PageFlash::PageFlash(ViewerPage *page, PlayerHost &host) : QObject(page), m_host(&host)
 {
-    static const QByteArray token = runToken();
-    m_token = token;
     host.start();
     static const QString plugin = resourceText(QStringLiteral(":/viewers/flashplugin.js"));
-    const QString finder = finderSource(m_token, host.frameUrl());
+    const QString finder = finderSource(runToken(), host.frameUrl());
     // In the page's own world, where its scripts ask whether Flash is there, before them.
     page->scripts().insert(frameScript(QStringLiteral("flash-plugin"), plugin, QWebEngineScript::MainWorld,
                                        QWebEngineScript::DocumentCreation));
@@ -105,7 +102,8 @@ PageFlash::~PageFlash()
 
 std::optional<PageFlash::Asked> PageFlash::readAsked(const QString &text, const QByteArray &token)
 {
-    if (text.size() > 2 * MaxMovieAddress)
+    // Anything may say it, any number of times: without the secret, nothing is parsed.
+    if (text.size() > 2 * MaxMovieAddress || token.isEmpty() || !text.contains(QLatin1String(token)))
         return std::nullopt;
     const QJsonObject o = QJsonDocument::fromJson(text.toUtf8()).object();
     Asked asked{o.value(QLatin1String("movie")).toString(), QUrl(o.value(QLatin1String("page")).toString()),
@@ -125,7 +123,7 @@ std::optional<PageFlash::Asked> PageFlash::readAsked(const QString &text, const 
 
 void PageFlash::asked(const QString &text)
 {
-    const std::optional<Asked> asked = readAsked(text, m_token);
+    const std::optional<Asked> asked = readAsked(text, runToken());
     if (!asked || !m_host || m_sessions.size() >= MoviesPerPage || !m_host->start())
         return; // its frame stays blank
     const QByteArray session = m_host->openFrame(asked->movie, asked->page, asked->handover, asked->proof);

@@ -58,7 +58,6 @@ private:
     void asked(const QString &text);
 
     QPointer<PlayerHost> m_host; // a page may outlive it by a moment at the end
-    QByteArray m_token;
     QList<QByteArray> m_sessions;
     bool m_finderInTop = false;
 };
