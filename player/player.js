@@ -394,9 +394,78 @@
   function loadOptions(real, embedded) {
     // The emulator's full menu always: a page's menu=false would take the movie's own
     // entries away with it, which the program's menu shortens itself (movieMenu).
+    // A movie in a page has ExternalInterface, whose calls go to the page's side alone
+    // (pageScripting); an album has none.
     return Object.assign({ url: real, base: new URL(".", real).href },
                          embedded ? embeddedOptions(embedded, real) : {},
-                         { allowScriptAccess: false, openUrlMode: "allow", allowFullscreen: false, menu: true });
+                         { allowScriptAccess: !!embedded, openUrlMode: "allow", allowFullscreen: false, menu: true });
+  }
+
+  // The emulator calls a page's function for ExternalInterface.call by compiling
+  // "return (name)(...arguments);" with the Function constructor. The player page
+  // allows no such compiling: this answers that shape alone, whatever name it holds,
+  // with a function that hands the name and the values to call, and gives the movie
+  // null at once (the page answers later, if ever). Anything else goes to the engine's
+  // own constructor, which the page's policy refuses.
+  const CallShape = /^return \(([\s\S]*)\)\(\.\.\.arguments\);$/;
+  function externalCalls(win, call) {
+    const NativeFunction = win.Function;
+    const hooked = function Function() {
+      const found = arguments.length === 1 ? CallShape.exec(String(arguments[0])) : null;
+      if (found) {
+        const name = found[1];
+        return function () {
+          call(name, Array.prototype.slice.call(arguments));
+          return null;
+        };
+      }
+      return Reflect.construct(NativeFunction, Array.prototype.slice.call(arguments));
+    };
+    hooked.prototype = NativeFunction.prototype;
+    win.Function = hooked;
+  }
+
+  // The movie and its page's scripts, over the port to the program's side of the page
+  // (flashembed.js), which decides what reaches the page: the movie's calls to the
+  // page's functions, the names of the functions it offers the page, and its real
+  // address; from there, the page's calls of those functions. Data only, bounded, and
+  // at most MaxCallsPerSecond a second each way; neither side waits for an answer.
+  function pageScripting(port, now) {
+    let emulator = null; // once the emulator's player is made
+    const moviesCall = PageData.rate(PageData.MaxCallsPerSecond, now);
+    const pagesCall = PageData.rate(PageData.MaxCallsPerSecond, now);
+    const MaxOffered = 64;
+    let offered = 0;
+    port.onmessage = function (e) {
+      const d = e.data;
+      if (!emulator || !d || !PageData.isName(d.invoke) || !pagesCall())
+        return;
+      const args = PageData.fromData(d.args);
+      if (Array.isArray(args)) {
+        try {
+          emulator.invoke(d.invoke, args);
+        } catch (err) {
+          // the movie's own failure: the page hears nothing either way
+        }
+      }
+    };
+    return {
+      attach: function (player) { emulator = player; },
+      call: function (name, args) {
+        if (!PageData.isPath(name) || !moviesCall())
+          return;
+        const data = PageData.toData(args);
+        if (data !== null)
+          port.postMessage({ call: name, args: data });
+      },
+      offered: function (name) {
+        if (PageData.isName(name) && offered < MaxOffered) {
+          ++offered;
+          port.postMessage({ callback: name });
+        }
+      },
+      arrived: function (real) { port.postMessage({ movie: String(real) }); },
+    };
   }
 
   // The emulator's internals, reached here and nowhere else. Its player element keeps the
@@ -437,6 +506,22 @@
       closed: function () {
         if (inner && inner.instance)
           inner.instance.clear_custom_menu_items();
+      },
+      // A function the movie offers its page (ExternalInterface.addCallback), called.
+      invoke: function (name, args) {
+        if (inner && typeof inner.callExternalInterface === "function")
+          inner.callExternalInterface(name, args);
+      },
+      // told(name) as the movie offers a function, besides what the emulator does itself.
+      whenOffered: function (told) {
+        if (!inner)
+          return;
+        const own = inner.onCallbackAvailable;
+        inner.onCallbackAvailable = function (name) {
+          if (typeof own === "function")
+            own.call(this, name);
+          told(String(name));
+        };
       },
     };
   }
@@ -864,7 +949,18 @@
       showProgress(0, total);
       fetcher.movieArrived(asSeenByMovie(counted(answer.body, total), answer, real), [url.href, real]);
 
+      let scripting = null;
+      if (embedded && setup.pagePort) {
+        scripting = pageScripting(setup.pagePort, performance.now.bind(performance));
+        externalCalls(window, scripting.call);
+        scripting.arrived(real);
+      }
       const player = createPlayer();
+      if (scripting) {
+        const emulator = emulatorOf(player);
+        scripting.attach(emulator);
+        emulator.whenOffered(scripting.offered);
+      }
       player.id = "ruffle";
       player.style.width = "100%";
       player.style.height = "100%";
@@ -908,7 +1004,8 @@
   // Under Node, for the unit tests: the pure parts, and no page to start.
   if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
     module.exports = { MaxBodyBytes, MaxLoadsAtOnce, progressLabel, MaxLoadsWaiting, loadSlots, sharedSlots, parseSettings, flag, embeddedOptions, asSeenByMovie, addressKey,
-                       movieFetcher, windowOpener, loadOptions, emulatorClock, menuEntries, movieMenu, handoverTrader };
+                       movieFetcher, windowOpener, loadOptions, emulatorClock, menuEntries, movieMenu, handoverTrader,
+                       externalCalls, pageScripting };
   else
     start();
 })();

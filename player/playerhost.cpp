@@ -126,7 +126,7 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
                                {"Referrer-Policy", "no-referrer"},
                                {"Cache-Control", "no-store"}});
     }
-    if (rest == "player.js" || rest.startsWith("ruffle/")) {
+    if (rest == "player.js" || rest == "pagedata.js" || rest.startsWith("ruffle/")) {
         if (!readOnly)
             return refuse(405, "method not allowed\n");
         if (!sameOrigin || (dest != "script" && dest != "empty"))
@@ -231,8 +231,10 @@ void PlayerHost::serveFile(const QByteArray &name, const http::Request &request,
     };
     static const EmulatorFiles::File player = shellScript(QStringLiteral(":/player/player.js"));
     static const EmulatorFiles::File loads = shellScript(QStringLiteral(":/player/loads.js"));
+    static const EmulatorFiles::File pageData = shellScript(QStringLiteral(":/player/pagedata.js"));
     const EmulatorFiles::File *file = name == "player.js" ? &player
                                       : name == "loads.js" ? &loads
+                                      : name == "pagedata.js" ? &pageData
                                                            : m_files.find(name.mid(int(qstrlen("ruffle/"))));
     if (!file)
         return response->send(404, "text/plain; charset=utf-8", "not found\n", relay::answerHeaders());

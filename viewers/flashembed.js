@@ -14,7 +14,7 @@
   const FlashType = "application/x-shockwave-flash";
   const HelloFromPlayer = "photoforKP:player";
   const Settings = ["quality", "scale", "salign", "wmode", "loop", "play", "menu", "flashvars", "base",
-                    "allownetworking", "bgcolor"];
+                    "allownetworking", "bgcolor", "allowscriptaccess"];
 
   // Asks the program for a player frame on the document's console, which only the program
   // reads, with the run's secret, which only this world holds (both taken before the
@@ -133,7 +133,14 @@
         // What the page calls the movie, for screen readers (the player says "动画" else).
         const title = (el.getAttribute("title") || el.getAttribute("alt") || "").trim().slice(0, 200);
         const frame = doc.createElement("iframe");
-        ["id", "class", "style", "width", "height", "align", "title", "name", "hspace", "vspace"].forEach(function (a) {
+        // The movie's element stays where it is, for the page's scripts to find: an
+        // <object> holds the frame in place of its fallback (its inner <embed> is the
+        // same movie); an <embed> can hold nothing, so it steps aside for the frame,
+        // which takes its looks. Never its id or name, which are the element's.
+        const elements = [el].concat(el.localName === "object" ? Array.from(el.querySelectorAll("embed")) : []);
+        const looks = el.localName === "object" ? ["width", "height", "title"]
+                                                : ["class", "style", "width", "height", "align", "title", "hspace", "vspace"];
+        looks.forEach(function (a) {
           if (el.hasAttribute(a))
             frame.setAttribute(a, el.getAttribute(a));
         });
@@ -154,14 +161,23 @@
           frame.contentWindow.postMessage({ proof: String(player.proof), movie: String(player.movie),
                                             params: JSON.stringify(settings), title: title }, origin, [channel.port2]);
           channels.set(frame, channel.port1);
+          scripting(doc, el, elements, channel.port1, settings.allowscriptaccess, movie);
         };
         win.addEventListener("message", handOver);
         frame.src = player.url;
-        el.replaceWith(frame);
+        if (el.localName === "object") {
+          elements.slice(1).forEach(function (e) { e.style.setProperty("display", "none", "important"); });
+          el.appendChild(frame);
+        } else {
+          el.style.setProperty("display", "none", "important");
+          el.after(frame);
+        }
       });
     }
 
     function scan(root) {
+      if (root.localName === "iframe")
+        return; // a player's, or a frame, which has a finder of its own
       if (!root.querySelectorAll)
         return;
       const found = Array.from(root.querySelectorAll("object,embed"));
@@ -174,6 +190,67 @@
     }
 
     return { play: play, scan: scan };
+  }
+
+  // ExternalInterface between a movie and the scripts of the page it stands in, as the
+  // page's allowScriptAccess has it: "always", "never", or "sameDomain" (also for any
+  // other value), where the movie's host, where it was asked for and where it came
+  // from, must be the page's. The movie's calls reach the page's world as events on its
+  // element, which flashplugin.js turns into calls of the page's functions; the
+  // functions the movie offers are set on its elements, and calling them comes here as
+  // an event. The page may call the movie only on the page's own host: a movie of
+  // another host would grant it with Security.allowDomain, which the emulator does not
+  // tell. Data only, within PageData's bounds, at most MaxCallsPerSecond a second.
+  const CallPage = "photoforKP-call";
+  const Offered = "photoforKP-offered";
+  const CallMovie = "photoforKP-callmovie";
+  function hostOf(url) {
+    try {
+      return new URL(url).hostname;
+    } catch (e) {
+      return null;
+    }
+  }
+  function scriptAccess(value) {
+    const v = lower(value);
+    return v === "always" || v === "never" ? v : "samedomain";
+  }
+  function mayScript(access, pageUrl, movieUrls, pageCalls) {
+    const page = hostOf(pageUrl);
+    const sameHost = page !== null && movieUrls.every(function (u) { return hostOf(u) === page; });
+    return access !== "never" && (sameHost || (access === "always" && !pageCalls));
+  }
+  function scripting(doc, el, elements, port, setting, movie) {
+    const access = scriptAccess(setting);
+    const movies = [movie];
+    const offered = new Set();
+    const pagesCall = PageData.rate(PageData.MaxCallsPerSecond, performance.now.bind(performance));
+    const tell = function (target, type, detail) {
+      target.dispatchEvent(new CustomEvent(type, { detail: detail }));
+    };
+    port.onmessage = function (e) {
+      const d = e.data || {};
+      if (typeof d.movie === "string" && movies.length === 1) {
+        movies.push(d.movie); // where it really came from, once
+      } else if (typeof d.call === "string" && movies.length === 2 && mayScript(access, doc.URL, movies, false)
+                 && PageData.isPath(d.call)) {
+        const args = PageData.fromData(d.args);
+        if (Array.isArray(args))
+          tell(el, CallPage, JSON.stringify({ name: d.call, args: args }));
+      } else if (typeof d.callback === "string" && PageData.isName(d.callback) && !offered.has(d.callback)
+                 && offered.size < 64 && mayScript(access, doc.URL, movies, true)) {
+        offered.add(d.callback);
+        elements.forEach(function (e) { tell(e, Offered, d.callback); });
+      }
+    };
+    const called = function (e) {
+      const d = PageData.fromData(e.detail);
+      if (!d || typeof d !== "object" || !offered.has(d.name) || !Array.isArray(d.args)
+          || !mayScript(access, doc.URL, movies, true) || !pagesCall())
+        return;
+      port.postMessage({ invoke: d.name, args: JSON.stringify(d.args) });
+    };
+    elements.forEach(function (e) { e.addEventListener(CallMovie, called); });
   }
 
   // Looks in doc if it has a movie, else once its page's world says it has one (a page
@@ -205,7 +282,8 @@
 
   // Under Node, for the unit tests: the pure parts, and no page to look at.
   if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
-    module.exports = { isFlashObject, isFlashEmbed, namesMovie, settingsOf, resolve, movieOf, finder, lookWhenTold };
+    module.exports = { isFlashObject, isFlashEmbed, namesMovie, settingsOf, resolve, movieOf, finder, lookWhenTold, mayScript,
+                       scriptAccess };
   else if (!window.photoforKPFinder) { // once a document, however it came (this world's global)
     window.photoforKPFinder = true;
     lookWhenTold(document, FlashSetup);

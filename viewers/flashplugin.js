@@ -88,11 +88,56 @@
       look();
   }
 
+  // The page's side of ExternalInterface (the program's side, flashembed.js, decides
+  // what comes here). A movie's call: the function at a dotted path from window, called
+  // with data; never code, and never the functions that would make code of a string.
+  // A function the movie offers: set on its element, where the page looks for it by
+  // id, by name or in document.embeds; calling it hands the values to the program's
+  // side and returns undefined at once, as the movie answers later.
+  function pageScripting(doc, win, dispatch, NativeCustomEvent) {
+    const apply = Reflect.apply;
+    const defineProperty = Object.defineProperty;
+    const slice = Array.prototype.slice;
+    const makesCode = [win.eval, win.Function, win.setTimeout, win.setInterval];
+    doc.addEventListener("photoforKP-call", function (e) {
+      const call = PageData.fromData(e.detail);
+      if (!call || !PageData.isPath(call.name) || !Array.isArray(call.args))
+        return;
+      const path = call.name.split(".");
+      let owner = win;
+      let fn = win;
+      for (let i = 0; i < path.length && fn !== null && fn !== undefined; ++i) {
+        owner = fn;
+        fn = fn[path[i]];
+      }
+      if (typeof fn !== "function" || makesCode.indexOf(fn) >= 0)
+        return;
+      try {
+        apply(fn, owner, call.args);
+      } catch (err) {
+        // the page's own failure
+      }
+    }, true);
+    doc.addEventListener("photoforKP-offered", function (e) {
+      const element = e.target;
+      const name = e.detail;
+      if (!PageData.isName(name) || !element || element.nodeType !== 1)
+        return;
+      defineProperty(element, name, { configurable: true, writable: true, value: function () {
+        const detail = PageData.toData({ name: name, args: slice.call(arguments) });
+        if (detail !== null)
+          dispatch.call(element, new NativeCustomEvent("photoforKP-callmovie", { detail: detail }));
+        return undefined;
+      } });
+    }, true);
+  }
+
   function start() {
     // Taken before the page's scripts run, which may replace them.
     const dispatch = EventTarget.prototype.dispatchEvent;
     const NativeEvent = Event;
     const say = console.debug.bind(console);
+    pageScripting(document, window, dispatch, CustomEvent);
     watchForMovies(document, function () {
       dispatch.call(document, new NativeEvent("photoforKP-movies")); // to the finder, if it is there
       say("photoforKP:movies"); // to the program, which brings the finder to the top frame
@@ -111,7 +156,7 @@
 
   // Under Node, for the unit tests: the lists, and no navigator to change.
   if (typeof window === "undefined" && typeof module === "object" && module && module.exports)
-    module.exports = { fill, withFlash, watchForMovies };
+    module.exports = { fill, withFlash, watchForMovies, pageScripting };
   else
     start();
 })();

@@ -42,6 +42,7 @@ QString finderSource(const QByteArray &token, const QUrl &player)
     return QStringLiteral("{\nconst FlashSetup = { perDocument: %1, token: \"%2\", player: \"%3\" };\n")
                .arg(PageFlash::MoviesPerDocument)
                .arg(QString::fromLatin1(token), player.toString(QUrl::FullyEncoded))
+           + resourceText(QStringLiteral(":/player/pagedata.js")) + QStringLiteral("\n")
            + resourceText(QStringLiteral(":/viewers/flashembed.js")) + QStringLiteral("\n}\n");
 }
 
@@ -67,7 +68,10 @@ const QByteArray &runToken()
 PageFlash::PageFlash(ViewerPage *page, PlayerHost &host) : QObject(page), m_host(&host)
 {
     host.start();
-    static const QString plugin = resourceText(QStringLiteral(":/viewers/flashplugin.js"));
+    // In a block, so that the page's scripts see nothing of it.
+    static const QString plugin = QStringLiteral("{\n") + resourceText(QStringLiteral(":/player/pagedata.js"))
+                                  + QStringLiteral("\n") + resourceText(QStringLiteral(":/viewers/flashplugin.js"))
+                                  + QStringLiteral("\n}\n");
     const QString finder = finderSource(runToken(), host.frameUrl());
     // In the page's own world, where its scripts ask whether Flash is there, before them.
     page->scripts().insert(frameScript(QStringLiteral("flash-plugin"), plugin, QWebEngineScript::MainWorld,

@@ -6,7 +6,7 @@ variable it holds (its own _url among them) back to its host as report.txt?...;
 and links.swf, two buttons that ask for pages: the left half in a new window, the right
 half in the movie's own; hoarder.swf, which asks its host for slow.txt?1 to ?8 at once;
 and menu.swf, two frames whose menu has an entry of its own, 翻页, that asks its host for
-picked.txt.
+picked.txt; external.swf, which talks with its page by ExternalInterface.
 Run from the project root; the output is committed."""
 import os
 import struct
@@ -77,10 +77,33 @@ def menu():
     return movie(W, H, 8, [first + do_action(unless('started', push('started', True) + SET_VARIABLE + code)), second])
 
 
+def external():
+    """ExternalInterface both ways: offers fromPage(x), which calls movieSays("back:" + x);
+    calls movieSays("hello"); and tells its host whether it has ExternalInterface at all
+    (avail.txt?avail=...)."""
+    call_method, get_member, add, pop, null = action(0x52), action(0x4e), action(0x47), action(0x17), action(0x96, b'\x02')
+    ei = push('ei') + GET_VARIABLE
+
+    def call(*args_code):
+        return b''.join(reversed(args_code)) + push(len(args_code)) + ei + push('call') + call_method + pop
+    back = call(push('movieSays'), push('back:', 'x') + GET_VARIABLE + add)
+    offer = (action(0x9b, b'\x00' + struct.pack('<H', 1) + b'x\x00' + struct.pack('<H', len(back))) + back
+             + null + push('fromPage', 3) + ei + push('addCallback') + call_method + pop)
+    code = (push('ei', 'flash') + GET_VARIABLE + push('external') + get_member + push('ExternalInterface') + get_member
+            + SET_VARIABLE
+            + push('avail') + ei + push('available') + get_member + SET_VARIABLE
+            + push('avail.txt', '_level0') + get_url2(load_variables=True, method=1)
+            + offer + call(push('movieSays'), push('hello')))
+    shape = define_rect_shape(1, 0, 0, W * 20, H * 20, PROBE_GREY)
+    return movie(W, H, 8, [shape + place(1, 1, False) + do_action(unless('started', push('started', True) + SET_VARIABLE
+                                                                            + code))])
+
+
 def main():
     folder = os.path.join(ROOT, 'movies')
     os.makedirs(folder, exist_ok=True)
-    for name, data in (('probe.swf', probe()), ('child.swf', child()), ('links.swf', links()), ('hoarder.swf', hoarder()), ('menu.swf', menu()), ('own.txt', b'own=yes'),
+    for name, data in (('probe.swf', probe()), ('child.swf', child()), ('links.swf', links()), ('hoarder.swf', hoarder()), ('menu.swf', menu()), ('external.swf', external()),
+                       ('own.txt', b'own=yes'),
                        ('report.txt', b'reported=yes')):
         with open(os.path.join(folder, name), 'wb') as f:
             f.write(data)

@@ -51,6 +51,8 @@ private slots:
     void movieMenuIsTheProgramsOwn_data();
     void movieMenuIsTheProgramsOwn();
     void pageCannotTakeThePlayersSession();
+    void externalInterface_data();
+    void externalInterface();
     void pageViewerPlaysMovies_data();
     void pageViewerPlaysMovies();
 
@@ -158,7 +160,8 @@ void TestPageFlashX11::moviePlaysWhereItStands()
     QTRY_COMPARE_WITH_TIMEOUT(frames().size(), 1, 10000);
     QCOMPARE(frames()[0].size(), QSize(320, 240)); // as the markup has it
     QVERIFY2(plays(frames()[0], Stamp1[0], Stamp1[1]), "the stamp's movie does not play");
-    QCOMPARE(js("document.querySelectorAll('object,embed').length").toInt(), 0); // the pair, once
+    // The pair, once; both stay, for the page's scripts.
+    QCOMPARE(js("document.querySelectorAll('object,embed').length").toInt(), 2);
 
     // The page is on the internet (127.0.0.1 counts as that here): its own requests into
     // this machine (127.0.0.9) stay blocked while its movie plays.
@@ -580,6 +583,92 @@ void TestPageFlashX11::pageCannotTakeThePlayersSession()
     const QString seen = js("JSON.stringify(window.seen)").toString();
     QVERIFY2(seen.contains("player.html"), qPrintable(seen)); // it did see the frame
     QVERIFY2(!seen.contains(QString::fromLatin1(session)), qPrintable(seen));
+}
+
+void TestPageFlashX11::externalInterface_data()
+{
+    QTest::addColumn<QString>("access"); // the page's allowScriptAccess
+    QTest::addColumn<bool>("otherHost"); // the movie's host is not the page's
+    QTest::addColumn<bool>("movieCalls");
+    QTest::addColumn<bool>("pageCalls");
+    QTest::addColumn<QString>("movieName"); // external.swf: ActionScript 2; external2.swf: 3
+    const QString as2 = QStringLiteral("external.swf"), as3 = QStringLiteral("external2.swf");
+    QTest::newRow("no setting: same domain") << QString() << false << true << true << as2;
+    QTest::newRow("ActionScript 3") << QString() << false << true << true << as3;
+    QTest::newRow("sameDomain, another host") << QStringLiteral("sameDomain") << true << false << false << as2;
+    QTest::newRow("always, another host") << QStringLiteral("always") << true << true << false << as2;
+    QTest::newRow("never") << QStringLiteral("never") << false << false << false << as2;
+}
+
+// A movie and its page's scripts call each other as the page's allowScriptAccess lets
+// them; the page finds the movie's element however it looks for it; an album has none.
+void TestPageFlashX11::externalInterface()
+{
+    QFETCH(QString, access);
+    QFETCH(bool, otherHost);
+    QFETCH(bool, movieCalls);
+    QFETCH(bool, pageCalls);
+    QFETCH(QString, movieName);
+    QFile movieFile(QFINDTESTDATA("../player/probe/movies/" + movieName));
+    QVERIFY(movieFile.open(QIODevice::ReadOnly));
+    const QByteArray movie = movieFile.readAll();
+    QStringList asked;
+    QString movieBase;
+    const auto serve = [&](const http::Request &r, http::Response *s) {
+        asked << QString::fromLatin1(r.target);
+        if (r.path() == "/m.swf")
+            return s->send(200, "application/x-shockwave-flash", movie);
+        if (r.path() == "/avail.txt")
+            return s->send(200, "text/plain", "ok=1");
+        const QByteArray param = access.isEmpty() ? QByteArray() : "<param name='allowScriptAccess' value='" + access.toLatin1() + "'>";
+        const QByteArray attribute = access.isEmpty() ? QByteArray() : " allowScriptAccess='" + access.toLatin1() + "'";
+        s->send(200, "text/html", "<script>window.said = []; function movieSays() { said.push([].join.call(arguments, ',')); }"
+                                  "</script><object id='obj' type='application/x-shockwave-flash' data='" + movieBase.toLatin1()
+                                      + "/m.swf' width='200' height='150'>" + param + "<embed name='emb' src='"
+                                      + movieBase.toLatin1() + "/m.swf' width='200' height='150'" + attribute + "></object>");
+    };
+    http::Server site(serve), other(serve);
+    QVERIFY(site.listen());
+    QVERIFY(other.listen(QHostAddress(QStringLiteral("127.0.0.2"))));
+    if (otherHost)
+        movieBase = QStringLiteral("http://127.0.0.2:%1").arg(other.port());
+    QSignalSpy reports(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    viewers::show(*rt, viewers::Viewer::Page, QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()), {});
+    if (movieCalls)
+        QTRY_COMPARE_WITH_TIMEOUT(js("said.join(' ')").toString(), QStringLiteral("hello"), 30000);
+    else
+        QTRY_VERIFY_WITH_TIMEOUT(!asked.filter(QStringLiteral("/avail.txt?avail=true")).isEmpty(), 30000);
+    QCOMPARE(frames().size(), 1);
+    // However the page finds the movie's element: each call comes back to it.
+    const QStringList finds = {QStringLiteral("document.getElementById('obj')"), QStringLiteral("document.emb"),
+                               QStringLiteral("window.emb"), QStringLiteral("document.embeds[0]"),
+                               QStringLiteral("document.getElementsByName('emb')[0]")};
+    if (pageCalls)
+        QTRY_COMPARE_WITH_TIMEOUT(js("typeof document.emb.fromPage").toString(), QStringLiteral("function"), 10000);
+    QStringList expected = movieCalls ? QStringList{QStringLiteral("hello")} : QStringList();
+    for (int i = 0; i < finds.size() && pageCalls; ++i) {
+        QCOMPARE(js(QStringLiteral("String(%1.fromPage(%2))").arg(finds[i]).arg(i)).toString(), QStringLiteral("undefined"));
+        expected << QStringLiteral("back:%1").arg(i);
+        QTRY_COMPARE_WITH_TIMEOUT(js("said.join(' ')").toString(), expected.join(' '), 10000);
+    }
+    // Values are data only: a function or a node goes nowhere, nor does too much.
+    if (pageCalls) {
+        js("obj.fromPage(function () {}); obj.fromPage(document.body); obj.fromPage('x'.repeat(70000)); obj.fromPage('last')");
+        expected << QStringLiteral("back:last");
+        QTRY_COMPARE_WITH_TIMEOUT(js("said.join(' ')").toString(), expected.join(' '), 10000);
+    }
+    QTest::qWait(1000); // what should not come has had its time
+    QCOMPARE(js("said.join(' ')").toString(), expected.join(' '));
+    if (!pageCalls)
+        QCOMPARE(js("typeof obj.fromPage + typeof document.emb.fromPage").toString(), QStringLiteral("undefinedundefined"));
+
+    // In the album viewer the same movie has no ExternalInterface.
+    if (!access.isEmpty() || movieName != QLatin1String("external.swf"))
+        return;
+    asked.clear();
+    viewers::show(*rt, viewers::Viewer::Album, QStringLiteral("http://127.0.0.1:%1/m.swf").arg(site.port()), {});
+    QTRY_VERIFY_WITH_TIMEOUT(!asked.filter(QStringLiteral("/avail.txt?avail=")).isEmpty(), 30000);
+    QVERIFY2(!asked.filter(QStringLiteral("/avail.txt?avail=false")).isEmpty(), qPrintable(asked.join(' ')));
 }
 
 void TestPageFlashX11::pageViewerPlaysMovies_data()
