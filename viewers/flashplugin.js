@@ -133,6 +133,12 @@
   }
 
   function start() {
+    // The engine may run this twice in one document (a page of the same process that is
+    // going away lends it its scripts): once, or the page would hear each call twice.
+    const once = Symbol.for("photoforKP.plugin");
+    if (window[once])
+      return;
+    Object.defineProperty(window, once, { value: true });
     // Taken before the page's scripts run, which may replace them.
     const dispatch = EventTarget.prototype.dispatchEvent;
     const NativeEvent = Event;

@@ -3,7 +3,18 @@
 "use strict";
 const test = require("node:test");
 const assert = require("node:assert/strict");
-const { isFlashObject, isFlashEmbed, settingsOf, movieOf, finder, lookWhenTold } = require("../../viewers/flashembed.js");
+const { isFlashObject, isFlashEmbed, settingsOf, movieOf, finder, lookWhenTold, mayScript, scriptAccess } =
+  require("../../viewers/flashembed.js");
+const PageData = require("../../player/pagedata.js");
+globalThis.PageData = PageData; // as the program puts it before the finder
+// Node's ports keep the test alive once listened to; a page's die with it.
+globalThis.MessageChannel = class extends MessageChannel {
+  constructor() {
+    super();
+    for (const port of [this.port1, this.port2])
+      Object.defineProperty(port, "onmessage", { set(f) { port.addEventListener("message", f); port.start(); port.unref(); } });
+  }
+};
 const MaxMovies = 16;
 
 // Just enough of a document: elements with attributes (names without case, as in HTML)
@@ -11,7 +22,8 @@ const MaxMovies = 16;
 const page = "http://site.example/pages/cards.html";
 class Element {
   constructor(localName, attributes = {}, children = []) {
-    Object.assign(this, { localName, children, parentElement: null, isConnected: true, style: {} });
+    Object.assign(this, { localName, children, parentElement: null, isConnected: true,
+                          style: { setProperty(name, value) { this[name] = value; } } });
     this.map = new Map(Object.entries(attributes).map(([n, v]) => [n.toLowerCase(), v]));
     children.forEach((c) => { c.parentElement = this; });
   }
@@ -32,7 +44,8 @@ class Element {
   querySelector(selector) { return this.querySelectorAll(selector)[0] || null; }
   get ownerDocument() { return doc; }
   closest(name) { return this.localName === name ? this : this.parentElement && this.parentElement.closest(name); }
-  replaceWith(other) { this.replacedBy = other; }
+  after(other) { this.replacedBy = other; }
+  addEventListener() {}
 }
 const el = (name, attributes, children) => new Element(name, attributes, children);
 const param = (name, value) => el("param", { name, value });
@@ -80,7 +93,7 @@ test("a movie's address, as the page names it; web addresses only", () => {
 test("a movie's settings: known names, first told wins, values bounded", () => {
   const cases = [
     [el("embed", { src: "a.swf", width: "300", Quality: "High", FlashVars: "a=1", allowScriptAccess: "always" }),
-     { quality: "High", flashvars: "a=1" }],
+     { quality: "High", flashvars: "a=1", allowscriptaccess: "always" }],
     [el("object", { classid: FlashClassId, wmode: "gpu" }, [
       param("movie", "a.swf"), param(" WMODE ", "transparent"), el("param", { name: "menu" }),
       el("embed", { src: "a.swf", wmode: "opaque", menu: "false", play: "false" })]),
@@ -130,8 +143,9 @@ test("a movie's frame: the bare player, then its proof, movie and settings by me
       continue;
     }
     assert.equal(frame.src, player.url); // nothing the page could use
-    assert.deepEqual([frame.getAttribute("id"), frame.getAttribute("onclick"), frame.getAttribute("sandbox")],
-                     ["card", null, "allow-scripts allow-same-origin allow-popups"]);
+    // The element stays, for the page's scripts, with its id and name its own.
+    assert.deepEqual([frame.getAttribute("id"), frame.getAttribute("onclick"), frame.getAttribute("sandbox"), movie.style.display],
+                     [null, null, "allow-scripts allow-same-origin allow-popups", "none"]);
     const posted = [];
     frame.contentWindow = { postMessage: (data, origin) => posted.push([data, origin]) };
     fire({ source: {}, data: "photoforKP:player" }); // another window saying it
@@ -160,4 +174,61 @@ test("a document is searched if it has a movie, else once its page's world says 
     assert.equal(watched, 1);
   }
   delete globalThis.MutationObserver;
+});
+
+test("who may script whom: the page's allowScriptAccess and the movie's hosts, where asked for and where it came from", () => {
+  const here = "http://site.example/", there = "http://cdn.example/a.swf";
+  const cases = [
+    // setting, the movie's addresses, the movie may call the page, the page may call the movie
+    [null, [here + "a.swf", here + "b.swf"], true, true], ["SameDomain", [here + "a.swf"], true, true],
+    ["whatever", [there], false, false], [null, [here + "a.swf", there], false, false],
+    ["always", [there], true, false], [" ALWAYS ", [here + "a.swf"], true, true],
+    ["never", [here + "a.swf"], false, false], ["always", ["http://site.example:81/a.swf"], true, true],
+    [null, ["not an address"], false, false],
+  ];
+  for (const [setting, movies, movieCalls, pageCalls] of cases) {
+    const access = scriptAccess(setting);
+    assert.deepEqual([mayScript(access, here + "p.html", movies, false), mayScript(access, here + "p.html", movies, true)],
+                     [movieCalls, pageCalls], `${setting} ${movies}`);
+  }
+});
+
+test("what crosses between a movie and its page: data only, bounded", () => {
+  const deep = (n) => (n ? [deep(n - 1)] : 0);
+  const cases = [
+    [["a", 1, true, null, { b: [2.5, "c"] }], '["a",1,true,null,{"b":[2.5,"c"]}]'],
+    [[undefined, NaN, Infinity], "[null,null,null]"], [Object.create(null), "{}"],
+    [[() => 1], null], [[new Date(0)], null], [[new Map()], null], [[Symbol("s")], null], [[10n], null],
+    [[new (class Node {})()], null], [{ get a() { throw new Error("no"); } }, null],
+    [deep(16), JSON.stringify(deep(16))], [deep(17), null],
+    [["x".repeat(65532)], JSON.stringify(["x".repeat(65532)])], [["x".repeat(65534)], null],
+  ];
+  for (const [value, expected] of cases) {
+    const text = PageData.toData(value);
+    assert.equal(text, expected, String(expected).slice(0, 40));
+    if (text !== null)
+      assert.deepEqual(PageData.fromData(text), JSON.parse(text));
+  }
+  const read = [["[1]", [1]], [JSON.stringify(deep(16)), deep(16)], [JSON.stringify(deep(17)), undefined],
+                ["[".repeat(40000) + "]".repeat(40000), undefined], ["{bad", undefined], [42, undefined],
+                ['"' + "x".repeat(65535) + '"', undefined]];
+  for (const [text, expected] of read)
+    assert.deepEqual(PageData.fromData(text), expected, String(text).slice(0, 20));
+});
+
+test("what a movie may name: a dotted path from window, never code; what it offers: one name", () => {
+  const cases = [["movieSays", true, true], ["player.api.onReady", true, false], ["$a._b1", true, false], ["_$1", true, true],
+                 ["alert(1)", false, false], ["a..b", false, false], ["a.", false, false], ["1a", false, false],
+                 ["a['b']", false, false], ["constructor.constructor", false, false], ["x.__proto__", false, false],
+                 ["o.prototype.f", false, false], ["a b", false, false], ["", false, false], [42, false, false],
+                 ["a".repeat(257), false, false], ["a".repeat(101), true, false]];
+  for (const [name, path, offered] of cases)
+    assert.deepEqual([PageData.isPath(name), PageData.isName(name)], [path, offered], String(name).slice(0, 20));
+});
+
+test("at most a limit of calls in any second", () => {
+  let now = 0;
+  const allowed = PageData.rate(3, () => now);
+  const seen = [0, 100, 200, 300, 999, 1000, 1100, 1150, 2500].map((t) => { now = t; return allowed(); });
+  assert.deepEqual(seen, [true, true, true, false, false, true, true, false, true]);
 });

@@ -44,7 +44,9 @@ test("a page's settings as the emulator's options, resolved against the movie's 
   const fixed = { allowScriptAccess: false, openUrlMode: "allow", allowFullscreen: false, menu: true };
   assert.deepEqual(player.loadOptions(real + "?v=2#top", null),
                    { url: real + "?v=2#top", base: "http://cdn.example/real/", ...fixed });
-  assert.deepEqual(player.loadOptions(real, { base: "/up/" }), { url: real, base: "http://cdn.example/up/", ...plain, ...fixed });
+  // A movie in a page has ExternalInterface, whatever the page's markup says.
+  assert.deepEqual(player.loadOptions(real, { base: "/up/", allowscriptaccess: "never" }),
+                   { url: real, base: "http://cdn.example/up/", ...plain, ...fixed, allowScriptAccess: true });
 });
 
 // The page's fetch over a fake relay that answers everything alike.

@@ -476,7 +476,7 @@ void TestViewersX11::linkCannotInjectIntoPlayer()
     QCOMPARE(js(player.page(), "new URLSearchParams(location.search).get('movie')").toString(), link);
     QCOMPARE(js(player.page(), "typeof window.injected").toString(), QStringLiteral("undefined"));
     QCOMPARE(js(player.page(), "document.querySelectorAll('img,a,iframe').length").toInt(), 0);
-    QCOMPARE(js(player.page(), "document.scripts.length").toInt(), 2);
+    QCOMPARE(js(player.page(), "document.scripts.length").toInt(), 3);
     QVERIFY(js(player.page(), "document.getElementById('message').textContent").toString().contains("无法"));
 }
 
