@@ -137,7 +137,8 @@
         // <object> holds the frame in place of its fallback (its inner <embed> is the
         // same movie); an <embed> can hold nothing, so it steps aside for the frame,
         // which takes its looks. Never its id or name, which are the element's.
-        const elements = [el].concat(el.localName === "object" ? Array.from(el.querySelectorAll("embed")) : []);
+        // An <object>'s inner <embed> or <object> (one movie for two browsers) is the movie's too.
+        const elements = [el].concat(el.localName === "object" ? Array.from(el.querySelectorAll("object,embed")) : []);
         const looks = el.localName === "object" ? ["width", "height", "title"]
                                                 : ["class", "style", "width", "height", "align", "title", "hspace", "vspace"];
         looks.forEach(function (a) {
@@ -166,7 +167,8 @@
         win.addEventListener("message", handOver);
         frame.src = player.url;
         if (el.localName === "object") {
-          elements.slice(1).forEach(function (e) { e.style.setProperty("display", "none", "important"); });
+          // What it holds for browsers without Flash ("get the player" and the like) is not shown.
+          Array.from(el.children).forEach(function (e) { e.style.setProperty("display", "none", "important"); });
           el.appendChild(frame);
         } else {
           el.style.setProperty("display", "none", "important");

@@ -625,7 +625,8 @@ void TestPageFlashX11::externalInterface()
         s->send(200, "text/html", "<script>window.said = []; function movieSays() { said.push([].join.call(arguments, ',')); }"
                                   "</script><object id='obj' type='application/x-shockwave-flash' data='" + movieBase.toLatin1()
                                       + "/m.swf' width='200' height='150'>" + param + "<embed name='emb' src='"
-                                      + movieBase.toLatin1() + "/m.swf' width='200' height='150'" + attribute + "></object>");
+                                      + movieBase.toLatin1() + "/m.swf' width='200' height='150'" + attribute
+                                      + "><p id='getFlash'><a href='/get'>Get Flash</a></p></object>");
     };
     http::Server site(serve), other(serve);
     QVERIFY(site.listen());
@@ -639,6 +640,7 @@ void TestPageFlashX11::externalInterface()
     else
         QTRY_VERIFY_WITH_TIMEOUT(!asked.filter(QStringLiteral("/avail.txt?avail=true")).isEmpty(), 30000);
     QCOMPARE(frames().size(), 1);
+    QCOMPARE(js("String(getFlash.offsetParent)").toString(), QStringLiteral("null")); // what it holds for browsers without Flash is not shown
     // However the page finds the movie's element: each call comes back to it.
     const QStringList finds = {QStringLiteral("document.getElementById('obj')"), QStringLiteral("document.emb"),
                                QStringLiteral("window.emb"), QStringLiteral("document.embeds[0]"),
