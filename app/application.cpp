@@ -6,6 +6,8 @@
 
 #include "frmAbout.h"
 #include "identity.h"
+#include "language.h"
+#include "messages.h"
 #include "runtime.h"
 #include "viewermodule.h"
 
@@ -13,10 +15,8 @@
 #include <QByteArrayList>
 #include <QFont>
 #include <QFontDatabase>
-#include <QLibraryInfo>
 #include <QLoggingCategory>
 #include <QLocale>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstring>
@@ -32,24 +32,6 @@
 namespace app {
 
 namespace {
-
-QtMessageHandler previousHandler = nullptr;
-
-// What Qt and the browser engine say on every ordinary start, which nobody can act on.
-void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    static const char *const noise[] = {
-        "QStandardPaths: XDG_RUNTIME_DIR not set",
-        "Sandboxing disabled by user", // the program says so itself, once
-        "No suitable graphics backend found",
-    };
-    if (type == QtDebugMsg || type == QtInfoMsg || type == QtWarningMsg)
-        for (const char *n : noise)
-            if (message.startsWith(QLatin1String(n)))
-                return;
-    if (previousHandler)
-        previousHandler(type, context, message);
-}
 
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
 // Qt reads its options with one dash or two.
@@ -143,7 +125,10 @@ void prepareEnvironment()
     // A normal start prints nothing but real errors; who sets QT_LOGGING_RULES, as Qt's
     // users do, sees everything.
     if (!qEnvironmentVariableIsSet("QT_LOGGING_RULES")) {
-        previousHandler = qInstallMessageHandler(quietHandler);
+        // What Qt and the browser engine say on every ordinary start, which nobody can act on.
+        forms::dropMessages({"QStandardPaths: XDG_RUNTIME_DIR not set",
+                             "Sandboxing disabled by user", // the program says so itself, once
+                             "No suitable graphics backend found"});
         QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     }
     // Qt's shader cache and Mesa's would otherwise land under ~/.cache.
@@ -162,17 +147,6 @@ void applyDefaultFont()
         QApplication::setFont(font);
     }
 #endif
-}
-
-// Qt's own texts (the buttons of a message box, say) in the program's language.
-void installQtTranslation()
-{
-    auto *translator = new QTranslator(qApp);
-    if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(translator);
-    else
-        delete translator;
 }
 
 // Window titles reach the window system's older properties through the C library's
@@ -196,9 +170,9 @@ int run(const std::function<void(forms::Runtime &)> &beforeStart)
     useUtf8CharacterSet();
     // The program speaks Chinese whatever the system's language: numbers and dates it
     // formats, and the language a screen reader hears it report, follow.
-    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    QLocale::setDefault(QLocale(QString::fromLatin1(forms::LanguageTag)));
     applyDefaultFont();
-    installQtTranslation();
+    forms::installQtTranslation(QStringLiteral("qtbase")); // a message box's buttons, say
 
     forms::Runtime runtime;
     QObject::connect(&runtime, &forms::Runtime::lastWindowUnloaded, qApp, &QCoreApplication::quit,

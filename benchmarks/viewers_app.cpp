@@ -1,7 +1,7 @@
 // The program's viewer figures, for scripts/bench-viewers.py: the main window's buttons
 // pressed and its viewers opened, as in the program. This binary does not link the
 // viewers module: the main window loads it as the program does (at idle once it has
-// faded in), and its windows are found by their names.
+// faded in), and its viewer is found as the web view in the window it opened.
 //   bench_viewers_app [PRESSES] [cool]
 // PRESSES page presses more show what a long session does to memory; with "cool", it
 // ends by waiting as long as the program keeps things warm and counts what is left.
@@ -19,16 +19,15 @@ using namespace bench;
 
 namespace {
 
-QWidget *control(forms::Runtime &rt, const char *form, const char *name)
+// The web view of the viewer a press just opened: the one window shown besides the main one.
+QWidget *viewerView(const QWidget &mainWindow)
 {
-    forms::Form *f = rt.findForm(QString::fromLatin1(form));
-    return f ? qobject_cast<QWidget *>(f->findControl(QString::fromLatin1(name))) : nullptr;
-}
-
-void unload(forms::Runtime &rt, const char *form)
-{
-    if (forms::Form *f = rt.findForm(QString::fromLatin1(form)))
-        f->Unload();
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (top != &mainWindow && top->isVisible())
+            for (QWidget *child : top->findChildren<QWidget *>())
+                if (child->inherits("QWebEngineView"))
+                    return child;
+    return nullptr;
 }
 
 } // namespace
@@ -59,7 +58,7 @@ int main(int argc, char *argv[])
         QElapsedTimer t;
         t.start();
         main.Command4().click();
-        QSignalSpy loaded(control(rt, "Form2", "WebBrowser1"), SIGNAL(loadFinished(bool)));
+        QSignalSpy loaded(viewerView(main.window()), SIGNAL(loadFinished(bool)));
         waitFor([&] { return !loaded.isEmpty(); });
         return t.nsecsElapsed() / 1e6;
     };
@@ -67,13 +66,13 @@ int main(int argc, char *argv[])
         QElapsedTimer t;
         t.start();
         main.Command5().click();
-        FirstFrame frame(control(rt, "Form1", "ShockwaveFlash1"), SIGNAL(loadFinished(bool)));
+        FirstFrame frame(viewerView(main.window()), SIGNAL(loadFinished(bool)));
         waitFor([&] { return frame.shown(); });
         return t.nsecsElapsed() / 1e6;
     };
     const auto closeAll = [&] {
-        unload(rt, "Form2");
-        unload(rt, "Form1");
+        viewermodule::unload(rt, catalogue::Viewer::Page);
+        viewermodule::unload(rt, catalogue::Viewer::Album);
     };
 
     measure("page_first_ms", "page_later_ms", 20, pressPage);

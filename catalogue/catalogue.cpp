@@ -80,11 +80,11 @@ constexpr Entry kAlbums[] = {
     {u"环球相册", "/kpfolder/kpphotos/huanqiu/hq_message.swf"},
 };
 
-constexpr Catalogue kStampCatalogue{kStamps, u"爱迪鹅日", Viewer::WebPage};
-constexpr Catalogue kPostcardCatalogue{kPostcards, u"冰港", Viewer::WebPage};
-constexpr Catalogue kAtlasCatalogue{kAtlas, u"观赏鱼", Viewer::WebPage};
-constexpr Catalogue kGiftCatalogue{kGiftLevels, u"6", Viewer::WebPage};
-constexpr Catalogue kAlbumCatalogue{kAlbums, u"小小相册", Viewer::FlashAlbum};
+constexpr Catalogue kStampCatalogue{kStamps, u"爱迪鹅日", Viewer::Page};
+constexpr Catalogue kPostcardCatalogue{kPostcards, u"冰港", Viewer::Page};
+constexpr Catalogue kAtlasCatalogue{kAtlas, u"观赏鱼", Viewer::Page};
+constexpr Catalogue kGiftCatalogue{kGiftLevels, u"6", Viewer::Page};
+constexpr Catalogue kAlbumCatalogue{kAlbums, u"小小相册", Viewer::Album};
 
 } // namespace
 
@@ -99,14 +99,14 @@ QString link(QStringView host, std::string_view path)
     return QStringLiteral("http://") + host.toString() + QString::fromLatin1(path.data(), qsizetype(path.size()));
 }
 
-std::optional<QString> resolve(const Catalogue &c, QStringView key, QStringView host)
+void resolve(const Catalogue &c, QStringView host, const std::function<QString()> &key,
+             const std::function<void(const QString &link, const QString &key)> &take, const Steps &steps)
 {
-    std::optional<QString> result;
     for (const Entry &e : c.entries) {
-        if (key == QStringView(e.key.data(), qsizetype(e.key.size())))
-            result = link(host, e.path);
+        const QString rowKey = toQString(e.key);
+        if (steps.test([&] { return key() == rowKey; }))
+            steps.run([&] { take(link(host, e.path), rowKey); });
     }
-    return result;
 }
 
 QStringList keys(const Catalogue &c)

@@ -6,13 +6,15 @@
 #include <QStringList>
 #include <QStringView>
 
-#include <optional>
+#include <functional>
 #include <span>
 #include <string_view>
 
 namespace catalogue {
 
-enum class Viewer { WebPage, FlashAlbum };
+// Which viewer shows a catalogue's links: the one name for it on both sides of the
+// viewers module's door.
+enum class Viewer { Page, Album };
 
 struct Entry
 {
@@ -36,8 +38,28 @@ const Catalogue &albums();
 // "http://" + host + path, as plain text: nothing is parsed, encoded or checked.
 QString link(QStringView host, std::string_view path);
 
-// The link of the entry whose key equals key code unit for code unit, or nothing.
-std::optional<QString> resolve(const Catalogue &c, QStringView key, QStringView host);
+// How a command runs each row's two steps: the test of its key, and what it does on a
+// match. By default a failure ends the command; a command with step-by-step recovery
+// passes its own (where a failed test counts as a match).
+struct Steps
+{
+    std::function<bool(const std::function<bool()> &)> test = [](const std::function<bool()> &f) { return f(); };
+    std::function<void(const std::function<void()> &)> run = [](const std::function<void()> &f) { f(); };
+
+    // Under a recovery with test() and a call operator (forms::ResumeNext).
+    template<class Recovery>
+    static Steps under(Recovery &recovery)
+    {
+        return {[&recovery](const std::function<bool()> &f) { return recovery.test(f); },
+                [&recovery](const std::function<void()> &f) { recovery(f); }};
+    }
+};
+
+// A command's walk over its catalogue, row by row in table order: the key is read afresh
+// for each row and, where it equals the row's key code unit for code unit, take gets the
+// row's link and key. A later match overrides an earlier one, as the commands run.
+void resolve(const Catalogue &c, QStringView host, const std::function<QString()> &key,
+             const std::function<void(const QString &link, const QString &key)> &take, const Steps &steps = {});
 
 // The keys in table order (the items of a selector's list).
 QStringList keys(const Catalogue &c);

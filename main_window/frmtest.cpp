@@ -1,3 +1,6 @@
+// frmtest is the main window: five catalogues, each with its selector and button, and
+// the link field; it fades in and out.
+
 #include "frmtest.h"
 
 #include "numeric.h"
@@ -39,7 +42,7 @@ void frmtest::Form_Load()
     // The user is about to choose an album: its emulator compiles meanwhile. Never while
     // the window fades, which keeps every tick.
     if (viewermodule::preparesAhead(runtime()))
-        viewermodule::prepareOnIntent(runtime(), viewermodule::Viewer::Album, {&Combo4(), &Command5()},
+        viewermodule::prepareOnIntent(runtime(), catalogue::Viewer::Album, {&Combo4(), &Command5()},
                                       [this] { return !Timer1().Enabled(); });
 }
 
@@ -57,18 +60,18 @@ void frmtest::Command1_Click()
     // Step by step: a failing step is skipped, and a failing test runs its assignment.
     forms::ResumeNext onError;
     QString title;
-    for (const catalogue::Entry &e : catalogue::festivalStamps().entries) {
-        if (onError.test([&] { return Combo1().Text() == toQString(e.key); }))
-            onError([&] {
-                Text1().SetText(catalogue::link(m_contentHost, e.path));
-                title = toQString(e.key);
-            });
-    }
-    onError([&] { viewermodule::unload(runtime(), viewermodule::Viewer::Album); });
-    onError([&] { viewermodule::unload(runtime(), viewermodule::Viewer::Page); });
+    catalogue::resolve(
+        catalogue::festivalStamps(), m_contentHost, [this] { return Combo1().Text(); },
+        [&](const QString &link, const QString &key) {
+            Text1().SetText(link);
+            title = key;
+        },
+        catalogue::Steps::under(onError));
+    onError([&] { viewermodule::unload(runtime(), catalogue::Viewer::Album); });
+    onError([&] { viewermodule::unload(runtime(), catalogue::Viewer::Page); });
     onError([&] {
         const QString link = Text1().Text();
-        viewermodule::show(runtime(), viewermodule::Viewer::Page, link, title.isEmpty() ? link : title);
+        viewermodule::show(runtime(), catalogue::Viewer::Page, link, title.isEmpty() ? link : title);
     });
 }
 
@@ -76,20 +79,16 @@ void frmtest::openCatalogue(const catalogue::Catalogue &c, const std::function<Q
                             const std::function<QString(const QString &)> &describe)
 {
     // What the viewer shows, for screen readers: the entry, or the link field's address
-    // where nothing matched.
+    // where nothing matched. No recovery: the first failure ends the command.
     QString title;
-    for (const catalogue::Entry &e : c.entries) {
-        if (key() == toQString(e.key)) {
-            Text1().SetText(catalogue::link(m_contentHost, e.path));
-            title = describe(toQString(e.key));
-        }
-    }
-    viewermodule::unload(runtime(), viewermodule::Viewer::Album);
-    viewermodule::unload(runtime(), viewermodule::Viewer::Page);
+    catalogue::resolve(c, m_contentHost, key, [&](const QString &link, const QString &entry) {
+        Text1().SetText(link);
+        title = describe(entry);
+    });
+    viewermodule::unload(runtime(), catalogue::Viewer::Album);
+    viewermodule::unload(runtime(), catalogue::Viewer::Page);
     const QString link = Text1().Text();
-    viewermodule::show(runtime(), c.viewer == catalogue::Viewer::FlashAlbum ? viewermodule::Viewer::Album
-                                                                            : viewermodule::Viewer::Page,
-                       link, title.isEmpty() ? link : title);
+    viewermodule::show(runtime(), c.viewer, link, title.isEmpty() ? link : title);
 }
 
 void frmtest::Command2_Click()
@@ -146,7 +145,7 @@ void frmtest::Timer1_Timer()
             if (viewermodule::preparesAhead(runtime()))
                 QTimer::singleShot(0, this, [this] {
                     if (!Timer1().Enabled())
-                        viewermodule::prepare(runtime(), viewermodule::Viewer::Page);
+                        viewermodule::prepare(runtime(), catalogue::Viewer::Page);
                 });
         }
         mdlmain::of(runtime()).SetWindowAlpha(*this, CurrentAlpha);

@@ -1,3 +1,5 @@
+// The main window's (frmtest) controls: where each stands, its text, its tab order.
+
 #include "frmtest.h"
 
 #include "catalogue.h"

@@ -1,6 +1,7 @@
 #include "viewermodule.h"
 
 #include "errors.h"
+#include "messages.h"
 #include "runtime.h"
 
 #include <QCoreApplication>
@@ -15,9 +16,8 @@ namespace viewermodule {
 
 namespace {
 
-using RegisterFn = void (*)(forms::Runtime &);
-using ShowFn = void (*)(forms::Runtime &, int, const QString &, const QString &);
-using PrepareFn = void (*)(forms::Runtime &, int);
+using ShowFn = void (*)(forms::Runtime &, Viewer, const QString &, const QString &);
+using ViewerFn = void (*)(forms::Runtime &, Viewer);
 using ArchiveFn = void (*)(const QString &, const QString &, bool);
 
 struct RunArchive
@@ -34,33 +34,26 @@ RunArchive &runArchive()
 
 struct Module
 {
-    RegisterFn registerViewers = nullptr;
     ShowFn show = nullptr;
-    PrepareFn prepare = nullptr;
+    ViewerFn unload = nullptr;
+    ViewerFn prepare = nullptr;
 };
 
-QtMessageHandler previousHandler = nullptr;
-
-// Loading the browser engine after start-up is deliberate (the viewers module provides
-// the shared GL context itself), so the engine's advice about start-up order is noise.
-void quietLateStartNotice(QtMsgType type, const QMessageLogContext &context, const QString &message)
+Module &theModule()
 {
-    if (message.startsWith(QLatin1String("Qt WebEngine seems to be initialized from a plugin")))
-        return;
-    if (previousHandler)
-        previousHandler(type, context, message);
+    static Module loaded;
+    return loaded;
 }
+
 
 const Module &loadModule()
 {
-    static Module module;
+    Module &module = theModule();
     if (module.show)
         return module;
-    static const bool filtering = [] {
-        previousHandler = qInstallMessageHandler(quietLateStartNotice);
-        return true;
-    }();
-    Q_UNUSED(filtering);
+    // Loading the browser engine after start-up is deliberate (the viewers module provides
+    // the shared GL context itself), so the engine's advice about start-up order is noise.
+    forms::dropMessages({"Qt WebEngine seems to be initialized from a plugin"});
     const QString appDir = QCoreApplication::applicationDirPath();
     QString errors;
     // Where the environment says (programs run from elsewhere in the build tree, such as
@@ -72,25 +65,20 @@ const Module &loadModule()
         // Owned by the application and never unloaded: the viewers' code runs until the
         // program ends (deleting a QLibrary leaves its code mapped).
         auto library = std::make_unique<QLibrary>(QDir(dir).filePath(QStringLiteral("photoforKP-viewers")));
-        const auto registerViewers = reinterpret_cast<RegisterFn>(library->resolve("photoforKP_registerViewers"));
         const auto show = reinterpret_cast<ShowFn>(library->resolve("photoforKP_showViewer"));
-        const auto prepare = reinterpret_cast<PrepareFn>(library->resolve("photoforKP_prepareViewer"));
+        const auto unload = reinterpret_cast<ViewerFn>(library->resolve("photoforKP_unloadViewer"));
+        const auto prepare = reinterpret_cast<ViewerFn>(library->resolve("photoforKP_prepareViewer"));
         const auto setArchive = reinterpret_cast<ArchiveFn>(library->resolve("photoforKP_setArchive"));
-        if (registerViewers && show && prepare && setArchive) {
+        if (show && unload && prepare && setArchive) {
             library.release()->setParent(QCoreApplication::instance());
             if (!runArchive().prefix.isEmpty())
                 setArchive(runArchive().prefix, runArchive().date, runArchive().everything);
-            module = {registerViewers, show, prepare};
+            module = {show, unload, prepare};
             return module;
         }
         errors += library->errorString() + QLatin1Char('\n');
     }
     forms::raise(forms::err::CantLoadLibrary, QStringLiteral("Error in loading DLL: the viewers module\n%1").arg(errors.trimmed()));
-}
-
-QString classOf(Viewer viewer)
-{
-    return viewer == Viewer::Album ? QStringLiteral("Form1") : QStringLiteral("Form2");
 }
 
 } // namespace
@@ -100,23 +88,20 @@ void setArchive(const QString &prefix, const QString &date, bool everything)
     runArchive() = {prefix, date, everything};
 }
 
-void load(forms::Runtime &runtime)
+void load()
 {
-    const Module &module = loadModule();
-    if (!runtime.isRegistered(classOf(Viewer::Page)) || !runtime.isRegistered(classOf(Viewer::Album)))
-        module.registerViewers(runtime);
+    loadModule();
 }
 
 void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QString &title)
 {
-    load(runtime);
-    loadModule().show(runtime, viewer == Viewer::Album ? 1 : 0, link, title);
+    loadModule().show(runtime, viewer, link, title);
 }
 
 void prepare(forms::Runtime &runtime, Viewer viewer)
 {
     try {
-        loadModule().prepare(runtime, viewer == Viewer::Album ? 1 : 0);
+        loadModule().prepare(runtime, viewer);
     } catch (const forms::RuntimeError &) {
         // The press says what is wrong; a warm-up says nothing.
     }
@@ -172,8 +157,8 @@ void prepareOnIntent(forms::Runtime &runtime, Viewer viewer, const QList<QWidget
 
 void unload(forms::Runtime &runtime, Viewer viewer)
 {
-    if (forms::Form *form = runtime.findForm(classOf(viewer)))
-        form->Unload();
+    if (theModule().unload) // with the module not loaded, no viewer was made
+        theModule().unload(runtime, viewer);
 }
 
 } // namespace viewermodule

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalogue.h"
+
 #include <QList>
 #include <QString>
 
@@ -16,20 +18,19 @@ class Runtime;
 // is needed; the main window reaches them through its door (viewers/viewers.h).
 namespace viewermodule {
 
-enum class Viewer { Page, Album };
+using catalogue::Viewer;
 
-// Loads the module (once) and puts its window classes behind their names; raises if it
-// cannot load.
-void load(forms::Runtime &runtime);
+// Loads the module (once); raises if it cannot load.
+void load();
 
 // The run's web archive, handed to the module when it loads: prefix and date for every
 // viewer's offer, and with everything every link from it.
 void setArchive(const QString &prefix, const QString &date, bool everything);
 
-// Shows the viewer for link, described as title, loading the module first if needed.
+// Shows the viewer fresh for link, described as title, loading the module first if needed.
 void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QString &title);
 
-// Unloads the viewer if it was ever created; one that never was is not loaded either.
+// Unloads the viewer if it was ever made; with the module not loaded, none was.
 void unload(forms::Runtime &runtime, Viewer viewer);
 
 // Makes ready what the viewer's next press would make first (the module, the browser

@@ -625,13 +625,13 @@
   // has said it is there, with a proof that its host trades, once, for its session. The
   // page's own scripts hear the frame too and may answer first: a message counts only
   // once the host takes its proof, and the frame listens on past wrong ones for a while.
-  const HelloFromPlayer = "photoforKP:player";
+  const HelloFromPlayer = Shared.helloFromPlayer; // Shared: written in by the program
   const HandoverMs = 10000;
   const MaxHandoverChecks = 16;
   function whatToPlay(then, trade) {
     const query = new URLSearchParams(location.search);
     if (query.has("session"))
-      return then(query.get("session") || "", query.get("movie") || "", null, (query.get("title") || "").slice(0, 200),
+      return then(query.get("session") || "", query.get("movie") || "", null, (query.get("title") || "").slice(0, Shared.maxTitleChars),
                   null, query.get("offer") === "1");
     const id = query.get("handover") || "";
     if (window.parent === window || !id)
@@ -664,7 +664,7 @@
         // A movie in a page: the page's markup gave its settings (bounded, known ones only).
         // The page's side speaks to it over the port that came with them, and nowhere else.
         then(session, data.movie.slice(0, 65536), parseSettings(String(data.params || "{}")),
-             typeof data.title === "string" ? data.title.slice(0, 200) : "", port);
+             typeof data.title === "string" ? data.title.slice(0, Shared.maxTitleChars) : "", port);
       });
     };
     window.addEventListener("message", told);

@@ -6,9 +6,19 @@
 #include <QLoggingCategory>
 #include <QUrlQuery>
 
+#include <optional>
+
 Q_LOGGING_CATEGORY(playerLog, "photoforKP.player", QtWarningMsg)
 
 namespace {
+
+// What follows prefix in a path that starts with it (a session, an id), else nothing.
+std::optional<QByteArray> after(const QByteArray &path, QByteArrayView prefix)
+{
+    if (!path.startsWith(prefix))
+        return std::nullopt;
+    return path.mid(prefix.size());
+}
 
 // Movies send little: form variables, a score. Anything larger is refused.
 constexpr qint64 MaxRequestBody = 1024 * 1024;
@@ -73,6 +83,12 @@ QString PlayerHost::base() const
     return QStringLiteral("http://127.0.0.1:%1/%2/").arg(m_server.port()).arg(QString::fromLatin1(m_token));
 }
 
+QByteArray PlayerHost::sharedScript()
+{
+    return QByteArrayLiteral("const Shared = Object.freeze({ maxTitleChars: ") + QByteArray::number(MaxTitleChars)
+           + QByteArrayLiteral(", helloFromPlayer: \"") + HelloFromPlayer + QByteArrayLiteral("\" });\n");
+}
+
 PlayerHost::Player PlayerHost::open(const QString &movie, const QUrl &embedder, const QString &title, bool offerArchive)
 {
     Player player;
@@ -80,7 +96,7 @@ PlayerHost::Player PlayerHost::open(const QString &movie, const QUrl &embedder, 
     player.url = frameUrl();
     player.url.setQuery(QStringLiteral("session=") + QString::fromLatin1(player.session) + QStringLiteral("&movie=")
                             + QString::fromLatin1(QUrl::toPercentEncoding(movie)) + QStringLiteral("&title=")
-                            + QString::fromLatin1(QUrl::toPercentEncoding(title.left(200)))
+                            + QString::fromLatin1(QUrl::toPercentEncoding(title.left(MaxTitleChars)))
                             + (offerArchive ? QStringLiteral("&offer=1") : QString()),
                         QUrl::StrictMode);
     return player;
@@ -140,10 +156,10 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
             return refuse(403, "not for this page\n");
         return serveFile(rest, request, response);
     }
-    if (rest.startsWith("state/")) {
+    if (const std::optional<QByteArray> stateTail = after(rest, "state/")) {
         if (request.method != "GET" || !sameOrigin || dest != "empty")
             return refuse(403, "not for this page\n");
-        const QByteArray session = rest.mid(6);
+        const QByteArray session = *stateTail;
         const QByteArray state = request.query();
         if (!m_relay.hasSession(session) || (state != "painted" && state != "failed" && state != "archive"))
             return refuse(404, "not found\n");
@@ -153,10 +169,10 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
                                                      : MovieState::ArchiveWanted);
         return;
     }
-    if (rest.startsWith("menu/")) {
+    if (const std::optional<QByteArray> menuTail = after(rest, "menu/")) {
         if (request.method != "POST" || !sameOrigin || dest != "empty")
             return refuse(403, "not for this page\n");
-        const QByteArray session = rest.mid(5);
+        const QByteArray session = *menuTail;
         if (!m_relay.hasSession(session))
             return refuse(404, "not found\n");
         std::optional<MovieMenu> menu = MovieMenu::parse(request.body);
@@ -175,10 +191,10 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
         emit menuWanted(session, *menu);
         return;
     }
-    if (rest.startsWith("handover/")) {
+    if (const std::optional<QByteArray> handoverTail = after(rest, "handover/")) {
         if (request.method != "GET" || !sameOrigin || dest != "empty")
             return refuse(403, "not for this page\n");
-        const QByteArray id = rest.mid(9);
+        const QByteArray id = *handoverTail;
         const QByteArray proof = QUrlQuery(QString::fromLatin1(request.query()))
                                      .queryItemValue(QStringLiteral("proof"), QUrl::FullyDecoded)
                                      .toLatin1();
@@ -189,7 +205,7 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
         m_handovers.erase(it); // once
         return response->send(200, "text/plain; charset=utf-8", session, relay::answerHeaders());
     }
-    if (rest.startsWith("relay/")) {
+    if (const std::optional<QByteArray> relayTail = after(rest, "relay/")) {
         const QByteArray mode = request.header("Sec-Fetch-Mode");
         if (!sameOrigin || dest != "empty" || (mode != "cors" && mode != "same-origin"))
             return refuse(403, "not for this page\n");
@@ -198,7 +214,7 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
         if (kind != QLatin1String("movie") && kind != QLatin1String("load"))
             return refuse(400, "what kind?\n");
         const QUrl target(query.queryItemValue(QStringLiteral("url"), QUrl::FullyDecoded), QUrl::StrictMode);
-        return m_relay.relay(rest.mid(6), kind == QLatin1String("movie") ? relay::Kind::Movie : relay::Kind::Load,
+        return m_relay.relay(*relayTail, kind == QLatin1String("movie") ? relay::Kind::Movie : relay::Kind::Load,
                              target, request, response);
     }
     refuse(404, "not found\n");
@@ -231,7 +247,11 @@ void PlayerHost::serveFile(const QByteArray &name, const http::Request &request,
     };
     static const EmulatorFiles::File player = shellScript(QStringLiteral(":/player/player.js"));
     static const EmulatorFiles::File loads = shellScript(QStringLiteral(":/player/loads.js"));
-    static const EmulatorFiles::File pageData = shellScript(QStringLiteral(":/player/pagedata.js"));
+    static const EmulatorFiles::File pageData = [&] {
+        EmulatorFiles::File f = shellScript(QStringLiteral(":/player/pagedata.js"));
+        f.data.prepend(sharedScript()); // the first of the player's scripts
+        return f;
+    }();
     const EmulatorFiles::File *file = name == "player.js" ? &player
                                       : name == "loads.js" ? &loads
                                       : name == "pagedata.js" ? &pageData

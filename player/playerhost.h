@@ -24,6 +24,14 @@ class PLAYER_EXPORT PlayerHost : public QObject
 {
     Q_OBJECT
 public:
+    // The longest title a player takes for its movie (what screen readers hear of it).
+    static constexpr int MaxTitleChars = 200;
+    // What a player frame in a page says to the page's side of the program once it is there.
+    static constexpr char HelloFromPlayer[] = "photoforKP:player";
+    // Both, as a script's first line for the scripts that share them (the player's, the
+    // finder's): a frozen global Shared.
+    static QByteArray sharedScript();
+
     explicit PlayerHost(QString emulatorDir = defaultEmulatorDir(), QObject *parent = nullptr);
     ~PlayerHost() override;
     bool start();

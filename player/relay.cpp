@@ -346,7 +346,7 @@ private:
             return;
         }
         if (m_stage == Stage::Sniffing) {
-            if (m_reply->bytesAvailable() < sandbox::SniffBytes && !m_reply->isFinished())
+            if (m_reply->bytesAvailable() < media::SniffBytes && !m_reply->isFinished())
                 return;
             if (m_reply->failed())
                 return refuse(502, "the host could not be reached\n");

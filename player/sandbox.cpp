@@ -247,34 +247,5 @@ bool policyAllows(const Policy &policy, const QUrl &movie, const QUrl &policyOri
     return false;
 }
 
-Media sniff(QByteArrayView head)
-{
-    if (head.startsWith("FWS") || head.startsWith("CWS") || head.startsWith("ZWS"))
-        return Media::Swf;
-    if (head.startsWith("\xff\xd8\xff"))
-        return Media::Jpeg;
-    if (head.startsWith("\x89PNG\r\n\x1a\n"))
-        return Media::Png;
-    if (head.startsWith("GIF87a") || head.startsWith("GIF89a"))
-        return Media::Gif;
-    return Media::None;
-}
-
 } // namespace sandbox
 
-namespace sandbox {
-
-bool isShownMedia(Media media, const QByteArray &contentType)
-{
-    if (media == Media::None)
-        return false;
-    const QByteArray type = contentType.split(';').first().trimmed().toLower();
-    if (type.isEmpty() || type == "application/octet-stream")
-        return true; // said nothing
-    if (media == Media::Swf)
-        return type == "application/x-shockwave-flash" || type == "application/futuresplash"
-               || type == "application/vnd.adobe.flash.movie";
-    return type.startsWith("image/") && !type.contains("svg");
-}
-
-} // namespace sandbox

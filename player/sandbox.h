@@ -67,13 +67,4 @@ PLAYER_EXPORT bool domainMatches(const QString &pattern, const QString &host);
 // Whether the policy served from policyOrigin lets a movie from movie read its host.
 PLAYER_EXPORT bool policyAllows(const Policy &policy, const QUrl &movie, const QUrl &policyOrigin);
 
-// Pictures and movies, known by their first bytes.
-enum class Media { None, Swf, Jpeg, Png, Gif };
-constexpr int SniffBytes = 8;
-PLAYER_EXPORT Media sniff(QByteArrayView head);
-// Whether an answer may be shown though its host allows no reading: it is a picture or
-// a movie by its first bytes, and its server does not call it something else (a script
-// that starts with "GIF89a" is still a script).
-PLAYER_EXPORT bool isShownMedia(Media media, const QByteArray &contentType);
-
 } // namespace sandbox

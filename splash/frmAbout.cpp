@@ -1,3 +1,5 @@
+// frmAbout is the splash: it fades in at start, then hands over to the main window.
+
 #include "frmAbout.h"
 
 #include "frmtest.h"

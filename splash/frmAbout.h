@@ -1,5 +1,7 @@
 #pragma once
 
+// frmAbout: the splash window that fades in at start and opens the main window.
+
 #include "form.h"
 #include "opacity.h"
 

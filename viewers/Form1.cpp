@@ -1,3 +1,5 @@
+// Form1 is the album viewer: a small topmost window playing a Flash album.
+
 #include "Form1.h"
 
 #include "browserengine.h"

@@ -1,3 +1,5 @@
+// Form2 is the page viewer: a small topmost window showing one page of the content site.
+
 #include "Form2.h"
 
 #include "browserengine.h"

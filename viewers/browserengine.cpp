@@ -3,6 +3,7 @@
 #include "wayback.h"
 
 #include "guard.h"
+#include "language.h"
 #include "playerhost.h"
 #include "runtime.h"
 #include "sandbox.h"
@@ -11,14 +12,12 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QLibraryInfo>
 #include <QLocale>
 #include <QNetworkProxyFactory>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QQuickWindow>
-#include <QTranslator>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
@@ -175,7 +174,7 @@ void prepareEngineEnvironment(quint16 guardPort)
         appendEngineFlag("--log-level=3", "--log-level=");
     // The program speaks Simplified Chinese, whatever the system's locale: so do the
     // engine's own pages and messages.
-    appendEngineFlag("--lang=zh-CN", "--lang=");
+    appendEngineFlag(QByteArrayLiteral("--lang=") + forms::LanguageTag, "--lang=");
     // One process per site, and each site its own: a new page of a site starts in the
     // site's running process instead of a new one, and what the player's movies used
     // stays out of the pages' process.
@@ -183,12 +182,7 @@ void prepareEngineEnvironment(quint16 guardPort)
     appendEngineFlag("--process-per-site", "--process-per-site");
     // No spare process kept besides: what is kept warm is ours to give back.
     appendEngineFlag("--disable-features=SpareRendererForSitePerProcess", "SpareRendererForSitePerProcess");
-    auto *translator = new QTranslator(qApp);
-    if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtwebengine"), QStringLiteral("_"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(translator);
-    else
-        delete translator;
+    forms::installQtTranslation(QStringLiteral("qtwebengine"));
 }
 
 struct RunArchive
@@ -319,7 +313,7 @@ QWebEngineProfile *BrowserEngine::profile()
         m_profile->setHttpCacheMaximumSize(128 * 1024 * 1024);
         m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
         m_profile->setSpellCheckEnabled(false);
-        m_profile->setHttpAcceptLanguage(QStringLiteral("zh-CN,zh;q=0.9"));
+        m_profile->setHttpAcceptLanguage(QString::fromLatin1(forms::LanguageTag) + QStringLiteral(",zh;q=0.9"));
         QWebEngineSettings *settings = m_profile->settings();
         // Albums start playing on their own, as a desktop player does.
         settings->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, false);

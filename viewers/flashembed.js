@@ -12,7 +12,7 @@
   "use strict";
   const FlashClassId = "clsid:d27cdb6e-ae6d-11cf-96b8-444553540000";
   const FlashType = "application/x-shockwave-flash";
-  const HelloFromPlayer = "photoforKP:player";
+  const HelloFromPlayer = Shared.helloFromPlayer; // Shared: written in by the program
   const Settings = ["quality", "scale", "salign", "wmode", "loop", "play", "menu", "flashvars", "base",
                     "allownetworking", "bgcolor", "allowscriptaccess"];
 
@@ -131,7 +131,7 @@
           return;
         }
         // What the page calls the movie, for screen readers (the player says "动画" else).
-        const title = (el.getAttribute("title") || el.getAttribute("alt") || "").trim().slice(0, 200);
+        const title = (el.getAttribute("title") || el.getAttribute("alt") || "").trim().slice(0, Shared.maxTitleChars);
         const frame = doc.createElement("iframe");
         // The movie's element stays where it is, for the page's scripts to find: an
         // <object> holds the frame in place of its fallback (its inner <embed> is the

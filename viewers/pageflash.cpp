@@ -39,9 +39,10 @@ QWebEngineScript frameScript(const QString &name, const QString &source, QWebEng
 // page's is kept here), the run's secret and the player's page.
 QString finderSource(const QByteArray &token, const QUrl &player)
 {
-    return QStringLiteral("{\nconst FlashSetup = { perDocument: %1, token: \"%2\", player: \"%3\" };\n")
+    return QStringLiteral("{\nconst FlashSetup = { perDocument: %1, token: \"%2\", player: \"%3\" };\n%4")
                .arg(PageFlash::MoviesPerDocument)
-               .arg(QString::fromLatin1(token), player.toString(QUrl::FullyEncoded))
+               .arg(QString::fromLatin1(token), player.toString(QUrl::FullyEncoded),
+                    QString::fromLatin1(PlayerHost::sharedScript()))
            + resourceText(QStringLiteral(":/player/pagedata.js")) + QStringLiteral("\n")
            + resourceText(QStringLiteral(":/viewers/flashembed.js")) + QStringLiteral("\n}\n");
 }

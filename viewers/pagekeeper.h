@@ -1,5 +1,6 @@
 #pragma once
 
+#include "keeping.h"
 #include "viewers_export.h"
 
 #include <QObject>
@@ -7,7 +8,8 @@
 #include <QTimer>
 
 #include <chrono>
-#include <list>
+#include <map>
+#include <memory>
 
 class QDialog;
 class QUrl;
@@ -30,13 +32,14 @@ class ViewerPage;
 // - a page whose view closed while one of its script dialogs was up cannot go yet: the
 //   engine is still inside the page's call. Its dialog is cancelled (the page hears
 //   "no"), and the page goes as soon as the engine is out of the call.
-// Owned by the browser engine; every page goes before the engine's profile.
+// The keeper owns the pages, which go with it at the latest; the rules are
+// keeping::Keeping's, and the keeper carries out what they say. Owned by the browser
+// engine; every page goes before the engine's profile.
 class VIEWERS_EXPORT PageKeeper : public QObject
 {
     Q_OBJECT
 public:
-    enum class Kind { WebPage, Player };
-    enum class State { Open, Warm, Frozen, Released };
+    using Kind = keeping::Kind;
 
     PageKeeper();
     ~PageKeeper() override;
@@ -51,41 +54,31 @@ public:
     // url that plays no movie; nothing if a player page is open or kept already.
     void warmPlayer(QWebEngineProfile *profile, const QUrl &url);
     // Whether a player page is open or kept, for whoever tunes or watches them.
-    bool hasPlayer() const;
+    bool hasPlayer() const { return m_keeping.hasPlayer(); }
     // After the last viewer closed, what is kept warm is given back after this long.
-    void setWarmTime(std::chrono::milliseconds time) { m_cool.setInterval(time); }
+    void setWarmTime(std::chrono::milliseconds time) { m_keeping.setWarmTime(time); }
     // Starts that time now if no viewer is open (as if the last one just closed).
     void noteUse();
 
     // Whether the page is still what its view shows: a page that is kept, or waits to go,
     // opens nothing and asks nothing any more.
     bool isOpen(const ViewerPage *page) const;
-    bool inDialog(const ViewerPage *page) const;
 
     // The engine's script dialogs are synchronous: the page's call waits here, in an
     // event loop of its own, until the dialog closes or the page is released. Returns
-    // whether the dialog was accepted; the dialog is deleted.
+    // whether the dialog was accepted; the dialog stays the caller's.
     bool waitForAnswer(ViewerPage *page, QDialog *dialog);
 
 private:
-    struct Entry {
-        QPointer<ViewerPage> page;
-        Kind kind;
-        State state;
-        int dialogs = 0; // nested dialog calls the engine is inside
-        QPointer<QDialog> dialog;
-    };
-    Entry *find(const ViewerPage *page);
-    const Entry *find(const ViewerPage *page) const;
-    void keepWarm(Entry &entry);
-    void keepPlayer(Entry &entry);
-    void release(ViewerPage *page);
-    void releaseWarm(); // the web page kept warm
-    void dropPlayers();
-    void cool();
-    int count(Kind kind, State state) const;
+    int idOf(const ViewerPage *page) const;
+    ViewerPage *add(QWebEngineProfile *profile, int &id);
+    void run(const keeping::Steps &steps);
+    void schedule();
 
-    std::list<Entry> m_pages; // a list: an entry stays put while a dialog waits on it
-    QTimer m_cool;
-    QTimer m_playerGrace;
+    keeping::Keeping m_keeping;
+    // The pages, by their number in m_keeping; each goes with its entry.
+    std::map<int, std::unique_ptr<ViewerPage>> m_pages;
+    std::map<int, QPointer<QDialog>> m_dialogs; // the innermost dialog a page waits on
+    int m_lastId = 0;
+    QTimer m_due; // the warm time's or the players' grace's end, whichever comes first
 };

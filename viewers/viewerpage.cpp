@@ -25,6 +25,8 @@ namespace {
 constexpr int InARowMs = 1000;
 constexpr int MaxInARow = 3;
 constexpr int MaxDialogChars = 2000;
+// A script dialog's message wraps at this width, as a message box's does.
+constexpr int DialogTextWidth = 420;
 
 } // namespace
 
@@ -174,7 +176,7 @@ bool ViewerPage::runDialog(Kind kind, const QUrl &origin, const QString &message
     auto *text = new QLabel(boundedText(message), dialog);
     text->setTextFormat(Qt::PlainText);
     text->setWordWrap(true);
-    text->setMaximumWidth(420);
+    text->setMaximumWidth(DialogTextWidth);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(text);
     QLineEdit *edit = nullptr;

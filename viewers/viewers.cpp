@@ -8,11 +8,35 @@
 
 namespace viewers {
 
+namespace {
+
+template<class T>
+void unloadIfMade(forms::Runtime &runtime)
+{
+    if (forms::Form *form = runtime.findForm(forms::Runtime::formKey<T>()))
+        form->Unload();
+}
+
+ViewerForm &formOf(forms::Runtime &runtime, Viewer viewer)
+{
+    return viewer == Viewer::Album ? static_cast<ViewerForm &>(runtime.form<Form1>())
+                                   : static_cast<ViewerForm &>(runtime.form<Form2>());
+}
+
+} // namespace
+
 void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QString &title)
 {
-    ViewerForm &form = viewer == Viewer::Album ? static_cast<ViewerForm &>(runtime.form<Form1>())
-                                               : static_cast<ViewerForm &>(runtime.form<Form2>());
-    form.showFor(link, title);
+    unload(runtime, viewer); // a fresh window per press, whoever presses
+    formOf(runtime, viewer).showFor(link, title);
+}
+
+void unload(forms::Runtime &runtime, Viewer viewer)
+{
+    if (viewer == Viewer::Album)
+        unloadIfMade<Form1>(runtime);
+    else
+        unloadIfMade<Form2>(runtime);
 }
 
 void prepare(forms::Runtime &runtime, Viewer viewer)
@@ -26,20 +50,19 @@ void prepare(forms::Runtime &runtime, Viewer viewer)
 
 } // namespace viewers
 
-void photoforKP_registerViewers(forms::Runtime &runtime)
+void photoforKP_showViewer(forms::Runtime &runtime, catalogue::Viewer viewer, const QString &link, const QString &title)
 {
-    runtime.registerForm(QStringLiteral("Form1"), [](forms::Runtime &rt) { return std::make_unique<Form1>(rt); });
-    runtime.registerForm(QStringLiteral("Form2"), [](forms::Runtime &rt) { return std::make_unique<Form2>(rt); });
+    viewers::show(runtime, viewer, link, title);
 }
 
-void photoforKP_showViewer(forms::Runtime &runtime, int viewer, const QString &link, const QString &title)
+void photoforKP_unloadViewer(forms::Runtime &runtime, catalogue::Viewer viewer)
 {
-    viewers::show(runtime, viewer == 1 ? viewers::Viewer::Album : viewers::Viewer::Page, link, title);
+    viewers::unload(runtime, viewer);
 }
 
-void photoforKP_prepareViewer(forms::Runtime &runtime, int viewer)
+void photoforKP_prepareViewer(forms::Runtime &runtime, catalogue::Viewer viewer)
 {
-    viewers::prepare(runtime, viewer == 1 ? viewers::Viewer::Album : viewers::Viewer::Page);
+    viewers::prepare(runtime, viewer);
 }
 
 void photoforKP_setArchive(const QString &prefix, const QString &date, bool everything)

@@ -6,6 +6,8 @@
 
 #include "viewers_export.h"
 
+#include "catalogue.h"
+
 #include <QString>
 
 namespace forms {
@@ -14,11 +16,15 @@ class Runtime;
 
 namespace viewers {
 
-enum class Viewer { Page, Album };
+using catalogue::Viewer;
 
-// Shows the viewer (loading it, so that it opens link as its load runs), described to
-// screen readers as what it shows: title, the chosen entry, or the address itself.
+// Shows the viewer fresh for link, whoever asks: a viewer that is open is unloaded first,
+// then loaded, so that it opens link as its load runs. Described to screen readers as
+// what it shows: title, the chosen entry, or the address itself.
 VIEWERS_EXPORT void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QString &title);
+
+// Unloads the viewer if it was ever made; one that never was is not made for it.
+VIEWERS_EXPORT void unload(forms::Runtime &runtime, Viewer viewer);
 
 // Makes ready at idle what the next press of the viewer would make first, so that the
 // press finds it: the browser engine's profile for either viewer, and for the album
@@ -29,13 +35,11 @@ VIEWERS_EXPORT void prepare(forms::Runtime &runtime, Viewer viewer);
 
 // What the program resolves by name once it has loaded the module.
 extern "C" {
-// Puts the viewers' window classes behind their names (a command unloads them by name).
-VIEWERS_EXPORT void photoforKP_registerViewers(forms::Runtime &runtime);
-// viewers::show, for a caller that found it by name; viewer: 0 page, 1 album.
-VIEWERS_EXPORT void photoforKP_showViewer(forms::Runtime &runtime, int viewer, const QString &link,
+// viewers::show, unload and prepare, for a caller that found them by name.
+VIEWERS_EXPORT void photoforKP_showViewer(forms::Runtime &runtime, catalogue::Viewer viewer, const QString &link,
                                           const QString &title);
-// viewers::prepare, likewise.
-VIEWERS_EXPORT void photoforKP_prepareViewer(forms::Runtime &runtime, int viewer);
+VIEWERS_EXPORT void photoforKP_unloadViewer(forms::Runtime &runtime, catalogue::Viewer viewer);
+VIEWERS_EXPORT void photoforKP_prepareViewer(forms::Runtime &runtime, catalogue::Viewer viewer);
 // The run's web archive (BrowserEngine::setArchiveForRun), before any viewer is made.
 VIEWERS_EXPORT void photoforKP_setArchive(const QString &prefix, const QString &date, bool everything);
 }

@@ -18,6 +18,14 @@
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
 
+namespace {
+// How often a load is looked at: whether it has answered, drawn, or run out of time.
+constexpr int WatchEveryMs = 250;
+// The page's clock and ours are read in different processes: a document begun this much
+// before the request still counts as the one asked for.
+constexpr qint64 ClockSlackMs = 50;
+} // namespace
+
 ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
     : QWebEngineView(parent), m_engine(engine),
       m_page(engine.pages().open(engine.profile(), player ? PageKeeper::Kind::Player : PageKeeper::Kind::WebPage))
@@ -31,7 +39,7 @@ ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
     });
     connect(m_page, &ViewerPage::newWindowWanted, this, [this](const QUrl &url) { m_engine.openInBrowser(url); });
     connect(m_page, &QWebEnginePage::loadingChanged, this, &ViewerView::loadChanged);
-    m_watch.setInterval(250);
+    m_watch.setInterval(WatchEveryMs);
     connect(&m_watch, &QTimer::timeout, this, &ViewerView::checkShown);
 }
 
@@ -180,7 +188,7 @@ void ViewerView::checkShown()
     // empty first document does not count) and whether it has drawn anything yet.
     const QString question = QStringLiteral("[location.href !== 'about:blank' && performance.timeOrigin >= %1,"
                                             " performance.getEntriesByType('paint').length > 0]")
-                                 .arg(m_requestedAt - 50);
+                                 .arg(m_requestedAt - ClockSlackMs);
     QPointer<ViewerView> self(this);
     const qint64 asked = m_requestedAt;
     m_page->runJavaScript(question, QWebEngineScript::ApplicationWorld, [self, asked](const QVariant &answer) {

@@ -23,7 +23,8 @@ class QLabel;
 class QPushButton;
 class ViewerPage;
 
-// What both controls share: a page of their own that goes with them, and a plain
+// What both controls share: a page from the engine's page keeper, which owns it and,
+// once the control goes, keeps it for a while or lets it go (pagekeeper.h); and a plain
 // message in the page's place while a page is slow to come, when it cannot be shown
 // (the engine's own error page is off) or when its process died.
 class VIEWERS_EXPORT ViewerView : public QWebEngineView

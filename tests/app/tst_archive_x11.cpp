@@ -248,7 +248,7 @@ void TestArchiveX11::archivedPagesReachNothingHere()
     SiteArchive hostile(site.path(), captures.path(), {QStringLiteral("evil.example")});
     QVERIFY2(hostile.listen(), qPrintable(hostile.errorString()));
     BrowserEngine::of(*rt).setArchive(QUrl(hostile.prefix()), QStringLiteral("2010"), true);
-    viewers::show(*rt, viewers::Viewer::Page, QStringLiteral("http://evil.example/hostile.html"), {});
+    viewers::show(*rt, catalogue::Viewer::Page, QStringLiteral("http://evil.example/hostile.html"), {});
     WebBrowser &view = rt->form<Form2>().WebBrowser1();
     const auto asked = [&](const QByteArray &what) {
         const QList<QByteArray> t = hostile.targets();

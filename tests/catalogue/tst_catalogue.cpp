@@ -1,6 +1,9 @@
 #include "catalogue.h"
+#include "errors.h"
 
 #include <QTest>
+
+#include <optional>
 
 using namespace catalogue;
 
@@ -8,6 +11,14 @@ Q_DECLARE_METATYPE(const Catalogue *)
 
 namespace {
 const QString Host = QStringLiteral("127.0.0.1:8765");
+
+// What a command's walk leaves in the link field for a key, or nothing.
+std::optional<QString> linkFor(const Catalogue &c, const QString &key)
+{
+    std::optional<QString> result;
+    resolve(c, Host, [&] { return key; }, [&](const QString &link, const QString &) { result = link; });
+    return result;
+}
 }
 
 class TestCatalogue : public QObject
@@ -23,6 +34,7 @@ private slots:
     void viewers();
     void keysKeepTableOrder();
     void linkIsPlainText();
+    void failingKeyRead();
 };
 
 void TestCatalogue::everyKeyResolvesToItsLink_data()
@@ -59,7 +71,7 @@ void TestCatalogue::everyKeyResolvesToItsLink()
     QFETCH(const Catalogue *, catalogue);
     QFETCH(QString, key);
     QFETCH(QString, path);
-    QCOMPARE(resolve(*catalogue, key, Host), QStringLiteral("http://") + Host + path);
+    QCOMPARE(linkFor(*catalogue, key), QStringLiteral("http://") + Host + path);
 }
 
 void TestCatalogue::missesLeaveNoLink_data()
@@ -94,7 +106,7 @@ void TestCatalogue::missesLeaveNoLink()
 {
     QFETCH(const Catalogue *, catalogue);
     QFETCH(QString, key);
-    QCOMPARE(resolve(*catalogue, key, Host), std::nullopt);
+    QCOMPARE(linkFor(*catalogue, key), std::nullopt);
 }
 
 void TestCatalogue::defaultsAreRowOne_data()
@@ -118,11 +130,11 @@ void TestCatalogue::defaultsAreRowOne()
 
 void TestCatalogue::viewers()
 {
-    QCOMPARE(festivalStamps().viewer, Viewer::WebPage);
-    QCOMPARE(postcards().viewer, Viewer::WebPage);
-    QCOMPARE(atlas().viewer, Viewer::WebPage); // atlas pages are HTML, not movies
-    QCOMPARE(giftLevels().viewer, Viewer::WebPage);
-    QCOMPARE(albums().viewer, Viewer::FlashAlbum);
+    QCOMPARE(festivalStamps().viewer, Viewer::Page);
+    QCOMPARE(postcards().viewer, Viewer::Page);
+    QCOMPARE(atlas().viewer, Viewer::Page); // atlas pages are HTML, not movies
+    QCOMPARE(giftLevels().viewer, Viewer::Page);
+    QCOMPARE(albums().viewer, Viewer::Album);
 }
 
 void TestCatalogue::keysKeepTableOrder()
@@ -144,6 +156,22 @@ void TestCatalogue::linkIsPlainText()
     // Hosts are not checked or encoded, whatever they hold.
     QCOMPARE(link(u"a b\"<x>", "/p q"), QStringLiteral("http://a b\"<x>/p q"));
     QVERIFY(contentHost().size() > 0);
+}
+
+// The stamp command's recovery: a key that cannot be read counts as every row's, so each
+// row's assignment runs and the last stands. Without recovery the first failure ends it.
+void TestCatalogue::failingKeyRead()
+{
+    QStringList taken;
+    const auto key = []() -> QString { forms::raise(forms::err::ObjectRequired, QStringLiteral("no key")); };
+    const auto take = [&](const QString &, const QString &k) { taken << k; };
+    forms::ResumeNext onError;
+    resolve(festivalStamps(), Host, key, take, Steps::under(onError));
+    QCOMPARE(taken, keys(festivalStamps()));
+    QCOMPARE(onError.error(), forms::err::ObjectRequired);
+    taken.clear();
+    QVERIFY_THROWS_EXCEPTION(forms::RuntimeError, resolve(festivalStamps(), Host, key, take));
+    QVERIFY(taken.isEmpty());
 }
 
 QTEST_APPLESS_MAIN(TestCatalogue)

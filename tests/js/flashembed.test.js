@@ -3,6 +3,7 @@
 "use strict";
 const test = require("node:test");
 const assert = require("node:assert/strict");
+require("./shared.js");
 const { isFlashObject, isFlashEmbed, settingsOf, movieOf, finder, lookWhenTold, mayScript, scriptAccess } =
   require("../../viewers/flashembed.js");
 const PageData = require("../../player/pagedata.js");

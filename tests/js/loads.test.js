@@ -2,6 +2,7 @@
 "use strict";
 const test = require("node:test");
 const assert = require("node:assert/strict");
+require("./shared.js");
 const loads = require("../../player/loads.js");
 
 test("players take turns: four loads at once in all, one player after another, none left out", () => {

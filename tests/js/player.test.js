@@ -3,6 +3,7 @@
 "use strict";
 const test = require("node:test");
 const assert = require("node:assert/strict");
+require("./shared.js");
 const player = require("../../player/player.js");
 
 const link = "http://site.example/albums/a.swf";

@@ -241,7 +241,7 @@ void TestPageFlashX11::moviesInFrames()
     if (!frameHost.isEmpty())
         frameBase = QStringLiteral("http://%1:%2").arg(frameHost).arg(other.port());
     QSignalSpy reports(&rt->service<PlayerHost>(), &PlayerHost::movieState);
-    viewers::show(*rt, viewers::Viewer::Page, QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()), {});
+    viewers::show(*rt, catalogue::Viewer::Page, QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()), {});
     QTRY_VERIFY_WITH_TIMEOUT(reports.size() == 1, 30000);
     js("document.body.appendChild(Object.assign(document.createElement('iframe'), {src: '" + frameBase + "/inner.html'}))");
     QTRY_VERIFY_WITH_TIMEOUT(reports.size() == 2, 30000);
@@ -322,7 +322,7 @@ void TestPageFlashX11::pageAnswersThePlayerFirst()
     QVERIFY(site.listen());
     QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
     main->Text1().SetText("http://" + site.host() + "/first.html");
-    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
+    viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
     QTRY_COMPARE_WITH_TIMEOUT(painted.size(), 1, 30000);
     QCOMPARE(painted[0][1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted);
     QVERIFY(site.paths().contains(QStringLiteral("/card.swf")));
@@ -355,7 +355,7 @@ void TestPageFlashX11::moviesTakeTurnsAtThePlayerHost()
     });
     QVERIFY(site.listen());
     QSignalSpy reports(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
-    viewers::show(*rt, viewers::Viewer::Page, QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()), {});
+    viewers::show(*rt, catalogue::Viewer::Page, QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()), {});
     QTRY_COMPARE_WITH_TIMEOUT(held.size(), 4, 20000);
     QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 3, 20000); // well before the relay gives up on them
     for (const QList<QVariant> &report : std::as_const(reports))
@@ -377,7 +377,7 @@ void TestPageFlashX11::pageThatAsksFirst()
     QVERIFY(site.listen());
     QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
     main->Text1().SetText("http://" + site.host() + "/swfobject.html");
-    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
+    viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
     WebBrowser &view = rt->form<Form2>().WebBrowser1();
     QTRY_COMPARE_WITH_TIMEOUT(view.title(), QStringLiteral("swfobject"), 20000);
 
@@ -507,7 +507,7 @@ void TestPageFlashX11::movieMenuIsTheProgramsOwn()
     QVERIFY(site.listen());
     QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
     const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(site.port());
-    viewers::show(*rt, album ? viewers::Viewer::Album : viewers::Viewer::Page, base + (album ? "menu.swf" : "page.html"), {});
+    viewers::show(*rt, album ? catalogue::Viewer::Album : catalogue::Viewer::Page, base + (album ? "menu.swf" : "page.html"), {});
     QWidget &view = album ? static_cast<QWidget &>(rt->form<Form1>().ShockwaveFlash1())
                           : static_cast<QWidget &>(rt->form<Form2>().WebBrowser1());
     QTRY_COMPARE_WITH_TIMEOUT(painted.size(), 1, 30000);
@@ -576,7 +576,7 @@ void TestPageFlashX11::pageCannotTakeThePlayersSession()
     QVERIFY(site.listen());
     QSignalSpy reports(&rt->service<PlayerHost>(), &PlayerHost::movieState);
     main->Text1().SetText(QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()));
-    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
+    viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
     QTRY_VERIFY_WITH_TIMEOUT(reports.size() == 1, 30000);
     QCOMPARE(reports[0][1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted); // it still plays
     const QByteArray session = reports[0][0].toByteArray();
@@ -634,7 +634,7 @@ void TestPageFlashX11::externalInterface()
     if (otherHost)
         movieBase = QStringLiteral("http://127.0.0.2:%1").arg(other.port());
     QSignalSpy reports(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
-    viewers::show(*rt, viewers::Viewer::Page, QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()), {});
+    viewers::show(*rt, catalogue::Viewer::Page, QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()), {});
     if (movieCalls)
         QTRY_COMPARE_WITH_TIMEOUT(js("said.join(' ')").toString(), QStringLiteral("hello"), 30000);
     else
@@ -668,7 +668,7 @@ void TestPageFlashX11::externalInterface()
     if (!access.isEmpty() || movieName != QLatin1String("external.swf"))
         return;
     asked.clear();
-    viewers::show(*rt, viewers::Viewer::Album, QStringLiteral("http://127.0.0.1:%1/m.swf").arg(site.port()), {});
+    viewers::show(*rt, catalogue::Viewer::Album, QStringLiteral("http://127.0.0.1:%1/m.swf").arg(site.port()), {});
     QTRY_VERIFY_WITH_TIMEOUT(!asked.filter(QStringLiteral("/avail.txt?avail=")).isEmpty(), 30000);
     QVERIFY2(!asked.filter(QStringLiteral("/avail.txt?avail=false")).isEmpty(), qPrintable(asked.join(' ')));
 }

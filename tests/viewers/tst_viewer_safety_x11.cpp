@@ -187,7 +187,7 @@ Form2 &TestViewerSafetyX11::openPage(const char *path)
     // As a catalogue command opens it: whatever was open goes first.
     main->Text1().SetText(url(path));
     rt->form<Form2>().Unload();
-    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
+    viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
     return rt->form<Form2>();
 }
 
@@ -388,7 +388,7 @@ void TestViewerSafetyX11::newWindowsGoToTheBrowser()
     QVERIFY(movies.listen());
     main->Text1().SetText("http://" + movies.host() + "/movies/links.swf");
     QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
-    viewers::show(*rt, viewers::Viewer::Album, main->Text1().Text(), {});
+    viewers::show(*rt, catalogue::Viewer::Album, main->Text1().Text(), {});
     ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
     QTRY_VERIFY_WITH_TIMEOUT(painted.size() == 1, 30000);
     const QUrl playerPage = player.url();
@@ -456,31 +456,31 @@ void TestViewerSafetyX11::internetPagesCannotFrameThisMachine()
     // does, after all of them.
     main->Text1().SetText(QStringLiteral("http://site.test:%1/frames.html").arg(site->port()));
     rt->form<Form2>().Unload();
-    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
+    viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
     QTRY_VERIFY2_WITH_TIMEOUT(reached.contains("/marker"), qPrintable(reached.join(" ")), 20000);
     QVERIFY2(reached == QStringList{"/marker"}, qPrintable(reached.join(" ")));
     // Nor the page itself: the viewer says it cannot open it, and this machine saw nothing.
     main->Text1().SetText(QStringLiteral("http://site.test:%1/top.html").arg(site->port()));
     rt->form<Form2>().Unload();
-    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
+    viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
     QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("查看器不能打开这个页面。"), 20000);
     QVERIFY2(!reached.contains("/top"), qPrintable(reached.join(" ")));
     // A viewer's first load whose site redirects into this machine.
     main->Text1().SetText(QStringLiteral("http://site.test:%1/to?http://127.0.0.9:%2/first").arg(site->port()).arg(local.port()));
     rt->form<Form2>().Unload();
-    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
+    viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
     QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("查看器不能打开这个页面。"), 20000);
     // Typed into the link field, it is judged the same, and the viewer says why.
     main->Text1().SetText(QStringLiteral("http://127.0.0.9:%1/typed").arg(local.port()));
     rt->form<Form2>().Unload();
-    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
+    viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
     QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("查看器不能打开这个页面。"), 20000);
     QVERIFY2(!reached.contains("/typed"), qPrintable(reached.join(" ")));
     // A typed movie's address, which the relay fetches on its own: held to the same rule.
     QSignalSpy states(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
     main->Text1().SetText(QStringLiteral("http://127.0.0.9:%1/typed.swf").arg(local.port()));
     rt->form<Form2>().Unload();
-    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
+    viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
     QTRY_COMPARE_WITH_TIMEOUT(states.size(), 1, 20000);
     QCOMPARE(states[0][1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Failed);
     QVERIFY2(!reached.contains("/typed.swf"), qPrintable(reached.join(" ")));
@@ -549,7 +549,7 @@ void TestViewerSafetyX11::framesCannotReplaceThePage()
     flashAsked = 0;
     main->Text1().SetText(QStringLiteral("http://site.test:%1/holder.html").arg(site->port()));
     rt->form<Form2>().Unload();
-    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
+    viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
     WebBrowser &view = rt->form<Form2>().WebBrowser1();
     QSignalSpy wanted(qobject_cast<ViewerPage *>(view.page()), &ViewerPage::movieWanted);
     QSignalSpy downloads(view.page()->profile(), &QWebEngineProfile::downloadRequested);
@@ -602,7 +602,7 @@ void TestViewerSafetyX11::chineseAndReadable()
     // A page that cannot open says so in Chinese whatever the system locale (LANG=C
     // here), and sites are asked for Chinese first.
     main->Text1().SetText(QStringLiteral("http://127.0.0.1:9/"));
-    viewers::show(*rt, viewers::Viewer::Page, main->Text1().Text(), {});
+    viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
     WebBrowser &view = rt->form<Form2>().WebBrowser1();
     QTRY_COMPARE_WITH_TIMEOUT(view.notice(), QStringLiteral("无法打开这个页面，请稍后再试。"), 20000);
     QAccessible::setActive(true); // as when a screen reader starts

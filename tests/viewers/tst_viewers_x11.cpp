@@ -348,6 +348,11 @@ void TestViewersX11::pressingTwiceOpensAFreshViewer()
     QTRY_VERIFY(first.isNull());
     QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("明信片鉴赏 · 冰港"), 20000);
     QCOMPARE(rt->Forms().size(), size_t(2));
+    // Any caller of the viewers' door gets a fresh viewer for its own link.
+    const QPointer<QWidget> second = &viewer.window();
+    viewers::show(*rt, catalogue::Viewer::Page, QString(main->Text1().Text()).replace("card1", "card2"), {});
+    QVERIFY(&viewer.window() != second.data());
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("明信片鉴赏 · 丛林"), 20000);
 }
 
 void TestViewersX11::switchingViewersKeepsOneOpen()
@@ -469,7 +474,7 @@ void TestViewersX11::linkCannotInjectIntoPlayer()
                          + QStringLiteral("/a\"b'c/\"><script>window.injected=1</script>"
                                           "<img src=x onerror=\"window.injected=2\">&amp;%22</x>.swf");
     main->Text1().SetText(link);
-    viewers::show(*rt, viewers::Viewer::Album, main->Text1().Text(), {});
+    viewers::show(*rt, catalogue::Viewer::Album, main->Text1().Text(), {});
     ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
     QCOMPARE(player.Movie(), link);
     QTRY_VERIFY_WITH_TIMEOUT(failedMessage(player).contains("无法"), 20000);
@@ -503,7 +508,7 @@ void TestViewersX11::movieSandbox()
                              .arg(own.host(), encoded("http://" + allowed.host() + "/data.txt"),
                                   encoded("http://" + refused.host() + "/data.txt"));
     main->Text1().SetText(link);
-    viewers::show(*rt, viewers::Viewer::Album, main->Text1().Text(), {});
+    viewers::show(*rt, catalogue::Viewer::Album, main->Text1().Text(), {});
 
     // The probe reports every variable it holds to its own host, over and over.
     QUrlQuery report;
@@ -561,7 +566,7 @@ void TestViewersX11::silentSite()
     const QString site = QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort());
 
     // An album from it: the player says it is loading.
-    viewers::show(*rt, viewers::Viewer::Album, site + QStringLiteral("album.swf"), QStringLiteral("小小相册"));
+    viewers::show(*rt, catalogue::Viewer::Album, site + QStringLiteral("album.swf"), QStringLiteral("小小相册"));
     ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
     QTRY_VERIFY_WITH_TIMEOUT(js(player.page(), "(function () { const p = document.getElementById('progress');"
                                                " return !!p && !p.hidden && p.textContent; })()")
@@ -569,7 +574,7 @@ void TestViewersX11::silentSite()
 
     // A page from it: a word that it is coming, then that the site does not answer, and
     // the viewer stops waiting.
-    viewers::show(*rt, viewers::Viewer::Page, site, QStringLiteral("爱迪鹅日"));
+    viewers::show(*rt, catalogue::Viewer::Page, site, QStringLiteral("爱迪鹅日"));
     WebBrowser &page = rt->form<Form2>().WebBrowser1();
     QTRY_COMPARE_WITH_TIMEOUT(page.notice(), QStringLiteral("正在载入页面…"), 10000);
     QVERIFY(page.isVisible());
@@ -597,7 +602,7 @@ void TestViewersX11::brokenMovie()
     SiteMirror other(site.path());
     QVERIFY(other.listen());
     main->Text1().SetText(QStringLiteral("http://%1/albums/broken.swf").arg(other.host()));
-    viewers::show(*rt, viewers::Viewer::Album, main->Text1().Text(), {});
+    viewers::show(*rt, catalogue::Viewer::Album, main->Text1().Text(), {});
     ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
     QTRY_VERIFY_WITH_TIMEOUT(failedMessage(player).contains("无法"), 20000);
     QCOMPARE(js(player.page(), "document.querySelectorAll('a').length + (document.getElementById('ruffle') ? 1 : 0)")
