@@ -4,6 +4,8 @@
 #include "fuzzing.h"
 #include "media.h"
 
+#include <QList>
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     using media::Kind;
