@@ -106,8 +106,9 @@ int main(int argc, char *argv[])
     });
     straight.listen();
 
-    BrowserEngine engine;
-    PlayerHost host;
+    ViewerServices services; // the host first, so that it goes after the engine's pages
+    BrowserEngine &engine = services.engine();
+    PlayerHost &host = services.host();
     host.start();
     const QString movie = QStringLiteral("http://%1/big.swf").arg(site.host());
 

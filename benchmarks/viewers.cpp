@@ -65,7 +65,8 @@ public:
 protected:
     QWidget *createCustomControl(const forms::ControlDesign &, QWidget *parent) override
     {
-        return new WebBrowser(runtime().service<BrowserEngine>([] { return new BrowserEngine; }), nullptr, parent);
+        ViewerServices &services = ViewerServices::of(runtime());
+        return new WebBrowser(services.engine(), services.host(), parent, false);
     }
 };
 
@@ -75,9 +76,9 @@ int runPages(SiteMirror &mirror, bool search, bool guarded, SiteArchive *archive
     if (!search)
         rt.install<Form2>(std::make_unique<PlainForm2>(rt));
     if (!guarded) // only this benchmark turns the guard off, before the engine starts
-        BrowserEngine::of(rt).setGuardedForBenchmark(false);
+        ViewerServices::of(rt).engine().setGuardedForBenchmark(false);
     if (archive)
-        BrowserEngine::of(rt).setArchive(QUrl(archive->prefix()), QStringLiteral("2010"), true);
+        ViewerServices::of(rt).engine().setArchive(QUrl(archive->prefix()), QStringLiteral("2010"), true);
     frmtest &main = rt.form<frmtest>();
     main.setContentHost(mirror.host());
     main.Show();
@@ -105,7 +106,7 @@ int runPages(SiteMirror &mirror, bool search, bool guarded, SiteArchive *archive
     if (!search)
         return 0;
     // A card page, until its movie has drawn its first frame: what the search is for.
-    PlayerHost &host = rt.service<PlayerHost>([] { return new PlayerHost; });
+    PlayerHost &host = ViewerServices::of(rt).host();
     // A press, until the movie it opens has drawn its first frame.
     auto pressUntilPainted = [&](forms::CommandButton &button) {
         bool painted = false;

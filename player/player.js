@@ -492,9 +492,30 @@
     return player;
   }
   const emulators = new WeakMap();
+  // Its shadow DOM, as this release builds it: the canvas it draws on, the text box it
+  // keeps for movies with text fields, and its error panel (id "panic"). Should a release
+  // rename them, screen readers hear the player's name alone, and a movie it gives up on
+  // shows its own panel instead of the program's message; playing is not touched.
+  const EmulatorParts = { pictures: "canvas", textBoxes: "textarea, input", panic: "panic" };
   function emulatorOf(player) {
     const inner = emulators.get(player);
     return {
+      // seen(parts) now and whenever the emulator changes them, until it has panicked.
+      watchParts: function (seen) {
+        const shadow = player.shadowRoot;
+        if (!shadow)
+          return;
+        const look = function (changes, observer) {
+          const parts = { pictures: shadow.querySelectorAll(EmulatorParts.pictures),
+                          textBoxes: shadow.querySelectorAll(EmulatorParts.textBoxes),
+                          panicked: shadow.getElementById(EmulatorParts.panic) !== null };
+          if (parts.panicked && observer)
+            observer.disconnect();
+          seen(parts);
+        };
+        look(null, null);
+        new MutationObserver(look).observe(shadow, { childList: true, subtree: true });
+      },
       menu: function () {
         const instance = inner && inner.instance;
         return instance && typeof instance.prepare_context_menu === "function" ? instance.prepare_context_menu() : [];
@@ -761,7 +782,7 @@
       relay = new URL("relay/" + encodeURIComponent(session), here).href;
       movieAddress = movie;
       const go = function () {
-        play({ session: session, movie: movie, embedded: embedded, title: title, pagePort: pagePort,
+        play({ session: session, movie: movie, embedded: embedded, title: title, pagePort: pagePort, relay: relay,
                offerArchive: !!offerArchive && !embedded,
                here: here, emulatorRoot: emulatorRoot,
                nativeFetch: nativeFetch, fetcher: fetcher, clock: clock,
@@ -774,231 +795,220 @@
     }, trade);
   }
 
-  function play(setup) {
-    const session = setup.session;
-    const movie = setup.movie; // data only, never markup
-    const embedded = setup.embedded;
-    const here = setup.here;
-    const emulatorRoot = setup.emulatorRoot;
-    const nativeFetch = setup.nativeFetch;
-    const fetcher = setup.fetcher;
-    const relay = new URL("relay/" + encodeURIComponent(session), here).href;
-    const words = embedded ? Words.movie : Words.album;
-    const LoadFailed = words.loadFailed;
-    // What a screen reader calls the player: the movie (the album's name, say).
-    const title = setup.title || words.name;
-    document.title = title;
+  // The page's parts around the emulator: its title, the loading bar, the message that
+  // replaces the player, and what the program is told of the movie ("painted" once its
+  // first frame is on the screen, "failed" when it cannot play).
+  function playerView(setup) {
+    const words = setup.embedded ? Words.movie : Words.album;
+    const element = function (id) { return document.getElementById(id); };
+    const tell = function (state) {
+      setup.nativeFetch(new URL("state/" + encodeURIComponent(setup.session) + "?" + state, setup.here).href,
+                        { credentials: "omit", cache: "no-store", referrerPolicy: "no-referrer" }).catch(function () {});
+    };
+    let reported = "";
     let failed = false;
+    // The loading bar shows from a second after the start until the movie draws (or
+    // cannot): a quick movie flashes nothing, and a silent site shows more than white.
+    let progressDue = false;
+    let progressNow = null; // [received, total] once the answer has begun
 
+    const view = {
+      words: words,
+      // What a screen reader calls the player: the movie (the album's name, say).
+      title: setup.title || words.name,
+      failed: function () { return failed; },
+      report: function (state) {
+        if (reported)
+          return;
+        reported = state;
+        element("progress").hidden = true;
+        tell(state);
+      },
+      fail: function (text) {
+        if (failed)
+          return;
+        failed = true;
+        view.report("failed");
+        const player = element("ruffle");
+        if (player)
+          player.remove();
+        element("player").style.display = "none";
+        element("progress").hidden = true;
+        const message = element("message");
+        message.textContent = text;
+        // An album that cannot load: the viewer may offer its copy in a web archive.
+        if (text === words.loadFailed && setup.offerArchive) {
+          const offer = document.createElement("button");
+          offer.type = "button";
+          offer.id = "archive";
+          offer.textContent = OpenArchived;
+          offer.addEventListener("click", function () {
+            offer.disabled = true;
+            tell("archive");
+          });
+          message.appendChild(offer);
+        }
+        message.style.display = "flex";
+      },
+      startProgressClock: function () {
+        setTimeout(function () {
+          progressDue = true;
+          view.drawProgress();
+        }, 1000);
+      },
+      showProgress: function (received, total) {
+        progressNow = [received, total];
+        view.drawProgress();
+      },
+      drawProgress: function () {
+        const progress = element("progress");
+        if (!progressDue || reported)
+          return;
+        progress.hidden = false;
+        const bar = element("bar");
+        // A progress bar to screen readers, with its value where the total is known.
+        progress.setAttribute("aria-label", words.loading);
+        const received = progressNow ? progressNow[0] : 0;
+        const total = progressNow ? progressNow[1] : 0;
+        const label = element("label");
+        label.textContent = progressLabel(words.loading, received, total, function (line) {
+          label.textContent = line;
+          return label.scrollWidth <= label.clientWidth;
+        });
+        if (total > 0) {
+          const percent = Math.min(100, Math.floor(received * 100 / total));
+          bar.classList.remove("unknown");
+          element("fill").style.width = percent + "%";
+          progress.setAttribute("aria-valuenow", String(percent));
+          progress.setAttribute("aria-valuetext", total >= 1000 ? percent + "%（" + sizes(received, total) + "）" : percent + "%");
+        } else {
+          bar.classList.add("unknown");
+          progress.removeAttribute("aria-valuenow");
+          progress.setAttribute("aria-valuetext", received >= 1000 ? sizes(received, 0) : words.loading);
+        }
+      },
+      // The movie's bytes, counted as the emulator takes them; the bar is redrawn a few
+      // times a second, not for every piece.
+      counted: function (body, total) {
+        let received = 0;
+        let shown = 0;
+        const counter = new TransformStream({
+          transform(chunk, controller) {
+            received += chunk.byteLength;
+            const now = performance.now();
+            if (now - shown > 100) {
+              shown = now;
+              view.showProgress(received, total);
+            }
+            controller.enqueue(chunk);
+          },
+          flush() { element("progress").hidden = true; },
+        });
+        body.pipeTo(counter.writable).catch(function () { view.fail(words.loadFailed); });
+        return counter.readable;
+      },
+    };
+    return view;
+  }
 
-    function element(id) { return document.getElementById(id); }
+  // The emulator's player for the movie that arrived (real: where it came from), in the
+  // page: talking to its page if it stands in one, with the program's menu, named for
+  // screen readers, its first frame and its failure told.
+  function startEmulator(setup, view, real) {
+    let scripting = null;
+    if (setup.embedded && setup.pagePort) {
+      scripting = pageScripting(setup.pagePort, performance.now.bind(performance));
+      externalCalls(window, scripting.call);
+      scripting.arrived(real);
+    }
+    const player = createPlayer();
+    const emulator = emulatorOf(player);
+    if (scripting) {
+      scripting.attach(emulator);
+      emulator.whenOffered(scripting.offered);
+    }
+    player.id = "ruffle";
+    player.style.width = "100%";
+    player.style.height = "100%";
+    document.getElementById("player").appendChild(player);
+    movieMenu(window, emulator, function (menu) {
+      return setup.nativeFetch(new URL("menu/" + encodeURIComponent(setup.session), setup.here).href,
+                               { method: "POST", body: JSON.stringify(menu), headers: { "Content-Type": "application/json" },
+                                 credentials: "omit", cache: "no-store", referrerPolicy: "no-referrer" })
+        .then(function (r) { return r.ok ? r.text() : "-1"; });
+    }, !!setup.embedded && !flag(setup.embedded.menu, true));
+    player.setAttribute("aria-label", view.title);
+    emulator.watchParts(function (parts) {
+      parts.pictures.forEach(function (c) {
+        c.setAttribute("role", "img");
+        c.setAttribute("aria-label", view.title);
+      });
+      parts.textBoxes.forEach(function (t) { t.setAttribute("aria-label", view.title + "的文字输入"); });
+      // Should the emulator give up on the movie, the same plain message replaces its
+      // error panel and the panel's links away.
+      if (parts.panicked)
+        view.fail(view.words.cannotPlay);
+    });
+    player.addEventListener("loadedmetadata", function () {
+      const metadata = player.ruffle().metadata;
+      setup.clock.frameRateKnown(metadata ? metadata.frameRate : 0);
+      // The emulator draws the first frame on its next tick after the header.
+      requestAnimationFrame(function () {
+        requestAnimationFrame(function () {
+          if (!view.failed())
+            view.report("painted");
+        });
+      });
+    });
+    return player;
+  }
 
+  // The movie's address checked, its answer asked of the relay, then played.
+  async function loadMovie(setup, view) {
+    const words = view.words;
+    let url;
+    try {
+      url = new URL(setup.movie); // data only, never markup
+    } catch (e) {
+      return view.fail(words.badAddress);
+    }
+    if (url.protocol !== "http:" && url.protocol !== "https:")
+      return view.fail(words.notWeb);
+    let answer;
+    try {
+      answer = await setup.nativeFetch(setup.relay + "?kind=movie", relayOptions);
+    } catch (e) {
+      return view.fail(words.loadFailed);
+    }
+    if (answer.status === 415)
+      return view.fail(words.cannotPlay);
+    if (!answer.ok)
+      return view.fail(words.loadFailed);
+    const real = answer.headers.get("X-Relay-Url") || url.href;
+    setup.arrived(real);
+    const total = Number(answer.headers.get("X-Relay-Length") || answer.headers.get("Content-Length")) || 0;
+    view.showProgress(0, total);
+    setup.fetcher.movieArrived(asSeenByMovie(view.counted(answer.body, total), answer, real), [url.href, real]);
+    const player = startEmulator(setup, view, real);
+    try {
+      await player.ruffle().load(loadOptions(real, setup.embedded));
+    } catch (e) {
+      view.fail(words.loadFailed);
+    }
+  }
+
+  function play(setup) {
     // The player never goes full screen; the emulator's menu offers it whenever the
     // document says it could.
     ["fullscreenEnabled", "webkitFullscreenEnabled"].forEach(function (name) {
       Object.defineProperty(Document.prototype, name, { get: function () { return false; }, configurable: true });
     });
-
-    // The emulator's parts, named for screen readers after the movie: its picture, and
-    // the text box it keeps focusable for movies with text fields.
-    function nameParts(player, name) {
-      player.setAttribute("aria-label", name);
-      const shadow = player.shadowRoot;
-      if (!shadow)
-        return;
-      const named = function () {
-        shadow.querySelectorAll("canvas").forEach(function (c) {
-          c.setAttribute("role", "img");
-          c.setAttribute("aria-label", name);
-        });
-        shadow.querySelectorAll("textarea, input").forEach(function (t) {
-          t.setAttribute("aria-label", name + "的文字输入");
-        });
-      };
-      named();
-      new MutationObserver(named).observe(shadow, { childList: true, subtree: true });
-    }
-
-    // Tells the program how the movie fares: "painted" once its first frame is on the
-    // screen, "failed" when it cannot play.
-    let reported = "";
-    function report(state) {
-      if (reported)
-        return;
-      reported = state;
-      element("progress").hidden = true;
-      nativeFetch(new URL("state/" + encodeURIComponent(session) + "?" + state, here).href,
-                  { credentials: "omit", cache: "no-store", referrerPolicy: "no-referrer" }).catch(function () {});
-    }
-
-    function fail(text) {
-      if (failed)
-        return;
-      failed = true;
-      report("failed");
-      const player = document.getElementById("ruffle");
-      if (player)
-        player.remove();
-      element("player").style.display = "none";
-      element("progress").hidden = true;
-      const message = element("message");
-      message.textContent = text;
-      // An album that cannot load: the viewer may offer its copy in a web archive.
-      if (text === LoadFailed && setup.offerArchive) {
-        const offer = document.createElement("button");
-        offer.type = "button";
-        offer.id = "archive";
-        offer.textContent = OpenArchived;
-        offer.addEventListener("click", function () {
-          offer.disabled = true;
-          nativeFetch(new URL("state/" + encodeURIComponent(session) + "?archive", here).href,
-                      { credentials: "omit", cache: "no-store", referrerPolicy: "no-referrer" }).catch(function () {});
-        });
-        message.appendChild(offer);
-      }
-      message.style.display = "flex";
-    }
-
-    // The loading bar shows from a second after the start until the movie draws (or
-    // cannot): a quick movie flashes nothing, and a silent site shows more than white.
-    let progressDue = false;
-    let progressNow = null; // [received, total] once the answer has begun
-    function showProgress(received, total) {
-      progressNow = [received, total];
-      drawProgress();
-    }
-
-    function drawProgress() {
-      const progress = element("progress");
-      if (!progressDue || reported)
-        return;
-      progress.hidden = false;
-      const bar = element("bar");
-      // A progress bar to screen readers, with its value where the total is known.
-      progress.setAttribute("aria-label", words.loading);
-      const received = progressNow ? progressNow[0] : 0;
-      const total = progressNow ? progressNow[1] : 0;
-      const label = element("label");
-      label.textContent = progressLabel(words.loading, received, total, function (line) {
-        label.textContent = line;
-        return label.scrollWidth <= label.clientWidth;
-      });
-      if (total > 0) {
-        const percent = Math.min(100, Math.floor(received * 100 / total));
-        bar.classList.remove("unknown");
-        element("fill").style.width = percent + "%";
-        progress.setAttribute("aria-valuenow", String(percent));
-        progress.setAttribute("aria-valuetext", total >= 1000 ? percent + "%（" + sizes(received, total) + "）" : percent + "%");
-      } else {
-        bar.classList.add("unknown");
-        progress.removeAttribute("aria-valuenow");
-        progress.setAttribute("aria-valuetext", received >= 1000 ? sizes(received, 0) : words.loading);
-      }
-    }
-
-    // The movie's bytes, counted as the emulator takes them; the bar is redrawn a few
-    // times a second, not for every piece.
-    function counted(body, total) {
-      let received = 0;
-      let shown = 0;
-      const counter = new TransformStream({
-        transform(chunk, controller) {
-          received += chunk.byteLength;
-          const now = performance.now();
-          if (now - shown > 100) {
-            shown = now;
-            showProgress(received, total);
-          }
-          controller.enqueue(chunk);
-        },
-        flush() { element("progress").hidden = true; },
-      });
-      body.pipeTo(counter.writable).catch(function () { fail(LoadFailed); });
-      return counter.readable;
-    }
-
-    async function main() {
-      if (embedded)
-        document.documentElement.classList.add("embedded");
-      setTimeout(function () {
-        progressDue = true;
-        drawProgress();
-      }, 1000);
-      let url;
-      try {
-        url = new URL(movie);
-      } catch (e) {
-        return fail(words.badAddress);
-      }
-      if (url.protocol !== "http:" && url.protocol !== "https:")
-        return fail(words.notWeb);
-
-      let answer;
-      try {
-        answer = await nativeFetch(relay + "?kind=movie", relayOptions);
-      } catch (e) {
-        return fail(LoadFailed);
-      }
-      if (answer.status === 415)
-        return fail(words.cannotPlay);
-      if (!answer.ok)
-        return fail(LoadFailed);
-      const real = answer.headers.get("X-Relay-Url") || url.href;
-      setup.arrived(real);
-      const total = Number(answer.headers.get("X-Relay-Length") || answer.headers.get("Content-Length")) || 0;
-      showProgress(0, total);
-      fetcher.movieArrived(asSeenByMovie(counted(answer.body, total), answer, real), [url.href, real]);
-
-      let scripting = null;
-      if (embedded && setup.pagePort) {
-        scripting = pageScripting(setup.pagePort, performance.now.bind(performance));
-        externalCalls(window, scripting.call);
-        scripting.arrived(real);
-      }
-      const player = createPlayer();
-      if (scripting) {
-        const emulator = emulatorOf(player);
-        scripting.attach(emulator);
-        emulator.whenOffered(scripting.offered);
-      }
-      player.id = "ruffle";
-      player.style.width = "100%";
-      player.style.height = "100%";
-      element("player").appendChild(player);
-      movieMenu(window, emulatorOf(player), function (menu) {
-        return nativeFetch(new URL("menu/" + encodeURIComponent(session), here).href,
-                           { method: "POST", body: JSON.stringify(menu), headers: { "Content-Type": "application/json" },
-                             credentials: "omit", cache: "no-store", referrerPolicy: "no-referrer" })
-          .then(function (r) { return r.ok ? r.text() : "-1"; });
-      }, !!embedded && !flag(embedded.menu, true));
-      nameParts(player, title);
-      // Should the emulator give up on the movie, the same plain message replaces its
-      // error panel and the panel's links away.
-      new MutationObserver(function (changes, observer) {
-        if (player.shadowRoot && player.shadowRoot.getElementById("panic")) {
-          observer.disconnect();
-          fail(words.cannotPlay);
-        }
-      }).observe(player.shadowRoot || player, { childList: true, subtree: true });
-      player.addEventListener("loadedmetadata", function () {
-        const metadata = player.ruffle().metadata;
-        setup.clock.frameRateKnown(metadata ? metadata.frameRate : 0);
-        // The emulator draws the first frame on its next tick after the header.
-        requestAnimationFrame(function () {
-          requestAnimationFrame(function () {
-            if (!failed)
-              report("painted");
-          });
-        });
-      });
-      try {
-        await player.ruffle().load(loadOptions(real, embedded));
-      } catch (e) {
-        fail(LoadFailed);
-      }
-    }
-
-    main();
+    const view = playerView(setup);
+    document.title = view.title;
+    if (setup.embedded)
+      document.documentElement.classList.add("embedded");
+    view.startProgressClock();
+    loadMovie(setup, view);
   }
 
   // Under Node, for the unit tests: the pure parts, and no page to start.

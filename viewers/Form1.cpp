@@ -35,6 +35,6 @@ const forms::FormDesign &Form1::Design()
 QWidget *Form1::createCustomControl(const forms::ControlDesign &d, QWidget *parent)
 {
     Q_UNUSED(d);
-    BrowserEngine &engine = BrowserEngine::of(runtime());
-    return new ShockwaveFlash(engine, runtime().service<PlayerHost>(), parent);
+    BrowserEngine &engine = ViewerServices::of(runtime()).engine();
+    return new ShockwaveFlash(engine, ViewerServices::of(runtime()).host(), parent);
 }

@@ -3,13 +3,13 @@
 #include "viewers_export.h"
 
 #include "pagekeeper.h"
+#include "playerhost.h"
 
 #include <QObject>
 #include <QPointer>
 
 #include <memory>
 
-class PlayerHost;
 namespace guard {
 class Guard;
 }
@@ -40,11 +40,6 @@ public:
     // this machine).
     void setPlayerHost(PlayerHost *host);
 
-    // The program's engine and the player host its pages' movies talk to, made the first
-    // time a viewer (or a warm-up) asks: the host first, so that it goes last (the
-    // engine's pages go before the host; the engine may crash if its connections go first).
-    static BrowserEngine &of(forms::Runtime &runtime);
-
     // The guard every connection of the engine goes through (guard.h).
     guard::Guard &connectionGuard() { return *m_guard; }
     // A web archive for the run (the command line's): with everything, every link of the
@@ -70,4 +65,21 @@ private:
     bool m_guarded = true;
     bool m_archiveEverything = false;
     QPointer<PlayerHost> m_playerHost;
+};
+
+// What the viewers of a run share, made the first time a viewer (or a warm-up) asks: the
+// player host, then the engine whose pages' movies talk to it. Members go in reverse
+// order: the engine and its pages first, the host last (the engine may crash if its
+// connections go first).
+class VIEWERS_EXPORT ViewerServices
+{
+public:
+    ViewerServices();
+    static ViewerServices &of(forms::Runtime &runtime);
+    PlayerHost &host() { return m_host; }
+    BrowserEngine &engine() { return m_engine; }
+
+private:
+    PlayerHost m_host;
+    BrowserEngine m_engine;
 };

@@ -8,6 +8,7 @@ Steps Keeping::open(int page, Kind kind)
 {
     Steps steps;
     m_coolAt.reset();
+    m_playerComing = false;
     // A movie takes memory enough: the pages' warm process is not kept beside it, and a
     // kept movie is not kept beside a page.
     if (kind == Kind::Player)
@@ -49,7 +50,7 @@ Steps Keeping::closed(int page, bool showedNothing)
         // The next album is on its way: held still as it is, so that the new one finds
         // the emulator compiled, until it plays. Else the viewer was closed: its movie
         // goes, and the emulator stays compiled in its process.
-        const bool next = count(Kind::Player, State::Open) > 0;
+        const bool next = m_playerComing || count(Kind::Player, State::Open) > 0;
         e->state = next ? State::Frozen : State::Warm;
         steps.push_back({page, next ? Do::Freeze : Do::WarmPlayer});
     } else {

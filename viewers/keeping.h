@@ -55,6 +55,9 @@ public:
     Steps closed(int page, bool showedNothing);
     // A player started playing: the ones kept before it are no longer needed.
     Steps playerPlaying();
+    // The next album is on its way (its viewer replaces the open one): a player closed
+    // before it opens is held still for it, with the emulator compiled.
+    void playerComing() { m_playerComing = true; }
     // A page to go now, whatever it was kept for (one that would not go blank).
     Steps letGo(int page);
     // Starts the warm time now if no viewer is open (as if the last one just closed).
@@ -95,6 +98,7 @@ private:
     Clock m_now;
     std::list<Entry> m_pages;
     std::chrono::milliseconds m_warmTime = WarmTime;
+    bool m_playerComing = false;
     std::optional<std::chrono::milliseconds> m_coolAt;  // when what is warm goes
     std::optional<std::chrono::milliseconds> m_graceEnd; // when kept players go
 };

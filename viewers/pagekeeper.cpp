@@ -4,7 +4,6 @@
 #include "viewerpage.h"
 
 #include <QDialog>
-#include <QEventLoop>
 
 namespace {
 
@@ -112,8 +111,8 @@ void PageKeeper::run(const keeping::Steps &steps)
             m_pages.erase(it);
             break;
         case keeping::Do::Reject:
-            if (QDialog *dialog = m_dialogs[step.page])
-                dialog->reject();
+            if (!m_dialogs[step.page].empty() && m_dialogs[step.page].back())
+                m_dialogs[step.page].back()->reject();
             break;
         }
     }
@@ -128,32 +127,32 @@ void PageKeeper::schedule()
     m_due.start(std::max(std::chrono::milliseconds(0), *due - steadyNow()));
 }
 
-bool PageKeeper::waitForAnswer(ViewerPage *page, QDialog *dialog)
+bool PageKeeper::dialogOpened(ViewerPage *page, QDialog *dialog)
 {
     const int id = idOf(page);
     if (!id || !m_keeping.dialogStarts(id))
         return false;
-    const QPointer<QDialog> outer = std::exchange(m_dialogs[id], dialog);
-    QPointer<QDialog> answered(dialog);
-    QEventLoop loop;
-    connect(dialog, &QDialog::finished, &loop, &QEventLoop::quit);
-    connect(dialog, &QObject::destroyed, &loop, &QEventLoop::quit); // gone with its window
-    dialog->show();
-    loop.exec();
-    const bool accepted = answered && answered->result() == QDialog::Accepted && m_keeping.isOpen(id);
-    const keeping::Steps steps = m_keeping.dialogEnded(id);
-    if (!steps.empty()) {
-        // The view went while the engine waited for this answer: the page goes once the
-        // engine is out of the call.
+    m_dialogs[id].push_back(dialog);
+    return true;
+}
+
+bool PageKeeper::dialogClosed(ViewerPage *page)
+{
+    const int id = idOf(page);
+    if (!id)
+        return false;
+    const bool open = m_keeping.isOpen(id);
+    if (!m_dialogs[id].empty())
+        m_dialogs[id].pop_back();
+    if (!m_keeping.dialogEnded(id).empty()) {
+        // The engine is about to leave the page's call: the page goes once it has.
         m_dialogs.erase(id);
-        const auto it = m_pages.find(id);
-        if (it != m_pages.end())
+        if (const auto it = m_pages.find(id); it != m_pages.end()) {
             it->second.release()->deleteLater();
-        m_pages.erase(id);
-    } else if (m_dialogs.count(id)) {
-        m_dialogs[id] = outer;
+            m_pages.erase(it);
+        }
     }
-    return accepted;
+    return open;
 }
 
 int PageKeeper::idOf(const ViewerPage *page) const

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <vector>
 
 class QDialog;
 class QUrl;
@@ -50,6 +51,8 @@ public:
     void closed(ViewerPage *page);
     // A player has started playing: the ones before it are no longer needed.
     void playerPlaying();
+    // The album viewer is about to be replaced by a new one (keeping::Keeping::playerComing).
+    void playerComing() { m_keeping.playerComing(); }
     // Compiles the emulator ahead of the next player, in a hidden page of the player at
     // url that plays no movie; nothing if a player page is open or kept already.
     void warmPlayer(QWebEngineProfile *profile, const QUrl &url);
@@ -64,10 +67,12 @@ public:
     // opens nothing and asks nothing any more.
     bool isOpen(const ViewerPage *page) const;
 
-    // The engine's script dialogs are synchronous: the page's call waits here, in an
-    // event loop of its own, until the dialog closes or the page is released. Returns
-    // whether the dialog was accepted; the dialog stays the caller's.
-    bool waitForAnswer(ViewerPage *page, QDialog *dialog);
+    // The engine's script dialogs are synchronous: while one is up, the engine is inside
+    // the page's call. Opened: false if the page is not open (it asks nothing then);
+    // should its view go meanwhile, the dialog is cancelled. Closed: whether the page is
+    // still open, so that the answer counts; one whose view went goes now, after the call.
+    bool dialogOpened(ViewerPage *page, QDialog *dialog);
+    bool dialogClosed(ViewerPage *page);
 
 private:
     int idOf(const ViewerPage *page) const;
@@ -78,7 +83,7 @@ private:
     keeping::Keeping m_keeping;
     // The pages, by their number in m_keeping; each goes with its entry.
     std::map<int, std::unique_ptr<ViewerPage>> m_pages;
-    std::map<int, QPointer<QDialog>> m_dialogs; // the innermost dialog a page waits on
+    std::map<int, std::vector<QPointer<QDialog>>> m_dialogs; // the dialogs a page waits on, innermost last
     int m_lastId = 0;
     QTimer m_due; // the warm time's or the players' grace's end, whichever comes first
 };

@@ -1,17 +1,13 @@
 #include "viewerpage.h"
 
 #include "pagekeeper.h"
+#include "scriptdialog.h"
 #include "sandbox.h"
 
 #include <QCheckBox>
 #include <QDialog>
-#include <QDialogButtonBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
-#include <QPushButton>
-#include <QTimer>
-#include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
@@ -24,9 +20,6 @@ namespace {
 // A dialog that follows the last one's closing this quickly counts as one more in a row.
 constexpr int InARowMs = 1000;
 constexpr int MaxInARow = 3;
-constexpr int MaxDialogChars = 2000;
-// A script dialog's message wraps at this width, as a message box's does.
-constexpr int DialogTextWidth = 420;
 
 } // namespace
 
@@ -68,9 +61,7 @@ QStringList ViewerPage::chooseFiles(FileSelectionMode, const QStringList &, cons
 
 QString ViewerPage::boundedText(const QString &text)
 {
-    if (text.size() <= MaxDialogChars)
-        return text;
-    return text.left(MaxDialogChars) + QStringLiteral("…");
+    return scriptdialog::bounded(text);
 }
 
 bool ViewerPage::namesMovie(const QUrl &url)
@@ -123,20 +114,20 @@ QWebEnginePage *ViewerPage::createWindow(WebWindowType)
 
 void ViewerPage::javaScriptAlert(const QUrl &securityOrigin, const QString &msg)
 {
-    runDialog(Kind::Alert, securityOrigin, msg, {}, nullptr);
+    runDialog(scriptdialog::Kind::Alert, securityOrigin, msg, {}, nullptr);
 }
 
 bool ViewerPage::javaScriptConfirm(const QUrl &securityOrigin, const QString &msg)
 {
     if (m_leaving)
         return true; // "leave this page?" (nothing else asks once it is leaving)
-    return runDialog(Kind::Confirm, securityOrigin, msg, {}, nullptr);
+    return runDialog(scriptdialog::Kind::Confirm, securityOrigin, msg, {}, nullptr);
 }
 
 bool ViewerPage::javaScriptPrompt(const QUrl &securityOrigin, const QString &msg, const QString &defaultValue,
                                   QString *result)
 {
-    return runDialog(Kind::Prompt, securityOrigin, msg, defaultValue, result);
+    return runDialog(scriptdialog::Kind::Prompt, securityOrigin, msg, defaultValue, result);
 }
 
 void ViewerPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &message, int lineNumber,
@@ -150,7 +141,7 @@ void ViewerPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const Q
     qCDebug(pageLog).noquote() << sourceID << lineNumber << message;
 }
 
-bool ViewerPage::runDialog(Kind kind, const QUrl &origin, const QString &message, const QString &defaultValue,
+bool ViewerPage::runDialog(scriptdialog::Kind kind, const QUrl &origin, const QString &message, const QString &defaultValue,
                            QString *result)
 {
     QWebEngineView *view = QWebEngineView::forPage(this);
@@ -168,44 +159,20 @@ bool ViewerPage::runDialog(Kind kind, const QUrl &origin, const QString &message
     }
     ++m_shown;
 
-    // Not modal: the page waits for its answer, the program does not.
-    auto *dialog = new QDialog(view->window(), Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    dialog->setWindowModality(Qt::NonModal);
-    dialog->setWindowTitle(QStringLiteral("%1 显示").arg(origin.host().isEmpty() ? QStringLiteral("此网页") : origin.host()));
-    auto *layout = new QVBoxLayout(dialog);
-    auto *text = new QLabel(boundedText(message), dialog);
-    text->setTextFormat(Qt::PlainText);
-    text->setWordWrap(true);
-    text->setMaximumWidth(DialogTextWidth);
-    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(text);
-    QLineEdit *edit = nullptr;
-    if (kind == Kind::Prompt) {
-        edit = new QLineEdit(boundedText(defaultValue), dialog);
-        edit->setMaxLength(MaxDialogChars);
-        edit->setAccessibleName(QStringLiteral("回答"));
-        layout->addWidget(edit);
+    const scriptdialog::Dialog asked = scriptdialog::make(view->window(), kind, origin.host(), message, defaultValue,
+                                                          m_shown > 1);
+    if (!m_keeper.dialogOpened(this, asked.dialog)) {
+        delete asked.dialog.data();
+        return false;
     }
-    QCheckBox *stop = nullptr;
-    if (m_shown > 1) {
-        stop = new QCheckBox(QStringLiteral("禁止此页面再显示对话框"), dialog);
-        layout->addWidget(stop);
-    }
-    auto *buttons = new QDialogButtonBox(dialog);
-    buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
-    if (kind != Kind::Alert)
-        buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
-    connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    layout->addWidget(buttons);
-
-    const QPointer<QDialog> answer(dialog);
-    const bool accepted = m_keeper.waitForAnswer(this, dialog);
-    if (answer) { // not gone with its window
-        m_stopped = m_stopped || (stop && stop->isChecked());
-        if (accepted && edit && result)
-            *result = edit->text();
-        delete answer.data();
+    bool accepted = scriptdialog::wait(asked.dialog);
+    // The answer counts only if the page is still its view's (it may go now, after the call).
+    accepted = m_keeper.dialogClosed(this) && accepted;
+    if (asked.dialog) { // not gone with its window
+        m_stopped = m_stopped || (asked.stop && asked.stop->isChecked());
+        if (accepted && asked.answer && result)
+            *result = asked.answer->text();
+        delete asked.dialog.data();
     }
     m_sinceClosed.start();
     return accepted;

@@ -20,6 +20,10 @@ class QWebEngineView;
 //   the viewer's window, go when the viewer goes, and a page that opens them in a row
 //   is stopped after a few.
 // Its keeper (pagekeeper.h) makes it, says whether it is still open, and lets it go.
+namespace scriptdialog {
+enum class Kind;
+}
+
 class VIEWERS_EXPORT ViewerPage : public QWebEnginePage
 {
     Q_OBJECT
@@ -71,8 +75,7 @@ protected:
                                   const QString &sourceID) override;
 
 private:
-    enum class Kind { Alert, Confirm, Prompt };
-    bool runDialog(Kind kind, const QUrl &origin, const QString &message, const QString &defaultValue,
+    bool runDialog(scriptdialog::Kind kind, const QUrl &origin, const QString &message, const QString &defaultValue,
                    QString *result);
 
     bool isOpen() const;

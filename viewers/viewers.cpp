@@ -27,6 +27,10 @@ ViewerForm &formOf(forms::Runtime &runtime, Viewer viewer)
 
 void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QString &title)
 {
+    // An album on its way: a player going before it opens (the album viewer the caller
+    // just unloaded, say) is held for it, which finds the emulator compiled.
+    if (viewer == Viewer::Album)
+        ViewerServices::of(runtime).engine().pages().playerComing();
     unload(runtime, viewer); // a fresh window per press, whoever presses
     formOf(runtime, viewer).showFor(link, title);
 }
@@ -41,9 +45,9 @@ void unload(forms::Runtime &runtime, Viewer viewer)
 
 void prepare(forms::Runtime &runtime, Viewer viewer)
 {
-    BrowserEngine &engine = BrowserEngine::of(runtime);
+    BrowserEngine &engine = ViewerServices::of(runtime).engine();
     QWebEngineProfile *profile = engine.profile();
-    auto &host = runtime.service<PlayerHost>();
+    auto &host = ViewerServices::of(runtime).host();
     if (viewer == Viewer::Album && host.start())
         engine.pages().warmPlayer(profile, host.warmUrl());
 }

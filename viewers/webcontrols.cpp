@@ -294,15 +294,14 @@ void ViewerView::resizeEvent(QResizeEvent *event)
         m_archiveLabel->move(geometry().left(), geometry().bottom() + 1 - m_archiveLabel->height());
 }
 
-WebBrowser::WebBrowser(BrowserEngine &engine, PlayerHost *player, QWidget *parent)
-    : ViewerView(engine, false, parent), m_host(player)
+WebBrowser::WebBrowser(BrowserEngine &engine, PlayerHost &host, QWidget *parent, bool findMovies)
+    : ViewerView(engine, false, parent), m_host(host)
 {
-    if (player) {
-        m_flash = new PageFlash(viewerPage(), *player);
-        showMovieMenus(*player, [this](const QByteArray &session) {
-            return session == m_movieSession || (m_flash && m_flash->plays(session));
-        });
-    }
+    if (findMovies)
+        m_flash = new PageFlash(viewerPage(), host);
+    showMovieMenus(host, [this](const QByteArray &session) {
+        return session == m_movieSession || (m_flash && m_flash->plays(session));
+    });
     connect(viewerPage(), &ViewerPage::movieWanted, this, &WebBrowser::playMovie);
     // Gone from its movie (back to a page, say): the movie's sandbox goes too.
     connect(viewerPage(), &QWebEnginePage::urlChanged, this, [this](const QUrl &url) {
@@ -334,9 +333,9 @@ void WebBrowser::Navigate(const QString &url)
 void WebBrowser::playMovie(const QUrl &movie, const QUrl &from)
 {
     closeMovie();
-    if (!m_host || !m_host->start())
+    if (!m_host.start())
         return load(movie); // no player: the engine does what it can
-    const PlayerHost::Player player = m_host->open(movie.toString(QUrl::FullyEncoded), from);
+    const PlayerHost::Player player = m_host.open(movie.toString(QUrl::FullyEncoded), from);
     m_movieSession = player.session;
     m_moviePage = player.url;
     load(player.url);
@@ -344,8 +343,8 @@ void WebBrowser::playMovie(const QUrl &movie, const QUrl &from)
 
 void WebBrowser::closeMovie()
 {
-    if (m_host && !m_movieSession.isEmpty())
-        m_host->close(m_movieSession);
+    if (!m_movieSession.isEmpty())
+        m_host.close(m_movieSession);
     m_movieSession.clear();
     m_moviePage.clear();
 }

@@ -82,7 +82,9 @@ class VIEWERS_EXPORT WebBrowser : public ViewerView
 {
     Q_OBJECT
 public:
-    WebBrowser(BrowserEngine &engine, PlayerHost *player, QWidget *parent);
+    // findMovies false: the movies inside pages do not play (what looking for them costs
+    // is measured against it); a movie's own address still does.
+    WebBrowser(BrowserEngine &engine, PlayerHost &host, QWidget *parent, bool findMovies = true);
     ~WebBrowser() override;
     // Starts loading url; the text is handed to the engine as a user would type it. A
     // Flash movie's address (its path ends in .swf) plays in the album player instead,
@@ -105,7 +107,7 @@ private:
     void closeMovie();
 
     QPointer<PageFlash> m_flash;
-    QPointer<PlayerHost> m_host;
+    PlayerHost &m_host;
     QByteArray m_movieSession;
     QUrl m_moviePage;
 };

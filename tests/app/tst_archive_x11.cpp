@@ -110,8 +110,8 @@ void TestArchiveX11::everyCatalogueFromTheArchive()
 {
     QFETCH(QString, date);
     QFETCH(QString, label);
-    BrowserEngine::of(*rt).setArchive(QUrl(archive->prefix()), date, true);
-    QSignalSpy reports(&rt->service<PlayerHost>(), &PlayerHost::movieState);
+    ViewerServices::of(*rt).engine().setArchive(QUrl(archive->prefix()), date, true);
+    QSignalSpy reports(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     const struct
     {
         int button;
@@ -180,10 +180,10 @@ void TestArchiveX11::whatTheArchiveDoesNotHold()
 // reaches by the keyboard, and the same viewer shows it.
 void TestArchiveX11::offerAfterADeadSite()
 {
-    BrowserEngine::of(*rt).setArchive(QUrl(archive->prefix()), QStringLiteral("2010"), false);
+    ViewerServices::of(*rt).engine().setArchive(QUrl(archive->prefix()), QStringLiteral("2010"), false);
     main->setContentHost(deadSite);
     // An album first: its message offers the copy, and a click plays it from there.
-    QSignalSpy reports(&rt->service<PlayerHost>(), &PlayerHost::movieState);
+    QSignalSpy reports(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     press(5, QStringLiteral("小小相册"));
     ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
     QTRY_VERIFY_WITH_TIMEOUT(reports.size() == 1, 30000);
@@ -247,7 +247,7 @@ void TestArchiveX11::archivedPagesReachNothingHere()
     list.close();
     SiteArchive hostile(site.path(), captures.path(), {QStringLiteral("evil.example")});
     QVERIFY2(hostile.listen(), qPrintable(hostile.errorString()));
-    BrowserEngine::of(*rt).setArchive(QUrl(hostile.prefix()), QStringLiteral("2010"), true);
+    ViewerServices::of(*rt).engine().setArchive(QUrl(hostile.prefix()), QStringLiteral("2010"), true);
     viewers::show(*rt, catalogue::Viewer::Page, QStringLiteral("http://evil.example/hostile.html"), {});
     WebBrowser &view = rt->form<Form2>().WebBrowser1();
     const auto asked = [&](const QByteArray &what) {

@@ -99,7 +99,7 @@ void TestUseX11::pressEveryButtonSeveralTimes()
     CommandButton *const buttons[] = {nullptr, &main.Command1(), &main.Command2(), &main.Command3(),
                                       &main.Command4(), &main.Command5()};
     DropDownList *const lists[] = {nullptr, &main.Combo1(), &main.Combo2(), &main.Combo3(), nullptr, &main.Combo4()};
-    QSignalSpy reports(&rt->service<PlayerHost>(), &PlayerHost::movieState);
+    QSignalSpy reports(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
 
     std::mt19937 random(20261208); // the same order in every run
     std::vector<int> order;

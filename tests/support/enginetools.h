@@ -20,8 +20,7 @@ namespace engine {
 
 struct Shared
 {
-    std::shared_ptr<PlayerHost> host;
-    std::shared_ptr<BrowserEngine> engine;
+    std::shared_ptr<ViewerServices> services;
 };
 
 // The addresses tests serve their sites on count as the internet, as the real site
@@ -43,22 +42,18 @@ inline Shared &shared()
 inline BrowserEngine &shareWith(forms::Runtime &rt)
 {
     Shared &s = shared();
-    if (!s.engine) {
+    if (!s.services) {
         countTestSitesAsInternet();
-        s.host = std::make_shared<PlayerHost>();
-        s.engine = std::make_shared<BrowserEngine>();
-        s.engine->setPlayerHost(s.host.get());
+        s.services = std::make_shared<ViewerServices>();
     }
-    rt.share(s.host);
-    return rt.share(s.engine);
+    return rt.share(s.services).engine();
 }
 
 // At the end of the test process (cleanupTestCase), while the application still runs:
 // the engine's pages first, then the host they talked to.
 inline void release()
 {
-    shared().engine.reset();
-    shared().host.reset();
+    shared().services.reset();
 }
 
 } // namespace engine

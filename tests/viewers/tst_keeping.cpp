@@ -44,6 +44,8 @@ void TestKeeping::sequences_data()
     QTest::newRow("a page after an album lets the album's page go, and the other way round")
         << QStringList{"open 1 player =>", "close 1 => warm-player 1", "open 2 page => release 1", "close 2 => blank 2",
                        "open 3 player => release 2"};
+    QTest::newRow("its viewer replaced, an album is frozen for the next one before that opens")
+        << QStringList{"open 1 player =>", "coming =>", "close 1 => freeze 1", "open 2 player =>", "playing => release 1"};
     QTest::newRow("an album closed while a page is open is not kept")
         << QStringList{"open 1 page =>", "open 2 player =>", "close 2 => release 2"};
     QTest::newRow("a warm-up is a kept player from the start; only one")
@@ -75,6 +77,8 @@ void TestKeeping::sequences()
             steps = keeper.closed(page, parts.value(2) == "blank");
         else if (verb == "warm")
             steps = keeper.warmPlayer(page);
+        else if (verb == "coming")
+            keeper.playerComing();
         else if (verb == "playing")
             steps = keeper.playerPlaying();
         else if (verb == "dialog")

@@ -197,7 +197,7 @@ void TestPageFlashX11::twoMoviesOneFromAnotherHost()
 
 void TestPageFlashX11::pageWithoutMovieLoadsNoEmulator()
 {
-    PlayerHost &host = rt->service<PlayerHost>();
+    PlayerHost &host = ViewerServices::of(*rt).host();
     const int served = host.filesServed();
     const int sessions = host.relay().sessionCount();
     open(main->Command4(), QStringLiteral("各级礼包 · 6"));
@@ -240,7 +240,7 @@ void TestPageFlashX11::moviesInFrames()
     QVERIFY(other.listen(QHostAddress(frameHost.isEmpty() ? QStringLiteral("127.0.0.1") : frameHost)));
     if (!frameHost.isEmpty())
         frameBase = QStringLiteral("http://%1:%2").arg(frameHost).arg(other.port());
-    QSignalSpy reports(&rt->service<PlayerHost>(), &PlayerHost::movieState);
+    QSignalSpy reports(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     viewers::show(*rt, catalogue::Viewer::Page, QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()), {});
     QTRY_VERIFY_WITH_TIMEOUT(reports.size() == 1, 30000);
     js("document.body.appendChild(Object.assign(document.createElement('iframe'), {src: '" + frameBase + "/inner.html'}))");
@@ -274,7 +274,7 @@ void TestPageFlashX11::pressesInARow()
     const QStringList movies[] = {{}, {"/kppostcard/card1.swf"}, {"/kpfolder/flash/postcard1.swf"},
                                   {"/kpfolder/swf/x01.swf", "/kpfolder/flash/atlas1.swf"}, {},
                                   {"/kpfolder/kpphotos/xiaoxiao/kp_message.swf"}};
-    QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    QSignalSpy painted(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     for (int step = 0; step < buttons.size(); ++step) {
         const int b = buttons[step].digitValue();
         const QString where = QStringLiteral("press %1 of %2").arg(step + 1).arg(buttons);
@@ -320,7 +320,7 @@ void TestPageFlashX11::pageAnswersThePlayerFirst()
     page.close();
     SiteMirror site(folder.path());
     QVERIFY(site.listen());
-    QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    QSignalSpy painted(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     main->Text1().SetText("http://" + site.host() + "/first.html");
     viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
     QTRY_COMPARE_WITH_TIMEOUT(painted.size(), 1, 30000);
@@ -354,7 +354,7 @@ void TestPageFlashX11::moviesTakeTurnsAtThePlayerHost()
         s->send(404, "text/plain", "no");
     });
     QVERIFY(site.listen());
-    QSignalSpy reports(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    QSignalSpy reports(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     viewers::show(*rt, catalogue::Viewer::Page, QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()), {});
     QTRY_COMPARE_WITH_TIMEOUT(held.size(), 4, 20000);
     QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 3, 20000); // well before the relay gives up on them
@@ -375,7 +375,7 @@ void TestPageFlashX11::pageThatAsksFirst()
     QVERIFY(QFile::copy(SiteMirror::defaultRoot() + "/kppostcard/card1.swf", folder.filePath("card.swf")));
     SiteMirror site(folder.path());
     QVERIFY(site.listen());
-    QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    QSignalSpy painted(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     main->Text1().SetText("http://" + site.host() + "/swfobject.html");
     viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
     WebBrowser &view = rt->form<Form2>().WebBrowser1();
@@ -505,7 +505,7 @@ void TestPageFlashX11::movieMenuIsTheProgramsOwn()
                                       + menuParam.toLatin1() + "'></body>");
     });
     QVERIFY(site.listen());
-    QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    QSignalSpy painted(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(site.port());
     viewers::show(*rt, album ? catalogue::Viewer::Album : catalogue::Viewer::Page, base + (album ? "menu.swf" : "page.html"), {});
     QWidget &view = album ? static_cast<QWidget &>(rt->form<Form1>().ShockwaveFlash1())
@@ -574,7 +574,7 @@ void TestPageFlashX11::pageCannotTakeThePlayersSession()
                 "<object type='application/x-shockwave-flash' data='/m.swf' width='320' height='240'></object>");
     });
     QVERIFY(site.listen());
-    QSignalSpy reports(&rt->service<PlayerHost>(), &PlayerHost::movieState);
+    QSignalSpy reports(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     main->Text1().SetText(QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()));
     viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
     QTRY_VERIFY_WITH_TIMEOUT(reports.size() == 1, 30000);
@@ -633,7 +633,7 @@ void TestPageFlashX11::externalInterface()
     QVERIFY(other.listen(QHostAddress(QStringLiteral("127.0.0.2"))));
     if (otherHost)
         movieBase = QStringLiteral("http://127.0.0.2:%1").arg(other.port());
-    QSignalSpy reports(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    QSignalSpy reports(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     viewers::show(*rt, catalogue::Viewer::Page, QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()), {});
     if (movieCalls)
         QTRY_COMPARE_WITH_TIMEOUT(js("said.join(' ')").toString(), QStringLiteral("hello"), 30000);
@@ -703,7 +703,7 @@ void TestPageFlashX11::pageViewerPlaysMovies()
         s->send(404, "text/plain", "no");
     });
     QVERIFY(site.listen());
-    QSignalSpy reports(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    QSignalSpy reports(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     const QString link = QStringLiteral("http://%1:%2%3").arg(site.address().toString()).arg(site.port()).arg(path);
     main->Text1().SetText(link);
     main->Text2().SetText(QStringLiteral("7")); // no such level: the link field's text goes

@@ -387,7 +387,7 @@ void TestViewerSafetyX11::newWindowsGoToTheBrowser()
     SiteMirror movies(QFINDTESTDATA("../player/probe"));
     QVERIFY(movies.listen());
     main->Text1().SetText("http://" + movies.host() + "/movies/links.swf");
-    QSignalSpy painted(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    QSignalSpy painted(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     viewers::show(*rt, catalogue::Viewer::Album, main->Text1().Text(), {});
     ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
     QTRY_VERIFY_WITH_TIMEOUT(painted.size() == 1, 30000);
@@ -477,7 +477,7 @@ void TestViewerSafetyX11::internetPagesCannotFrameThisMachine()
     QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("查看器不能打开这个页面。"), 20000);
     QVERIFY2(!reached.contains("/typed"), qPrintable(reached.join(" ")));
     // A typed movie's address, which the relay fetches on its own: held to the same rule.
-    QSignalSpy states(&rt->service<PlayerHost>([] { return new PlayerHost; }), &PlayerHost::movieState);
+    QSignalSpy states(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     main->Text1().SetText(QStringLiteral("http://127.0.0.9:%1/typed.swf").arg(local.port()));
     rt->form<Form2>().Unload();
     viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});

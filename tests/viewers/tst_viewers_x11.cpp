@@ -262,7 +262,7 @@ void TestViewersX11::albumPlaysAndLoops()
 void TestViewersX11::albumReadyAhead()
 {
     // What earlier tests kept of their players goes first.
-    PageKeeper &pages = rt->service<BrowserEngine>().pages();
+    PageKeeper &pages = ViewerServices::of(*rt).engine().pages();
     pages.setWarmTime(std::chrono::milliseconds(1));
     pages.noteUse();
     QTRY_VERIFY(!pages.hasPlayer());
