@@ -6,7 +6,7 @@
 #include "frmtest.h"
 #include "guard.h"
 #include "playerhost.h"
-#include "runtimefixture.h"
+#include "enginefixture.h"
 #include "server.h"
 #include "sitearchive.h"
 #include "viewers.h"
@@ -23,7 +23,7 @@ using namespace forms;
 
 // The site gone, its pages and albums from the local web archive: by real presses, at
 // both capture times; and the offer of an archived copy when a link fails.
-class TestArchiveX11 : public QObject, protected RuntimeFixture
+class TestArchiveX11 : public QObject, protected EngineFixture
 {
     Q_OBJECT
 private slots:
@@ -41,7 +41,6 @@ private:
     bool press(int button, const QString &key);
     std::unique_ptr<SiteArchive> archive;
     QString deadSite, deadPages; // where nothing listens
-    frmtest *main = nullptr;
 };
 
 namespace {
@@ -69,10 +68,7 @@ void TestArchiveX11::initTestCase()
 
 void TestArchiveX11::init()
 {
-    startRuntime();
-    engine::shareWith(*rt).setArchive(QUrl(archive->prefix()), QStringLiteral("2010"), true);
-    main = &rt->form<frmtest>();
-    main->setContentHost(Site);
+    startEngineRuntime(Site).setArchive(QUrl(archive->prefix()), QStringLiteral("2010"), true);
     main->Show();
     QVERIFY(QTest::qWaitForWindowExposed(&main->window()));
 }

@@ -3,7 +3,7 @@
 #include "playerhost.h"
 #include "runtime.h"
 #include "viewers.h"
-#include "runtimefixture.h"
+#include "enginefixture.h"
 #include "enginetools.h"
 #include "Form1.h"
 #include "server.h"
@@ -26,7 +26,7 @@ using namespace forms;
 // Flash movies inside the site's pages, in real windows, against the local site copy on
 // two hosts; the copy counts as a public address to the browser engine, as the real
 // site is.
-class TestPageFlashX11 : public QObject, protected RuntimeFixture
+class TestPageFlashX11 : public QObject, protected EngineFixture
 {
     Q_OBJECT
 private slots:
@@ -64,7 +64,6 @@ private:
     bool plays(const QRect &frame, QColor first, QColor second);
 
     std::unique_ptr<SiteMirror> mirror;
-    frmtest *main = nullptr;
 };
 
 namespace {
@@ -94,10 +93,7 @@ void TestPageFlashX11::initTestCase()
 
 void TestPageFlashX11::init()
 {
-    startRuntime();
-    engine::shareWith(*rt);
-    main = &rt->form<frmtest>();
-    main->setContentHost(mirror->host());
+    startEngineRuntime(mirror->host());
     main->Show();
     QVERIFY(QTest::qWaitForWindowExposed(&main->window()));
 }

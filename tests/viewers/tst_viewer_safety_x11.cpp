@@ -3,7 +3,7 @@
 #include "frmtest.h"
 #include "runtime.h"
 #include "viewers.h"
-#include "runtimefixture.h"
+#include "enginefixture.h"
 #include "enginetools.h"
 #include "server.h"
 #include "sitemirror.h"
@@ -35,7 +35,7 @@ using namespace forms;
 
 // What a hostile or broken page can do to the program, in real windows: hold it with
 // dialogs, hand other schemes to the desktop, die under its viewer.
-class TestViewerSafetyX11 : public QObject, protected RuntimeFixture
+class TestViewerSafetyX11 : public QObject, protected EngineFixture
 {
     Q_OBJECT
 private slots:
@@ -64,7 +64,6 @@ private:
     QList<QDialog *> dialogs(Form &viewer);
     void whenDialog(Form &viewer, const std::function<void(QDialog *)> &act);
     void click(QWidget &w) { x11::clickAt(w.mapToGlobal(w.rect().center())); }
-    QVariant js(QWebEnginePage *page, const QString &script);
     void clickSeen(QWebEngineView &view, QPoint at);
 
     QTemporaryDir tools;
@@ -75,7 +74,6 @@ private:
     int marks = 0; // from a page that calls home as the closed one did, for comparison
     std::unique_ptr<http::Server> site;
     std::unique_ptr<SiteMirror> mirror;
-    frmtest *main = nullptr;
 };
 
 void TestViewerSafetyX11::initTestCase()
@@ -155,12 +153,9 @@ void TestViewerSafetyX11::init()
 {
     mirror = std::make_unique<SiteMirror>(SiteMirror::defaultRoot());
     QVERIFY(mirror->listen());
-    startRuntime();
-    main = &rt->form<frmtest>();
-    main->setContentHost(mirror->host());
     // The tests run as root, where the program hands nothing to the desktop's browser;
     // here the stand-in opener may be given what any user's would.
-    BrowserEngine &engine = engine::shareWith(*rt);
+    BrowserEngine &engine = startEngineRuntime(mirror->host());
     engine.setHandsToBrowser(true);
     // Names of the internet, as the test's own resolver would place them.
     static bool mapped = false;
@@ -201,11 +196,6 @@ QList<QDialog *> TestViewerSafetyX11::dialogs(Form &viewer)
     return shown;
 }
 
-
-QVariant TestViewerSafetyX11::js(QWebEnginePage *page, const QString &script)
-{
-    return viewertools::js(page, script);
-}
 
 // Clicks where the page counts clicks (its script's "clicks"), again should the page
 // not have seen it (a page may show before it takes input); a click it saw is never

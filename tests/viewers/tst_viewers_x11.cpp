@@ -5,7 +5,7 @@
 #include "runtime.h"
 #include "viewers.h"
 #include "viewermodule.h"
-#include "runtimefixture.h"
+#include "enginefixture.h"
 #include "sitemirror.h"
 #include "viewertools.h"
 #include "x11tools.h"
@@ -25,7 +25,7 @@
 using namespace forms;
 
 // The catalogue commands end to end, in real windows, against the local site mirror.
-class TestViewersX11 : public QObject, protected RuntimeFixture
+class TestViewersX11 : public QObject, protected EngineFixture
 {
     Q_OBJECT
 private slots:
@@ -61,19 +61,16 @@ private slots:
 
 private:
     void press(CommandButton &button) { QTest::mouseClick(&button, Qt::LeftButton); }
-    QImage grab(QWidget &w);
     // The plain message a player shows in place of a movie it cannot play, if it does.
     QString failedMessage(ShockwaveFlash &player)
     {
         return js(player.page(), "(function () { const m = document.getElementById('message');"
                                  " return m && m.style.display === 'flex' ? m.textContent : ''; })()").toString();
     }
-    QVariant js(QWebEnginePage *page, const QString &script);
     bool waitForColour(QWidget &w, QPoint at, const QList<QColor> &colours, QColor *seen, int timeoutMs);
     void newRuntime();
 
     std::unique_ptr<SiteMirror> mirror;
-    frmtest *main = nullptr;
 };
 
 namespace {
@@ -114,10 +111,7 @@ protected:
 
 void TestViewersX11::newRuntime()
 {
-    startRuntime();
-    engine::shareWith(*rt);
-    main = &rt->form<frmtest>();
-    main->setContentHost(mirror->host());
+    startEngineRuntime(mirror->host());
 }
 
 void TestViewersX11::initTestCase()
@@ -147,16 +141,6 @@ void TestViewersX11::cleanup()
 void TestViewersX11::cleanupTestCase()
 {
     engine::release();
-}
-
-QImage TestViewersX11::grab(QWidget &w)
-{
-    return viewertools::grab(w);
-}
-
-QVariant TestViewersX11::js(QWebEnginePage *page, const QString &script)
-{
-    return viewertools::js(page, script);
 }
 
 bool TestViewersX11::waitForColour(QWidget &w, QPoint at, const QList<QColor> &colours, QColor *seen, int timeoutMs)
@@ -271,11 +255,8 @@ void TestViewersX11::albumReadyAhead()
     // The program's main window: once it has faded in, the pointer over the album button
     // compiles the emulator, which asks the site for nothing (only the album is asked for).
     stopRuntime();
-    startRuntime();
-    engine::shareWith(*rt);
-    viewermodule::prepareAhead(*rt);
-    main = &rt->form<frmtest>();
-    main->setContentHost(mirror->host());
+    startEngineRuntime(mirror->host());
+    viewermodule::prepareAhead(*rt); // read once the window loads
     main->Show();
     QTRY_VERIFY_WITH_TIMEOUT(!main->Timer1().Enabled(), 10000);
     QEvent enter(QEvent::Enter);
