@@ -35,6 +35,6 @@ const forms::FormDesign &Form1::Design()
 QWidget *Form1::createCustomControl(const forms::ControlDesign &d, QWidget *parent)
 {
     Q_UNUSED(d);
-    BrowserEngine &engine = ViewerServices::of(runtime()).engine();
-    return new ShockwaveFlash(engine, ViewerServices::of(runtime()).host(), parent);
+    ViewerServices &services = ViewerServices::of(runtime());
+    return new ShockwaveFlash(services.engine(), services.host(), parent);
 }

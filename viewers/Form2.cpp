@@ -36,6 +36,6 @@ const forms::FormDesign &Form2::Design()
 QWidget *Form2::createCustomControl(const forms::ControlDesign &d, QWidget *parent)
 {
     Q_UNUSED(d);
-    BrowserEngine &engine = ViewerServices::of(runtime()).engine();
-    return new WebBrowser(engine, ViewerServices::of(runtime()).host(), parent);
+    ViewerServices &services = ViewerServices::of(runtime());
+    return new WebBrowser(services.engine(), services.host(), parent);
 }

@@ -9,6 +9,8 @@
 #include "runtimefixture.h"
 #include "viewertools.h"
 
+#include <QTest>
+
 class EngineFixture : protected RuntimeFixture
 {
 protected:
@@ -21,6 +23,13 @@ protected:
         main = &rt->form<frmtest>();
         main->setContentHost(contentHost);
         return shared;
+    }
+    // The same, with the main window shown and on the screen.
+    bool showMainFor(const QString &contentHost)
+    {
+        startEngineRuntime(contentHost);
+        main->Show();
+        return QTest::qWaitForWindowExposed(&main->window());
     }
     static QVariant js(QWebEnginePage *page, const QString &script) { return viewertools::js(page, script); }
     static QImage grab(QWidget &w) { return viewertools::grab(w); }

@@ -93,9 +93,7 @@ void TestPageFlashX11::initTestCase()
 
 void TestPageFlashX11::init()
 {
-    startEngineRuntime(mirror->host());
-    main->Show();
-    QVERIFY(QTest::qWaitForWindowExposed(&main->window()));
+    QVERIFY(showMainFor(mirror->host()));
 }
 
 void TestPageFlashX11::cleanup()

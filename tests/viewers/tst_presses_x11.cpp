@@ -21,7 +21,6 @@ class TestPressesX11 : public QObject, protected EngineFixture
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void cleanupTestCase();
@@ -95,22 +94,12 @@ bool activate(QWidget &w)
 
 } // namespace
 
-void TestPressesX11::initTestCase()
-{
-    // Names no DNS is asked about: "Text1" (the link field's design text) has no host,
-    // at once, however slow the machine's resolver is to say so.
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
-            qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --host-resolver-rules=\"MAP text1 ~NOTFOUND\"");
-}
-
 void TestPressesX11::init()
 {
     QVERIFY2(qgetenv("QT_QPA_PLATFORM") == "xcb", "needs a real X display");
     mirror = std::make_unique<SiteMirror>(SiteMirror::defaultRoot());
     QVERIFY(mirror->listen());
-    newRuntime();
-    main->Show();
-    QVERIFY(QTest::qWaitForWindowExposed(&main->window()));
+    QVERIFY(showMainFor(mirror->host()));
 }
 
 void TestPressesX11::cleanup()

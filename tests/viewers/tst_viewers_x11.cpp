@@ -31,7 +31,6 @@ class TestViewersX11 : public QObject, protected EngineFixture
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
     void init();
     void cleanup();
     void cleanupTestCase();
@@ -58,7 +57,6 @@ private:
                                  " return m && m.style.display === 'flex' ? m.textContent : ''; })()").toString();
     }
     bool waitForColour(QWidget &w, QPoint at, const QList<QColor> &colours, QColor *seen, int timeoutMs);
-    void newRuntime();
 
     std::unique_ptr<SiteMirror> mirror;
 };
@@ -80,27 +78,12 @@ bool near(QColor a, QColor b)
 
 } // namespace
 
-void TestViewersX11::newRuntime()
-{
-    startEngineRuntime(mirror->host());
-}
-
-void TestViewersX11::initTestCase()
-{
-    // Names no DNS is asked about: "Text1" (the link field's design text) has no host,
-    // at once, however slow the machine's resolver is to say so.
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
-            qgetenv("QTWEBENGINE_CHROMIUM_FLAGS") + " --host-resolver-rules=\"MAP text1 ~NOTFOUND\"");
-}
-
 void TestViewersX11::init()
 {
     QVERIFY2(qgetenv("QT_QPA_PLATFORM") == "xcb", "needs a real X display");
     mirror = std::make_unique<SiteMirror>(SiteMirror::defaultRoot());
     QVERIFY(mirror->listen());
-    newRuntime();
-    main->Show();
-    QVERIFY(QTest::qWaitForWindowExposed(&main->window()));
+    QVERIFY(showMainFor(mirror->host()));
 }
 
 void TestViewersX11::cleanup()
