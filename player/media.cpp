@@ -35,7 +35,8 @@ bool typeFits(Kind kind, const QByteArray &contentType)
     if (kind == Kind::Swf)
         return type == "application/x-shockwave-flash" || type == "application/futuresplash"
                || type == "application/vnd.adobe.flash.movie" || type == "application/octet-stream";
-    return type.startsWith("image/") && !type.contains("svg");
+    // A malformed type naming a script is refused whatever it starts with.
+    return type.startsWith("image/") && !type.contains("svg") && !type.contains("script");
 }
 
 // One medium's structure, fed byte by byte (long runs it has no need to look at are
