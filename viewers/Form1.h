@@ -20,4 +20,5 @@ protected:
         ShockwaveFlash1().SetMovie(link);
     }
     QWidget *createCustomControl(const forms::ControlDesign &d, QWidget *parent) override;
+    ViewerView &view() override { return ShockwaveFlash1(); }
 };

@@ -16,4 +16,5 @@ public:
 protected:
     void open(const QString &link, const QString &) override { WebBrowser1().Navigate(link); }
     QWidget *createCustomControl(const forms::ControlDesign &d, QWidget *parent) override;
+    ViewerView &view() override { return WebBrowser1(); }
 };

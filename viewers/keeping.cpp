@@ -8,7 +8,6 @@ Steps Keeping::open(int page, Kind kind)
 {
     Steps steps;
     m_coolAt.reset();
-    m_playerComing = false;
     // A movie takes memory enough: the pages' warm process is not kept beside it, and a
     // kept movie is not kept beside a page.
     if (kind == Kind::Player)
@@ -29,7 +28,7 @@ Steps Keeping::warmPlayer(int page)
     return {};
 }
 
-Steps Keeping::closed(int page, bool showedNothing)
+Steps Keeping::closed(int page, bool showedNothing, By by)
 {
     Steps steps;
     Entry *e = find(page);
@@ -47,10 +46,11 @@ Steps Keeping::closed(int page, bool showedNothing)
             return steps;
         }
         m_graceEnd = m_now() + PlayerGrace;
-        // The next album is on its way: held still as it is, so that the new one finds
-        // the emulator compiled, until it plays. Else the viewer was closed: its movie
-        // goes, and the emulator stays compiled in its process.
-        const bool next = m_playerComing || count(Kind::Player, State::Open) > 0;
+        // A press is about to open the next viewer: held still as it is, so that an album
+        // finds the emulator compiled, until it plays (a page lets it go when it opens).
+        // Else the user closed the viewer: its movie goes, and the emulator stays
+        // compiled in its process.
+        const bool next = by == By::NextPress || count(Kind::Player, State::Open) > 0;
         e->state = next ? State::Frozen : State::Warm;
         steps.push_back({page, next ? Do::Freeze : Do::WarmPlayer});
     } else {

@@ -51,13 +51,12 @@ public:
     // from the start; nothing if a player is open or kept already).
     Steps open(int page, Kind kind);
     Steps warmPlayer(int page);
-    // Its view went. A page that never showed anything keeps no process worth keeping.
-    Steps closed(int page, bool showedNothing);
+    // Its view went: closed by the user, or unloaded to make room for the next press's
+    // viewer. A page that never showed anything keeps no process worth keeping.
+    enum class By { User, NextPress };
+    Steps closed(int page, bool showedNothing, By by = By::User);
     // A player started playing: the ones kept before it are no longer needed.
     Steps playerPlaying();
-    // The next album is on its way (its viewer replaces the open one): a player closed
-    // before it opens is held still for it, with the emulator compiled.
-    void playerComing() { m_playerComing = true; }
     // A page to go now, whatever it was kept for (one that would not go blank).
     Steps letGo(int page);
     // Starts the warm time now if no viewer is open (as if the last one just closed).
@@ -98,7 +97,6 @@ private:
     Clock m_now;
     std::list<Entry> m_pages;
     std::chrono::milliseconds m_warmTime = WarmTime;
-    bool m_playerComing = false;
     std::optional<std::chrono::milliseconds> m_coolAt;  // when what is warm goes
     std::optional<std::chrono::milliseconds> m_graceEnd; // when kept players go
 };

@@ -43,11 +43,11 @@ ViewerPage *PageKeeper::open(QWebEngineProfile *profile, Kind kind)
     return page;
 }
 
-void PageKeeper::closed(ViewerPage *page)
+void PageKeeper::closed(ViewerPage *page, ClosedBy by)
 {
     const int id = idOf(page);
     if (id)
-        run(m_keeping.closed(id, page->url().scheme().isEmpty()));
+        run(m_keeping.closed(id, page->url().scheme().isEmpty(), by));
 }
 
 void PageKeeper::warmPlayer(QWebEngineProfile *profile, const QUrl &url)

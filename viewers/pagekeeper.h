@@ -26,8 +26,9 @@ class ViewerPage;
 //   minutes without a viewer and it goes;
 // - a player's page whose view closed is kept, silent, with the emulator compiled in its
 //   process, until the next album plays, a web page opens, or a grace of two minutes
-//   ends; then the process goes too. Frozen as it is when the next album is already on
-//   its way; else its movie goes, and it is kept warm without one;
+//   ends; then the process goes too. Frozen as it is when a press unloaded its viewer
+//   for the next one (an album may follow); else its movie goes, and it is kept warm
+//   without one;
 // - a player warmed up ahead of a press (the user is about to choose an album) is such
 //   a page from the start;
 // - a page whose view closed while one of its script dialogs was up cannot go yet: the
@@ -41,6 +42,7 @@ class VIEWERS_EXPORT PageKeeper : public QObject
     Q_OBJECT
 public:
     using Kind = keeping::Kind;
+    using ClosedBy = keeping::Keeping::By;
 
     PageKeeper();
     ~PageKeeper() override;
@@ -48,11 +50,9 @@ public:
     // A new page for a view that is about to load it.
     ViewerPage *open(QWebEngineProfile *profile, Kind kind);
     // The page's view went: the page is kept or goes, as above.
-    void closed(ViewerPage *page);
+    void closed(ViewerPage *page, ClosedBy by);
     // A player has started playing: the ones before it are no longer needed.
     void playerPlaying();
-    // The album viewer is about to be replaced by a new one (keeping::Keeping::playerComing).
-    void playerComing() { m_keeping.playerComing(); }
     // Compiles the emulator ahead of the next player, in a hidden page of the player at
     // url that plays no movie; nothing if a player page is open or kept already.
     void warmPlayer(QWebEngineProfile *profile, const QUrl &url);

@@ -1,6 +1,9 @@
 #include "viewerform.h"
 
 #include "runtime.h"
+#include "webcontrols.h"
+
+#include <QScopeGuard>
 
 ViewerForm::ViewerForm(forms::Runtime &runtime, const forms::FormDesign &design)
     : Form(runtime, design), SetWindowPos(runtime.user32(), QStringLiteral("user32"), "SetWindowPos")
@@ -17,6 +20,18 @@ void ViewerForm::showFor(const QString &link, const QString &title)
     m_link = link;
     m_title = title;
     Show();
+}
+
+void ViewerForm::unloadForNextPress()
+{
+    m_unloadBy = keeping::Keeping::By::NextPress;
+    const auto reset = qScopeGuard([this] { m_unloadBy = keeping::Keeping::By::User; });
+    Unload();
+}
+
+void ViewerForm::Form_Unload(std::int16_t &)
+{
+    view().finish(m_unloadBy);
 }
 
 void ViewerForm::Form_Load()

@@ -14,7 +14,7 @@ template<class T>
 void unloadIfMade(forms::Runtime &runtime)
 {
     if (forms::Form *form = runtime.findForm(forms::Runtime::formKey<T>()))
-        form->Unload();
+        static_cast<T *>(form)->unloadForNextPress();
 }
 
 ViewerForm &formOf(forms::Runtime &runtime, Viewer viewer)
@@ -27,10 +27,6 @@ ViewerForm &formOf(forms::Runtime &runtime, Viewer viewer)
 
 void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QString &title)
 {
-    // An album on its way: a player going before it opens (the album viewer the caller
-    // just unloaded, say) is held for it, which finds the emulator compiled.
-    if (viewer == Viewer::Album)
-        ViewerServices::of(runtime).engine().pages().playerComing();
     unload(runtime, viewer); // a fresh window per press, whoever presses
     formOf(runtime, viewer).showFor(link, title);
 }

@@ -23,7 +23,9 @@ using catalogue::Viewer;
 // what it shows: title, the chosen entry, or the address itself.
 VIEWERS_EXPORT void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QString &title);
 
-// Unloads the viewer if it was ever made; one that never was is not made for it.
+// Unloads the viewer if it was ever made, to make room for the next press's viewer (an
+// album's player is held still for an album that may follow); one that never was is not
+// made for it.
 VIEWERS_EXPORT void unload(forms::Runtime &runtime, Viewer viewer);
 
 // Makes ready at idle what the next press of the viewer would make first, so that the

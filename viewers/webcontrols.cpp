@@ -47,9 +47,27 @@ ViewerView::~ViewerView()
 {
     delete m_notice.data();
     delete m_archiveLabel.data();
+    ViewerView::finish(ClosedBy::User);
+}
+
+ViewerPage *ViewerView::viewerPage() const
+{
+    return m_page;
+}
+
+void ViewerView::finish(ClosedBy by)
+{
+    if (std::exchange(m_finished, true) || !m_page)
+        return;
+    m_watch.stop();
+    disconnect(m_page, nullptr, this, nullptr);
+    // The keeper may let the page go at once: the view lets go of it first, hidden while
+    // it still has it (a view hidden without a page would make itself a default one).
+    hide();
+    setPage(nullptr);
     // The page is the keeper's, not the view's: it may outlive the view by a moment (its
     // dialog is still up) or for a while (blank, keeping its site's process warm).
-    m_engine.pages().closed(m_page);
+    m_engine.pages().closed(m_page, by);
 }
 
 QString ViewerView::notice() const
@@ -312,8 +330,14 @@ WebBrowser::WebBrowser(BrowserEngine &engine, PlayerHost &host, QWidget *parent,
 
 WebBrowser::~WebBrowser()
 {
+    WebBrowser::finish(ClosedBy::User);
+}
+
+void WebBrowser::finish(ClosedBy by)
+{
     closeMovie();
     delete m_flash.data(); // its players stop with the page's content
+    ViewerView::finish(by);
 }
 
 void WebBrowser::Navigate(const QString &url)
@@ -407,9 +431,16 @@ ShockwaveFlash::ShockwaveFlash(BrowserEngine &engine, PlayerHost &host, QWidget 
 
 ShockwaveFlash::~ShockwaveFlash()
 {
+    ShockwaveFlash::finish(ClosedBy::User);
+}
+
+void ShockwaveFlash::finish(ClosedBy by)
+{
     // Whatever the movie was still loading stops with it.
     if (!m_session.isEmpty())
         m_host.close(m_session);
+    m_session.clear();
+    ViewerView::finish(by);
 }
 
 void ShockwaveFlash::contextMenuEvent(QContextMenuEvent *event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "keeping.h"
 #include "viewers_export.h"
 
 #include <QByteArray>
@@ -31,9 +32,15 @@ class VIEWERS_EXPORT ViewerView : public QWebEngineView
 {
     Q_OBJECT
 public:
+    using ClosedBy = keeping::Keeping::By;
+
     ViewerView(BrowserEngine &engine, bool player, QWidget *parent);
     ~ViewerView() override;
-    ViewerPage *viewerPage() const { return m_page; }
+    ViewerPage *viewerPage() const;
+    // Its viewer unloaded (by the user, or for the next press's viewer): the page goes
+    // back to the keeper now, not when the widget goes at the next turn of the event
+    // loop, and the view loads and asks nothing more. Going does it if nothing did.
+    virtual void finish(ClosedBy by);
     // What the page area says instead of the page, if anything.
     QString notice() const;
     // The button that opens the failed link's archived copy, while it is offered.
@@ -63,7 +70,8 @@ private:
     void shown();
 
     BrowserEngine &m_engine;
-    ViewerPage *m_page;
+    QPointer<ViewerPage> m_page; // the keeper's, which may let it go once the view finished
+    bool m_finished = false;
     QPointer<QLabel> m_notice;
     QPointer<QPushButton> m_offer;
     QPointer<QLabel> m_archiveLabel;
@@ -86,6 +94,7 @@ public:
     // is measured against it); a movie's own address still does.
     WebBrowser(BrowserEngine &engine, PlayerHost &host, QWidget *parent, bool findMovies = true);
     ~WebBrowser() override;
+    void finish(ClosedBy by) override;
     // Starts loading url; the text is handed to the engine as a user would type it. A
     // Flash movie's address (its path ends in .swf) plays in the album player instead,
     // as a browser with the Flash plug-in played it.
@@ -120,6 +129,7 @@ class VIEWERS_EXPORT ShockwaveFlash : public ViewerView
 public:
     ShockwaveFlash(BrowserEngine &engine, PlayerHost &host, QWidget *parent);
     ~ShockwaveFlash() override;
+    void finish(ClosedBy by) override;
     QString Movie() const { return m_movie; }
     void SetMovie(const QString &movie);
     // What the movie is, for screen readers (the album's name); set before the movie.

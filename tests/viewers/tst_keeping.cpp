@@ -8,7 +8,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// One line a test step: "open 1 page", "close 1", "close 1 blank", "warm 2", "playing",
+// One line a test step: "open 1 page", "close 1", "close 1 blank", "close 1 next" (for the
+// next press), "warm 2", "playing",
 // "dialog 1", "dialog-end 1", "wait 120000"; what the keeper said, in the same words.
 QString said(const Steps &steps)
 {
@@ -44,8 +45,9 @@ void TestKeeping::sequences_data()
     QTest::newRow("a page after an album lets the album's page go, and the other way round")
         << QStringList{"open 1 player =>", "close 1 => warm-player 1", "open 2 page => release 1", "close 2 => blank 2",
                        "open 3 player => release 2"};
-    QTest::newRow("its viewer replaced, an album is frozen for the next one before that opens")
-        << QStringList{"open 1 player =>", "coming =>", "close 1 => freeze 1", "open 2 player =>", "playing => release 1"};
+    QTest::newRow("unloaded for the next press, an album is frozen until the next one plays, or a page opens")
+        << QStringList{"open 1 player =>", "close 1 next => freeze 1", "open 2 player =>", "playing => release 1",
+                       "open 3 player =>", "close 3 next => freeze 3", "open 4 page => release 3"};
     QTest::newRow("an album closed while a page is open is not kept")
         << QStringList{"open 1 page =>", "open 2 player =>", "close 2 => release 2"};
     QTest::newRow("a warm-up is a kept player from the start; only one")
@@ -74,11 +76,9 @@ void TestKeeping::sequences()
         if (verb == "open")
             steps = keeper.open(page, parts[2] == "player" ? Kind::Player : Kind::WebPage);
         else if (verb == "close")
-            steps = keeper.closed(page, parts.value(2) == "blank");
+            steps = keeper.closed(page, parts.value(2) == "blank", parts.value(2) == "next" ? Keeping::By::NextPress : Keeping::By::User);
         else if (verb == "warm")
             steps = keeper.warmPlayer(page);
-        else if (verb == "coming")
-            keeper.playerComing();
         else if (verb == "playing")
             steps = keeper.playerPlaying();
         else if (verb == "dialog")
