@@ -177,7 +177,7 @@ int run(const std::function<void(forms::Runtime &)> &beforeStart)
     forms::Runtime runtime;
     QObject::connect(&runtime, &forms::Runtime::lastWindowUnloaded, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
-    viewermodule::prepareAhead(runtime);
+    viewermodule::enablePreparingAhead(runtime);
     if (beforeStart)
         beforeStart(runtime);
     // The splash is the start-up window; it brings up the main window itself.

@@ -27,7 +27,7 @@ void print(const char *phase, double ms, double nominal)
 void runOnce(SiteMirror &mirror, bool withViewer, const char *suffix)
 {
     forms::Runtime rt;
-    viewermodule::prepareAhead(rt); // as the program: the engine made at idle after the fade-in
+    viewermodule::enablePreparingAhead(rt); // as the program: the engine made at idle after the fade-in
     QElapsedTimer clock;
     clock.start();
     frmAbout &splash = rt.form<frmAbout>();

@@ -44,7 +44,7 @@ int main(int argc, char *argv[])
     mirror.listen(0, QHostAddress(QStringLiteral("127.0.0.2")));
 
     forms::Runtime rt;
-    viewermodule::prepareAhead(rt);
+    viewermodule::enablePreparingAhead(rt);
     frmtest &main = rt.form<frmtest>();
     main.setContentHost(mirror.host());
     main.Show();

@@ -50,18 +50,18 @@ void frmtest::Form_Resize()
 {
     // The window keeps one outer size; a size the platform refuses (minimized) is skipped.
     forms::ResumeNext onError;
-    frmtest &self = runtime().form<frmtest>();
-    onError([&] { self.SetHeight(6105); });
-    onError([&] { self.SetWidth(4365); });
+    onError([&] { SetHeight(KeptHeight); });
+    onError([&] { SetWidth(KeptWidth); });
 }
 
 void frmtest::Command1_Click()
 {
     // Step by step: a failing step is skipped, and a failing test runs its assignment.
     forms::ResumeNext onError;
+    const catalogue::Catalogue &c = catalogue::festivalStamps();
     QString title;
     catalogue::resolve(
-        catalogue::festivalStamps(), m_contentHost, [this] { return Combo1().Text(); },
+        c, m_contentHost, [this] { return Combo1().Text(); },
         [&](const QString &link, const QString &key) {
             Text1().SetText(link);
             title = key;
@@ -71,7 +71,7 @@ void frmtest::Command1_Click()
     onError([&] { viewermodule::unload(runtime(), catalogue::Viewer::Page); });
     onError([&] {
         const QString link = Text1().Text();
-        viewermodule::show(runtime(), catalogue::Viewer::Page, link, title.isEmpty() ? link : title);
+        viewermodule::show(runtime(), c.viewer, link, title.isEmpty() ? link : title);
     });
 }
 

@@ -43,6 +43,9 @@ public:
     void setContentHost(const QString &host) { m_contentHost = host; }
 
     static const forms::FormDesign &Design();
+    // The outer size, in twips, the window keeps whatever it is resized to.
+    static constexpr std::int32_t KeptHeight = 6105;
+    static constexpr std::int32_t KeptWidth = 4365;
 
     void Command1_Click();
     void Command2_Click();

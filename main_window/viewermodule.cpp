@@ -135,7 +135,7 @@ private:
 
 } // namespace
 
-void prepareAhead(forms::Runtime &runtime)
+void enablePreparingAhead(forms::Runtime &runtime)
 {
     runtime.service<PrepareAhead>([] { return new PrepareAhead; });
 }

@@ -15,7 +15,9 @@ class Runtime;
 }
 
 // The viewer windows (Form1, Form2) live in a module that is loaded the first time one
-// is needed; the main window reaches them through its door (viewers/viewers.h).
+// is needed, or at idle before that where the program has the viewers made ready ahead
+// (enablePreparingAhead). The main window reaches them through the module's door
+// (viewers/viewers.h), by the door's C names.
 namespace viewermodule {
 
 using catalogue::Viewer;
@@ -41,7 +43,7 @@ void prepare(forms::Runtime &runtime, Viewer viewer);
 // The program has the main window make the viewers ready ahead of a press: once it has
 // faded in, and when the user is about to choose an album. Off unless asked for, so that
 // a main window without the program (a test's) starts no browser engine.
-void prepareAhead(forms::Runtime &runtime);
+void enablePreparingAhead(forms::Runtime &runtime);
 bool preparesAhead(const forms::Runtime &runtime);
 
 // Prepares the viewer when the pointer comes over one of the controls or one gets the

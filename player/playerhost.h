@@ -54,7 +54,8 @@ public:
     // here, once, in return for the proof that the program's finder posted to it alone.
     // The session, or nothing if that handover id is taken.
     QByteArray openFrame(const QString &movie, const QUrl &embedder, const QByteArray &handover, const QByteArray &proof);
-    // The bare player page, for such frames.
+    // The bare player page: frames get their session as above, the album viewer's is in
+    // the address open() gives.
     QUrl frameUrl() const { return QUrl(base() + QStringLiteral("player.html")); }
     void close(const QByteArray &session);
 
@@ -65,7 +66,7 @@ public:
 
     // The player page that plays no movie: it compiles the emulator ahead of the next
     // player (in the same page process) and fetches nothing else.
-    QUrl warmUrl() const { return warmUrlOf(QUrl(base() + QStringLiteral("player.html"))); }
+    QUrl warmUrl() const { return warmUrlOf(frameUrl()); }
     // The same, from the address of any player page of the host.
     static QUrl warmUrlOf(const QUrl &playerPage)
     {

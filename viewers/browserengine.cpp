@@ -52,11 +52,11 @@ BrowserEngine::BrowserEngine()
 void BrowserEngine::setArchive(const QUrl &prefix, const QString &date, bool everything)
 {
     const wayback::Archive archive{prefix, date};
-    m_archiveEverything = everything && archive.isSet();
-    m_guard->setArchive(archive, everything);
+    m_archiveEverything = everything && archive.isSet(); // without an archive, nothing comes from one
+    m_guard->setArchive(archive, m_archiveEverything);
     if (m_playerHost) {
         m_playerHost->relay().setJudge(m_guard->judge()); // the archive's own address
-        m_playerHost->relay().setArchive(archive, everything);
+        m_playerHost->relay().setArchive(archive, m_archiveEverything);
     }
 }
 
@@ -68,6 +68,12 @@ void BrowserEngine::setArchiveForRun(const QUrl &prefix, const QString &date, bo
 bool BrowserEngine::hasArchive() const
 {
     return m_guard->archive().isSet();
+}
+
+bool BrowserEngine::mayOfferArchive(const QUrl &url) const
+{
+    return hasArchive() && !m_archiveEverything && url.scheme() == QLatin1String("http")
+           && !m_guard->fromArchive(url.host(), quint16(url.port(80)));
 }
 
 void BrowserEngine::archiveSite(const QUrl &url)

@@ -50,6 +50,10 @@ public:
     void setArchive(const QUrl &prefix, const QString &date, bool everything);
     bool archivesEverything() const { return m_archiveEverything; }
     bool hasArchive() const;
+    // Whether the archive may be offered for url, should it fail: there is one, not
+    // everything comes from it already, and url is a site's plain-http address that does
+    // not come from it either.
+    bool mayOfferArchive(const QUrl &url) const;
     void archiveSite(const QUrl &url);
     // Only the benchmark that measures what the guard costs turns it off, before the
     // engine starts; no option or variable of the program does.

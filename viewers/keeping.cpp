@@ -23,8 +23,7 @@ Steps Keeping::warmPlayer(int page)
     if (hasPlayer())
         return {{page, Do::Release}};
     m_pages.push_back({page, Kind::Player, State::Warm});
-    if (count(Kind::Player, State::Open) == 0)
-        m_graceEnd = m_now() + PlayerGrace;
+    m_graceEnd = m_now() + PlayerGrace;
     return {};
 }
 
@@ -34,7 +33,7 @@ Steps Keeping::closed(int page, bool showedNothing, By by)
     Entry *e = find(page);
     if (!e)
         return steps;
-    e->state = State::Released; // not open any more, whatever comes next
+    e->state = State::Going; // not open any more, whatever comes next
     if (openViews() == 0)
         m_coolAt = m_now() + m_warmTime;
     if (e->dialogs > 0 || (e->kind == Kind::WebPage && showedNothing)) {
@@ -52,7 +51,7 @@ Steps Keeping::closed(int page, bool showedNothing, By by)
         // compiled in its process.
         const bool next = by == By::NextPress || count(Kind::Player, State::Open) > 0;
         e->state = next ? State::Frozen : State::Warm;
-        steps.push_back({page, next ? Do::Freeze : Do::WarmPlayer});
+        steps.push_back({page, next ? Do::Freeze : Do::DropMovie});
     } else {
         // Nothing of what it showed stays; its site's process stays for the next page.
         releaseWarm(steps);
@@ -117,7 +116,7 @@ Steps Keeping::dialogEnded(int page)
     Entry *e = find(page);
     if (!e || e->dialogs == 0)
         return {};
-    if (--e->dialogs > 0 || e->state != State::Released)
+    if (--e->dialogs > 0 || e->state != State::Going)
         return {};
     // The view went while the engine waited for this answer: the page goes now that the
     // engine is out of the call.
@@ -134,22 +133,9 @@ bool Keeping::isOpen(int page) const
 bool Keeping::hasPlayer() const
 {
     return std::any_of(m_pages.begin(), m_pages.end(),
-                       [](const Entry &e) { return e.kind == Kind::Player && e.state != State::Released; });
+                       [](const Entry &e) { return e.kind == Kind::Player && e.state != State::Going; });
 }
 
-std::optional<State> Keeping::stateOf(int page) const
-{
-    const Entry *e = find(page);
-    return e ? std::optional<State>(e->state) : std::nullopt;
-}
-
-std::vector<int> Keeping::pages() const
-{
-    std::vector<int> all;
-    for (const Entry &e : m_pages)
-        all.push_back(e.page);
-    return all;
-}
 
 Keeping::Entry *Keeping::find(int page)
 {
@@ -174,7 +160,7 @@ void Keeping::release(int page, Steps &steps)
     }
     // The engine is inside the page's dialog call: the page hears "no" and goes once the
     // call is over (dialogEnded).
-    e->state = State::Released;
+    e->state = State::Going;
     steps.push_back({page, Do::Reject});
 }
 

@@ -3,7 +3,7 @@
 // What the page keeper does with the viewers' pages, without the pages: which it keeps
 // warm, holds frozen or lets go, and when. Pages are numbers here, and time is what the
 // clock it is given says, so that all of it can be tried without the browser engine.
-// The rules are PageKeeper's (pagekeeper.h).
+// PageKeeper (pagekeeper.h) carries out what these rules say.
 
 #include <QtGlobal>
 
@@ -24,13 +24,14 @@ constexpr std::chrono::milliseconds WarmTime = std::chrono::minutes(3);
 constexpr std::chrono::milliseconds PlayerGrace = std::chrono::minutes(2);
 
 enum class Kind { WebPage, Player };
-enum class State { Open, Warm, Frozen, Released };
+// Going: its view went during one of its script dialogs; it goes when the call is over.
+enum class State { Open, Warm, Frozen, Going };
 
 // What the keeper is to do to a page.
 enum class Do {
     Blank,      // keep it warm: its document goes, its site's process stays
     Freeze,     // hold it still, muted, as it is
-    WarmPlayer, // muted, its movie gone, the emulator kept compiled (the warm-up page)
+    DropMovie,  // a player: muted, its movie gone, the emulator kept compiled
     Release,    // let it go now
     Reject,     // cancel its script dialog: it goes once the engine is out of the call
 };
@@ -48,7 +49,7 @@ public:
     explicit Keeping(Clock now) : m_now(std::move(now)) {}
 
     // A page opened for a view (kind), or warmed ahead of a press (a player kept warm
-    // from the start; nothing if a player is open or kept already).
+    // from the start; it goes at once if a player is open or kept already).
     Steps open(int page, Kind kind);
     Steps warmPlayer(int page);
     // Its view went: closed by the user, or unloaded to make room for the next press's
@@ -74,9 +75,6 @@ public:
 
     bool isOpen(int page) const;
     bool hasPlayer() const;
-    std::optional<State> stateOf(int page) const;
-    // Every page, for the end of the program.
-    std::vector<int> pages() const;
 
 private:
     struct Entry

@@ -102,7 +102,7 @@ void PageKeeper::run(const keeping::Steps &steps)
             page->setAudioMuted(true);
             page->setLifecycleState(QWebEnginePage::LifecycleState::Frozen);
             break;
-        case keeping::Do::WarmPlayer:
+        case keeping::Do::DropMovie:
             page->setAudioMuted(true);
             page->load(PlayerHost::warmUrlOf(page->url()));
             break;

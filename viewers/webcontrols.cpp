@@ -88,8 +88,7 @@ QString ViewerView::archiveLabel() const
 void ViewerView::failed(const QString &text, bool archiveMayHelp)
 {
     m_watch.stop();
-    const bool offer = archiveMayHelp && m_firstLoad && m_engine.hasArchive() && !m_engine.archivesEverything()
-                       && m_asked.scheme() == QLatin1String("http");
+    const bool offer = archiveMayHelp && m_firstLoad && m_engine.mayOfferArchive(m_asked);
     m_firstLoad = false;
     showNotice(Notice::Message, text);
     if (!offer) {
@@ -143,7 +142,7 @@ void ViewerView::showArchiveLabel()
     m_archiveLabel->setText(wayback::label(captured));
     m_archiveLabel->setAccessibleName(m_archiveLabel->text());
     m_archiveLabel->adjustSize();
-    m_archiveLabel->move(geometry().left(), geometry().bottom() + 1 - m_archiveLabel->height());
+    placeOverlays();
     m_archiveLabel->show();
     m_archiveLabel->raise();
 }
@@ -172,7 +171,7 @@ void ViewerView::showNotice(Notice kind, const QString &text)
     pal.setColor(QPalette::WindowText, kind == Notice::Loading ? QColor(0x90, 0x90, 0x90) : QColor(0x55, 0x55, 0x55));
     m_notice->setPalette(pal);
     m_notice->setText(text);
-    m_notice->setGeometry(geometry());
+    placeOverlays();
     m_notice->show();
     m_notice->raise();
     // While loading the view stays shown beneath, or the engine would not draw the page;
@@ -253,7 +252,7 @@ void ViewerView::loadChanged(const QWebEngineLoadingInfo &info)
         if (!text.isEmpty()) {
             failed(text, archiveMayHelp);
         } else if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain && archiveMayHelp && m_firstLoad
-                   && m_engine.hasArchive() && !m_engine.archivesEverything()) {
+                   && m_engine.mayOfferArchive(m_asked)) {
             // The site's own error page for the viewer's link: the archive may hold it.
             failed(loadnotice::statusText(info.errorCode()), true);
         } else if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) {
@@ -306,6 +305,12 @@ void ViewerView::showMovieMenus(PlayerHost &host, std::function<bool(const QByte
 void ViewerView::resizeEvent(QResizeEvent *event)
 {
     QWebEngineView::resizeEvent(event);
+    placeOverlays();
+}
+
+void ViewerView::placeOverlays()
+{
+    // Siblings of the view, over it: the notice in its place, the label at its bottom left.
     if (m_notice)
         m_notice->setGeometry(geometry());
     if (m_archiveLabel)
@@ -456,10 +461,7 @@ void ShockwaveFlash::SetMovie(const QString &movie)
         m_host.close(m_session);
     m_movie = movie;
     // Should it not load, an archive may hold it (unless it already comes from there).
-    const QUrl url(movie);
-    const bool offer = engine().hasArchive() && !engine().archivesEverything() && url.scheme() == QLatin1String("http")
-                       && !engine().connectionGuard().fromArchive(url.host(), quint16(url.port(80)));
-    const PlayerHost::Player player = m_host.open(movie, {}, m_title, offer);
+    const PlayerHost::Player player = m_host.open(movie, {}, m_title, engine().mayOfferArchive(QUrl(movie)));
     m_session = player.session;
     viewerPage()->setAllowedDocument(player.url);
     load(player.url);

@@ -65,6 +65,7 @@ private:
     void failed(const QString &text, bool archiveMayHelp);
     void openArchived();
     void showArchiveLabel();
+    void placeOverlays();
     void loadChanged(const QWebEngineLoadingInfo &info);
     void checkShown();
     void shown();
@@ -96,8 +97,8 @@ public:
     ~WebBrowser() override;
     void finish(ClosedBy by) override;
     // Starts loading url; the text is handed to the engine as a user would type it. A
-    // Flash movie's address (its path ends in .swf) plays in the album player instead,
-    // as a browser with the Flash plug-in played it.
+    // Flash movie's address (its path ends in .swf) plays in the player page, in this
+    // view, as a browser with the Flash plug-in played it.
     void Navigate(const QString &url);
 
     // What a right click offers, in order (NoWebAction: a line between): going back,
@@ -122,7 +123,8 @@ private:
 };
 
 // The Flash player control: the emulator's player page in a browser view, with a
-// sandbox of its own on the player host for as long as the control lives.
+// sandbox of its own on the player host for each movie it is given, until the next one
+// or its viewer unloads.
 class VIEWERS_EXPORT ShockwaveFlash : public ViewerView
 {
     Q_OBJECT

@@ -31,7 +31,7 @@ private:
     frmtest *form = nullptr;
 };
 
-static const QSize Outer(4365 / 15, 6105 / 15);
+static const QSize Outer(frmtest::KeptWidth / 15, frmtest::KeptHeight / 15);
 
 void TestMainWindowX11::init()
 {
@@ -55,8 +55,8 @@ void TestMainWindowX11::outerSizeIsFixed()
     QVERIFY(w.frameGeometry().height() > w.height()); // really framed by the window manager
     // The client area, not the frame, stands at the stored origin (10980, 3300) twips.
     QCOMPARE(w.mapToGlobal(QPoint(0, 0)), QPoint(732, 220));
-    QCOMPARE(form->Height(), 6105);
-    QCOMPARE(form->Width(), 4365);
+    QCOMPARE(form->Height(), frmtest::KeptHeight);
+    QCOMPARE(form->Width(), frmtest::KeptWidth);
     // The title bar is on the screen, not pushed off it.
     QVERIFY(w.frameGeometry().top() >= 0 && w.frameGeometry().left() >= 0);
     // Qt and the window system agree where the window is (drop-down lists open there).

@@ -13,7 +13,7 @@ namespace {
 // "dialog 1", "dialog-end 1", "wait 120000"; what the keeper said, in the same words.
 QString said(const Steps &steps)
 {
-    static const char *names[] = {"blank", "freeze", "warm-player", "release", "reject"};
+    static const char *names[] = {"blank", "freeze", "drop-movie", "release", "reject"};
     QStringList words;
     for (const Step &s : steps)
         words << QStringLiteral("%1 %2").arg(QLatin1String(names[int(s.what)])).arg(s.page);
@@ -39,11 +39,11 @@ void TestKeeping::sequences_data()
     QTest::newRow("a page that showed nothing is not kept")
         << QStringList{"open 1 page =>", "close 1 blank => release 1"};
     QTest::newRow("an album closed keeps its emulator for two minutes")
-        << QStringList{"open 1 player =>", "close 1 => warm-player 1", "wait 119999 =>", "wait 1 => release 1"};
+        << QStringList{"open 1 player =>", "close 1 => drop-movie 1", "wait 119999 =>", "wait 1 => release 1"};
     QTest::newRow("the next album on its way: the last one is frozen until it plays")
         << QStringList{"open 1 player =>", "open 2 player =>", "close 1 => freeze 1", "playing => release 1"};
     QTest::newRow("a page after an album lets the album's page go, and the other way round")
-        << QStringList{"open 1 player =>", "close 1 => warm-player 1", "open 2 page => release 1", "close 2 => blank 2",
+        << QStringList{"open 1 player =>", "close 1 => drop-movie 1", "open 2 page => release 1", "close 2 => blank 2",
                        "open 3 player => release 2"};
     QTest::newRow("unloaded for the next press, an album is frozen until the next one plays, or a page opens")
         << QStringList{"open 1 player =>", "close 1 next => freeze 1", "open 2 player =>", "playing => release 1",

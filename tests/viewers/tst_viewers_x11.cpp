@@ -211,7 +211,7 @@ void TestViewersX11::albumReadyAhead()
     // compiles the emulator, which asks the site for nothing (only the album is asked for).
     stopRuntime();
     startEngineRuntime(mirror->host());
-    viewermodule::prepareAhead(*rt); // read once the window loads
+    viewermodule::enablePreparingAhead(*rt); // read once the window loads
     main->Show();
     QTRY_VERIFY_WITH_TIMEOUT(!main->Timer1().Enabled(), 10000);
     QEvent enter(QEvent::Enter);
