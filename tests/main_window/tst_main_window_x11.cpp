@@ -9,6 +9,8 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include <functional>
+
 using namespace forms;
 
 // The main window in a real window under a window manager.
@@ -30,6 +32,32 @@ private:
     QSize outerPixels() { return form->window().frameGeometry().size(); }
     frmtest *form = nullptr;
 };
+
+namespace {
+// Counts the sizes a window takes other than the one it had when watching began.
+struct SizeWatch : QObject
+{
+    explicit SizeWatch(QWidget &w) : kept(w.size()) { w.installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize && static_cast<QResizeEvent *>(event)->size() != kept)
+            ++others;
+        return false;
+    }
+    QSize kept;
+    int others = 0;
+};
+
+// Moves the window as a person drags it, and again should a request of the program's own
+// still on its way to the window manager (a snap-back's, say) carry the old position.
+bool moveWindow(QWidget &w, const QPoint &to, const std::function<bool()> &moved)
+{
+    return QTest::qWaitFor([&] {
+        x11::xdotool({"windowmove", x11::id(w), QString::number(to.x()), QString::number(to.y())});
+        return QTest::qWaitFor(moved, 1000);
+    });
+}
+} // namespace
 
 static const QSize Outer(frmtest::KeptWidth / 15, frmtest::KeptHeight / 15);
 
@@ -77,18 +105,19 @@ void TestMainWindowX11::resizingSnapsBack_data()
 void TestMainWindowX11::resizingSnapsBack()
 {
     QFETCH(QSize, request);
-    // A resize from outside, as a border drag makes the window manager send.
+    // A resize from outside, as a border drag makes the window manager send: the window
+    // takes the other size, then snaps back.
+    SizeWatch watch(form->window());
     x11::xdotool({"windowsize", x11::id(form->window()), QString::number(request.width()),
                   QString::number(request.height())});
+    QTRY_VERIFY(watch.others > 0);
     QTRY_COMPARE(outerPixels(), Outer);
     QVERIFY(reported.isEmpty());
 
-    // Moving is allowed and keeps the size; the window manager has done all the resizing
-    // asked of it before by the time it moves the window (no resize loop either).
+    // Moving is allowed and keeps the size (no resize loop either).
     const QPoint before = form->window().frameGeometry().topLeft();
-    x11::xdotool({"windowmove", x11::id(form->window()), "40", "50"});
-    QTRY_VERIFY(form->window().frameGeometry().topLeft() != before);
-    QCOMPARE(outerPixels(), Outer);
+    QVERIFY(moveWindow(form->window(), {40, 50}, [&] { return form->window().frameGeometry().topLeft() != before; }));
+    QTRY_COMPARE(outerPixels(), Outer);
 }
 
 void TestMainWindowX11::minimizeAndRestore()
@@ -142,8 +171,7 @@ void TestMainWindowX11::listsDropBelowTheirField()
     if (!roomBelow) {
         const int bottom = form->window().screen()->availableGeometry().bottom();
         const QPoint to(form->window().x(), bottom - combo.mapTo(&form->window(), QPoint(0, combo.height())).y() - 20);
-        x11::xdotool({"windowmove", x11::id(form->window()), QString::number(to.x()), QString::number(to.y())});
-        QTRY_VERIFY(combo.mapToGlobal(QPoint(0, combo.height())).y() > bottom - 100);
+        QVERIFY(moveWindow(form->window(), to, [&] { return combo.mapToGlobal(QPoint(0, combo.height())).y() > bottom - 100; }));
     }
     x11::clickAt(combo.mapToGlobal(combo.rect().center()));
     QWidget *popup = combo.view()->window();
