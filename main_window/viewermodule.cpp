@@ -45,7 +45,6 @@ Module &theModule()
     return loaded;
 }
 
-
 const Module &loadModule()
 {
     Module &module = theModule();
