@@ -5,6 +5,9 @@
 
 #include <QTimer>
 
+#include <algorithm>
+#include <limits>
+
 namespace wayback {
 
 namespace {
@@ -14,25 +17,46 @@ bool isRedirect(int status)
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+constexpr int ProgressTickMs = 1000;
+
 } // namespace
 
-CaptureReply *CaptureReply::send(const Archive &archive, const QUrl &original, const QByteArray &method, Open open,
-                                 QObject *parent)
+qint64 retryAfterMs(const QByteArray &value, const QDateTime &now)
 {
-    auto *reply = new CaptureReply(archive, original, method, std::move(open), parent);
+    const QByteArray v = value.trimmed();
+    if (v.isEmpty())
+        return -1;
+    if (std::all_of(v.cbegin(), v.cend(), [](char c) { return c >= '0' && c <= '9'; }))
+        return v.size() > 9 ? std::numeric_limits<qint64>::max() : v.toLongLong() * 1000;
+    const QDateTime at = mementoTime(v); // the same HTTP date
+    return at.isValid() ? std::max<qint64>(now.msecsTo(at), 0) : -1;
+}
+
+CaptureReply *CaptureReply::send(const Archive &archive, const QUrl &original, const QByteArray &method, Open open,
+                                 QObject *parent, const Pacing &pacing)
+{
+    auto *reply = new CaptureReply(archive, original, method, std::move(open), pacing, parent);
     const QUrl capture = captureUrl(archive.prefix, archive.date, original);
+    reply->m_sinceFirst.start();
     if (capture.isEmpty())
-        QTimer::singleShot(0, reply, [reply] { reply->fail(403); });
+        QTimer::singleShot(0, reply, [reply] { reply->fail(403, Failure::None); });
     else
         reply->ask(capture);
     return reply;
 }
 
 CaptureReply::CaptureReply(const Archive &archive, const QUrl &original, const QByteArray &method, Open open,
-                           QObject *parent)
+                           const Pacing &pacing, QObject *parent)
     : http::Reply(parent), m_archive(archive), m_original(QUrl(originalOf(original))),
-      m_method(method == "HEAD" ? QByteArray("HEAD") : QByteArray("GET")), m_open(std::move(open))
+      m_method(method == "HEAD" ? QByteArray("HEAD") : QByteArray("GET")), m_open(std::move(open)), m_pacing(pacing)
 {
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, [this] {
+        m_tick.stop();
+        ask(m_capture);
+    });
+    m_tick.setInterval(ProgressTickMs);
+    connect(&m_tick, &QTimer::timeout, this, &http::Reply::progressed);
 }
 
 CaptureReply::~CaptureReply()
@@ -44,12 +68,17 @@ CaptureReply::~CaptureReply()
 void CaptureReply::ask(const QUrl &capture)
 {
     m_capture = capture;
+    ++m_tries;
     QPointer<CaptureReply> self(this);
-    m_open(capture, m_method, this, [self](http::ClientReply *inner, int status) {
+    m_open(capture, m_method, this, [self](http::ClientReply *inner, Failure failure) {
         if (!self)
             return;
-        if (!inner)
-            return self->fail(status ? status : 502);
+        if (!inner) { // told on the next turn: the caller may not be listening yet
+            QMetaObject::invokeMethod(
+                self, [self, failure] { self->fail(failure == Failure::NotAllowed ? 403 : 502, failure); },
+                Qt::QueuedConnection);
+            return;
+        }
         self->m_inner = inner;
         inner->setParent(self);
         connect(inner, &http::Reply::headReady, self, &CaptureReply::headArrived);
@@ -59,8 +88,9 @@ void CaptureReply::ask(const QUrl &capture)
                 emit s->readyRead();
         });
         connect(inner, &http::Reply::finished, self, [s = self.data()] {
-            if (!s->m_status)
-                return s->fail(502); // no head: the archive did not answer
+            if (!s->m_status) // no head: the archive did not answer
+                return s->fail(502, s->m_inner && s->m_inner->connectionRefused() ? Failure::ConnectionRefused
+                                                                                   : Failure::NoAnswer);
             emit s->finished();
         });
     });
@@ -69,13 +99,15 @@ void CaptureReply::ask(const QUrl &capture)
 void CaptureReply::headArrived()
 {
     const int status = m_inner->status();
+    if (waitIfBusy(status))
+        return;
     if (isRedirect(status) && !m_inner->header("Location").isEmpty()) {
         const QUrl next = m_capture.resolved(QUrl::fromEncoded(m_inner->header("Location")));
         const std::optional<Capture> capture = readCaptureUrl(m_archive.prefix, next);
         if (capture && capture->original == m_original) {
             // The archive's own: its nearest capture of the same address.
             if (++m_hops > MaxArchiveRedirects)
-                return fail(502);
+                return fail(502, Failure::None);
             m_inner->disconnect(this);
             m_inner->abort();
             m_inner->deleteLater();
@@ -97,15 +129,41 @@ void CaptureReply::headArrived()
     emit headReady();
 }
 
-void CaptureReply::fail(int status)
+// The archive's own 429 or 503 (a captured one carries its capture's date): asked again
+// after the wait it asks for, within the pacing's bounds, or failed as busy.
+bool CaptureReply::waitIfBusy(int status)
+{
+    if ((status != 429 && status != 503) || !m_inner->header("Memento-Datetime").isEmpty())
+        return false;
+    qint64 wait = retryAfterMs(m_inner->header("Retry-After"), QDateTime::currentDateTimeUtc());
+    if (wait < 0)
+        wait = m_pacing.defaultWaitMs;
+    m_inner->disconnect(this);
+    m_inner->abort();
+    m_inner->deleteLater();
+    if (wait > m_pacing.longestWaitMs || m_tries >= m_pacing.maxTries
+        || m_sinceFirst.elapsed() + wait > m_pacing.maxTotalMs) {
+        fail(502, Failure::Busy);
+        return true;
+    }
+    m_retry.start(int(wait));
+    m_tick.start();
+    emit waiting();
+    return true;
+}
+
+void CaptureReply::fail(int status, Failure failure)
 {
     if (m_failed)
         return;
+    m_retry.stop();
+    m_tick.stop();
     if (m_inner) {
         m_inner->disconnect(this);
         m_inner->abort();
     }
     m_failed = true;
+    m_failure = failure;
     m_status = status;
     emit headReady();
     emit finished();
@@ -158,6 +216,8 @@ bool CaptureReply::failed() const
 
 void CaptureReply::abort()
 {
+    m_retry.stop();
+    m_tick.stop();
     if (m_inner)
         m_inner->abort();
     m_failed = true;

@@ -9,7 +9,9 @@
 #include "reply.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QTimer>
 #include <QUrl>
 
 #include <functional>
@@ -27,10 +29,33 @@ struct Archive
     bool isSet() const { return !prefix.isEmpty(); }
 };
 
-// Sends method to url (an address of the archive) on a connection of its own, or says
-// with an error status (403, 502) why it cannot.
+// Why an archive could not give a capture: its own host could not be reached, or it
+// was busy.
+enum class Failure {
+    None,
+    NotAllowed,        // its address is not one the rule lets anything reach
+    NoName,            // its name does not resolve
+    ConnectionRefused,
+    NoAnswer,
+    Busy,              // it kept answering 429 or 503, or asked for too long a wait
+};
+
+// Sends method to url (an address of the archive), or says why it cannot.
 using Open = std::function<void(const QUrl &url, const QByteArray &method, QObject *context,
-                                std::function<void(http::ClientReply *reply, int status)> opened)>;
+                                std::function<void(http::ClientReply *reply, Failure failure)> opened)>;
+
+// How long a busy archive (429 or 503 of its own) is waited for.
+struct Pacing
+{
+    int defaultWaitMs = 5000;   // when it does not say (Retry-After)
+    int longestWaitMs = 60000;  // a longer wait asked for fails at once
+    int maxTries = 3;           // in all, the first one included
+    int maxTotalMs = 120000;    // from the first try
+};
+
+// The wait a Retry-After asks for, in ms from now (seconds, or an HTTP date); -1 if it
+// says nothing usable.
+GUARD_EXPORT qint64 retryAfterMs(const QByteArray &value, const QDateTime &now);
 
 class GUARD_EXPORT CaptureReply : public http::Reply
 {
@@ -40,7 +65,7 @@ public:
     // A POST is asked for as a GET: an archive holds what the site answered, not what
     // it would have done.
     static CaptureReply *send(const Archive &archive, const QUrl &original, const QByteArray &method, Open open,
-                              QObject *parent);
+                              QObject *parent, const Pacing &pacing = {});
     ~CaptureReply() override;
 
     bool hasHead() const override { return m_status != 0; }
@@ -58,12 +83,22 @@ public:
     bool notArchived() const { return m_notArchived; }
     // When the capture answering was made (UTC); invalid if the archive did not say.
     QDateTime captured() const { return m_captured; }
+    // Once failed: why, if the archive itself could not be reached or was busy.
+    Failure failure() const { return m_failure; }
+    // Whether it waits now for a busy archive to ask again.
+    bool isWaiting() const { return m_retry.isActive(); }
+
+signals:
+    // The archive is busy: it is asked again after a while (progressed ticks meanwhile).
+    void waiting();
 
 private:
-    CaptureReply(const Archive &archive, const QUrl &original, const QByteArray &method, Open open, QObject *parent);
+    CaptureReply(const Archive &archive, const QUrl &original, const QByteArray &method, Open open,
+                 const Pacing &pacing, QObject *parent);
     void ask(const QUrl &capture);
     void headArrived();
-    void fail(int status);
+    bool waitIfBusy(int status);
+    void fail(int status, Failure failure);
 
     Archive m_archive;
     QUrl m_original;
@@ -77,6 +112,12 @@ private:
     bool m_notArchived = false;
     QByteArray m_location; // the site's redirect, to an original address
     QDateTime m_captured;
+    Failure m_failure = Failure::None;
+    Pacing m_pacing;
+    int m_tries = 0;
+    QElapsedTimer m_sinceFirst;
+    QTimer m_retry;
+    QTimer m_tick; // progress while waiting, so that silence limits hold
 };
 
 } // namespace wayback

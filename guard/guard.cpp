@@ -106,12 +106,32 @@ bool isSameUser(const QHostAddress &peer, quint16 peerPort, const QHostAddress &
 constexpr qint64 PipeChunk = 64 * 1024;
 constexpr qint64 HighWater = 1024 * 1024; // queued for one side: read no more from the other
 constexpr int MaxOutcomes = 256;
-constexpr int MaxCaptures = 256;
 constexpr int OutcomeKeptMs = 60000;
 
 QString key(const QString &host, quint16 port)
 {
     return host.toLower() + u':' + QString::number(port);
+}
+
+// Told as the archive's, not the site's: the site was never asked.
+Guard::Outcome archiveOutcome(wayback::Failure failure, int status)
+{
+    using F = wayback::Failure;
+    switch (failure) {
+    case F::NotAllowed:
+        return Guard::Outcome::Refused;
+    case F::NoName:
+        return Guard::Outcome::ArchiveNoName;
+    case F::ConnectionRefused:
+        return Guard::Outcome::ArchiveRefused;
+    case F::NoAnswer:
+        return Guard::Outcome::ArchiveNoAnswer;
+    case F::Busy:
+        return Guard::Outcome::ArchiveBusy;
+    case F::None:
+        break;
+    }
+    return status == 403 ? Guard::Outcome::Refused : Guard::Outcome::ArchiveNoAnswer;
 }
 
 } // namespace
@@ -191,7 +211,7 @@ private:
         m_port = request->port;
         m_request = request->upstreamHead;
         m_early = rest; // the start of a body, or of what goes through a tunnel
-        if (m_guard->fromArchive(m_host, m_port)) {
+        if (m_guard->routing().fromArchive(m_host, m_port)) {
             if (m_tunnel) // https was never the site's; nothing of it goes out live
                 return fail(Guard::Outcome::Refused);
             return fromArchive(*request);
@@ -307,14 +327,14 @@ private:
         m_state = State::Archive;
         m_timer.start(Guard::ConnectTimeoutMs);
         m_original = QUrl::fromEncoded(request.target, QUrl::StrictMode);
-        QPointer<Guard> guard(m_guard);
-        m_capture = wayback::CaptureReply::send(
-            m_guard->archive(), m_original, request.method,
-            [guard](const QUrl &url, const QByteArray &method, QObject *context, auto opened) {
-                if (guard)
-                    guard->openArchive(url, method, context, opened);
-            },
-            this);
+        m_capture = m_guard->routing().open(m_original, request.method, this);
+        // A busy archive is waited for: the guard's own watch waits with it.
+        connect(m_capture, &wayback::CaptureReply::waiting, this,
+                [this] { m_guard->note(m_host, m_port, Guard::Outcome::ArchiveBusy); });
+        connect(m_capture, &http::Reply::progressed, this, [this] {
+            if (!m_answered && m_capture && m_capture->isWaiting())
+                m_timer.start(Guard::ConnectTimeoutMs);
+        });
         connect(m_capture, &http::Reply::headReady, this, &Connection::captureHead);
         connect(m_capture, &http::Reply::readyRead, this, &Connection::captureBody);
         connect(m_capture, &http::Reply::finished, this, &Connection::captureBody);
@@ -324,10 +344,8 @@ private:
     {
         m_timer.stop();
         const int status = m_capture->status();
-        if (m_capture->failed() && !m_capture->isFinished())
-            return fail(Guard::Outcome::NoAnswer);
         if (m_capture->failed())
-            return fail(status == 403 ? Guard::Outcome::Refused : Guard::Outcome::NoAnswer);
+            return fail(archiveOutcome(m_capture->failure(), status));
         if (m_capture->notArchived()) {
             m_guard->note(m_host, m_port, Guard::Outcome::NotArchived);
             return answer(404, "not in the archive");
@@ -337,7 +355,7 @@ private:
         // nothing of what a request is for, so every page fetched counts).
         const QByteArray type = m_capture->header("Content-Type").toLower();
         if (status < 300 && (type.startsWith("text/html") || type.startsWith("application/xhtml")))
-            m_guard->noteCapture(m_original, m_capture->captured());
+            m_guard->routing().noteCapture(m_original, m_capture->captured());
         QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " Archived\r\n";
         for (const char *name : {"Content-Type", "Content-Encoding", "Location", "X-Permitted-Cross-Domain-Policies",
                                  "Content-Disposition", "Last-Modified"}) {
@@ -450,10 +468,23 @@ private:
 Guard::Guard(QObject *parent) : QObject(parent)
 {
     m_thread.setObjectName(QStringLiteral("guard"));
+    // The archive is reached by the same rule as any site.
+    m_routing = std::make_shared<wayback::Routing>(
+        [this](const QString &host, quint16 port, QObject *context, auto done) {
+            resolve(host, port, context, [done](const QHostAddress &address, Outcome outcome) {
+                using F = wayback::Failure;
+                done(address, outcome == Outcome::None      ? F::None
+                              : outcome == Outcome::NoName  ? F::NoName
+                              : outcome == Outcome::Refused ? F::NotAllowed
+                                                            : F::NoAnswer);
+            });
+        });
 }
 
 Guard::~Guard()
 {
+    m_routing->detach(); // the relay may hold it a little longer
+
     if (!m_home)
         return;
     // The connections count down into this object as they go.
@@ -592,75 +623,13 @@ void Guard::resolvePublic(const QString &host, quint16 port, QObject *context, s
 
 void Guard::setArchive(const wayback::Archive &archive, bool everything)
 {
-    const QMutexLocker locked(&m_lock);
-    m_archive = archive;
-    m_archiveEverything = everything && archive.isSet();
-    const QHostAddress address(archive.prefix.host());
-    if (!address.isNull())
-        m_judge.allow(address, quint16(archive.prefix.port(archive.prefix.scheme() == QLatin1String("https") ? 443 : 80)));
-}
-
-wayback::Archive Guard::archive() const
-{
-    const QMutexLocker locked(&m_lock);
-    return m_archive;
-}
-
-void Guard::archiveSite(const QUrl &url)
-{
-    const QMutexLocker locked(&m_lock);
-    if (m_archive.isSet() && m_archivedSites.size() < MaxOutcomes)
-        m_archivedSites.insert(key(url.host(), quint16(url.port(80))));
-}
-
-void Guard::keepLive(const QHostAddress &address, quint16 port)
-{
-    const QMutexLocker locked(&m_lock);
-    m_live.insert(key(address.toString(), port));
-}
-
-bool Guard::fromArchive(const QString &host, quint16 port) const
-{
-    const QMutexLocker locked(&m_lock);
-    if (m_live.contains(key(host, port)))
-        return false;
-    // The archive itself is asked, never mapped.
-    const QUrl &p = m_archive.prefix;
-    if (!m_archive.isSet()
-        || (host.compare(p.host(), Qt::CaseInsensitive) == 0 && port == p.port(p.scheme() == QLatin1String("https") ? 443 : 80)))
-        return false;
-    return m_archiveEverything || m_archivedSites.contains(key(host, port));
-}
-
-void Guard::openArchive(const QUrl &url, const QByteArray &method, QObject *context,
-                        std::function<void(http::ClientReply *, int)> opened)
-{
-    const bool tls = url.scheme() == QLatin1String("https");
-    const quint16 port = quint16(url.port(tls ? 443 : 80));
-    resolve(url.host(), port, context, [url, method, context, opened](const QHostAddress &address, Outcome outcome) {
-        if (outcome != Outcome::None)
-            return opened(nullptr, outcome == Outcome::Refused ? 403 : 502);
-        const http::ClientReply::Target target = http::ClientReply::Target::to(url, address);
-        opened(http::ClientReply::send(target, method,
-                                       {{"Accept", "*/*"}, {"Accept-Encoding", "identity"},
-                                        {"User-Agent", "Mozilla/5.0 (compatible; photoforKP/1.00)"}},
-                                       {}, context),
-               0);
-    });
-}
-
-void Guard::noteCapture(const QUrl &url, const QDateTime &captured)
-{
-    const QMutexLocker locked(&m_lock);
-    if (m_captures.size() >= MaxCaptures)
-        m_captures.clear();
-    m_captures.insert(wayback::originalOf(url), captured);
-}
-
-QDateTime Guard::capturedFor(const QUrl &url) const
-{
-    const QMutexLocker locked(&m_lock);
-    return m_captures.value(wayback::originalOf(url));
+    {
+        const QMutexLocker locked(&m_lock);
+        const QHostAddress address(archive.prefix.host());
+        if (!address.isNull())
+            m_judge.allow(address, quint16(archive.prefix.port(archive.prefix.scheme() == QLatin1String("https") ? 443 : 80)));
+    }
+    m_routing->setArchive(archive, everything);
 }
 
 void Guard::note(const QString &host, quint16 port, Outcome outcome)

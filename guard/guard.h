@@ -9,7 +9,7 @@
 // every public function may be called from any thread.
 
 #include "addresses.h"
-#include "capturereply.h"
+#include "archiverouting.h"
 #include "guard_export.h"
 
 #include <QElapsedTimer>
@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class QTcpServer;
 
@@ -52,7 +53,20 @@ public:
 
     // Why the last connection to a host and port failed, if it did lately: a page that
     // went through the guard sees only the guard's answer, so its viewer asks here.
-    enum class Outcome { None, Refused, NoName, ConnectionRefused, NoAnswer, NotArchived };
+    // The Archive ones: the archive that stands in for the site could not be reached,
+    // or stayed busy (ArchiveBusy while it is waited for, too).
+    enum class Outcome {
+        None,
+        Refused,
+        NoName,
+        ConnectionRefused,
+        NoAnswer,
+        NotArchived,
+        ArchiveNoName,
+        ArchiveRefused,
+        ArchiveNoAnswer,
+        ArchiveBusy,
+    };
     Q_ENUM(Outcome)
     Outcome outcomeFor(const QUrl &url) const;
 
@@ -65,17 +79,14 @@ public:
     bool isOwnConnection(const QHostAddress &peer, quint16 peerPort) const;
 
     // A web archive: the sites it answers for (every http site of the run, or those
-    // added one by one) are never asked themselves, nor their names looked up; their
-    // addresses are asked of the archive instead, and an https address of theirs is
-    // refused. Its own address, if it is written as one, joins the allow-list.
+    // added one by one to its routing) are never asked themselves, nor their names looked
+    // up; their addresses are asked of the archive instead, and an https address of
+    // theirs is refused. Its own address, if it is written as one, joins the allow-list.
     void setArchive(const wayback::Archive &archive, bool everything);
-    wayback::Archive archive() const;
-    void archiveSite(const QUrl &url); // this host and port, from now on
-    // A service of the program's own (the player host): always itself, never archived.
-    void keepLive(const QHostAddress &address, quint16 port);
-    bool fromArchive(const QString &host, quint16 port) const;
-    // When the archive captured the document last fetched for url (UTC); invalid if none.
-    QDateTime capturedFor(const QUrl &url) const;
+    // The archive's routing, shared with the relay; it reaches the archive through this
+    // guard's rule.
+    wayback::Routing &routing() const { return *m_routing; }
+    std::shared_ptr<wayback::Routing> sharedRouting() const { return m_routing; }
 
     int connectionCount() const { return m_connections.load(); }
     // Connections refused by the rule so far (tests watch it).
@@ -100,9 +111,6 @@ private:
     void lookUp(const QString &host, QObject *context, std::function<void(QList<QHostAddress>)> done);
     void note(const QString &host, quint16 port, Outcome outcome);
     void ownPort(quint16 port, bool open);
-    void openArchive(const QUrl &url, const QByteArray &method, QObject *context,
-                     std::function<void(http::ClientReply *, int)> opened);
-    void noteCapture(const QUrl &url, const QDateTime &captured);
 
     QThread m_thread;
     QObject *m_home = nullptr;      // in m_thread: the server and the connections
@@ -118,11 +126,7 @@ private:
     };
     QHash<QString, Noted> m_outcomes;
     QSet<quint16> m_ownPorts;
-    wayback::Archive m_archive;
-    bool m_archiveEverything = false;
-    QSet<QString> m_archivedSites;
-    QSet<QString> m_live;
-    QHash<QString, QDateTime> m_captures;
+    std::shared_ptr<wayback::Routing> m_routing;
     std::atomic<int> m_connections = 0;
     std::atomic<int> m_refusals = 0;
 };

@@ -88,8 +88,10 @@ void ClientReply::start(const Target &target, const QByteArray &request)
     connect(socket, &QTcpSocket::bytesWritten, this, &ClientReply::progressed);
     connect(socket, &QTcpSocket::disconnected, this, &ClientReply::readable);
     connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
-        if (e != QAbstractSocket::RemoteHostClosedError)
-            fail();
+        if (e == QAbstractSocket::RemoteHostClosedError)
+            return;
+        m_refused = m_state == State::Connecting && e == QAbstractSocket::ConnectionRefusedError;
+        fail();
     });
 #ifndef QT_NO_SSL
     if (auto *ssl = qobject_cast<QSslSocket *>(socket)) {

@@ -55,6 +55,8 @@ public:
     bool isFinished() const override { return m_state == State::Done || m_state == State::Failed; }
     bool failed() const override { return m_state == State::Failed; }
     void abort() override;
+    // Failed because the server refused the connection (nothing listens there).
+    bool connectionRefused() const { return m_refused; }
 
 private:
     enum class State { Connecting, Reading, Done, Failed };
@@ -71,6 +73,7 @@ private:
     AnswerReader m_reader;
     QByteArray m_request;
     QByteArray m_body; // decoded, not yet read
+    bool m_refused = false;
 };
 
 } // namespace http

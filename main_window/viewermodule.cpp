@@ -18,20 +18,6 @@ namespace {
 
 using ShowFn = void (*)(forms::Runtime &, Viewer, const QString &, const QString &);
 using ViewerFn = void (*)(forms::Runtime &, Viewer);
-using ArchiveFn = void (*)(const QString &, const QString &, bool);
-
-struct RunArchive
-{
-    QString prefix, date;
-    bool everything = false;
-};
-
-RunArchive &runArchive()
-{
-    static RunArchive archive;
-    return archive;
-}
-
 struct Module
 {
     ShowFn show = nullptr;
@@ -67,11 +53,8 @@ const Module &loadModule()
         const auto show = reinterpret_cast<ShowFn>(library->resolve("photoforKP_showViewer"));
         const auto unload = reinterpret_cast<ViewerFn>(library->resolve("photoforKP_unloadViewer"));
         const auto prepare = reinterpret_cast<ViewerFn>(library->resolve("photoforKP_prepareViewer"));
-        const auto setArchive = reinterpret_cast<ArchiveFn>(library->resolve("photoforKP_setArchive"));
-        if (show && unload && prepare && setArchive) {
+        if (show && unload && prepare) {
             library.release()->setParent(QCoreApplication::instance());
-            if (!runArchive().prefix.isEmpty())
-                setArchive(runArchive().prefix, runArchive().date, runArchive().everything);
             module = {show, unload, prepare};
             return module;
         }
@@ -81,11 +64,6 @@ const Module &loadModule()
 }
 
 } // namespace
-
-void setArchive(const QString &prefix, const QString &date, bool everything)
-{
-    runArchive() = {prefix, date, everything};
-}
 
 void load()
 {

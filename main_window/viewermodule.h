@@ -25,10 +25,6 @@ using catalogue::Viewer;
 // Loads the module (once); raises if it cannot load.
 void load();
 
-// The run's web archive, handed to the module when it loads: prefix and date for every
-// viewer's offer, and with everything every link from it.
-void setArchive(const QString &prefix, const QString &date, bool everything);
-
 // Shows the viewer fresh for link, described as title, loading the module first if needed.
 void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QString &title);
 

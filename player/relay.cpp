@@ -590,68 +590,16 @@ void Relay::relay(const QByteArray &sessionId, Kind kind, const QUrl &target, co
     transfer->start();
 }
 
-void Relay::setArchive(const wayback::Archive &archive, bool everything)
-{
-    m_archive = archive;
-    m_archiveEverything = everything && archive.isSet();
-}
-
-void Relay::archiveSite(const QUrl &url)
-{
-    if (m_archive.isSet() && m_archivedSites.size() < 256)
-        m_archivedSites.insert(url.host().toLower() + u':' + QString::number(url.port(80)));
-}
-
-bool Relay::fromArchive(const QUrl &url) const
-{
-    const QUrl &p = m_archive.prefix;
-    const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
-    if (!m_archive.isSet()
-        || (url.host().compare(p.host(), Qt::CaseInsensitive) == 0 && port == p.port(p.scheme() == QLatin1String("https") ? 443 : 80)))
-        return false;
-    return m_archiveEverything || m_archivedSites.contains(url.host().toLower() + u':' + QString::number(port));
-}
-
-// The archive itself, as the rule allows it (its address joins the allow-list when it
-// is written as one).
-void Relay::openArchive(const QUrl &url, const QByteArray &method, QObject *context,
-                        std::function<void(http::ClientReply *, int)> opened)
-{
-    const quint16 port = quint16(url.port(url.scheme() == QLatin1String("https") ? 443 : 80));
-    QHostInfo::lookupHost(url.host(), context, [=, this](const QHostInfo &info) {
-        QList<QHostAddress> addresses = info.error() == QHostInfo::NoError ? info.addresses() : QList<QHostAddress>{};
-        if (addresses.isEmpty())
-            return opened(nullptr, 502);
-        for (const QHostAddress &a : std::as_const(addresses))
-            if ((m_judge && !m_judge->mayConnect(a, port)) || (a.isLoopback() && port == m_selfPort))
-                return opened(nullptr, 403);
-        opened(http::ClientReply::send(http::ClientReply::Target::to(url, addresses.first()), method,
-                                       {{"Accept", "*/*"}, {"Accept-Encoding", "identity"},
-                                        {"User-Agent", "Mozilla/5.0 (compatible; photoforKP/1.00)"}},
-                                       {}, context),
-               0);
-    });
-}
-
 void Relay::open(Session *session, const QUrl &url, const QByteArray &method, const QByteArray &body,
                  const QByteArray &bodyType, std::optional<sandbox::AddressSpace> redirectedFrom, QObject *context,
                  Opened opened)
 {
     const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
-    if (fromArchive(url)) {
+    if (m_routing && m_routing->fromArchive(url)) {
         // As the site answered when it was captured; https was never the site's.
         if (url.scheme() != QLatin1String("http"))
             return opened(nullptr, {}, 403, "not in the archive\n");
-        QPointer<Relay> self(this);
-        auto *reply = wayback::CaptureReply::send(
-            m_archive, url, method,
-            [self](const QUrl &u, const QByteArray &m, QObject *c, std::function<void(http::ClientReply *, int)> done) {
-                if (!self)
-                    return done(nullptr, 502);
-                self->openArchive(u, m, c, done);
-            },
-            context);
-        return opened(reply, sandbox::AddressSpace::Public, 0, {});
+        return opened(m_routing->open(url, method, context), sandbox::AddressSpace::Public, 0, {});
     }
     if (!isWebUrl(url) || sandbox::isBlockedPort(port))
         return opened(nullptr, {}, 403, "this address is not for the web\n");

@@ -7,7 +7,7 @@
 
 #include "player_export.h"
 #include "addresses.h"
-#include "capturereply.h"
+#include "archiverouting.h"
 #include "sandbox.h"
 
 #include <QByteArray>
@@ -17,6 +17,7 @@
 #include <QSet>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
 
 namespace http {
@@ -59,10 +60,9 @@ public:
     // guard holds the engine to it: nothing else on this machine or its network is
     // fetched, whatever the movie or its link. None set: only the movie sandbox's rules.
     void setJudge(const guard::Judge &judge) { m_judge = judge; }
-    // A web archive, as the engine's guard has it (guard.h): the sites it answers for
-    // are asked of it, at its date, and never themselves.
-    void setArchive(const wayback::Archive &archive, bool everything);
-    void archiveSite(const QUrl &url);
+    // The archive's routing, the engine's guard's own (guard.h): the sites it answers
+    // for are asked of it, at its date, and never themselves.
+    void setRouting(std::shared_ptr<wayback::Routing> routing) { m_routing = std::move(routing); }
 
     // embedder: the page a movie stands in, if it does; the movie must then be reachable
     // from where the page is, as the engine holds the page's own requests.
@@ -92,15 +92,10 @@ private:
               const QByteArray &bodyType, std::optional<sandbox::AddressSpace> redirectedFrom, QObject *context,
               Opened opened);
 
-    bool fromArchive(const QUrl &url) const;
-    void openArchive(const QUrl &url, const QByteArray &method, QObject *context,
-                     std::function<void(http::ClientReply *, int)> opened);
 
     Limits m_limits;
     std::optional<guard::Judge> m_judge;
-    wayback::Archive m_archive;
-    bool m_archiveEverything = false;
-    QSet<QString> m_archivedSites;
+    std::shared_ptr<wayback::Routing> m_routing;
     QHostAddress m_selfAddress;
     quint16 m_selfPort = 0;
     QHash<QByteArray, Session *> m_sessions;

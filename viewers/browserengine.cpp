@@ -1,5 +1,6 @@
 #include "browserengine.h"
 
+#include "archiverouting.h"
 #include "wayback.h"
 
 #include "enginestart.h"
@@ -21,22 +22,6 @@
 #include <unistd.h>
 #endif
 
-namespace {
-
-struct RunArchive
-{
-    wayback::Archive archive;
-    bool everything = false;
-};
-
-RunArchive &runArchive()
-{
-    static RunArchive archive;
-    return archive;
-}
-
-} // namespace
-
 BrowserEngine::BrowserEngine()
     : m_guard(std::make_unique<guard::Guard>()), m_pages(std::make_unique<PageKeeper>())
 #ifdef Q_OS_UNIX
@@ -45,42 +30,36 @@ BrowserEngine::BrowserEngine()
     , m_handsToBrowser(true)
 #endif
 {
-    if (runArchive().archive.isSet())
-        setArchive(runArchive().archive.prefix, runArchive().archive.date, runArchive().everything);
+    if (const wayback::RunArchive run = wayback::runArchive(); run.archive.isSet())
+        setArchive(run.archive.prefix, run.archive.date, run.everything);
 }
 
 void BrowserEngine::setArchive(const QUrl &prefix, const QString &date, bool everything)
 {
-    const wayback::Archive archive{prefix, date};
-    m_archiveEverything = everything && archive.isSet(); // without an archive, nothing comes from one
-    m_guard->setArchive(archive, m_archiveEverything);
-    if (m_playerHost) {
+    m_guard->setArchive({prefix, date}, everything);
+    if (m_playerHost)
         m_playerHost->relay().setJudge(m_guard->judge()); // the archive's own address
-        m_playerHost->relay().setArchive(archive, m_archiveEverything);
-    }
 }
 
-void BrowserEngine::setArchiveForRun(const QUrl &prefix, const QString &date, bool everything)
+bool BrowserEngine::archivesEverything() const
 {
-    runArchive() = {{prefix, date}, everything};
+    return m_guard->routing().archivesEverything();
 }
 
 bool BrowserEngine::hasArchive() const
 {
-    return m_guard->archive().isSet();
+    return m_guard->routing().isSet();
 }
 
 bool BrowserEngine::mayOfferArchive(const QUrl &url) const
 {
-    return hasArchive() && !m_archiveEverything && url.scheme() == QLatin1String("http")
-           && !m_guard->fromArchive(url.host(), quint16(url.port(80)));
+    return hasArchive() && !archivesEverything() && url.scheme() == QLatin1String("http")
+           && !m_guard->routing().fromArchive(url);
 }
 
 void BrowserEngine::archiveSite(const QUrl &url)
 {
-    m_guard->archiveSite(url);
-    if (m_playerHost)
-        m_playerHost->relay().archiveSite(url);
+    m_guard->routing().addSite(url);
 }
 
 void BrowserEngine::setPlayerHost(PlayerHost *host)
@@ -89,11 +68,11 @@ void BrowserEngine::setPlayerHost(PlayerHost *host)
     m_playerHost = host;
     if (host && host->start()) {
         m_guard->allow(QHostAddress::LocalHost, host->port());
-        m_guard->keepLive(QHostAddress::LocalHost, host->port());
+        m_guard->routing().keepLive(QHostAddress::LocalHost, host->port());
         // What movies ask for is held to the same rule (the relay refuses the host itself),
         // and comes from the same archive.
         host->relay().setJudge(m_guard->judge());
-        host->relay().setArchive(m_guard->archive(), m_archiveEverything);
+        host->relay().setRouting(m_guard->sharedRouting());
         // The engine reaches the host only through the guard: nothing else gets in.
         if (m_guarded)
             host->setAdmission([guard = QPointer<guard::Guard>(m_guard.get())](const QHostAddress &peer, quint16 port) {
@@ -130,8 +109,10 @@ void BrowserEngine::openInBrowser(const QUrl &url)
     // anywhere but the internet now is not handed over at all.
     // A site the viewers have from the archive goes there as the archive's capture.
     QUrl address = url;
-    if (m_guard->fromArchive(url.host(), quint16(url.port(80))) && url.scheme() == QLatin1String("http"))
-        address = wayback::replayUrl(m_guard->archive().prefix, m_guard->archive().date, url);
+    if (m_guard->routing().fromArchive(url) && url.scheme() == QLatin1String("http")) {
+        const wayback::Archive archive = m_guard->routing().archive();
+        address = wayback::replayUrl(archive.prefix, archive.date, url);
+    }
     if (address.isEmpty())
         return;
     const quint16 port = quint16(address.port(address.scheme() == QLatin1String("https") ? 443 : 80));

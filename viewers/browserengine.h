@@ -42,13 +42,12 @@ public:
 
     // The guard every connection of the engine goes through (guard.h).
     guard::Guard &connectionGuard() { return *m_guard; }
-    // A web archive for the run (the command line's): with everything, every link of the
-    // run comes from it; else only the sites added by archiveSite (a viewer whose link
-    // failed, when the user takes its offer). Set before the first engine is made.
-    static void setArchiveForRun(const QUrl &prefix, const QString &date, bool everything);
-    // The same for this engine, from now on (tests change the date within a run).
+    // A web archive for this engine, from now on; an engine starts with the run's
+    // (wayback::runArchive). With everything, every link comes from it; else only the
+    // sites added by archiveSite (a viewer whose link failed, when the user takes its
+    // offer). Tests change the date within a run.
     void setArchive(const QUrl &prefix, const QString &date, bool everything);
-    bool archivesEverything() const { return m_archiveEverything; }
+    bool archivesEverything() const;
     bool hasArchive() const;
     // Whether the archive may be offered for url, should it fail: there is one, not
     // everything comes from it already, and url is a site's plain-http address that does
@@ -67,7 +66,6 @@ private:
     std::unique_ptr<PageKeeper> m_pages;
     bool m_handsToBrowser;
     bool m_guarded = true;
-    bool m_archiveEverything = false;
     QPointer<PlayerHost> m_playerHost;
 };
 

@@ -72,6 +72,14 @@ QString guardText(guard::Guard::Outcome outcome)
         return NoAnswer;
     case Outcome::NotArchived:
         return NotArchived;
+    case Outcome::ArchiveNoName:
+        return ArchiveNotFound;
+    case Outcome::ArchiveRefused:
+        return ArchiveRefused;
+    case Outcome::ArchiveNoAnswer:
+        return ArchiveNoAnswer;
+    case Outcome::ArchiveBusy:
+        return ArchiveBusy;
     }
     return {};
 }

@@ -22,6 +22,13 @@ inline const QString Refused = QStringLiteral("网站拒绝了连接，请稍后
 inline const QString NotForViewers = QStringLiteral("查看器不能打开这个页面。");
 inline const QString NotArchived = QStringLiteral("存档中没有这个网页。");
 inline const QString Gone = QStringLiteral("网站上已经没有这个网页。");
+// The archive that stands in for the site: its own troubles are told as its own.
+inline const QString ArchiveNoAnswer = QStringLiteral("网页存档没有应答，请稍后再试。");
+inline const QString ArchiveRefused = QStringLiteral("网页存档拒绝了连接，请稍后再试。");
+inline const QString ArchiveNotFound = QStringLiteral("找不到网页存档的服务器。");
+inline const QString ArchiveBusy = QStringLiteral("网页存档正忙，请稍后再试。");
+// While a busy archive is waited for, to be asked again.
+inline const QString ArchiveWaiting = QStringLiteral("网页存档正忙，稍后自动重试…");
 inline const QString ServerError = QStringLiteral("网站出了问题，请稍后再试。");
 // What a viewer whose link failed offers, when an archive may hold the page.
 inline const QString OpenArchived = QStringLiteral("打开存档副本");

@@ -65,7 +65,3 @@ void photoforKP_prepareViewer(forms::Runtime &runtime, catalogue::Viewer viewer)
     viewers::prepare(runtime, viewer);
 }
 
-void photoforKP_setArchive(const QString &prefix, const QString &date, bool everything)
-{
-    BrowserEngine::setArchiveForRun(QUrl(prefix), date, everything);
-}

@@ -42,6 +42,4 @@ VIEWERS_EXPORT void photoforKP_showViewer(forms::Runtime &runtime, catalogue::Vi
                                           const QString &title);
 VIEWERS_EXPORT void photoforKP_unloadViewer(forms::Runtime &runtime, catalogue::Viewer viewer);
 VIEWERS_EXPORT void photoforKP_prepareViewer(forms::Runtime &runtime, catalogue::Viewer viewer);
-// The run's web archive (BrowserEngine::setArchiveForRun), before any viewer is made.
-VIEWERS_EXPORT void photoforKP_setArchive(const QString &prefix, const QString &date, bool everything);
 }

@@ -123,7 +123,7 @@ void ViewerView::openArchived()
 
 void ViewerView::showArchiveLabel()
 {
-    const QDateTime captured = m_engine.connectionGuard().capturedFor(url());
+    const QDateTime captured = m_engine.connectionGuard().routing().capturedFor(url());
     if (!captured.isValid()) {
         if (m_archiveLabel)
             m_archiveLabel->hide();
@@ -192,9 +192,18 @@ void ViewerView::watchLoad()
 
 void ViewerView::checkShown()
 {
+    const bool archived = m_engine.connectionGuard().routing().fromArchive(m_asked);
+    if (!m_answered && archived
+        && m_engine.connectionGuard().outcomeFor(m_asked) == guard::Guard::Outcome::ArchiveBusy) {
+        // A busy archive is asked again after a while: the watch waits with it.
+        m_sinceRequest.start();
+        if (m_notice && m_noticeKind == Notice::Loading && m_notice->text() == loadnotice::ArchiveWaiting)
+            return;
+        return showNotice(Notice::Loading, loadnotice::ArchiveWaiting);
+    }
     const qint64 since = m_sinceRequest.elapsed();
     if (!m_answered && since >= loadnotice::NoAnswerAfterMs) {
-        failed(loadnotice::NoAnswer, true);
+        failed(archived ? loadnotice::ArchiveNoAnswer : loadnotice::NoAnswer, !archived);
         m_page->triggerAction(QWebEnginePage::Stop);
         return;
     }

@@ -4,6 +4,7 @@
 #include "sitearchive.h"
 
 #include <QDeadlineTimer>
+#include <QLocale>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpSocket>
@@ -26,6 +27,10 @@ private slots:
     void tunnelCarriesBytesBothWays();
     void fromTheArchive_data();
     void fromTheArchive();
+    void busyArchive_data();
+    void busyArchive();
+    void archiveUnreachable_data();
+    void archiveUnreachable();
     void otherUsersGetNothing();
 };
 
@@ -247,8 +252,88 @@ void TestGuard::fromTheArchive()
         QVERIFY2(target.startsWith("/web/2010id_/http://") || target.startsWith("/web/20100315093000id_/http://"),
                  target.constData());
     if (request.contains("x01.html")) // a page: the corner will say when it was captured
-        QCOMPARE(guard.capturedFor(asked), QDateTime(QDate(2010, 3, 15), QTime(9, 30), Qt::UTC));
+        QCOMPARE(guard.routing().capturedFor(asked), QDateTime(QDate(2010, 3, 15), QTime(9, 30), Qt::UTC));
     QTRY_COMPARE(guard.connectionCount(), 0);
+}
+
+void TestGuard::busyArchive_data()
+{
+    QTest::addColumn<QByteArrayList>("answers"); // status[ Retry-After], in turn; then 200
+    QTest::addColumn<int>("asked");              // how often the archive is asked
+    QTest::addColumn<QByteArray>("answerStart");
+    QTest::addColumn<int>("outcome");
+    const int none = int(guard::Guard::Outcome::None), busy = int(guard::Guard::Outcome::ArchiveBusy);
+    const QByteArray inASecond = QLocale::c()
+                                     .toString(QDateTime::currentDateTimeUtc().addSecs(1), "ddd, dd MMM yyyy hh:mm:ss 'GMT'")
+                                     .toLatin1();
+    QTest::newRow("429 with seconds") << QByteArrayList{"429 1"} << 2 << QByteArray("HTTP/1.1 200") << none;
+    QTest::newRow("503 with a date") << QByteArrayList{"503 " + inASecond} << 2 << QByteArray("HTTP/1.1 200") << none;
+    QTest::newRow("503 without a wait") << QByteArrayList{"503"} << 2 << QByteArray("HTTP/1.1 200") << none;
+    QTest::newRow("an hour: at once") << QByteArrayList{"429 3600"} << 1 << QByteArray("HTTP/1.1 502") << busy;
+    QTest::newRow("busy three times") << QByteArrayList{"503 0", "503 0", "429 0"} << 3 << QByteArray("HTTP/1.1 502")
+                                      << busy;
+    QTest::newRow("a captured 503 is the site's") << QByteArrayList{"503 0 captured"} << 1 << QByteArray("HTTP/1.1 503")
+                                                  << none;
+}
+
+// A busy archive is asked again after the wait it asks for, a few times at most.
+void TestGuard::busyArchive()
+{
+    QFETCH(QByteArrayList, answers);
+    QFETCH(int, asked);
+    int seen = 0;
+    http::Server archive([&](const http::Request &, http::Response *r) {
+        const QByteArrayList answer = answers.value(seen++, "200").split(' ');
+        http::Headers headers{{"Memento-Datetime", "Mon, 15 Mar 2010 09:30:00 GMT"}};
+        if (answer.value(0) != "200" && !answer.contains("captured"))
+            headers.clear();
+        if (answer.size() > 1 && answer.value(1) != "captured")
+            headers.append({"Retry-After", answer.mid(1).join(' ').replace(" captured", "")});
+        r->send(answer.value(0).toInt(), "text/html", "<p>page", headers);
+    });
+    QVERIFY(archive.listen());
+    guard::Guard guard;
+    QVERIFY(guard.start());
+    guard.setArchive({QUrl(QStringLiteral("http://127.0.0.1:%1/web/").arg(archive.port())), QStringLiteral("2010")}, true);
+    // A wait the archive does not name is short here.
+    guard.routing().setPacing({300, 60000, 3, 120000});
+    const QByteArray answer = exchange(guard.port(), "GET http://www.ostavel.example/a.html HTTP/1.1\r\n\r\n");
+    QFETCH(QByteArray, answerStart);
+    QVERIFY2(answer.startsWith(answerStart), answer.left(200).constData());
+    QCOMPARE(seen, asked);
+    QTEST(int(guard.outcomeFor(QUrl("http://www.ostavel.example/a.html"))), "outcome");
+}
+
+void TestGuard::archiveUnreachable_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("outcome");
+    QTest::newRow("refuses") << "refuses" << int(guard::Guard::Outcome::ArchiveRefused);
+    QTest::newRow("closes without a word") << "closes" << int(guard::Guard::Outcome::ArchiveNoAnswer);
+    QTest::newRow("its name leads inward") << "inward" << int(guard::Guard::Outcome::Refused);
+}
+
+// The archive's own troubles are told as its own, never as the site's.
+void TestGuard::archiveUnreachable()
+{
+    QFETCH(QString, how);
+    QTcpServer archive;
+    QVERIFY(archive.listen(QHostAddress::LocalHost));
+    connect(&archive, &QTcpServer::newConnection, &archive, [&] { archive.nextPendingConnection()->close(); });
+    const quint16 port = archive.serverPort();
+    if (how == QLatin1String("refuses"))
+        archive.close();
+    guard::Guard guard;
+    QVERIFY(guard.start());
+    if (how == QLatin1String("inward")) {
+        guard.mapNameForTests(QStringLiteral("archive.example"), QHostAddress::LocalHost);
+        guard.setArchive({QUrl(QStringLiteral("http://archive.example:%1/web/").arg(port)), QStringLiteral("2010")}, true);
+    } else {
+        guard.setArchive({QUrl(QStringLiteral("http://127.0.0.1:%1/web/").arg(port)), QStringLiteral("2010")}, true);
+    }
+    const QByteArray answer = exchange(guard.port(), "GET http://www.ostavel.example/a.html HTTP/1.1\r\n\r\n");
+    QVERIFY2(answer.startsWith("HTTP/1.1 403") || answer.startsWith("HTTP/1.1 502"), answer.left(200).constData());
+    QTEST(int(guard.outcomeFor(QUrl("http://www.ostavel.example/a.html"))), "outcome");
 }
 
 // What WebSockets and https go through: once the tunnel stands, bytes either way as sent.

@@ -1,0 +1,173 @@
+#include "archiverouting.h"
+
+#include "client.h"
+#include "wayback.h"
+
+#include <QPointer>
+
+namespace wayback {
+
+namespace {
+
+QMutex runLock;
+RunArchive theRunArchive;
+
+quint16 defaultPort(const QUrl &url)
+{
+    return url.scheme() == QLatin1String("https") ? 443 : 80;
+}
+
+} // namespace
+
+void setRunArchive(const RunArchive &run)
+{
+    const QMutexLocker locked(&runLock);
+    theRunArchive = run;
+}
+
+RunArchive runArchive()
+{
+    const QMutexLocker locked(&runLock);
+    return theRunArchive;
+}
+
+Routing::Routing(Resolve resolve) : m_resolve(std::move(resolve)) {}
+
+void Routing::detach()
+{
+    const QMutexLocker locked(&m_lock);
+    m_resolve = {};
+}
+
+QString Routing::key(const QString &host, quint16 port)
+{
+    return host.toLower() + u':' + QString::number(port);
+}
+
+void Routing::setArchive(const Archive &archive, bool everything)
+{
+    const QMutexLocker locked(&m_lock);
+    m_archive = archive;
+    m_everything = everything && archive.isSet(); // without an archive, nothing comes from one
+}
+
+Archive Routing::archive() const
+{
+    const QMutexLocker locked(&m_lock);
+    return m_archive;
+}
+
+bool Routing::archivesEverything() const
+{
+    const QMutexLocker locked(&m_lock);
+    return m_everything;
+}
+
+void Routing::addSite(const QUrl &url)
+{
+    const QMutexLocker locked(&m_lock);
+    if (m_archive.isSet() && m_sites.size() < MaxSites)
+        m_sites.insert(key(url.host(), quint16(url.port(80))));
+}
+
+void Routing::keepLive(const QHostAddress &address, quint16 port)
+{
+    const QMutexLocker locked(&m_lock);
+    m_live.insert(key(address.toString(), port));
+}
+
+bool Routing::fromArchive(const QString &host, quint16 port) const
+{
+    const QMutexLocker locked(&m_lock);
+    if (!m_archive.isSet() || m_live.contains(key(host, port)))
+        return false;
+    // The archive itself is asked, never mapped.
+    const QUrl &p = m_archive.prefix;
+    if (host.compare(p.host(), Qt::CaseInsensitive) == 0 && port == p.port(defaultPort(p)))
+        return false;
+    return m_everything || m_sites.contains(key(host, port));
+}
+
+bool Routing::isLive(quint16 port) const
+{
+    const QMutexLocker locked(&m_lock);
+    return m_live.contains(key(QHostAddress(QHostAddress::LocalHost).toString(), port))
+           || m_live.contains(key(QHostAddress(QHostAddress::LocalHostIPv6).toString(), port));
+}
+
+bool Routing::fromArchive(const QUrl &url) const
+{
+    return fromArchive(url.host(), quint16(url.port(defaultPort(url))));
+}
+
+CaptureReply *Routing::open(const QUrl &original, const QByteArray &method, QObject *parent)
+{
+    Archive archive;
+    Pacing pacing;
+    {
+        const QMutexLocker locked(&m_lock);
+        archive = m_archive;
+        pacing = m_pacing;
+    }
+    return CaptureReply::send(
+        archive, original, method,
+        [routing = weak_from_this()](const QUrl &url, const QByteArray &m, QObject *context, auto opened) {
+            if (const std::shared_ptr<Routing> r = routing.lock())
+                return r->connect(url, m, context, opened);
+            opened(nullptr, Failure::NoAnswer);
+        },
+        parent, pacing);
+}
+
+void Routing::connect(const QUrl &url, const QByteArray &method, QObject *context,
+                      std::function<void(http::ClientReply *, Failure)> opened)
+{
+    const quint16 port = quint16(url.port(defaultPort(url)));
+    Resolve resolve;
+    {
+        const QMutexLocker locked(&m_lock);
+        resolve = m_resolve;
+    }
+    if (!resolve)
+        return opened(nullptr, Failure::NoAnswer);
+    QPointer<QObject> alive(context);
+    resolve(url.host(), port, context, [routing = weak_from_this(), alive, url, method, port, opened](
+                                           const QHostAddress &address, Failure failure) {
+        const std::shared_ptr<Routing> self = routing.lock();
+        if (!alive || !self)
+            return;
+        if (failure != Failure::None)
+            return opened(nullptr, failure);
+        // Never one of the program's own services, whatever the archive's name says.
+        if (address.isLoopback() && self->isLive(port))
+            return opened(nullptr, Failure::NotAllowed);
+        const http::ClientReply::Target target = http::ClientReply::Target::to(url, address);
+        opened(http::ClientReply::send(target, method,
+                                       {{"Accept", "*/*"}, {"Accept-Encoding", "identity"},
+                                        {"User-Agent", "Mozilla/5.0 (compatible; photoforKP/1.00)"}},
+                                       {}, alive),
+               Failure::None);
+    });
+}
+
+void Routing::noteCapture(const QUrl &url, const QDateTime &captured)
+{
+    const QMutexLocker locked(&m_lock);
+    if (m_captures.size() >= MaxCaptures)
+        m_captures.clear();
+    m_captures.insert(originalOf(url), captured);
+}
+
+QDateTime Routing::capturedFor(const QUrl &url) const
+{
+    const QMutexLocker locked(&m_lock);
+    return m_captures.value(originalOf(url));
+}
+
+void Routing::setPacing(const Pacing &pacing)
+{
+    const QMutexLocker locked(&m_lock);
+    m_pacing = pacing;
+}
+
+} // namespace wayback

@@ -1,0 +1,85 @@
+#pragma once
+
+// The one routing to a web archive, shared by the guard (the engine's connections) and
+// the relay (what movies load): which sites come from the archive, how one of its
+// captures is opened, and when the pages it gave were captured. Both serve on threads
+// of their own, so every function may be called from any thread.
+
+#include "capturereply.h"
+#include "guard_export.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QHostAddress>
+#include <QMutex>
+#include <QSet>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+namespace wayback {
+
+// The archive the command line gave, for every engine of the run (set once at start).
+struct RunArchive
+{
+    Archive archive;
+    bool everything = false; // every http site from it, not only those whose link failed
+};
+GUARD_EXPORT void setRunArchive(const RunArchive &run);
+GUARD_EXPORT RunArchive runArchive();
+
+class GUARD_EXPORT Routing : public std::enable_shared_from_this<Routing>
+{
+public:
+    static constexpr int MaxSites = 256;
+    static constexpr int MaxCaptures = 256;
+
+    // Finds the address to connect to for the archive's host and port, judged as every
+    // connection of the program's is; done gets it, or the failure.
+    using Resolve = std::function<void(const QString &host, quint16 port, QObject *context,
+                                       std::function<void(const QHostAddress &address, Failure failure)> done)>;
+    explicit Routing(Resolve resolve);
+    // The resolver's owner is going: nothing more is opened.
+    void detach();
+
+    void setArchive(const Archive &archive, bool everything);
+    Archive archive() const;
+    bool isSet() const { return archive().isSet(); }
+    bool archivesEverything() const;
+    // This site (host and port) from the archive from now on.
+    void addSite(const QUrl &url);
+    // A service of the program's own (the player host): always itself, never archived,
+    // and never the archive either.
+    void keepLive(const QHostAddress &address, quint16 port);
+    bool fromArchive(const QString &host, quint16 port) const;
+    bool fromArchive(const QUrl &url) const;
+
+    // The capture of original nearest the run's date, as the site's answer.
+    CaptureReply *open(const QUrl &original, const QByteArray &method, QObject *parent);
+
+    // When the archive captured the page last fetched for url (UTC); invalid if none.
+    void noteCapture(const QUrl &url, const QDateTime &captured);
+    QDateTime capturedFor(const QUrl &url) const;
+
+    // How long a busy archive is waited for (tests shorten it).
+    void setPacing(const Pacing &pacing);
+
+private:
+    void connect(const QUrl &url, const QByteArray &method, QObject *context,
+                 std::function<void(http::ClientReply *, Failure)> opened);
+    static QString key(const QString &host, quint16 port);
+    // A service of ours listens on this loopback port.
+    bool isLive(quint16 port) const;
+
+    mutable QMutex m_lock; // for all that follows
+    Resolve m_resolve;
+    Archive m_archive;
+    bool m_everything = false;
+    QSet<QString> m_sites;
+    QSet<QString> m_live;
+    QHash<QString, QDateTime> m_captures;
+    Pacing m_pacing;
+};
+
+} // namespace wayback
