@@ -3,6 +3,7 @@
 #include "options.h"
 
 #include "addresses.h"
+#include "archiverouting.h"
 
 #include "frmAbout.h"
 #include "identity.h"
@@ -32,6 +33,9 @@
 namespace app {
 
 namespace {
+
+// How long the archive's name may take to resolve at start.
+constexpr int ArchiveLookupMs = 2000;
 
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
 // Qt reads its options with one dash or two.
@@ -102,7 +106,16 @@ bool takeCommandLine(int argc, char *argv[], int *status)
         *status = 0;
         return false;
     }
-    viewermodule::setArchive(options.archivePrefix.toString(QUrl::FullyEncoded), options.archiveDate, options.archive);
+    if (options.archiveUrlGiven) {
+        const QString error = judgeArchivePrefix(options.archivePrefix, ArchiveLookupMs);
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "photoforKP: %s\n", qPrintable(error));
+            *status = 2;
+            return false;
+        }
+    }
+    // For every viewer's offer, and with --archive every link of the run.
+    wayback::setRunArchive({{options.archivePrefix, options.archiveDate}, options.archive});
     return true;
 }
 

@@ -1,6 +1,15 @@
 #include "options.h"
 
+#include "addresses.h"
 #include "wayback.h"
+
+#include <QHostInfo>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace app {
 
@@ -48,6 +57,7 @@ Options parseOptions(const QStringList &arguments, const QString &defaultDate)
             if (!prefix)
                 return o.error = QStringLiteral("--archive-url: not an http or https address: %1").arg(value), o;
             o.archivePrefix = *prefix;
+            o.archiveUrlGiven = true;
         } else if (valueOf(a, QLatin1String("--archive-date"), &value)) {
             if (!wayback::isTimestamp(value))
                 return o.error = QStringLiteral("--archive-date: not a date as YYYY[MM[DD[hh[mm[ss]]]]]: %1").arg(value), o;
@@ -57,6 +67,41 @@ Options parseOptions(const QStringList &arguments, const QString &defaultDate)
         }
     }
     return o;
+}
+
+QString judgeArchivePrefix(const QUrl &prefix, int timeoutMs)
+{
+    const QString host = prefix.host();
+    if (!QHostAddress(host).isNull())
+        return {}; // an address is the user's own choice, this machine included
+    struct Lookup
+    {
+        std::mutex lock;
+        std::condition_variable done;
+        bool finished = false;
+        QList<QHostAddress> addresses;
+    };
+    const auto lookup = std::make_shared<Lookup>();
+    // Left to finish on its own if it takes too long: the answer is no longer wanted.
+    std::thread([lookup, host] {
+        const QList<QHostAddress> addresses = QHostInfo::fromName(host).addresses();
+        const std::lock_guard<std::mutex> locked(lookup->lock);
+        lookup->addresses = addresses;
+        lookup->finished = true;
+        lookup->done.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> locked(lookup->lock);
+    if (!lookup->done.wait_for(locked, std::chrono::milliseconds(timeoutMs), [&] { return lookup->finished; }))
+        return {};
+    const guard::Judge rule;
+    const quint16 port = quint16(prefix.port(prefix.scheme() == QLatin1String("https") ? 443 : 80));
+    for (const QHostAddress &address : std::as_const(lookup->addresses))
+        if (!rule.countsAsPublic(address, port))
+            return QStringLiteral("--archive-url: %1 leads to this machine or its network (%2); "
+                                  "a replay server on this machine is given by its address, such as "
+                                  "http://127.0.0.1:8640/web/")
+                .arg(host, address.toString());
+    return {};
 }
 
 QString optionsHelp()

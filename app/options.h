@@ -13,12 +13,18 @@ struct Options
     bool help = false;
     bool archive = false; // every link of the run from the archive
     QUrl archivePrefix;   // which archive (also the one a failed link offers)
+    bool archiveUrlGiven = false;
     QString archiveDate;  // which captures are preferred
     QString error;        // one line, when the command line cannot be taken
 };
 
 // arguments without the program's name. defaultDate: the build's date of the site's era.
 Options parseOptions(const QStringList &arguments, const QString &defaultDate);
+// An archive given by name must not lead to this machine or its network: there the
+// viewers could not reach it, and a name is no way to say one's own replay server. The
+// name is looked up for at most timeoutMs; one that does not resolve by then is kept
+// (the machine may be offline for a moment). The error line, or empty.
+QString judgeArchivePrefix(const QUrl &prefix, int timeoutMs);
 // What --help prints.
 QString optionsHelp();
 

@@ -13,6 +13,8 @@ class TestArchive : public QObject
 private slots:
     void options_data();
     void options();
+    void archiveName_data();
+    void archiveName();
     void captures_data();
     void captures();
     void dates();
@@ -60,6 +62,24 @@ void TestArchive::options()
     QTEST(o.archive, "archive");
     QTEST(o.archivePrefix.toString(), "prefix");
     QTEST(o.archiveDate, "date");
+}
+
+void TestArchive::archiveName_data()
+{
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("a name of this machine") << "http://localhost:8680/web/" << false;
+    QTest::newRow("this machine by address") << "http://127.0.0.1:8640/web/" << true;
+    QTest::newRow("a name that does not resolve") << "http://no-such-archive.invalid/web/" << true;
+}
+
+// A replay server on this machine is given by its address, never by a name.
+void TestArchive::archiveName()
+{
+    QFETCH(QString, prefix);
+    const QString error = app::judgeArchivePrefix(QUrl(prefix), 2000);
+    QTEST(error.isEmpty(), "taken");
+    QVERIFY(!error.contains(u'\n'));
 }
 
 void TestArchive::captures_data()
