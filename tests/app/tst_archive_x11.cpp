@@ -35,6 +35,7 @@ private slots:
     void everyCatalogueFromTheArchive();
     void whatTheArchiveDoesNotHold();
     void offerAfterADeadSite();
+    void theArchiveSaysItsOwnTroubles();
     void archivedPagesReachNothingHere();
 
 private:
@@ -216,6 +217,39 @@ void TestArchiveX11::offerAfterADeadSite()
     // (The corner says so once the page has ended, which may come after its text.)
     QTRY_COMPARE_WITH_TIMEOUT(view.archiveLabel(), QStringLiteral("存档副本 · 2010年3月15日"), 20000);
     QCOMPARE(view.url().toString(), "http://" + deadPages + "/kptemp/card2.html");
+}
+
+// A busy archive is waited for, and said to be; one that refuses is named as the one.
+void TestArchiveX11::theArchiveSaysItsOwnTroubles()
+{
+    int asked = 0;
+    http::Server busy([&](const http::Request &, http::Response *r) {
+        if (asked++ == 0)
+            return r->send(503, "text/plain", "busy", {{"Retry-After", "2"}});
+        r->send(200, "text/html", "<!DOCTYPE html><title>t</title><p>captured",
+                {{"Memento-Datetime", "Mon, 15 Mar 2010 09:30:00 GMT"}});
+    });
+    QVERIFY(busy.listen());
+    BrowserEngine &engine = ViewerServices::of(*rt).engine();
+    engine.setArchive(QUrl(QStringLiteral("http://127.0.0.1:%1/web/").arg(busy.port())), QStringLiteral("2010"), true);
+    press(2, QStringLiteral("丛林"));
+    WebBrowser &view = rt->form<Form2>().WebBrowser1();
+    QTRY_COMPARE_WITH_TIMEOUT(view.notice(), QStringLiteral("网页存档正忙，稍后自动重试…"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(viewertools::js(view.page(), "document.body ? document.body.innerText : ''")
+                                 .toString()
+                                 .contains(QStringLiteral("captured")),
+                             20000);
+    QCOMPARE(view.notice(), QString());
+
+    QTcpServer gone;
+    QVERIFY(gone.listen(QHostAddress::LocalHost));
+    const quint16 port = gone.serverPort();
+    gone.close();
+    engine.setArchive(QUrl(QStringLiteral("http://127.0.0.1:%1/web/").arg(port)), QStringLiteral("2010"), true);
+    press(2, QStringLiteral("丛林"));
+    QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("网页存档拒绝了连接，请稍后再试。"),
+                              20000);
+    QVERIFY(!rt->form<Form2>().WebBrowser1().archiveOffer());
 }
 
 // An archived page of a hostile site frames, posts to and opens a WebSocket to a server
