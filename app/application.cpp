@@ -4,6 +4,7 @@
 
 #include "addresses.h"
 #include "archiverouting.h"
+#include "userproxy.h"
 
 #include "frmAbout.h"
 #include "identity.h"
@@ -16,11 +17,14 @@
 #include <QByteArrayList>
 #include <QFont>
 #include <QFontDatabase>
+#include <QHostAddress>
 #include <QLoggingCategory>
 #include <QLocale>
+#include <QProcessEnvironment>
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #ifdef Q_OS_UNIX
 #include <clocale>
@@ -106,7 +110,19 @@ bool takeCommandLine(int argc, char *argv[], int *status)
         *status = 0;
         return false;
     }
-    if (options.archiveUrlGiven) {
+    // The user's proxy to the archive: the command line's, the environment's, or the
+    // desktop's, read once the archive is first asked for.
+    const QUrl prefix = options.archivePrefix;
+    std::optional<QNetworkProxy> proxy = options.proxy;
+    if (!proxy)
+        proxy = userproxy::fromEnvironment(QProcessEnvironment::systemEnvironment(), prefix);
+    const bool byName = QHostAddress(prefix.host()).isNull();
+    if (!proxy && options.archiveUrlGiven && byName)
+        proxy = userproxy::fromDesktop(prefix); // known now: it decides whether the name is ours to judge
+    const std::function<QNetworkProxy()> findProxy = proxy ? std::function<QNetworkProxy()>([p = *proxy] { return p; })
+                                                           : [prefix] { return userproxy::fromDesktop(prefix); };
+    // Through a proxy, the name is the proxy's to look up, never ours.
+    if (options.archiveUrlGiven && byName && (!proxy || proxy->type() == QNetworkProxy::NoProxy)) {
         const QString error = judgeArchivePrefix(options.archivePrefix, ArchiveLookupMs);
         if (!error.isEmpty()) {
             std::fprintf(stderr, "photoforKP: %s\n", qPrintable(error));
@@ -115,7 +131,7 @@ bool takeCommandLine(int argc, char *argv[], int *status)
         }
     }
     // For every viewer's offer, and with --archive every link of the run.
-    wayback::setRunArchive({{options.archivePrefix, options.archiveDate}, options.archive});
+    wayback::setRunArchive({{options.archivePrefix, options.archiveDate}, options.archive, findProxy});
     return true;
 }
 

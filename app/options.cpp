@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include "addresses.h"
+#include "userproxy.h"
 #include "wayback.h"
 
 #include <QHostInfo>
@@ -58,6 +59,12 @@ Options parseOptions(const QStringList &arguments, const QString &defaultDate)
                 return o.error = QStringLiteral("--archive-url: not an http or https address: %1").arg(value), o;
             o.archivePrefix = *prefix;
             o.archiveUrlGiven = true;
+        } else if (valueOf(a, QLatin1String("--proxy"), &value)) {
+            QString why;
+            o.proxy = value == QLatin1String("none") ? std::optional<QNetworkProxy>(QNetworkProxy::NoProxy)
+                                                     : userproxy::readAddress(value, &why);
+            if (!o.proxy)
+                return o.error = QStringLiteral("--proxy: %1: %2").arg(why, value), o;
         } else if (valueOf(a, QLatin1String("--archive-date"), &value)) {
             if (!wayback::isTimestamp(value))
                 return o.error = QStringLiteral("--archive-date: not a date as YYYY[MM[DD[hh[mm[ss]]]]]: %1").arg(value), o;
@@ -114,6 +121,10 @@ QString optionsHelp()
         "  --archive-url=PREFIX      the archive (Wayback-style), default %1\n"
         "  --archive-date=YYYY[MM[DD[hh[mm[ss]]]]]\n"
         "                            prefer the captures nearest this date (UTC)\n"
+        "  --proxy=URL               reach the archive through this proxy:\n"
+        "                            http://host:port or socks5h://host:port, or none;\n"
+        "                            default: https_proxy, http_proxy, all_proxy, then\n"
+        "                            the desktop's setting (live sites: never a proxy)\n"
         "  -h, --help                print this help and exit\n")
         .arg(QString::fromLatin1(wayback::DefaultPrefix));
 }

@@ -4,7 +4,10 @@
 
 #include <QString>
 #include <QStringList>
+#include <QNetworkProxy>
 #include <QUrl>
+
+#include <optional>
 
 namespace app {
 
@@ -14,6 +17,9 @@ struct Options
     bool archive = false; // every link of the run from the archive
     QUrl archivePrefix;   // which archive (also the one a failed link offers)
     bool archiveUrlGiven = false;
+    // --proxy: the user's proxy to the archive (NoProxy for "none"); unset: the
+    // environment's, else the desktop's.
+    std::optional<QNetworkProxy> proxy;
     QString archiveDate;  // which captures are preferred
     QString error;        // one line, when the command line cannot be taken
 };

@@ -12,6 +12,11 @@ namespace {
 QMutex runLock;
 RunArchive theRunArchive;
 
+http::Headers requestHeaders()
+{
+    return {{"Accept", "*/*"}, {"Accept-Encoding", "identity"}, {"User-Agent", "Mozilla/5.0 (compatible; photoforKP/1.00)"}};
+}
+
 quint16 defaultPort(const QUrl &url)
 {
     return url.scheme() == QLatin1String("https") ? 443 : 80;
@@ -124,12 +129,27 @@ void Routing::connect(const QUrl &url, const QByteArray &method, QObject *contex
 {
     const quint16 port = quint16(url.port(defaultPort(url)));
     Resolve resolve;
+    std::function<QNetworkProxy()> findProxy;
+    std::optional<QNetworkProxy> proxy;
     {
         const QMutexLocker locked(&m_lock);
         resolve = m_resolve;
+        findProxy = m_findProxy;
+        proxy = m_proxy;
     }
     if (!resolve)
         return opened(nullptr, Failure::NoAnswer);
+    if (!proxy) {
+        proxy = findProxy ? findProxy() : QNetworkProxy(QNetworkProxy::NoProxy);
+        const QMutexLocker locked(&m_lock);
+        m_proxy = proxy;
+    }
+    if (proxy->type() != QNetworkProxy::NoProxy) {
+        // The proxy looks the name up: where it leads is the proxy's business.
+        http::ClientReply::Target target = http::ClientReply::Target::to(url, {});
+        target.proxy = *proxy;
+        return opened(http::ClientReply::send(target, method, requestHeaders(), {}, context), Failure::None);
+    }
     QPointer<QObject> alive(context);
     resolve(url.host(), port, context, [routing = weak_from_this(), alive, url, method, port, opened](
                                            const QHostAddress &address, Failure failure) {
@@ -142,11 +162,7 @@ void Routing::connect(const QUrl &url, const QByteArray &method, QObject *contex
         if (address.isLoopback() && self->isLive(port))
             return opened(nullptr, Failure::NotAllowed);
         const http::ClientReply::Target target = http::ClientReply::Target::to(url, address);
-        opened(http::ClientReply::send(target, method,
-                                       {{"Accept", "*/*"}, {"Accept-Encoding", "identity"},
-                                        {"User-Agent", "Mozilla/5.0 (compatible; photoforKP/1.00)"}},
-                                       {}, alive),
-               Failure::None);
+        opened(http::ClientReply::send(target, method, requestHeaders(), {}, alive), Failure::None);
     });
 }
 
@@ -162,6 +178,13 @@ QDateTime Routing::capturedFor(const QUrl &url) const
 {
     const QMutexLocker locked(&m_lock);
     return m_captures.value(originalOf(url));
+}
+
+void Routing::setProxy(std::function<QNetworkProxy()> findProxy)
+{
+    const QMutexLocker locked(&m_lock);
+    m_findProxy = std::move(findProxy);
+    m_proxy.reset();
 }
 
 void Routing::setPacing(const Pacing &pacing)

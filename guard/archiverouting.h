@@ -12,11 +12,13 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QMutex>
+#include <QNetworkProxy>
 #include <QSet>
 #include <QUrl>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace wayback {
 
@@ -25,6 +27,9 @@ struct RunArchive
 {
     Archive archive;
     bool everything = false; // every http site from it, not only those whose link failed
+    // The user's proxy to it: found the first time the archive is asked for (the
+    // desktop's setting may take a moment to read). None set: straight there.
+    std::function<QNetworkProxy()> findProxy;
 };
 GUARD_EXPORT void setRunArchive(const RunArchive &run);
 GUARD_EXPORT RunArchive runArchive();
@@ -64,6 +69,9 @@ public:
 
     // How long a busy archive is waited for (tests shorten it).
     void setPacing(const Pacing &pacing);
+    // The user's proxy to the archive, as RunArchive::findProxy finds it. Through it the
+    // archive's name is looked up by the proxy, never here.
+    void setProxy(std::function<QNetworkProxy()> findProxy);
 
 private:
     void connect(const QUrl &url, const QByteArray &method, QObject *context,
@@ -80,6 +88,8 @@ private:
     QSet<QString> m_live;
     QHash<QString, QDateTime> m_captures;
     Pacing m_pacing;
+    std::function<QNetworkProxy()> m_findProxy;
+    std::optional<QNetworkProxy> m_proxy;
 };
 
 } // namespace wayback

@@ -19,6 +19,27 @@ bool isRedirect(int status)
 
 constexpr int ProgressTickMs = 1000;
 
+Failure failureOf(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return Failure::ConnectionRefused;
+    case QAbstractSocket::HostNotFoundError: // as a proxy says it
+        return Failure::NoName;
+    case QAbstractSocket::ProxyAuthenticationRequiredError:
+        return Failure::ProxyNeedsPassword;
+    case QAbstractSocket::ProxyConnectionRefusedError:
+    case QAbstractSocket::ProxyConnectionClosedError:
+    case QAbstractSocket::ProxyConnectionTimeoutError:
+    case QAbstractSocket::ProxyNotFoundError:
+    case QAbstractSocket::ProxyProtocolError:
+    case QAbstractSocket::SocketAccessError: // a proxy that will not tunnel there
+        return Failure::ProxyRefused;
+    default:
+        return Failure::NoAnswer;
+    }
+}
+
 } // namespace
 
 qint64 retryAfterMs(const QByteArray &value, const QDateTime &now)
@@ -89,8 +110,8 @@ void CaptureReply::ask(const QUrl &capture)
         });
         connect(inner, &http::Reply::finished, self, [s = self.data()] {
             if (!s->m_status) // no head: the archive did not answer
-                return s->fail(502, s->m_inner && s->m_inner->connectionRefused() ? Failure::ConnectionRefused
-                                                                                   : Failure::NoAnswer);
+                return s->fail(502, failureOf(s->m_inner ? s->m_inner->socketError()
+                                                         : QAbstractSocket::UnknownSocketError));
             emit s->finished();
         });
     });

@@ -38,6 +38,8 @@ enum class Failure {
     ConnectionRefused,
     NoAnswer,
     Busy,              // it kept answering 429 or 503, or asked for too long a wait
+    ProxyRefused,      // the user's proxy would not take or carry the connection
+    ProxyNeedsPassword,
 };
 
 // Sends method to url (an address of the archive), or says why it cannot.

@@ -128,6 +128,10 @@ Guard::Outcome archiveOutcome(wayback::Failure failure, int status)
         return Guard::Outcome::ArchiveNoAnswer;
     case F::Busy:
         return Guard::Outcome::ArchiveBusy;
+    case F::ProxyRefused:
+        return Guard::Outcome::ProxyRefused;
+    case F::ProxyNeedsPassword:
+        return Guard::Outcome::ProxyNeedsPassword;
     case F::None:
         break;
     }

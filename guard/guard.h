@@ -66,6 +66,8 @@ public:
         ArchiveRefused,
         ArchiveNoAnswer,
         ArchiveBusy,
+        ProxyRefused, // the user's proxy to the archive
+        ProxyNeedsPassword,
     };
     Q_ENUM(Outcome)
     Outcome outcomeFor(const QUrl &url) const;

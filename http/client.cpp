@@ -80,8 +80,10 @@ void ClientReply::start(const Target &target, const QByteArray &request)
         connect(socket, &QTcpSocket::connected, this, connected);
     }
     m_socket = socket;
-    // Straight to the address the caller checked, whatever proxy the desktop sets.
-    socket->setProxy(QNetworkProxy::NoProxy);
+    // Straight to the address the caller checked, whatever proxy Qt would pick, unless
+    // the caller names the proxy itself.
+    socket->setProxy(target.proxy);
+    const bool byName = target.proxy.type() != QNetworkProxy::NoProxy;
     // What the server sends beyond what we hold stays in the kernel.
     socket->setReadBufferSize(BufferBytes);
     connect(socket, &QTcpSocket::readyRead, this, &ClientReply::readable);
@@ -90,16 +92,23 @@ void ClientReply::start(const Target &target, const QByteArray &request)
     connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
         if (e == QAbstractSocket::RemoteHostClosedError)
             return;
-        m_refused = m_state == State::Connecting && e == QAbstractSocket::ConnectionRefusedError;
+        if (m_state == State::Connecting)
+            m_error = e;
         fail();
     });
 #ifndef QT_NO_SSL
     if (auto *ssl = qobject_cast<QSslSocket *>(socket)) {
-        ssl->connectToHostEncrypted(target.address.toString(), target.port, target.host);
+        if (byName)
+            ssl->connectToHostEncrypted(target.host, target.port);
+        else
+            ssl->connectToHostEncrypted(target.address.toString(), target.port, target.host);
         return;
     }
 #endif
-    socket->connectToHost(target.address, target.port);
+    if (byName)
+        socket->connectToHost(target.host, target.port);
+    else
+        socket->connectToHost(target.address, target.port);
 }
 
 QByteArray ClientReply::read(qint64 max)

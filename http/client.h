@@ -5,7 +5,9 @@
 #include "reply.h"
 
 #include <QByteArray>
+#include <QAbstractSocket>
 #include <QHostAddress>
+#include <QNetworkProxy>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -32,6 +34,9 @@ public:
         QString host;       // for the certificate and SNI
         QByteArray hostField; // the Host header: host[:port]
         QByteArray target;  // path and query, encoded
+        // The user's proxy, for the web archive alone: then address is not used, and the
+        // proxy looks host up.
+        QNetworkProxy proxy = QNetworkProxy::NoProxy;
         // For url, sent to address (checked by the caller); an IPv4 address written in
         // IPv6 is used as IPv4.
         static Target to(const QUrl &url, const QHostAddress &address);
@@ -55,8 +60,8 @@ public:
     bool isFinished() const override { return m_state == State::Done || m_state == State::Failed; }
     bool failed() const override { return m_state == State::Failed; }
     void abort() override;
-    // Failed because the server refused the connection (nothing listens there).
-    bool connectionRefused() const { return m_refused; }
+    // Why the connection failed, if it did before an answer came.
+    QAbstractSocket::SocketError socketError() const { return m_error; }
 
 private:
     enum class State { Connecting, Reading, Done, Failed };
@@ -73,7 +78,7 @@ private:
     AnswerReader m_reader;
     QByteArray m_request;
     QByteArray m_body; // decoded, not yet read
-    bool m_refused = false;
+    QAbstractSocket::SocketError m_error = QAbstractSocket::UnknownSocketError;
 };
 
 } // namespace http

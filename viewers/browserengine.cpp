@@ -30,8 +30,10 @@ BrowserEngine::BrowserEngine()
     , m_handsToBrowser(true)
 #endif
 {
-    if (const wayback::RunArchive run = wayback::runArchive(); run.archive.isSet())
+    if (const wayback::RunArchive run = wayback::runArchive(); run.archive.isSet()) {
+        m_guard->routing().setProxy(run.findProxy);
         setArchive(run.archive.prefix, run.archive.date, run.everything);
+    }
 }
 
 void BrowserEngine::setArchive(const QUrl &prefix, const QString &date, bool everything)

@@ -80,6 +80,10 @@ QString guardText(guard::Guard::Outcome outcome)
         return ArchiveNoAnswer;
     case Outcome::ArchiveBusy:
         return ArchiveBusy;
+    case Outcome::ProxyRefused:
+        return ProxyRefused;
+    case Outcome::ProxyNeedsPassword:
+        return ProxyNeedsPassword;
     }
     return {};
 }

@@ -27,6 +27,9 @@ inline const QString ArchiveNoAnswer = QStringLiteral("网页存档没有应答�
 inline const QString ArchiveRefused = QStringLiteral("网页存档拒绝了连接，请稍后再试。");
 inline const QString ArchiveNotFound = QStringLiteral("找不到网页存档的服务器。");
 inline const QString ArchiveBusy = QStringLiteral("网页存档正忙，请稍后再试。");
+// The user's proxy to the archive.
+inline const QString ProxyRefused = QStringLiteral("代理服务器拒绝了连接，请检查代理设置。");
+inline const QString ProxyNeedsPassword = QStringLiteral("代理服务器需要密码，本程序不支持。");
 // While a busy archive is waited for, to be asked again.
 inline const QString ArchiveWaiting = QStringLiteral("网页存档正忙，稍后自动重试…");
 inline const QString ServerError = QStringLiteral("网站出了问题，请稍后再试。");

@@ -1,8 +1,10 @@
 #include "client.h"
 #include "options.h"
 #include "sitearchive.h"
+#include "userproxy.h"
 #include "wayback.h"
 
+#include <QProcessEnvironment>
 #include <QTest>
 
 // The command line's archive, the addresses it leads to, and the local archive that
@@ -15,6 +17,8 @@ private slots:
     void options();
     void archiveName_data();
     void archiveName();
+    void proxySettings_data();
+    void proxySettings();
     void captures_data();
     void captures();
     void dates();
@@ -80,6 +84,74 @@ void TestArchive::archiveName()
     const QString error = app::judgeArchivePrefix(QUrl(prefix), 2000);
     QTEST(error.isEmpty(), "taken");
     QVERIFY(!error.contains(u'\n'));
+}
+
+void TestArchive::proxySettings_data()
+{
+    QTest::addColumn<QString>("source"); // option, env (NAME=value lines), gnome or kde
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("proxy"); // "http host:port", "socks host:port", "none", or "refused"
+    const QString https = QStringLiteral("https://web.archive.org/web/"), http = QStringLiteral("http://archive.example/web/");
+    QTest::newRow("option http") << "option" << "http://127.0.0.1:7890" << https << "http 127.0.0.1:7890";
+    QTest::newRow("option socks5h") << "option" << "socks5h://127.0.0.1:1080" << https << "socks 127.0.0.1:1080";
+    QTest::newRow("option socks5 is socks5h") << "option" << "socks5://proxy.example" << https << "socks proxy.example:1080";
+    QTest::newRow("option with a password") << "option" << "http://u:p@127.0.0.1:7890" << https << "refused";
+    QTest::newRow("option https proxy") << "option" << "https://127.0.0.1:7890" << https << "refused";
+    QTest::newRow("env https") << "env" << "https_proxy=http://127.0.0.1:7890" << https << "http 127.0.0.1:7890";
+    QTest::newRow("env upper HTTPS") << "env" << "HTTPS_PROXY=socks5h://h:9" << https << "socks h:9";
+    QTest::newRow("env http_proxy is not for https") << "env" << "http_proxy=http://h:1" << https << "none";
+    QTest::newRow("env upper HTTP_PROXY is never read") << "env" << "HTTP_PROXY=http://h:1" << http << "none";
+    QTest::newRow("env http_proxy for http") << "env" << "http_proxy=http://h:1" << http << "http h:1";
+    QTest::newRow("env all_proxy") << "env" << "ALL_PROXY=socks5://h:2" << http << "socks h:2";
+    QTest::newRow("env no_proxy domain") << "env" << "all_proxy=http://h:2\nno_proxy=localhost,.archive.org" << https
+                                         << "none";
+    QTest::newRow("env no_proxy star") << "env" << "all_proxy=http://h:2\nNO_PROXY=*" << http << "none";
+    const QString gnome = QStringLiteral("org.gnome.system.proxy mode 'manual'\n"
+                                         "org.gnome.system.proxy ignore-hosts ['localhost', '127.0.0.0/8']\n"
+                                         "org.gnome.system.proxy.http host 'hp'\norg.gnome.system.proxy.http port 8080\n"
+                                         "org.gnome.system.proxy.https host ''\norg.gnome.system.proxy.https port 0\n"
+                                         "org.gnome.system.proxy.socks host 'sp'\norg.gnome.system.proxy.socks port 1081\n");
+    QTest::newRow("gnome http") << "gnome" << gnome << http << "http hp:8080";
+    QTest::newRow("gnome https falls to socks") << "gnome" << gnome << https << "socks sp:1081";
+    QTest::newRow("gnome mode none") << "gnome" << QString(gnome).replace("'manual'", "'none'") << http << "none";
+    const QString kde = QStringLiteral("[Proxy Settings]\nProxyType=1\nhttpsProxy=http://kp 3128\n"
+                                       "socksProxy=socks://ks:1080\nNoProxyFor=localhost\n");
+    QTest::newRow("kde https, old form") << "kde" << kde << https << "http kp:3128";
+    QTest::newRow("kde socks") << "kde" << kde << http << "socks ks:1080";
+    QTest::newRow("kde off") << "kde" << QString(kde).replace("ProxyType=1", "ProxyType=0") << https << "none";
+}
+
+// The user's proxy to the archive, read as other programs read it.
+void TestArchive::proxySettings()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, text);
+    QFETCH(QString, target);
+    std::optional<QNetworkProxy> proxy;
+    if (source == QLatin1String("option")) {
+        const app::Options o = app::parseOptions({QStringLiteral("--proxy=") + text}, QStringLiteral("2010"));
+        QVERIFY(!o.error.contains(u'\n'));
+        proxy = o.proxy;
+    } else if (source == QLatin1String("env")) {
+        QProcessEnvironment env;
+        for (const QString &line : text.split(u'\n'))
+            env.insert(line.section(u'=', 0, 0), line.section(u'=', 1));
+        proxy = userproxy::fromEnvironment(env, QUrl(target));
+        if (!proxy)
+            proxy = QNetworkProxy(QNetworkProxy::NoProxy);
+    } else {
+        proxy = source == QLatin1String("gnome") ? userproxy::fromGnome(text, QUrl(target)) : userproxy::fromKde(text, QUrl(target));
+        if (!proxy)
+            proxy = QNetworkProxy(QNetworkProxy::NoProxy);
+    }
+    const QString got = !proxy ? QStringLiteral("refused")
+                        : proxy->type() == QNetworkProxy::NoProxy
+                            ? QStringLiteral("none")
+                            : QStringLiteral("%1 %2:%3")
+                                  .arg(proxy->type() == QNetworkProxy::HttpProxy ? "http" : "socks", proxy->hostName())
+                                  .arg(proxy->port());
+    QTEST(got, "proxy");
 }
 
 void TestArchive::captures_data()

@@ -2,6 +2,7 @@
 #include "guard.h"
 #include "server.h"
 #include "sitearchive.h"
+#include "userproxy.h"
 
 #include <QDeadlineTimer>
 #include <QLocale>
@@ -31,6 +32,8 @@ private slots:
     void busyArchive();
     void archiveUnreachable_data();
     void archiveUnreachable();
+    void throughTheUsersProxy_data();
+    void throughTheUsersProxy();
     void otherUsersGetNothing();
 };
 
@@ -334,6 +337,141 @@ void TestGuard::archiveUnreachable()
     const QByteArray answer = exchange(guard.port(), "GET http://www.ostavel.example/a.html HTTP/1.1\r\n\r\n");
     QVERIFY2(answer.startsWith("HTTP/1.1 403") || answer.startsWith("HTTP/1.1 502"), answer.left(200).constData());
     QTEST(int(guard.outcomeFor(QUrl("http://www.ostavel.example/a.html"))), "outcome");
+}
+
+namespace {
+
+// The user's local proxy client: HTTP CONNECT or SOCKS5, and the only one that knows
+// where the archive's name leads (to a port on this machine).
+class ProxyStandIn : public QTcpServer
+{
+public:
+    enum Mode { Http, Socks, AsksPassword };
+    ProxyStandIn(Mode mode, quint16 archivePort) : m_mode(mode), m_archivePort(archivePort)
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *client = nextPendingConnection())
+                serve(client);
+        });
+    }
+    QByteArrayList asked; // host:port, as the client named them
+
+private:
+    void serve(QTcpSocket *client)
+    {
+        auto *buffer = new QByteArray;
+        connect(client, &QObject::destroyed, client, [buffer] { delete buffer; });
+        connect(client, &QTcpSocket::disconnected, client, &QObject::deleteLater);
+        connect(client, &QTcpSocket::readyRead, client, [this, client, buffer] {
+            if (client->property("tunnel").toBool())
+                return;
+            *buffer += client->readAll();
+            if (m_mode == Socks)
+                return socks(client, buffer);
+            const qsizetype end = buffer->indexOf("\r\n\r\n");
+            if (end < 0)
+                return;
+            const QByteArray target = buffer->split(' ').value(1);
+            asked << target;
+            if (m_mode == AsksPassword)
+                return void(client->write("HTTP/1.1 407 Proxy Authentication Required\r\n"
+                                          "Proxy-Authenticate: Basic realm=\"p\"\r\nContent-Length: 0\r\n\r\n"));
+            tunnel(client, target, "HTTP/1.1 200 Connection established\r\n\r\n", "HTTP/1.1 502 Bad Gateway\r\n\r\n");
+        });
+    }
+    void socks(QTcpSocket *client, QByteArray *b)
+    {
+        if (!client->property("greeted").toBool()) {
+            if (b->size() < 2 || b->size() < 2 + quint8(b->at(1)))
+                return;
+            b->remove(0, 2 + quint8(b->at(1)));
+            client->setProperty("greeted", true);
+            client->write(QByteArray("\x05\x00", 2));
+        }
+        // Only names: an address here would mean the client looked the name up itself.
+        if (b->size() < 5 || b->at(3) != 3 || b->size() < 7 + quint8(b->at(4)))
+            return;
+        const int n = quint8(b->at(4));
+        const QByteArray host = b->mid(5, n);
+        const int port = quint8(b->at(5 + n)) << 8 | quint8(b->at(6 + n));
+        asked << host + ':' + QByteArray::number(port);
+        tunnel(client, host + ':' + QByteArray::number(port), QByteArray("\x05\x00\x00\x01\0\0\0\0\0\0", 10),
+               QByteArray("\x05\x04\x00\x01\0\0\0\0\0\0", 10));
+    }
+    void tunnel(QTcpSocket *client, const QByteArray &target, const QByteArray &yes, const QByteArray &no)
+    {
+        if (target != "archive.example:" + QByteArray::number(m_archivePort))
+            return void(client->write(no));
+        auto *upstream = new QTcpSocket(client);
+        connect(upstream, &QTcpSocket::connected, client, [client, yes] {
+            client->setProperty("tunnel", true);
+            client->write(yes);
+        });
+        connect(upstream, &QTcpSocket::readyRead, client, [client, upstream] { client->write(upstream->readAll()); });
+        connect(client, &QTcpSocket::readyRead, upstream, [client, upstream] {
+            if (client->property("tunnel").toBool())
+                upstream->write(client->readAll());
+        });
+        connect(upstream, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
+        upstream->connectToHost(QHostAddress::LocalHost, m_archivePort);
+    }
+    Mode m_mode;
+    quint16 m_archivePort;
+};
+
+} // namespace
+
+void TestGuard::throughTheUsersProxy_data()
+{
+    QTest::addColumn<QString>("proxy"); // http, socks, password, or gone
+    QTest::addColumn<QByteArray>("answerStart");
+    QTest::addColumn<int>("outcome");
+    using O = guard::Guard::Outcome;
+    QTest::newRow("http") << "http" << QByteArray("HTTP/1.1 200") << int(O::None);
+    QTest::newRow("socks5") << "socks" << QByteArray("HTTP/1.1 200") << int(O::None);
+    QTest::newRow("asks for a password") << "password" << QByteArray("HTTP/1.1 502") << int(O::ProxyNeedsPassword);
+    QTest::newRow("refuses") << "gone" << QByteArray("HTTP/1.1 502") << int(O::ProxyRefused);
+}
+
+// The archive through the user's proxy, which alone knows its name; and no page can
+// reach that proxy through the guard.
+void TestGuard::throughTheUsersProxy()
+{
+    QFETCH(QString, proxy);
+    http::Server archive([](const http::Request &, http::Response *r) {
+        r->send(200, "text/html", "<p>captured", {{"Memento-Datetime", "Mon, 15 Mar 2010 09:30:00 GMT"}});
+    });
+    QVERIFY(archive.listen());
+    ProxyStandIn standIn(proxy == QLatin1String("socks")      ? ProxyStandIn::Socks
+                         : proxy == QLatin1String("password") ? ProxyStandIn::AsksPassword
+                                                              : ProxyStandIn::Http,
+                         archive.port());
+    QVERIFY(standIn.listen(QHostAddress::LocalHost));
+    const quint16 proxyPort = standIn.serverPort();
+    if (proxy == QLatin1String("gone"))
+        standIn.close();
+    guard::Guard guard;
+    QVERIFY(guard.start());
+    guard.setArchive({QUrl(QStringLiteral("http://archive.example:%1/web/").arg(archive.port())), QStringLiteral("2010")}, true);
+    const auto type = proxy == QLatin1String("socks") ? QNetworkProxy::Socks5Proxy : QNetworkProxy::HttpProxy;
+    guard.routing().setProxy([=] { return *userproxy::readAddress(QStringLiteral("%1://127.0.0.1:%2").arg(
+                                        type == QNetworkProxy::Socks5Proxy ? "socks5h" : "http").arg(proxyPort)); });
+    const QByteArray answer = exchange(guard.port(), "GET http://www.ostavel.example/a.html HTTP/1.1\r\n\r\n");
+    QFETCH(QByteArray, answerStart);
+    QVERIFY2(answer.startsWith(answerStart), answer.left(200).constData());
+    QTEST(int(guard.outcomeFor(QUrl("http://www.ostavel.example/a.html"))), "outcome");
+    if (proxy != QLatin1String("gone"))
+        QCOMPARE(standIn.asked, QByteArrayList{"archive.example:" + QByteArray::number(archive.port())});
+    // The proxy is the program's way out, never a page's.
+    const QByteArray port = QByteArray::number(proxyPort);
+    for (const QByteArray &request : {"GET http://127.0.0.1:" + port + "/ HTTP/1.1\r\n\r\n",
+                                      "CONNECT 127.0.0.1:" + port + " HTTP/1.1\r\n\r\n",
+                                      "GET http://localhost:" + port + "/ HTTP/1.1\r\n\r\n"}) {
+        guard.setArchive({}, false); // so that the site is asked, not the archive
+        const QByteArray refused = exchange(guard.port(), request);
+        QVERIFY2(refused.startsWith("HTTP/1.1 403"), refused.left(200).constData());
+    }
+    QCOMPARE(standIn.asked.size(), proxy == QLatin1String("gone") ? 0 : 1);
 }
 
 // What WebSockets and https go through: once the tunnel stands, bytes either way as sent.
