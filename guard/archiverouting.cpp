@@ -4,6 +4,9 @@
 #include "wayback.h"
 
 #include <QPointer>
+#include <QTimer>
+
+#include <utility>
 
 namespace wayback {
 
@@ -52,6 +55,10 @@ QString Routing::key(const QString &host, quint16 port)
 void Routing::setArchive(const Archive &archive, bool everything)
 {
     const QMutexLocker locked(&m_lock);
+    if (archive.prefix != m_archive.prefix || archive.date != m_archive.date) {
+        m_index.clear();
+        m_timestamps.clear();
+    }
     m_archive = archive;
     m_everything = everything && archive.isSet(); // without an archive, nothing comes from one
 }
@@ -113,6 +120,24 @@ CaptureReply *Routing::open(const QUrl &original, const QByteArray &method, QObj
         const QMutexLocker locked(&m_lock);
         archive = m_archive;
         pacing = m_pacing;
+        const QString site = key(original.host(), quint16(original.port(80)));
+        const Index index = m_index.value(site, Index::Unknown);
+        if (index == Index::Known) {
+            // Its very capture: no redirect to ask for first.
+            const QString exact = m_timestamps.value(originalOf(original));
+            if (!exact.isEmpty())
+                archive.date = exact;
+        } else if (index == Index::Unknown && m_home && m_index.size() < MaxIndexedSites) {
+            if (const std::optional<QUrl> endpoint = indexEndpoint(archive.prefix)) {
+                m_index.insert(site, Index::Asking);
+                const QUrl query = indexQuery(*endpoint, original, archive.date, m_indexLimits.maxLines);
+                QMetaObject::invokeMethod(m_home, [routing = weak_from_this(), site, query, archive,
+                                                   limits = m_indexLimits] {
+                    if (const std::shared_ptr<Routing> r = routing.lock())
+                        r->learnIndex(site, query, archive, limits);
+                }, Qt::QueuedConnection); // never now: the lock is held
+            }
+        }
     }
     return CaptureReply::send(
         archive, original, method,
@@ -164,6 +189,86 @@ void Routing::connect(const QUrl &url, const QByteArray &method, QObject *contex
         const http::ClientReply::Target target = http::ClientReply::Target::to(url, address);
         opened(http::ClientReply::send(target, method, requestHeaders(), {}, alive), Failure::None);
     });
+}
+
+void Routing::setHome(QObject *home)
+{
+    const QMutexLocker locked(&m_lock);
+    m_home = home;
+}
+
+void Routing::setIndexLimits(const IndexLimits &limits)
+{
+    const QMutexLocker locked(&m_lock);
+    m_indexLimits = limits;
+}
+
+Routing::Index Routing::indexOf(const QUrl &site) const
+{
+    const QMutexLocker locked(&m_lock);
+    return m_index.value(key(site.host(), quint16(site.port(80))), Index::Unknown);
+}
+
+QString Routing::indexedTimestamp(const QUrl &original) const
+{
+    const QMutexLocker locked(&m_lock);
+    return m_timestamps.value(originalOf(original));
+}
+
+// In the home thread: the site's index, bounded in size, lines and time; whatever goes
+// wrong leaves the site to the archive's redirects.
+void Routing::learnIndex(const QString &site, const QUrl &query, const Archive &archive, const IndexLimits &limits)
+{
+    QObject *home = nullptr;
+    {
+        const QMutexLocker locked(&m_lock);
+        home = m_home;
+    }
+    if (!home)
+        return;
+    auto done = [routing = weak_from_this(), site, archive](const std::optional<QHash<QString, QString>> &chosen) {
+        if (const std::shared_ptr<Routing> r = routing.lock())
+            r->indexLearnt(site, archive, chosen);
+    };
+    connect(query, "GET", home, [done, limits, date = archive.date](http::ClientReply *reply, Failure) {
+        if (!reply)
+            return done(std::nullopt);
+        auto body = std::make_shared<QByteArray>();
+        auto over = std::make_shared<bool>(false);
+        const auto finish = [reply, over, done](const std::optional<QHash<QString, QString>> &chosen) {
+            if (std::exchange(*over, true))
+                return;
+            reply->abort();
+            reply->deleteLater();
+            done(chosen);
+        };
+        QTimer::singleShot(limits.timeoutMs, reply, [finish] { finish(std::nullopt); });
+        const auto take = [reply, body, limits, date, finish] {
+            while (reply->bytesAvailable() > 0 && body->size() <= limits.maxBytes)
+                *body += reply->read(limits.maxBytes + 1 - body->size());
+            if (body->size() > limits.maxBytes)
+                return finish(std::nullopt);
+            if (!reply->isFinished())
+                return;
+            if (reply->failed() || reply->status() != 200)
+                return finish(std::nullopt);
+            finish(readIndex(*body, date, limits.maxLines));
+        };
+        QObject::connect(reply, &http::Reply::readyRead, reply, take);
+        QObject::connect(reply, &http::Reply::finished, reply, take);
+    });
+}
+
+void Routing::indexLearnt(const QString &site, const Archive &archive,
+                          const std::optional<QHash<QString, QString>> &chosen)
+{
+    const QMutexLocker locked(&m_lock);
+    if (archive.prefix != m_archive.prefix || archive.date != m_archive.date)
+        return; // asked of another archive, or at another date
+    const bool fits = chosen && m_timestamps.size() + chosen->size() <= MaxIndexedCaptures;
+    m_index.insert(site, fits ? Index::Known : Index::Failed);
+    if (fits)
+        m_timestamps.insert(*chosen);
 }
 
 void Routing::noteCapture(const QUrl &url, const QDateTime &captured)

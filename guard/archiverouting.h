@@ -34,11 +34,21 @@ struct RunArchive
 GUARD_EXPORT void setRunArchive(const RunArchive &run);
 GUARD_EXPORT RunArchive runArchive();
 
+// Bounds on a site's list of captures (the archive's index).
+struct IndexLimits
+{
+    qint64 maxBytes = 2 * 1024 * 1024;
+    int maxLines = 20000;
+    int timeoutMs = 10000;
+};
+
 class GUARD_EXPORT Routing : public std::enable_shared_from_this<Routing>
 {
 public:
     static constexpr int MaxSites = 256;
     static constexpr int MaxCaptures = 256;
+    static constexpr int MaxIndexedSites = 16;
+    static constexpr int MaxIndexedCaptures = 50000; // in all: about 10 MB at most
 
     // Finds the address to connect to for the archive's host and port, judged as every
     // connection of the program's is; done gets it, or the failure.
@@ -60,8 +70,20 @@ public:
     bool fromArchive(const QString &host, quint16 port) const;
     bool fromArchive(const QUrl &url) const;
 
-    // The capture of original nearest the run's date, as the site's answer.
+    // The capture of original nearest the run's date, as the site's answer. Once the
+    // archive's index of the site is known, at the capture's own timestamp; until then,
+    // or for an address it does not list, by the archive's redirect to its nearest. The
+    // first address of a site asks for its index.
     CaptureReply *open(const QUrl &original, const QByteArray &method, QObject *parent);
+
+    // Where the site's index is learnt: an object in a thread that runs for as long as
+    // the routing may be asked (the guard's). None: no index, every file by redirect.
+    void setHome(QObject *home);
+    void setIndexLimits(const IndexLimits &limits);
+    enum class Index { Unknown, Asking, Known, Failed };
+    Index indexOf(const QUrl &site) const;
+    // The capture the index chose for original; empty if none.
+    QString indexedTimestamp(const QUrl &original) const;
 
     // When the archive captured the page last fetched for url (UTC); invalid if none.
     void noteCapture(const QUrl &url, const QDateTime &captured);
@@ -79,6 +101,8 @@ private:
     static QString key(const QString &host, quint16 port);
     // A service of ours listens on this loopback port.
     bool isLive(quint16 port) const;
+    void learnIndex(const QString &site, const QUrl &query, const Archive &archive, const IndexLimits &limits);
+    void indexLearnt(const QString &site, const Archive &archive, const std::optional<QHash<QString, QString>> &chosen);
 
     mutable QMutex m_lock; // for all that follows
     Resolve m_resolve;
@@ -90,6 +114,10 @@ private:
     Pacing m_pacing;
     std::function<QNetworkProxy()> m_findProxy;
     std::optional<QNetworkProxy> m_proxy;
+    QObject *m_home = nullptr;
+    IndexLimits m_indexLimits;
+    QHash<QString, Index> m_index;         // by site
+    QHash<QString, QString> m_timestamps;  // original: the capture chosen
 };
 
 } // namespace wayback

@@ -488,6 +488,7 @@ Guard::Guard(QObject *parent) : QObject(parent)
 Guard::~Guard()
 {
     m_routing->detach(); // the relay may hold it a little longer
+    m_routing->setHome(nullptr);
 
     if (!m_home)
         return;
@@ -512,6 +513,7 @@ bool Guard::start()
         QObject::connect(m_server, &QTcpServer::newConnection, m_home, [this] { accept(); });
         if (m_server->listen(QHostAddress::LocalHost, 0))
             m_port = m_server->serverPort();
+        m_routing->setHome(m_home);
     }, Qt::BlockingQueuedConnection);
     return m_port != 0;
 }

@@ -1,6 +1,11 @@
 #include "wayback.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QRegularExpression>
+#include <QUrlQuery>
+
+#include <algorithm>
 
 namespace wayback {
 
@@ -93,6 +98,104 @@ std::optional<Capture> readCaptureUrl(const QUrl &prefix, const QUrl &url)
     if (original.isEmpty())
         return std::nullopt;
     return Capture{m.captured(1), m.captured(2), QUrl(original)};
+}
+
+std::optional<QUrl> indexEndpoint(const QUrl &prefix)
+{
+    const QString path = prefix.path();
+    QUrl endpoint = prefix.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
+    if (path.endsWith(QLatin1String("/web/"))) {
+        endpoint.setPath(QStringLiteral("/cdx/search/cdx"));
+        return endpoint;
+    }
+    static const QRegularExpression collection(QStringLiteral("^/[A-Za-z0-9._-]+/$"));
+    if (!collection.match(path).hasMatch())
+        return std::nullopt;
+    endpoint.setPath(path + QStringLiteral("cdx"));
+    return endpoint;
+}
+
+namespace {
+
+QString stamp(const QDateTime &t)
+{
+    return t.toUTC().toString(QStringLiteral("yyyyMMddhhmmss"));
+}
+
+} // namespace
+
+QPair<QDateTime, QDateTime> indexWindow(const QString &date)
+{
+    const QDateTime at = timeOf(date);
+    return {at.addDays(-366), at.addDays(366)};
+}
+
+QUrl indexQuery(const QUrl &endpoint, const QUrl &site, const QString &date, int maxLines)
+{
+    const auto [from, to] = indexWindow(date);
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("url"), site.authority(QUrl::FullyEncoded).toLower() + u'/');
+    query.addQueryItem(QStringLiteral("matchType"), QStringLiteral("host"));
+    query.addQueryItem(QStringLiteral("from"), stamp(from));
+    query.addQueryItem(QStringLiteral("to"), stamp(to));
+    query.addQueryItem(QStringLiteral("fl"), QStringLiteral("timestamp,original,statuscode"));
+    query.addQueryItem(QStringLiteral("limit"), QString::number(maxLines));
+    query.addQueryItem(QStringLiteral("output"), QStringLiteral("json"));
+    QUrl url = endpoint;
+    url.setQuery(query);
+    return url;
+}
+
+std::optional<QHash<QString, QString>> readIndex(const QByteArray &json, const QString &date, int maxLines)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray())
+        return std::nullopt;
+    const QJsonArray rows = document.array();
+    if (rows.size() > maxLines + 1)
+        return std::nullopt;
+    QHash<QString, QString> chosen;
+    if (rows.isEmpty())
+        return chosen;
+    // The first row names the fields.
+    const QJsonArray names = rows.first().toArray();
+    qsizetype ts = -1, orig = -1, status = -1;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString n = names[i].toString();
+        if (n == QLatin1String("timestamp"))
+            ts = i;
+        else if (n == QLatin1String("original"))
+            orig = i;
+        else if (n == QLatin1String("statuscode"))
+            status = i;
+    }
+    if (ts < 0 || orig < 0)
+        return std::nullopt;
+    const QDateTime at = timeOf(date);
+    const auto [from, to] = indexWindow(date);
+    // Nearer than any capture outside the window can be.
+    const qint64 trusted = std::min(qAbs(at.secsTo(from)), qAbs(at.secsTo(to)));
+    QHash<QString, qint64> distance;
+    for (qsizetype r = 1; r < rows.size(); ++r) {
+        const QJsonArray row = rows[r].toArray();
+        const QString timestamp = row.at(ts).toString();
+        const QString code = status >= 0 ? row.at(status).toString() : QString();
+        if (timestamp.size() != 14 || !isTimestamp(timestamp) || code.startsWith(u'5'))
+            continue;
+        const QString original = originalOf(QUrl(row.at(orig).toString(), QUrl::StrictMode));
+        if (original.isEmpty())
+            continue;
+        const QDateTime when = timeOf(timestamp);
+        const qint64 d = qAbs(when.secsTo(at));
+        const auto known = distance.constFind(original);
+        if (d > trusted || (known != distance.constEnd()
+                            && (d > *known || (d == *known && timeOf(chosen.value(original)) <= when))))
+            continue;
+        distance.insert(original, d);
+        chosen.insert(original, timestamp);
+    }
+    return chosen;
 }
 
 QDateTime mementoTime(const QByteArray &header)

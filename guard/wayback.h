@@ -8,6 +8,8 @@
 #include "guard_export.h"
 
 #include <QDateTime>
+#include <QHash>
+#include <QPair>
 #include <QString>
 #include <QUrl>
 
@@ -43,6 +45,23 @@ struct Capture
 // An address under prefix read back, or nothing if it is not one of that archive's
 // captures of an http original.
 GUARD_EXPORT std::optional<Capture> readCaptureUrl(const QUrl &prefix, const QUrl &url);
+
+// Where an archive lists its captures (the CDX server API): a prefix ending in /web/
+// asks /cdx/search/cdx on the same host, as the public archive does; a prefix
+// /COLLECTION/ asks /COLLECTION/cdx, as open-source replay servers do. Nothing for
+// another prefix.
+GUARD_EXPORT std::optional<QUrl> indexEndpoint(const QUrl &prefix);
+// The question for one site's captures (host and port of site) within a year either side
+// of the run's date, as JSON rows of timestamp, original and status.
+GUARD_EXPORT QUrl indexQuery(const QUrl &endpoint, const QUrl &site, const QString &date, int maxLines);
+// The window indexQuery asks for: captures outside it are never learnt from the index.
+GUARD_EXPORT QPair<QDateTime, QDateTime> indexWindow(const QString &date);
+
+// The capture to ask for each original an index lists, as an archive picks its nearest:
+// the smallest distance in time to date among captures whose status is not 5xx, the
+// earlier on a tie; only where no capture outside the window could be nearer. Nothing
+// if the answer is not the JSON form or has more than maxLines rows.
+GUARD_EXPORT std::optional<QHash<QString, QString>> readIndex(const QByteArray &json, const QString &date, int maxLines);
 
 // The capture's date from its Memento-Datetime header (RFC 1123), else invalid.
 GUARD_EXPORT QDateTime mementoTime(const QByteArray &header);

@@ -3,6 +3,9 @@
 #include "wayback.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -97,8 +100,45 @@ QList<SiteArchive::Found> SiteArchive::capturesOf(const QString &host, const QSt
     return found;
 }
 
+void SiteArchive::answerIndex(const QUrlQuery &query, http::Response *response) const
+{
+    if (query.queryItemValue(QStringLiteral("output")) != QLatin1String("json")
+        || query.queryItemValue(QStringLiteral("matchType")) != QLatin1String("host"))
+        return response->send(400, "text/plain", "only matchType=host and output=json here\n");
+    const QString host = query.queryItemValue(QStringLiteral("url")).section(u'/', 0, 0).toLower().remove(QRegularExpression(QStringLiteral(":80$")));
+    const QString from = query.queryItemValue(QStringLiteral("from")), to = query.queryItemValue(QStringLiteral("to"));
+    const int limit = query.queryItemValue(QStringLiteral("limit")).toInt();
+    // Every path the copy or a capture's own files hold, and the recorded redirects.
+    QStringList paths = m_redirects.keys();
+    QStringList roots{m_siteRoot};
+    for (const Time &t : m_times)
+        if (!t.folder.isEmpty())
+            roots << m_archiveDir + u'/' + t.folder;
+    for (const QString &root : std::as_const(roots))
+        for (QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            paths << it.next().mid(root.size());
+    paths.removeDuplicates();
+    paths.sort();
+    QJsonArray rows{QJsonArray{"timestamp", "original", "statuscode"}};
+    for (const QString &path : std::as_const(paths))
+        for (const Found &f : capturesOf(host, path)) {
+            // A timestamp within from..to, each read as far as it goes.
+            const QString &ts = f.time->timestamp;
+            if ((!from.isEmpty() && ts.left(from.size()) < from) || (!to.isEmpty() && ts.left(to.size()) > to))
+                continue;
+            if (limit > 0 && rows.size() > limit)
+                break;
+            rows.append(QJsonArray{ts, QStringLiteral("http://") + host + path, f.redirect.isEmpty() ? "200" : "302"});
+        }
+    response->send(200, "application/json", QJsonDocument(rows).toJson(QJsonDocument::Compact));
+}
+
 void SiteArchive::handle(const http::Request &request, http::Response *response)
 {
+    if (request.target.startsWith("/cdx/search/cdx?")) {
+        ++m_indexAsked;
+        return answerIndex(QUrlQuery(QString::fromLatin1(request.target.mid(request.target.indexOf('?') + 1))), response);
+    }
     m_targets << request.target;
     const auto notHeld = [response] {
         response->send(404, "text/html; charset=utf-8", "<h1>Not in the archive</h1>\n");

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <QUrlQuery>
 
 // A web archive on loopback that speaks the Wayback scheme, holding captures of the site
 // copy: /web/TIMESTAMP[MODIFIER]/ORIGINAL. A partial or inexact timestamp is answered
@@ -27,6 +28,8 @@ public:
     QString errorString() const { return m_error.isEmpty() ? m_server.errorString() : m_error; }
     // What was asked for, as sent (tests check that only originals are asked for).
     QList<QByteArray> targets() const { return m_targets; }
+    // How often its index of captures (the CDX server API) was asked for.
+    int indexAsked() const { return m_indexAsked; }
 
     static QString defaultSiteRoot();
     static QString defaultArchiveDir();
@@ -46,6 +49,8 @@ private:
         QString redirect;  // where it led
     };
     void handle(const http::Request &request, http::Response *response);
+    // The CDX server API's answer for one host's captures, as JSON rows.
+    void answerIndex(const QUrlQuery &query, http::Response *response) const;
     QList<Found> capturesOf(const QString &host, const QString &path) const;
     QString fileIn(const QString &root, const QString &path) const;
 
@@ -58,4 +63,5 @@ private:
     QString m_error;
     http::Server m_server;
     QList<QByteArray> m_targets;
+    int m_indexAsked = 0;
 };

@@ -1,6 +1,7 @@
-// An archive's Location and Memento-Datetime, as any archive (or anything answering in
-// its place) sends them. What is read back must be an http original that maps to a
-// capture and reads back to itself, never anything else.
+// An archive's Location, Memento-Datetime and index of captures, as any archive (or
+// anything answering in its place) sends them. What is read back must be an http
+// original that maps to a capture and reads back to itself, never anything else; an
+// index chooses only whole timestamps for originals.
 #include "fuzzing.h"
 #include "wayback.h"
 
@@ -18,5 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     const QDateTime t = wayback::mementoTime(bytes);
     FUZZ_CHECK(!t.isValid() || t.timeSpec() == Qt::UTC);
+    if (const auto index = wayback::readIndex(bytes, QStringLiteral("2010"), 20000)) {
+        for (auto it = index->cbegin(); it != index->cend(); ++it) {
+            FUZZ_CHECK(it.value().size() == 14 && wayback::isTimestamp(it.value()));
+            FUZZ_CHECK(wayback::originalOf(QUrl(it.key())) == it.key());
+        }
+    }
     return 0;
 }

@@ -1,10 +1,13 @@
 #include "addresses.h"
+#include "client.h"
 #include "guard.h"
 #include "server.h"
 #include "sitearchive.h"
 #include "userproxy.h"
+#include "wayback.h"
 
 #include <QDeadlineTimer>
+#include <QDirIterator>
 #include <QLocale>
 #include <QProcess>
 #include <QStandardPaths>
@@ -34,6 +37,10 @@ private slots:
     void archiveUnreachable();
     void throughTheUsersProxy_data();
     void throughTheUsersProxy();
+    void captureIndex_data();
+    void captureIndex();
+    void indexFallbacks_data();
+    void indexFallbacks();
     void otherUsersGetNothing();
 };
 
@@ -285,7 +292,9 @@ void TestGuard::busyArchive()
     QFETCH(QByteArrayList, answers);
     QFETCH(int, asked);
     int seen = 0;
-    http::Server archive([&](const http::Request &, http::Response *r) {
+    http::Server archive([&](const http::Request &request, http::Response *r) {
+        if (request.target.startsWith("/cdx/")) // no index here: every file by its redirect
+            return r->send(404, "text/plain", "");
         const QByteArrayList answer = answers.value(seen++, "200").split(' ');
         http::Headers headers{{"Memento-Datetime", "Mon, 15 Mar 2010 09:30:00 GMT"}};
         if (answer.value(0) != "200" && !answer.contains("captured"))
@@ -460,8 +469,12 @@ void TestGuard::throughTheUsersProxy()
     QFETCH(QByteArray, answerStart);
     QVERIFY2(answer.startsWith(answerStart), answer.left(200).constData());
     QTEST(int(guard.outcomeFor(QUrl("http://www.ostavel.example/a.html"))), "outcome");
-    if (proxy != QLatin1String("gone"))
-        QCOMPARE(standIn.asked, QByteArrayList{"archive.example:" + QByteArray::number(archive.port())});
+    // (The capture, and the site's index of captures.)
+    const QByteArray archiveName = "archive.example:" + QByteArray::number(archive.port());
+    QCOMPARE(standIn.asked.isEmpty(), proxy == QLatin1String("gone"));
+    for (const QByteArray &asked : std::as_const(standIn.asked))
+        QCOMPARE(asked, archiveName);
+    const qsizetype through = standIn.asked.size();
     // The proxy is the program's way out, never a page's.
     const QByteArray port = QByteArray::number(proxyPort);
     for (const QByteArray &request : {"GET http://127.0.0.1:" + port + "/ HTTP/1.1\r\n\r\n",
@@ -471,7 +484,117 @@ void TestGuard::throughTheUsersProxy()
         const QByteArray refused = exchange(guard.port(), request);
         QVERIFY2(refused.startsWith("HTTP/1.1 403"), refused.left(200).constData());
     }
-    QCOMPARE(standIn.asked.size(), proxy == QLatin1String("gone") ? 0 : 1);
+    QCOMPARE(standIn.asked.size(), through);
+}
+
+void TestGuard::captureIndex_data()
+{
+    QTest::addColumn<QString>("date");
+    QTest::newRow("2010") << "2010";
+    QTest::newRow("a day in 2011") << "20110101";
+    QTest::newRow("between the two") << "20101009";
+}
+
+// The capture the index picks for every file is the one the archive's own redirect
+// leads to; once it is known, a file costs one request.
+void TestGuard::captureIndex()
+{
+    QFETCH(QString, date);
+    const QString site = QStringLiteral("www.ostavel.example");
+    SiteArchive archive(SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir(), {site});
+    QVERIFY(archive.listen());
+    guard::Guard guard;
+    QVERIFY(guard.start());
+    guard.setArchive({QUrl(archive.prefix()), date}, true);
+    const QUrl first(QStringLiteral("http://www.ostavel.example/kptemp/card1.html"));
+    QVERIFY(exchange(guard.port(), "GET " + first.toEncoded() + " HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200"));
+    QTRY_COMPARE(guard.routing().indexOf(first), wayback::Routing::Index::Known);
+    QCOMPARE(archive.indexAsked(), 1);
+    QStringList paths{QStringLiteral("/kphtml/gift50.html"), QStringLiteral("/kptemp/card10.html")};
+    for (const QString &root : {SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir() + "/later"})
+        for (QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            paths << it.next().mid(root.size());
+    int compared = 0;
+    for (const QString &path : std::as_const(paths)) {
+        const QUrl original(QStringLiteral("http://") + site + path);
+        http::ClientReply::Target target = http::ClientReply::Target::to(
+            wayback::captureUrl(QUrl(archive.prefix()), date, original), QHostAddress::LocalHost);
+        std::unique_ptr<http::ClientReply> reply(http::ClientReply::send(target, "GET", {}, {}, nullptr));
+        QTRY_VERIFY(reply->hasHead() || reply->isFinished());
+        const std::optional<wayback::Capture> nearest
+            = wayback::readCaptureUrl(QUrl(archive.prefix()), QUrl(QString::fromLatin1(reply->header("Location"))));
+        const QString expected = reply->status() == 404 ? QString() : nearest ? nearest->timestamp : date;
+        // Nothing chosen where a capture outside the index's window could be nearer.
+        const QString indexed = guard.routing().indexedTimestamp(original);
+        QVERIFY2(indexed == expected || (indexed.isEmpty() && qAbs(wayback::timeOf(expected).daysTo(wayback::timeOf(date))) > 300),
+                 qPrintable(path));
+        compared += indexed.isEmpty() ? 0 : 1;
+    }
+    QVERIFY(compared > 50);
+    // A later file: its very capture, asked once.
+    const qsizetype before = archive.targets().size();
+    QVERIFY(exchange(guard.port(), "GET http://www.ostavel.example/kptemp/card2.html HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200"));
+    QCOMPARE(archive.targets().size(), before + 1);
+    QVERIFY(!archive.targets().constLast().contains(date.toLatin1() + "id_"));
+}
+
+void TestGuard::indexFallbacks_data()
+{
+    QTest::addColumn<QString>("index"); // what the index answers
+    QTest::addColumn<bool>("known");
+    QTest::newRow("listed") << "listed" << true;
+    QTest::newRow("no index") << "404" << false;
+    QTest::newRow("too big") << "big" << false;
+    QTest::newRow("too many lines") << "lines" << false;
+    QTest::newRow("slow") << "slow" << false;
+    QTest::newRow("not JSON") << "text" << false;
+    QTest::newRow("a file it lacks") << "lacks" << true;
+}
+
+// Whatever goes wrong with the index, a file is asked for as before, by the archive's
+// redirect to its nearest capture.
+void TestGuard::indexFallbacks()
+{
+    QFETCH(QString, index);
+    QFETCH(bool, known);
+    QList<QByteArray> asked;
+    QList<QPointer<http::Response>> held;
+    const QByteArray exact = "/web/20100315093000id_/http://www.ostavel.example/a.html";
+    http::Server archive([&](const http::Request &r, http::Response *s) {
+        if (r.target.startsWith("/cdx/search/cdx?")) {
+            const QByteArray head = "[[\"timestamp\",\"original\",\"statuscode\"]";
+            const QByteArray a = ",[\"20100315093000\",\"http://www.ostavel.example/a.html\",\"200\"]";
+            const QByteArray other = ",[\"20100315093000\",\"http://www.ostavel.example/other.html\",\"200\"]";
+            if (index == QLatin1String("404"))
+                return s->send(404, "text/plain", "no index");
+            if (index == QLatin1String("slow"))
+                return held.append(s);
+            if (index == QLatin1String("text"))
+                return s->send(200, "text/plain", "www.ostavel.example/a.html 20100315093000 200");
+            if (index == QLatin1String("big"))
+                return s->send(200, "application/json", head + a + QByteArray(4096, ' ') + "]");
+            if (index == QLatin1String("lines"))
+                return s->send(200, "application/json", head + a + other + other + "]");
+            return s->send(200, "application/json", head + (index == QLatin1String("lacks") ? other : a) + "]");
+        }
+        asked << r.target;
+        if (r.target.startsWith("/web/2010id_/"))
+            return s->send(302, "text/plain", "", {{"Location", QByteArray(r.target).replace("2010id_", "20100315093000id_")}});
+        s->send(200, "text/html", "<p>captured", {{"Memento-Datetime", "Mon, 15 Mar 2010 09:30:00 GMT"}});
+    });
+    QVERIFY(archive.listen());
+    guard::Guard guard;
+    QVERIFY(guard.start());
+    guard.setArchive({QUrl(QStringLiteral("http://127.0.0.1:%1/web/").arg(archive.port())), QStringLiteral("2010")}, true);
+    guard.routing().setIndexLimits({1024, 2, 300});
+    const QUrl site(QStringLiteral("http://www.ostavel.example/"));
+    QVERIFY(exchange(guard.port(), "GET http://www.ostavel.example/first.html HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200"));
+    QTRY_VERIFY(guard.routing().indexOf(site) != wayback::Routing::Index::Asking);
+    QCOMPARE(guard.routing().indexOf(site) == wayback::Routing::Index::Known, known);
+    asked.clear();
+    QVERIFY(exchange(guard.port(), "GET http://www.ostavel.example/a.html HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200"));
+    QCOMPARE(asked.size(), index == QLatin1String("listed") ? 1 : 2);
+    QCOMPARE(asked.constLast(), exact);
 }
 
 // What WebSockets and https go through: once the tunnel stands, bytes either way as sent.
