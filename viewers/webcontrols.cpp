@@ -183,7 +183,8 @@ void ViewerView::watchLoad()
 {
     m_firstLoad = true;
     m_requestedAt = QDateTime::currentMSecsSinceEpoch();
-    m_sinceRequest.start();
+    m_watchRule = m_engine.loadWatch();
+    m_watchedSince = m_watchRule.now();
     m_answered = false;
     if (m_noticeKind != Notice::None)
         showNotice(Notice::None, {});
@@ -192,13 +193,13 @@ void ViewerView::watchLoad()
 
 void ViewerView::checkShown()
 {
-    const qint64 since = m_sinceRequest.elapsed();
-    if (!m_answered && since >= loadnotice::NoAnswerAfterMs) {
+    const std::chrono::milliseconds since = m_watchRule.now() - m_watchedSince;
+    if (!m_answered && since >= m_watchRule.noAnswerAfter) {
         failed(loadnotice::NoAnswer, true);
         m_page->triggerAction(QWebEnginePage::Stop);
         return;
     }
-    if (since >= loadnotice::LoadingAfterMs && m_noticeKind == Notice::None)
+    if (since >= m_watchRule.loadingAfter && m_noticeKind == Notice::None)
         showNotice(Notice::Loading, loadnotice::Loading);
     // Asked in a world of our own, where the page's scripts cannot change the answer:
     // whether the document now there is the one asked for (begun after the request; the
