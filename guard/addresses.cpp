@@ -10,89 +10,6 @@
 
 namespace guard {
 
-namespace {
-
-bool inV4(quint32 address, quint32 network, int bits)
-{
-    const quint32 mask = bits == 0 ? 0 : ~quint32(0) << (32 - bits);
-    return (address & mask) == (network & mask);
-}
-
-bool isGlobalV4(quint32 a)
-{
-    struct Block
-    {
-        quint32 network;
-        int bits;
-    };
-    // IANA's IPv4 special-purpose registry, the blocks not globally reachable, with
-    // multicast, the old class E and the limited broadcast. (The few addresses in
-    // 192.0.0.0/24 marked global are anycast services no page needs.)
-    static constexpr Block notGlobal[] = {
-        {0x00000000, 8},  {0x0a000000, 8},  {0x64400000, 10}, {0x7f000000, 8},  {0xa9fe0000, 16},
-        {0xac100000, 12}, {0xc0000000, 24}, {0xc0000200, 24}, {0xc0586300, 24}, {0xc0a80000, 16},
-        {0xc6120000, 15}, {0xc6336400, 24}, {0xcb007100, 24}, {0xe0000000, 4},  {0xf0000000, 4},
-    };
-    for (const Block &b : notGlobal)
-        if (inV4(a, b.network, b.bits))
-            return false;
-    return true;
-}
-
-quint32 v4At(const Q_IPV6ADDR &a, int at)
-{
-    return (quint32(a[at]) << 24) | (quint32(a[at + 1]) << 16) | (quint32(a[at + 2]) << 8) | quint32(a[at + 3]);
-}
-
-bool startsWith(const Q_IPV6ADDR &a, std::initializer_list<quint8> bytes, int bits)
-{
-    int i = 0;
-    for (quint8 b : bytes) {
-        const int here = std::min(8, bits - 8 * i);
-        if (here <= 0)
-            break;
-        const quint8 mask = quint8(0xff << (8 - here));
-        if ((a[i] & mask) != (b & mask))
-            return false;
-        ++i;
-    }
-    return true;
-}
-
-} // namespace
-
-bool isGlobal(const QHostAddress &address)
-{
-    if (address.protocol() == QAbstractSocket::IPv4Protocol)
-        return isGlobalV4(address.toIPv4Address());
-    if (address.protocol() != QAbstractSocket::IPv6Protocol)
-        return false;
-    const Q_IPV6ADDR a = address.toIPv6Address();
-    bool zeroTo12 = true; // ::/96: unspecified, loopback, and the old IPv4-compatible form
-    for (int i = 0; i < 12; ++i)
-        zeroTo12 = zeroTo12 && a[i] == 0;
-    if (zeroTo12)
-        return isGlobalV4(v4At(a, 12)) && v4At(a, 12) > 0xffff;
-    bool mapped = a[10] == 0xff && a[11] == 0xff; // ::ffff:0:0/96
-    for (int i = 0; i < 10; ++i)
-        mapped = mapped && a[i] == 0;
-    if (mapped)
-        return isGlobalV4(v4At(a, 12));
-    if (startsWith(a, {0x00, 0x64, 0xff, 0x9b, 0, 0, 0, 0, 0, 0, 0, 0}, 96)) // NAT64
-        return isGlobalV4(v4At(a, 12));
-    if (startsWith(a, {0x20, 0x02}, 16)) // 6to4
-        return isGlobalV4(v4At(a, 2));
-    // Only global unicast (2000::/3) is ever reachable; within it, the registry's
-    // blocks that are not.
-    if (!startsWith(a, {0x20}, 3))
-        return false;
-    if (startsWith(a, {0x20, 0x01, 0x00}, 23) // IETF protocol assignments: Teredo, ORCHID, ...
-        || startsWith(a, {0x20, 0x01, 0x0d, 0xb8}, 32) // documentation
-        || startsWith(a, {0x3f, 0xff}, 20))           // documentation
-        return false;
-    return true;
-}
-
 bool Endpoint::matches(const QHostAddress &a, quint16 p) const
 {
     return (port == 0 || port == p) && address.isEqual(a, QHostAddress::ConvertV4MappedToIPv4);
@@ -144,6 +61,14 @@ const QList<Endpoint> &publicAddresses()
         return parsed.error.isEmpty() ? parsed.endpoints : QList<Endpoint>{};
     }();
     return endpoints;
+}
+
+AddressSpace spaceFor(const QHostAddress &address, quint16 port)
+{
+    for (const Endpoint &e : publicAddresses())
+        if (e.matches(address, port))
+            return AddressSpace::Public;
+    return addressSpace(address);
 }
 
 Judge::Judge() : m_allowed(builtInHosts()), m_public(publicAddresses()) {}

@@ -3,6 +3,7 @@
 // Which addresses the engine and the relay may connect to, judged by the address a name
 // really resolved to, never by how it is spelled. Pure decisions, no I/O.
 
+#include "addressspace.h"
 #include "guard_export.h"
 
 #include <QHostAddress>
@@ -12,12 +13,6 @@
 #include <optional>
 
 namespace guard {
-
-// Globally reachable unicast in IANA's special-purpose registries (IPv4 and IPv6):
-// not this machine, not a private or shared network, not documentation, benchmarking,
-// reserved, multicast or broadcast. An IPv4 address inside IPv6 (mapped, the NAT64
-// prefix, 6to4, the old compatible form) is judged as that IPv4 address.
-GUARD_EXPORT bool isGlobal(const QHostAddress &address);
 
 // An address and port; port 0 stands for any port.
 struct Endpoint
@@ -41,6 +36,9 @@ inline constexpr char PublicAddressesVariable[] = "PHOTOFORKP_PUBLIC_ADDRESSES";
 // The variable as this process has it (an invalid value counts as none: start-up has
 // refused it already).
 GUARD_EXPORT const QList<Endpoint> &publicAddresses();
+// Where the relay places address:port: as the table does (addressspace.h), but that the
+// variable's entries are Public, as they are to the guard.
+GUARD_EXPORT AddressSpace spaceFor(const QHostAddress &address, quint16 port);
 
 // The one rule: address:port may be reached if it is on the allow-list (exact pairs),
 // or counts as the internet.

@@ -21,26 +21,6 @@ namespace relay {
 
 namespace {
 
-// Where an address stands, but that tests may count loopback addresses as the internet
-// (PHOTOFORKP_PUBLIC_ADDRESSES), for the relay as for the engine's guard.
-sandbox::AddressSpace spaceOf(const QHostAddress &address, quint16 port)
-{
-    for (const guard::Endpoint &e : guard::publicAddresses())
-        if (e.matches(address, port))
-            return sandbox::AddressSpace::Public;
-    const sandbox::AddressSpace space = sandbox::addressSpace(address);
-    // The internet is only what is globally reachable (documentation and reserved
-    // blocks, IPv4 inside NAT64 or 6to4, and this machine's own addresses are not).
-    if (space == sandbox::AddressSpace::Public && !guard::isGlobal(address))
-        return sandbox::AddressSpace::Private;
-    return space;
-}
-
-} // namespace
-
-
-namespace {
-
 constexpr qint64 PieceBytes = 256 * 1024;
 constexpr qint64 MaxPolicyBytes = 64 * 1024;
 constexpr int PolicyTimeoutMs = 10000;
@@ -583,7 +563,7 @@ void Relay::relay(const QByteArray &sessionId, Kind kind, const QUrl &target, co
         // a name is the internet (a name looked up again now could say anything).
         const QHostAddress address(session->embedder.host());
         session->space = address.isNull() ? sandbox::AddressSpace::Public
-                                          : spaceOf(address, quint16(session->embedder.port(80)));
+                                          : guard::spaceFor(address, quint16(session->embedder.port(80)));
         session->judged = true;
     }
     auto *transfer = new Transfer(this, session, kind, url, request, response);
@@ -613,7 +593,7 @@ void Relay::open(Session *session, const QUrl &url, const QByteArray &method, co
             return opened(nullptr, {}, 502, "unknown host\n");
         auto space = sandbox::AddressSpace::Public;
         for (const QHostAddress &a : addresses) {
-            const auto s = spaceOf(a, quint16(port));
+            const auto s = guard::spaceFor(a, quint16(port));
             space = std::min(space, s);
             if (s == sandbox::AddressSpace::Loopback && port == m_selfPort)
                 return opened(nullptr, {}, 403, "not the player itself\n");
@@ -641,7 +621,7 @@ void Relay::open(Session *session, const QUrl &url, const QByteArray &method, co
         if (method == "POST")
             headers.emplaceBack("Content-Type", bodyType.isEmpty() ? QByteArray("application/x-www-form-urlencoded") : bodyType);
         auto *reply = http::ClientReply::send(target, method, headers, body, context);
-        opened(reply, spaceOf(target.address, target.port), 0, {});
+        opened(reply, guard::spaceFor(target.address, target.port), 0, {});
     });
 }
 

@@ -13,40 +13,6 @@ namespace {
 // Policy files are a few lines; anything much larger is not one.
 constexpr qsizetype MaxPolicyBytes = 64 * 1024;
 
-bool inV4(quint32 address, quint32 network, int bits)
-{
-    const quint32 mask = bits == 0 ? 0 : ~quint32(0) << (32 - bits);
-    return (address & mask) == (network & mask);
-}
-
-} // namespace
-
-AddressSpace addressSpace(const QHostAddress &address)
-{
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4); // also IPv4 mapped into IPv6
-    if (isV4) {
-        if (inV4(v4, 0x7f000000, 8) || inV4(v4, 0, 8)) // 127/8, and 0/8, which reaches this machine
-            return AddressSpace::Loopback;
-        if (inV4(v4, 0x0a000000, 8) || inV4(v4, 0xac100000, 12) || inV4(v4, 0xc0a80000, 16)
-            || inV4(v4, 0xa9fe0000, 16) || inV4(v4, 0x64400000, 10))
-            return AddressSpace::Private;
-        return AddressSpace::Public;
-    }
-    if (address.protocol() != QAbstractSocket::IPv6Protocol)
-        return AddressSpace::Loopback; // nothing we can place: treat it as the most private
-    if (address.isLoopback() || address == QHostAddress(QHostAddress::AnyIPv6))
-        return AddressSpace::Loopback;
-    const Q_IPV6ADDR a = address.toIPv6Address();
-    // fc00::/7, fe80::/10, and fec0::/10: site-local, given up for new networks but still
-    // only ever a network's own.
-    if ((a[0] & 0xfe) == 0xfc || (a[0] == 0xfe && (a[1] & 0x80) == 0x80))
-        return AddressSpace::Private;
-    return AddressSpace::Public;
-}
-
-namespace {
-
 // One part of an IPv4 address as browsers read it: 0x hex, a leading 0 octal, else
 // decimal; nothing if it is not a number.
 std::optional<quint64> ipv4Part(QStringView part)

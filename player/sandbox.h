@@ -4,6 +4,7 @@
 // addresses a movie may reach, what a host's /crossdomain.xml allows, and which answers
 // are pictures or movies (which any host may serve to be shown).
 
+#include "addressspace.h"
 #include "player_export.h"
 
 #include <QByteArray>
@@ -15,9 +16,9 @@
 
 namespace sandbox {
 
-// From the most private to the most public.
-enum class AddressSpace { Loopback, Private, Public };
-PLAYER_EXPORT AddressSpace addressSpace(const QHostAddress &address);
+// Where an address stands: the guard's table, the one judge of addresses.
+using guard::AddressSpace;
+using guard::addressSpace;
 // A movie from one space may reach the same or a more public one, never a more private
 // one: a movie from the internet cannot reach the user's machine or home network
 // through us (the browser engine holds pages to the same rule).

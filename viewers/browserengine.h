@@ -2,6 +2,7 @@
 
 #include "viewers_export.h"
 
+#include "loadnotice.h"
 #include "pagekeeper.h"
 #include "playerhost.h"
 
@@ -39,6 +40,10 @@ public:
     // The player host whose frames pages may hold (pages may send no frame elsewhere on
     // this machine).
     void setPlayerHost(PlayerHost *host);
+    // How its viewers watch the loads they ask for (a viewer keeps what it was when its
+    // load began).
+    const loadnotice::Watch &loadWatch() const { return m_loadWatch; }
+    void setLoadWatch(loadnotice::Watch watch) { m_loadWatch = std::move(watch); }
 
     // The guard every connection of the engine goes through (guard.h).
     guard::Guard &connectionGuard() { return *m_guard; }
@@ -67,6 +72,7 @@ private:
     bool m_handsToBrowser;
     bool m_guarded = true;
     QPointer<PlayerHost> m_playerHost;
+    loadnotice::Watch m_loadWatch;
 };
 
 // What the viewers of a run share, made the first time a viewer (or a warm-up) asks: the

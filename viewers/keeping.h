@@ -16,6 +16,11 @@
 namespace keeping {
 
 using Clock = std::function<std::chrono::milliseconds()>;
+// The real one, which never goes back.
+inline std::chrono::milliseconds steadyNow()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+}
 
 // After the last viewer closed, what is kept warm is given back after this long.
 constexpr std::chrono::milliseconds WarmTime = std::chrono::minutes(3);

@@ -3,6 +3,7 @@
 #include "viewers_export.h"
 
 #include "guard.h"
+#include "keeping.h"
 
 #include <QString>
 #include <QWebEngineLoadingInfo>
@@ -10,10 +11,16 @@
 // What a viewer's page area says while the page the program asked for is not there.
 namespace loadnotice {
 
-// Nothing drawn this long after the request: a quiet word that the page is coming.
-inline constexpr int LoadingAfterMs = 1000;
-// Not a byte from the site this long: it does not answer, and the viewer stops waiting.
-inline constexpr int NoAnswerAfterMs = 30000;
+// How a viewer watches the load it asked for, by the clock it is given: the engine's
+// for every viewer, which tests give short times or a clock of their own.
+struct Watch
+{
+    // Nothing drawn this long after the request: a quiet word that the page is coming.
+    std::chrono::milliseconds loadingAfter{1000};
+    // Not a byte from the site this long: it does not answer, and the viewer stops waiting.
+    std::chrono::milliseconds noAnswerAfter{30000};
+    keeping::Clock now = keeping::steadyNow;
+};
 
 inline const QString Loading = QStringLiteral("正在载入页面…");
 inline const QString NoAnswer = QStringLiteral("网站没有应答，请稍后再试。");

@@ -10,14 +10,9 @@ namespace {
 // A page kept warm that has not gone blank by then goes altogether.
 constexpr std::chrono::seconds BlankWithin(2);
 
-std::chrono::milliseconds steadyNow()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
-}
-
 } // namespace
 
-PageKeeper::PageKeeper() : m_keeping(steadyNow)
+PageKeeper::PageKeeper() : m_keeping(keeping::steadyNow)
 {
     m_due.setSingleShot(true);
     connect(&m_due, &QTimer::timeout, this, [this] { run(m_keeping.due()); });
@@ -124,7 +119,7 @@ void PageKeeper::schedule()
     const std::optional<std::chrono::milliseconds> due = m_keeping.nextDue();
     if (!due)
         return m_due.stop();
-    m_due.start(std::max(std::chrono::milliseconds(0), *due - steadyNow()));
+    m_due.start(std::max(std::chrono::milliseconds(0), *due - keeping::steadyNow()));
 }
 
 bool PageKeeper::dialogOpened(ViewerPage *page, QDialog *dialog)

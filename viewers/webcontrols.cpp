@@ -183,7 +183,8 @@ void ViewerView::watchLoad()
 {
     m_firstLoad = true;
     m_requestedAt = QDateTime::currentMSecsSinceEpoch();
-    m_sinceRequest.start();
+    m_watchRule = m_engine.loadWatch();
+    m_watchedSince = m_watchRule.now();
     m_answered = false;
     if (m_noticeKind != Notice::None)
         showNotice(Notice::None, {});
@@ -196,18 +197,18 @@ void ViewerView::checkShown()
     if (!m_answered && archived
         && m_engine.connectionGuard().outcomeFor(m_asked) == guard::Guard::Outcome::ArchiveBusy) {
         // A busy archive is asked again after a while: the watch waits with it.
-        m_sinceRequest.start();
+        m_watchedSince = m_watchRule.now();
         if (m_notice && m_noticeKind == Notice::Loading && m_notice->text() == loadnotice::ArchiveWaiting)
             return;
         return showNotice(Notice::Loading, loadnotice::ArchiveWaiting);
     }
-    const qint64 since = m_sinceRequest.elapsed();
-    if (!m_answered && since >= loadnotice::NoAnswerAfterMs) {
+    const std::chrono::milliseconds since = m_watchRule.now() - m_watchedSince;
+    if (!m_answered && since >= m_watchRule.noAnswerAfter) {
         failed(archived ? loadnotice::ArchiveNoAnswer : loadnotice::NoAnswer, !archived);
         m_page->triggerAction(QWebEnginePage::Stop);
         return;
     }
-    if (since >= loadnotice::LoadingAfterMs && m_noticeKind == Notice::None)
+    if (since >= m_watchRule.loadingAfter && m_noticeKind == Notice::None)
         showNotice(Notice::Loading, loadnotice::Loading);
     // Asked in a world of our own, where the page's scripts cannot change the answer:
     // whether the document now there is the one asked for (begun after the request; the

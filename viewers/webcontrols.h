@@ -1,10 +1,10 @@
 #pragma once
 
 #include "keeping.h"
+#include "loadnotice.h"
 #include "viewers_export.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
@@ -80,7 +80,8 @@ private:
     bool m_firstLoad = false; // the viewer's own load, until it succeeds or fails
     QUrl m_asked;
     QTimer m_watch;
-    QElapsedTimer m_sinceRequest;
+    loadnotice::Watch m_watchRule; // the engine's, as the load began
+    std::chrono::milliseconds m_watchedSince{};
     qint64 m_requestedAt = 0;
     bool m_answered = false;
 };

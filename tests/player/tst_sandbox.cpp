@@ -147,9 +147,17 @@ void TestSandbox::addressSpaces_data()
     QTest::newRow("public to this machine") << "93.184.216.34" << "0.0.0.0" << false;
     QTest::newRow("public to the home router") << "93.184.216.34" << "192.168.1.1" << false;
     QTest::newRow("public to mapped private") << "93.184.216.34" << "::ffff:10.0.0.1" << false;
-    QTest::newRow("public to a local IPv6 net") << "2001:db8::1" << "fd00::1" << false;
-    QTest::newRow("public to IPv6 loopback") << "2001:db8::1" << "::1" << false;
-    QTest::newRow("public to IPv6 site-local") << "2001:db8::1" << "fec0::17" << false;
+    QTest::newRow("public to a local IPv6 net") << "2606:2800:220:1::1" << "fd00::1" << false;
+    QTest::newRow("public to IPv6 loopback") << "2606:2800:220:1::1" << "::1" << false;
+    QTest::newRow("public to IPv6 site-local") << "2606:2800:220:1::1" << "fec0::17" << false;
+    // Not the internet either, however globally they are numbered.
+    QTest::newRow("public to multicast") << "93.184.216.34" << "224.0.0.251" << false;
+    QTest::newRow("public to IPv6 multicast") << "2606:2800:220:1::1" << "ff02::1" << false;
+    QTest::newRow("public to benchmarking") << "93.184.216.34" << "198.18.0.1" << false;
+    QTest::newRow("public to reserved") << "93.184.216.34" << "240.0.0.1" << false;
+    QTest::newRow("public to the broadcast") << "93.184.216.34" << "255.255.255.255" << false;
+    QTest::newRow("public to documentation") << "93.184.216.34" << "192.0.2.1" << false;
+    QTest::newRow("public to NAT64 of loopback") << "93.184.216.34" << "64:ff9b::7f00:1" << false;
     QTest::newRow("public to public") << "93.184.216.34" << "8.8.8.8" << true;
     QTest::newRow("private to public") << "10.1.2.3" << "8.8.8.8" << true;
     QTest::newRow("loopback to private") << "127.0.0.1" << "172.16.0.9" << true;
@@ -186,6 +194,10 @@ void TestSandbox::handedToBrowser_data()
     QTest::newRow("IPv6 loopback") << "http://[::1]/" << false;
     QTest::newRow("mapped private") << "http://[::ffff:10.0.0.1]/" << false;
     QTest::newRow("unique local IPv6") << "http://[fd12::1]/" << false;
+    QTest::newRow("multicast") << "http://224.0.0.251/" << false;
+    QTest::newRow("benchmarking, one part") << "http://3323068417/" << false;
+    QTest::newRow("reserved") << "http://240.0.0.1/" << false;
+    QTest::newRow("IPv6 documentation") << "http://[2001:db8::1]/" << false;
     QTest::newRow("a number too large") << "http://4294967296/" << false;
     QTest::newRow("five parts") << "http://1.2.3.4.5/" << false;
     QTest::newRow("another scheme") << "file:///etc/passwd" << false;
