@@ -23,6 +23,10 @@ inline const QString NotForViewers = QStringLiteral("查看器不能打开这个
 inline const QString NotArchived = QStringLiteral("存档中没有这个网页。");
 inline const QString Gone = QStringLiteral("网站上已经没有这个网页。");
 inline const QString ServerError = QStringLiteral("网站出了问题，请稍后再试。");
+// An album's own words, where a page's failure has none: the movie arrived and cannot
+// be played, or it did not arrive for a reason of the player's own (too large, say).
+inline const QString CannotPlay = QStringLiteral("无法播放这本相册。");
+inline const QString AlbumFailed = QStringLiteral("无法载入相册，请稍后再试。");
 // What a viewer whose link failed offers, when an archive may hold the page.
 inline const QString OpenArchived = QStringLiteral("打开存档副本");
 
@@ -39,5 +43,9 @@ VIEWERS_EXPORT QString statusText(int status);
 VIEWERS_EXPORT QString failureText(QWebEngineLoadingInfo::ErrorDomain domain, int code);
 // The same, for a load the connection guard ended (empty: it ended none lately).
 VIEWERS_EXPORT QString guardText(guard::Guard::Outcome outcome);
+// What the album viewer says of a movie that does not play, in a page's words for the
+// same cause: arrived, it cannot be played; else what kept it (outcome), else the site's
+// status (0: the relay's own answer, status).
+VIEWERS_EXPORT QString movieText(bool arrived, guard::Guard::Outcome outcome, int siteStatus, int status);
 
 } // namespace loadnotice

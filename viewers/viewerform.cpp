@@ -38,6 +38,11 @@ void ViewerForm::Form_Load()
 {
     // What it shows, for screen readers: the viewers' caption is the same for all.
     window().setAccessibleDescription(m_title);
+    // The line that says an archived copy is shown: in the strip below the view, left of
+    // the close button, where it covers nothing of the page or movie.
+    const QRect v = view().geometry();
+    const QRect close = Command1().geometry();
+    view().setArchiveLabelArea(QRect(QPoint(v.left(), v.bottom() + 1), QPoint(close.left() - 8, window().height() - 1)));
     open(m_link, m_title);
     SetWindowPos(user32::toHandle(hWnd()), user32::HWND_TOPMOST, 0, 0, 0, 0, user32::SWP_NOMOVE | user32::SWP_NOSIZE);
 }
