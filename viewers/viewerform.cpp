@@ -20,6 +20,10 @@ void ViewerForm::showFor(const QString &link, const QString &title)
     m_link = link;
     m_title = title;
     Show();
+    // The keyboard comes to the viewer as it opens: what has it shows its focus mark, as
+    // after Tab, until a click. (Showing the window clears the mark's flag, so after it.)
+    if (isLoaded())
+        window().setAttribute(Qt::WA_KeyboardFocusChange);
 }
 
 void ViewerForm::unloadForNextPress()

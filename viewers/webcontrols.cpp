@@ -10,9 +10,11 @@
 #include "viewerpage.h"
 #include "wayback.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -42,6 +44,9 @@ ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
     connect(m_page, &QWebEnginePage::loadingChanged, this, &ViewerView::loadChanged);
     m_watch.setInterval(WatchEveryMs);
     connect(&m_watch, &QTimer::timeout, this, &ViewerView::checkShown);
+    // Ctrl+Tab leaves the page whatever its scripts do with keys: it is taken before the
+    // engine sees it.
+    qApp->installEventFilter(this);
 }
 
 ViewerView::~ViewerView()
@@ -317,6 +322,39 @@ void ViewerView::showMovieMenus(PlayerHost &host, std::function<bool(const QByte
             at = area.center();
         menu->popup(at);
     });
+}
+
+bool ViewerView::focusNextPrevChild(bool next)
+{
+    // The window's chain from where the page's widget stands in it, past everything of
+    // the view's own, to the next control that takes Tab and can be seen.
+    QWidget *const from = focusProxy() ? focusProxy() : this;
+    for (QWidget *w = next ? from->nextInFocusChain() : from->previousInFocusChain(); w != from;
+         w = next ? w->nextInFocusChain() : w->previousInFocusChain()) {
+        if (w == this || isAncestorOf(w) || w->focusProxy() || !(w->focusPolicy() & Qt::TabFocus)
+            || !w->isVisibleTo(window()) || !w->isEnabled())
+            continue;
+        // Come by keyboard: it shows its focus mark.
+        window()->setAttribute(Qt::WA_KeyboardFocusChange);
+        w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return true;
+    }
+    return false;
+}
+
+bool ViewerView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType() || !isAncestorOf(static_cast<QWidget *>(watched)))
+        return false;
+    const auto *key = static_cast<QKeyEvent *>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    const bool ctrlTab = key->key() == Qt::Key_Tab && mods == Qt::ControlModifier;
+    const bool ctrlShiftTab =
+        (key->key() == Qt::Key_Backtab || key->key() == Qt::Key_Tab) && mods == (Qt::ControlModifier | Qt::ShiftModifier);
+    if (!ctrlTab && !ctrlShiftTab)
+        return false;
+    focusNextPrevChild(ctrlTab);
+    return true;
 }
 
 void ViewerView::resizeEvent(QResizeEvent *event)

@@ -55,6 +55,10 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    // Tab past the page's last element (Shift+Tab before its first): the engine hands the
+    // focus back here, and it goes on to the window's next control.
+    bool focusNextPrevChild(bool next) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     BrowserEngine &engine() const { return m_engine; }
     // Called before loading a page the program asks for: until it draws, the page area
     // says it is coming, and says so if the site does not answer at all.

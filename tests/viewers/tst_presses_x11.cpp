@@ -2,6 +2,7 @@
 #include "Form2.h"
 #include "enginefixture.h"
 #include "runtime.h"
+#include "server.h"
 #include "sitemirror.h"
 #include "viewers.h"
 #include "x11tools.h"
@@ -39,6 +40,8 @@ private slots:
     void keyboard_data();
     void keyboard();
     void heldKeyPressesNothingInNewViewer();
+    void focusGoesRoundThePage();
+    void ctrlTabLeavesThePlayer();
     void repeatReadLate_data();
     void repeatReadLate();
     void stepwiseRecoveryInStampCommand();
@@ -360,6 +363,64 @@ void TestPressesX11::heldKeyPressesNothingInNewViewer()
     qApp->removeEventFilter(&counter);
     QVERIFY(viewer.isLoaded());
     QCOMPARE(rt->Forms().size(), size_t(2));
+}
+
+// In the page viewer Tab and Shift+Tab go round 关闭 and the page's links, both ways,
+// and Ctrl+Tab leaves the page from anywhere in it; a 关闭 that has the keyboard shows
+// its focus mark, from the viewer's opening on.
+void TestPressesX11::focusGoesRoundThePage()
+{
+    http::Server site([](const http::Request &, http::Response *s) {
+        s->send(200, "text/html; charset=utf-8",
+                "<!DOCTYPE html><title>links</title><a href='#1' id='one'>one</a> <a href='#2' id='two'>two</a>");
+    });
+    QVERIFY(site.listen());
+    viewers::show(*rt, catalogue::Viewer::Page, QStringLiteral("http://127.0.0.1:%1/").arg(site.port()), {});
+    Form2 &viewer = rt->form<Form2>();
+    WebBrowser &view = viewer.WebBrowser1();
+    CommandButton &close = viewer.Command1();
+    QTRY_COMPARE_WITH_TIMEOUT(view.title(), QStringLiteral("links"), 20000);
+    QVERIFY(activate(viewer.window()));
+    QTRY_VERIFY(close.hasFocus());
+    const QImage marked = close.grab().toImage();
+    viewer.window().setAttribute(Qt::WA_KeyboardFocusChange, false);
+    QVERIFY(close.grab().toImage() != marked);
+    const auto inPage = [&] {
+        return view.isAncestorOf(QApplication::focusWidget())
+                   ? js(view.page(), "document.hasFocus() ? document.activeElement.id : ''").toString()
+                   : QString();
+    };
+    const struct
+    {
+        const char *key;
+        QString then; // the link that has the focus; empty: 关闭
+    } ring[] = {{"Tab", "one"}, {"Tab", "two"}, {"Tab", {}}, {"shift+Tab", "two"}, {"shift+Tab", "one"},
+                {"shift+Tab", {}}, {"Tab", "one"}, {"ctrl+Tab", {}}, {"shift+Tab", "two"}, {"ctrl+shift+Tab", {}}};
+    for (const auto &step : ring) {
+        type(QString::fromLatin1(step.key));
+        if (step.then.isEmpty())
+            QTRY_VERIFY2(close.hasFocus(), step.key);
+        else
+            QTRY_COMPARE(inPage(), step.then);
+    }
+    QVERIFY(viewer.window().testAttribute(Qt::WA_KeyboardFocusChange));
+    QCOMPARE(close.grab().toImage(), marked);
+}
+
+// The album's player may keep Tab for the movie; Ctrl+Tab always leaves it for 关闭.
+void TestPressesX11::ctrlTabLeavesThePlayer()
+{
+    press(main->Command5());
+    Form1 &viewer = rt->form<Form1>();
+    QVERIFY(activate(viewer.window()));
+    ShockwaveFlash &player = viewer.ShockwaveFlash1();
+    QTRY_VERIFY(player.isAncestorOf(QApplication::focusWidget()));
+    type("ctrl+Tab");
+    QTRY_VERIFY(viewer.Command1().hasFocus());
+    type("shift+Tab");
+    QTRY_VERIFY(player.isAncestorOf(QApplication::focusWidget()));
+    type("ctrl+shift+Tab");
+    QTRY_VERIFY(viewer.Command1().hasFocus());
 }
 
 void TestPressesX11::repeatReadLate_data()
