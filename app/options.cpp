@@ -1,6 +1,9 @@
 #include "options.h"
 
+#include "identity.h"
 #include "wayback.h"
+
+#include <QTranslator>
 
 namespace app {
 
@@ -20,7 +23,43 @@ bool isQtOption(const QString &a, bool *takesValue)
     return *takesValue || flags.contains(name);
 }
 
+QTranslator *chineseTexts = nullptr; // null: English
+
 } // namespace
+
+bool wantsChinese(const std::function<QByteArray(const char *)> &variable)
+{
+    for (const char *name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const QByteArray value = variable(name);
+        // LANGUAGE may list several, by preference: the first counts.
+        if (!value.isEmpty())
+            return value.startsWith("zh");
+    }
+    return false;
+}
+
+void speakChinese(bool chinese)
+{
+    if (!chinese) {
+        delete std::exchange(chineseTexts, nullptr);
+        return;
+    }
+    if (chineseTexts)
+        return;
+    // Looked up here rather than installed: the command line is read before Qt's
+    // application object exists.
+    auto *texts = new QTranslator;
+    if (texts->load(QStringLiteral(":/i18n/photoforKP_zh_CN.qm")))
+        chineseTexts = texts;
+    else
+        delete texts;
+}
+
+QString said(const char *source)
+{
+    const QString text = chineseTexts ? chineseTexts->translate("CommandLine", source) : QString();
+    return text.isEmpty() ? QString::fromUtf8(source) : text;
+}
 
 Options parseOptions(const QStringList &arguments, const QString &defaultDate)
 {
@@ -41,19 +80,21 @@ Options parseOptions(const QStringList &arguments, const QString &defaultDate)
             i += qtValue ? 1 : 0;
         } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             o.help = true;
+        } else if (a == QLatin1String("--version")) {
+            o.version = true;
         } else if (a == QLatin1String("--archive")) {
             o.archive = true;
         } else if (valueOf(a, QLatin1String("--archive-url"), &value)) {
             const std::optional<QUrl> prefix = wayback::readPrefix(value);
             if (!prefix)
-                return o.error = QStringLiteral("--archive-url: not an http or https address: %1").arg(value), o;
+                return o.error = said(QT_TRANSLATE_NOOP("CommandLine", "--archive-url: not an http or https address: %1")).arg(value), o;
             o.archivePrefix = *prefix;
         } else if (valueOf(a, QLatin1String("--archive-date"), &value)) {
             if (!wayback::isTimestamp(value))
-                return o.error = QStringLiteral("--archive-date: not a date as YYYY[MM[DD[hh[mm[ss]]]]]: %1").arg(value), o;
+                return o.error = said(QT_TRANSLATE_NOOP("CommandLine", "--archive-date: not a date as YYYY[MM[DD[hh[mm[ss]]]]]: %1")).arg(value), o;
             o.archiveDate = value;
         } else {
-            return o.error = QStringLiteral("unknown option: %1 (see --help)").arg(a), o;
+            return o.error = said(QT_TRANSLATE_NOOP("CommandLine", "unknown option: %1 (see --help)")).arg(a), o;
         }
     }
     return o;
@@ -61,16 +102,22 @@ Options parseOptions(const QStringList &arguments, const QString &defaultDate)
 
 QString optionsHelp()
 {
-    return QStringLiteral(
-        "Usage: photoforKP [OPTION]...\n"
-        "Browse the catalogues of the Ostavel pet community site.\n"
-        "\n"
-        "  --archive                 open every link from a web archive, not the site\n"
-        "  --archive-url=PREFIX      the archive (Wayback-style), default %1\n"
-        "  --archive-date=YYYY[MM[DD[hh[mm[ss]]]]]\n"
-        "                            prefer the captures nearest this date (UTC)\n"
-        "  -h, --help                print this help and exit\n")
+    return said(QT_TRANSLATE_NOOP("CommandLine",
+                                  "Usage: photoforKP [OPTION]...\n"
+                                  "Browse the catalogues of the Ostavel pet community site.\n"
+                                  "\n"
+                                  "  --archive                 open every link from a web archive, not the site\n"
+                                  "  --archive-url=PREFIX      the archive (Wayback-style), default %1\n"
+                                  "  --archive-date=YYYY[MM[DD[hh[mm[ss]]]]]\n"
+                                  "                            prefer the captures nearest this date (UTC)\n"
+                                  "  -h, --help                print this help and exit\n"
+                                  "  --version                 print the name and version and exit\n"))
         .arg(QString::fromLatin1(wayback::DefaultPrefix));
+}
+
+QString versionLine()
+{
+    return QStringLiteral("%1 %2\n").arg(QString::fromUtf8(identity::ProjectName), QString::fromUtf8(identity::Version));
 }
 
 } // namespace app
