@@ -88,7 +88,7 @@ QPushButton *ViewerView::archiveOffer() const
 
 QString ViewerView::archiveLabel() const
 {
-    return m_archiveLabel && m_archiveLabel->isVisible() ? m_archiveLabel->text() : QString();
+    return m_archiveLabel && m_archiveLabel->isVisible() ? m_archiveLabel->accessibleName() : QString();
 }
 
 void ViewerView::failed(const QString &text, bool archiveMayHelp)
@@ -163,7 +163,7 @@ void ViewerView::showArchiveLabel(const QDateTime &captured)
         m_archiveLabel->setPalette(pal);
     }
     m_archiveLabel->setText(wayback::label(captured));
-    m_archiveLabel->setAccessibleName(m_archiveLabel->text());
+    m_archiveLabel->setAccessibleName(wayback::label(captured));
     placeOverlays();
     m_archiveLabel->show();
     m_archiveLabel->raise();
@@ -374,6 +374,11 @@ void ViewerView::placeOverlays()
     // a ground of its own.
     m_archiveLabel->setAutoFillBackground(m_archiveLabelArea.isEmpty());
     if (!m_archiveLabelArea.isEmpty()) {
+        // Too long for one line there: the date goes on a line of its own.
+        const QString line = m_archiveLabel->accessibleName();
+        const int room = m_archiveLabelArea.width() - 2 * m_archiveLabel->margin();
+        const bool fits = m_archiveLabel->fontMetrics().horizontalAdvance(line) <= room;
+        m_archiveLabel->setText(fits ? line : QString(line).replace(QStringLiteral(" · "), QStringLiteral("\n")));
         m_archiveLabel->setGeometry(m_archiveLabelArea);
     } else {
         m_archiveLabel->adjustSize();
