@@ -73,7 +73,8 @@ bool displayReachable(int argc, char *argv[])
             return true;
 
     if (display.isEmpty()) {
-        std::fputs("photoforKP: no display to show windows on (DISPLAY is not set)\n", stderr);
+        std::fprintf(stderr, "photoforKP: %s\n",
+                     qPrintable(said(QT_TRANSLATE_NOOP("CommandLine", "no display to show windows on (DISPLAY is not set)"))));
         return false;
     }
 #ifdef PHOTOFORKP_HAVE_XCB
@@ -82,8 +83,9 @@ bool displayReachable(int argc, char *argv[])
     xcb_disconnect(connection);
     if (!answered) {
         // simplified(): whatever DISPLAY holds, the message stays one line.
-        std::fprintf(stderr, "photoforKP: no display to show windows on (the display %s did not answer)\n",
-                     display.simplified().constData());
+        std::fprintf(stderr, "photoforKP: %s\n",
+                     qPrintable(said(QT_TRANSLATE_NOOP("CommandLine", "no display to show windows on (the display %1 did not answer)"))
+                                    .arg(QString::fromLocal8Bit(display.simplified()))));
         return false;
     }
 #endif
@@ -99,14 +101,15 @@ bool takeCommandLine(int argc, char *argv[], int *status)
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    speakChinese(wantsChinese([](const char *name) { return qgetenv(name); }));
     const Options options = parseOptions(arguments, QStringLiteral(PHOTOFORKP_ARCHIVE_DATE));
     if (!options.error.isEmpty()) {
         std::fprintf(stderr, "photoforKP: %s\n", qPrintable(options.error));
         *status = 2;
         return false;
     }
-    if (options.help) {
-        std::fputs(qPrintable(optionsHelp()), stdout);
+    if (options.help || options.version) {
+        std::fputs(qPrintable(options.help ? optionsHelp() : versionLine()), stdout);
         *status = 0;
         return false;
     }

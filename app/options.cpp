@@ -1,16 +1,21 @@
 #include "options.h"
 
 #include "addresses.h"
+#include "identity.h"
 #include "userproxy.h"
 #include "wayback.h"
 
-#include <QHostInfo>
+#include <QHostAddress>
+#include <QTranslator>
 
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include <netdb.h>
+#include <sys/socket.h>
 
 namespace app {
 
@@ -30,7 +35,43 @@ bool isQtOption(const QString &a, bool *takesValue)
     return *takesValue || flags.contains(name);
 }
 
+QTranslator *chineseTexts = nullptr; // null: English
+
 } // namespace
+
+bool wantsChinese(const std::function<QByteArray(const char *)> &variable)
+{
+    for (const char *name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const QByteArray value = variable(name);
+        // LANGUAGE may list several, by preference: the first counts.
+        if (!value.isEmpty())
+            return value.startsWith("zh");
+    }
+    return false;
+}
+
+void speakChinese(bool chinese)
+{
+    if (!chinese) {
+        delete std::exchange(chineseTexts, nullptr);
+        return;
+    }
+    if (chineseTexts)
+        return;
+    // Looked up here rather than installed: the command line is read before Qt's
+    // application object exists.
+    auto *texts = new QTranslator;
+    if (texts->load(QStringLiteral(":/i18n/photoforKP_zh_CN.qm")))
+        chineseTexts = texts;
+    else
+        delete texts;
+}
+
+QString said(const char *source)
+{
+    const QString text = chineseTexts ? chineseTexts->translate("CommandLine", source) : QString();
+    return text.isEmpty() ? QString::fromUtf8(source) : text;
+}
 
 Options parseOptions(const QStringList &arguments, const QString &defaultDate)
 {
@@ -51,12 +92,14 @@ Options parseOptions(const QStringList &arguments, const QString &defaultDate)
             i += qtValue ? 1 : 0;
         } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             o.help = true;
+        } else if (a == QLatin1String("--version")) {
+            o.version = true;
         } else if (a == QLatin1String("--archive")) {
             o.archive = true;
         } else if (valueOf(a, QLatin1String("--archive-url"), &value)) {
             const std::optional<QUrl> prefix = wayback::readPrefix(value);
             if (!prefix)
-                return o.error = QStringLiteral("--archive-url: not an http or https address: %1").arg(value), o;
+                return o.error = said(QT_TRANSLATE_NOOP("CommandLine", "--archive-url: not an http or https address: %1")).arg(value), o;
             o.archivePrefix = *prefix;
             o.archiveUrlGiven = true;
         } else if (valueOf(a, QLatin1String("--proxy"), &value)) {
@@ -64,13 +107,13 @@ Options parseOptions(const QStringList &arguments, const QString &defaultDate)
             o.proxy = value == QLatin1String("none") ? std::optional<QNetworkProxy>(QNetworkProxy::NoProxy)
                                                      : userproxy::readAddress(value, &why);
             if (!o.proxy)
-                return o.error = QStringLiteral("--proxy: %1: %2").arg(why, value), o;
+                return o.error = said(QT_TRANSLATE_NOOP("CommandLine", "--proxy: %1: %2")).arg(said(why.toUtf8().constData()), value), o;
         } else if (valueOf(a, QLatin1String("--archive-date"), &value)) {
             if (!wayback::isTimestamp(value))
-                return o.error = QStringLiteral("--archive-date: not a date as YYYY[MM[DD[hh[mm[ss]]]]]: %1").arg(value), o;
+                return o.error = said(QT_TRANSLATE_NOOP("CommandLine", "--archive-date: not a date as YYYY[MM[DD[hh[mm[ss]]]]]: %1")).arg(value), o;
             o.archiveDate = value;
         } else {
-            return o.error = QStringLiteral("unknown option: %1 (see --help)").arg(a), o;
+            return o.error = said(QT_TRANSLATE_NOOP("CommandLine", "unknown option: %1 (see --help)")).arg(a), o;
         }
     }
     return o;
@@ -91,7 +134,16 @@ QString judgeArchivePrefix(const QUrl &prefix, int timeoutMs)
     const auto lookup = std::make_shared<Lookup>();
     // Left to finish on its own if it takes too long: the answer is no longer wanted.
     std::thread([lookup, host] {
-        const QList<QHostAddress> addresses = QHostInfo::fromName(host).addresses();
+        // getaddrinfo itself: Qt's look-up wants its application object, not made yet.
+        QList<QHostAddress> addresses;
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *found = nullptr;
+        if (::getaddrinfo(QUrl::toAce(host).constData(), nullptr, &hints, &found) == 0) {
+            for (const addrinfo *a = found; a; a = a->ai_next)
+                addresses << QHostAddress(a->ai_addr);
+            ::freeaddrinfo(found);
+        }
         const std::lock_guard<std::mutex> locked(lookup->lock);
         lookup->addresses = addresses;
         lookup->finished = true;
@@ -104,29 +156,36 @@ QString judgeArchivePrefix(const QUrl &prefix, int timeoutMs)
     const quint16 port = quint16(prefix.port(prefix.scheme() == QLatin1String("https") ? 443 : 80));
     for (const QHostAddress &address : std::as_const(lookup->addresses))
         if (!rule.countsAsPublic(address, port))
-            return QStringLiteral("--archive-url: %1 leads to this machine or its network (%2); "
-                                  "a replay server on this machine is given by its address, such as "
-                                  "http://127.0.0.1:8640/web/")
+            return said(QT_TRANSLATE_NOOP("CommandLine",
+                                          "--archive-url: %1 leads to this machine or its network (%2); a replay "
+                                          "server on this machine is given by its address, such as "
+                                          "http://127.0.0.1:8640/web/"))
                 .arg(host, address.toString());
     return {};
 }
 
 QString optionsHelp()
 {
-    return QStringLiteral(
-        "Usage: photoforKP [OPTION]...\n"
-        "Browse the catalogues of the Ostavel pet community site.\n"
-        "\n"
-        "  --archive                 open every link from a web archive, not the site\n"
-        "  --archive-url=PREFIX      the archive (Wayback-style), default %1\n"
-        "  --archive-date=YYYY[MM[DD[hh[mm[ss]]]]]\n"
-        "                            prefer the captures nearest this date (UTC)\n"
-        "  --proxy=URL               reach the archive through this proxy:\n"
-        "                            http://host:port or socks5h://host:port, or none;\n"
-        "                            default: https_proxy, http_proxy, all_proxy, then\n"
-        "                            the desktop's setting (live sites: never a proxy)\n"
-        "  -h, --help                print this help and exit\n")
+    return said(QT_TRANSLATE_NOOP("CommandLine",
+                                  "Usage: photoforKP [OPTION]...\n"
+                                  "Browse the catalogues of the Ostavel pet community site.\n"
+                                  "\n"
+                                  "  --archive                 open every link from a web archive, not the site\n"
+                                  "  --archive-url=PREFIX      the archive (Wayback-style), default %1\n"
+                                  "  --archive-date=YYYY[MM[DD[hh[mm[ss]]]]]\n"
+                                  "                            prefer the captures nearest this date (UTC)\n"
+                                  "  --proxy=URL               reach the archive through this proxy:\n"
+                                  "                            http://host:port or socks5h://host:port, or none;\n"
+                                  "                            default: https_proxy, http_proxy, all_proxy, then\n"
+                                  "                            the desktop's setting (live sites: never a proxy)\n"
+                                  "  -h, --help                print this help and exit\n"
+                                  "  --version                 print the name and version and exit\n"))
         .arg(QString::fromLatin1(wayback::DefaultPrefix));
+}
+
+QString versionLine()
+{
+    return QStringLiteral("%1 %2\n").arg(QString::fromUtf8(identity::ProjectName), QString::fromUtf8(identity::Version));
 }
 
 } // namespace app

@@ -2,18 +2,21 @@
 
 // The command line: a few options on how the run opens its links.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QNetworkProxy>
 #include <QUrl>
 
 #include <optional>
+#include <functional>
 
 namespace app {
 
 struct Options
 {
     bool help = false;
+    bool version = false;
     bool archive = false; // every link of the run from the archive
     QUrl archivePrefix;   // which archive (also the one a failed link offers)
     bool archiveUrlGiven = false;
@@ -33,5 +36,15 @@ Options parseOptions(const QStringList &arguments, const QString &defaultDate);
 QString judgeArchivePrefix(const QUrl &prefix, int timeoutMs);
 // What --help prints.
 QString optionsHelp();
+// What --version prints: the name and the version.
+QString versionLine();
+
+// Whether the command line speaks Chinese: the first of LANGUAGE, LC_ALL, LC_MESSAGES
+// and LANG that is set (not empty) names zh, any region. variable reads one.
+bool wantsChinese(const std::function<QByteArray(const char *)> &variable);
+// The command line's language from now on: Chinese, or English (its source texts).
+void speakChinese(bool chinese);
+// A text of the command line's, in its language (source: the English text).
+QString said(const char *source);
 
 } // namespace app

@@ -162,6 +162,18 @@ bool isEnter(const QKeyEvent *event)
     return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
            && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
 }
+
+// The window system's time of the last Enter release a button took; 0 for none.
+quint64 lastEnterRelease = 0;
+
+// A held key repeats as a release and a press that carry one time. Qt calls the pair a
+// repeat only when the press is already queued as it reads the release; on a busy
+// machine it may not be yet, and the press then passes for a new one. The time tells
+// for sure (keys made up inside the program carry none).
+bool isRepeat(const QKeyEvent *event)
+{
+    return event->isAutoRepeat() || (event->timestamp() != 0 && event->timestamp() == lastEnterRelease);
+}
 } // namespace
 
 void CommandButton::keyPressEvent(QKeyEvent *event)
@@ -171,7 +183,7 @@ void CommandButton::keyPressEvent(QKeyEvent *event)
     // On the press, as the platform's buttons did; a key held down since before this
     // window had the keyboard arrives here only as repeats, and presses nothing.
     event->accept();
-    if (!event->isAutoRepeat())
+    if (!isRepeat(event))
         click();
 }
 
@@ -179,6 +191,7 @@ void CommandButton::keyReleaseEvent(QKeyEvent *event)
 {
     if (!isEnter(event))
         return QPushButton::keyReleaseEvent(event);
+    lastEnterRelease = event->timestamp();
     event->accept();
 }
 

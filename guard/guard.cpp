@@ -113,8 +113,10 @@ QString key(const QString &host, quint16 port)
     return host.toLower() + u':' + QString::number(port);
 }
 
+} // namespace
+
 // Told as the archive's, not the site's: the site was never asked.
-Guard::Outcome archiveOutcome(wayback::Failure failure, int status)
+Guard::Outcome Guard::archiveOutcome(wayback::Failure failure, int status)
 {
     using F = wayback::Failure;
     switch (failure) {
@@ -137,8 +139,6 @@ Guard::Outcome archiveOutcome(wayback::Failure failure, int status)
     }
     return status == 403 ? Guard::Outcome::Refused : Guard::Outcome::ArchiveNoAnswer;
 }
-
-} // namespace
 
 // One client connection of the engine: one request (or one tunnel), then it closes.
 class Connection : public QObject
@@ -349,7 +349,7 @@ private:
         m_timer.stop();
         const int status = m_capture->status();
         if (m_capture->failed())
-            return fail(archiveOutcome(m_capture->failure(), status));
+            return fail(Guard::archiveOutcome(m_capture->failure(), status));
         if (m_capture->notArchived()) {
             m_guard->note(m_host, m_port, Guard::Outcome::NotArchived);
             return answer(404, "not in the archive");

@@ -71,6 +71,8 @@ public:
     };
     Q_ENUM(Outcome)
     Outcome outcomeFor(const QUrl &url) const;
+    // The outcome for a capture the archive could not give (status: the reply's).
+    static Outcome archiveOutcome(wayback::Failure failure, int status);
 
     // Whether host, looked up now, leads only to the internet (for what leaves the
     // program: the desktop's browser would look it up again).

@@ -80,6 +80,8 @@ public:
     bool judged = false; // space is known: requests are held to it
     bool movieAsked = false;
     qint64 received = 0; // all answers together
+    QDateTime captured;  // when an archive captured the movie, if it came from one
+    Relay::Failure failure; // of the movie itself
 
     struct PolicyState
     {
@@ -166,6 +168,11 @@ void Session::withPolicy(Relay *relay, const QUrl &url, std::function<void(const
     if (first)
         new PolicyFetch(relay, this, url);
 }
+
+// Reasons the player is told, that also say why a movie did not arrive.
+const QByteArray SiteSaidNo = QByteArrayLiteral("the movie is not there\n");
+const QByteArray NoSuchHost = QByteArrayLiteral("unknown host\n");
+const QByteArray Unreachable = QByteArrayLiteral("the host could not be reached\n");
 
 // One relayed request, from the page's request to the end of the streamed answer.
 class Transfer : public QObject
@@ -288,7 +295,7 @@ private:
         const bool ok = m_status >= 200 && m_status < 300;
         if (m_kind == Kind::Movie) {
             if (!ok)
-                return refuse(m_status >= 400 ? m_status : 502, "the movie is not there\n");
+                return refuse(m_status >= 400 ? m_status : 502, SiteSaidNo);
             m_wanted = Wanted::Movie;
             return sniff();
         }
@@ -322,14 +329,14 @@ private:
         if (m_stage == Stage::Connecting && m_reply->isFinished()) {
             headersArrived();
             if (m_stage == Stage::Connecting)
-                return refuse(502, "the host could not be reached\n");
+                return refuse(502, Unreachable);
             return;
         }
         if (m_stage == Stage::Sniffing) {
             if (m_reply->bytesAvailable() < media::SniffBytes && !m_reply->isFinished())
                 return;
             if (m_reply->failed())
-                return refuse(502, "the host could not be reached\n");
+                return refuse(502, Unreachable);
             const media::Kind kind = media::sniff(m_reply->peek(media::SniffBytes));
             if (m_wanted == Wanted::Movie && kind != media::Kind::Swf)
                 return refuse(415, "not a movie\n");
@@ -350,6 +357,8 @@ private:
                 m_session->movie = m_url;
                 m_session->space = m_space;
                 m_session->judged = true;
+                if (const auto *capture = qobject_cast<const wayback::CaptureReply *>(m_reply))
+                    m_session->captured = capture->captured();
             }
             return stream();
         }
@@ -446,10 +455,40 @@ private:
         pump();
     }
 
+    // The movie's failure in the words a page's failure is told in.
+    Relay::Failure failureOf(int status, const QByteArray &why) const
+    {
+        using Outcome = guard::Guard::Outcome;
+        Relay::Failure f{.failed = true, .status = status};
+        const bool archived = m_relay->m_routing && m_relay->m_routing->fromArchive(m_url.isEmpty() ? m_target : m_url);
+        if (const auto *capture = qobject_cast<const wayback::CaptureReply *>(m_reply);
+            capture && capture->failed() && capture->failure() != wayback::Failure::None) {
+            f.outcome = guard::Guard::archiveOutcome(capture->failure(), capture->status());
+            return f;
+        }
+        if (why == SiteSaidNo) {
+            if (archived && status == 404)
+                f.outcome = Outcome::NotArchived;
+            else
+                f.siteStatus = status;
+        } else if (why == NoSuchHost) {
+            f.outcome = Outcome::NoName;
+        } else if (why == Unreachable) {
+            f.outcome = Outcome::ConnectionRefused;
+        } else if (status == 504) {
+            f.outcome = Outcome::NoAnswer;
+        } else if (status == 403) {
+            f.outcome = archived ? Outcome::NotArchived : Outcome::Refused;
+        }
+        return f;
+    }
+
     void refuse(int status, const QByteArray &why)
     {
         if (m_done)
             return;
+        if (m_kind == Kind::Movie && !m_session->failure.failed)
+            m_session->failure = failureOf(status, why);
         if (m_response && m_response->isOpen() && !m_response->hasBegun())
             m_response->send(status, {}, why, answerHeaders());
         finish();
@@ -529,6 +568,18 @@ void Relay::closeSession(const QByteArray &id)
     delete m_sessions.take(id); // its transfers go with it, and their downloads stop
 }
 
+Relay::Failure Relay::movieFailure(const QByteArray &id) const
+{
+    const Session *s = m_sessions.value(id);
+    return s ? s->failure : Failure();
+}
+
+QDateTime Relay::capturedFor(const QByteArray &id) const
+{
+    const Session *s = m_sessions.value(id);
+    return s ? s->captured : QDateTime();
+}
+
 int Relay::transferCount() const
 {
     int n = 0;
@@ -590,7 +641,7 @@ void Relay::open(Session *session, const QUrl &url, const QByteArray &method, co
     QHostInfo::lookupHost(url.host(), context, [=, this](const QHostInfo &info) {
         QList<QHostAddress> addresses = info.addresses();
         if (info.error() != QHostInfo::NoError || addresses.isEmpty())
-            return opened(nullptr, {}, 502, "unknown host\n");
+            return opened(nullptr, {}, 502, NoSuchHost);
         auto space = sandbox::AddressSpace::Public;
         for (const QHostAddress &a : addresses) {
             const auto s = guard::spaceFor(a, quint16(port));

@@ -8,6 +8,7 @@
 #include "player_export.h"
 #include "addresses.h"
 #include "archiverouting.h"
+#include "guard.h"
 #include "sandbox.h"
 
 #include <QByteArray>
@@ -70,6 +71,18 @@ public:
     void closeSession(const QByteArray &id);
     bool hasSession(const QByteArray &id) const { return m_sessions.contains(id); }
     int sessionCount() const { return int(m_sessions.size()); }
+    // When the archive captured the session's movie (UTC); invalid if it did not come from one.
+    QDateTime capturedFor(const QByteArray &id) const;
+    // Why the session's movie did not arrive, told as the guard tells a page's failure:
+    // what kept it (outcome), else the site's own status (0: not the site's answer).
+    struct Failure
+    {
+        bool failed = false;
+        guard::Guard::Outcome outcome = guard::Guard::Outcome::None;
+        int siteStatus = 0;
+        int status = 0; // the relay's answer to the player
+    };
+    Failure movieFailure(const QByteArray &id) const;
 
     // Answers one request of the player page. target is what a Load asks for.
     void relay(const QByteArray &session, Kind kind, const QUrl &target, const http::Request &request,

@@ -88,4 +88,15 @@ QString guardText(guard::Guard::Outcome outcome)
     return {};
 }
 
+QString movieText(bool arrived, guard::Guard::Outcome outcome, int siteStatus, int status)
+{
+    if (arrived)
+        return CannotPlay;
+    if (const QString text = guardText(outcome); !text.isEmpty())
+        return text;
+    if (siteStatus == 404 || siteStatus == 410 || siteStatus >= 500)
+        return statusText(siteStatus);
+    return status == 415 ? CannotPlay : AlbumFailed;
+}
+
 } // namespace loadnotice

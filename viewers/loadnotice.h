@@ -40,6 +40,10 @@ inline const QString ProxyNeedsPassword = QStringLiteral("代理服务器需要�
 // While a busy archive is waited for, to be asked again.
 inline const QString ArchiveWaiting = QStringLiteral("网页存档正忙，稍后自动重试…");
 inline const QString ServerError = QStringLiteral("网站出了问题，请稍后再试。");
+// An album's own words, where a page's failure has none: the movie arrived and cannot
+// be played, or it did not arrive for a reason of the player's own (too large, say).
+inline const QString CannotPlay = QStringLiteral("无法播放这本相册。");
+inline const QString AlbumFailed = QStringLiteral("无法载入相册，请稍后再试。");
 // What a viewer whose link failed offers, when an archive may hold the page.
 inline const QString OpenArchived = QStringLiteral("打开存档副本");
 
@@ -56,5 +60,9 @@ VIEWERS_EXPORT QString statusText(int status);
 VIEWERS_EXPORT QString failureText(QWebEngineLoadingInfo::ErrorDomain domain, int code);
 // The same, for a load the connection guard ended (empty: it ended none lately).
 VIEWERS_EXPORT QString guardText(guard::Guard::Outcome outcome);
+// What the album viewer says of a movie that does not play, in a page's words for the
+// same cause: arrived, it cannot be played; else what kept it (outcome), else the site's
+// status (0: the relay's own answer, status).
+VIEWERS_EXPORT QString movieText(bool arrived, guard::Guard::Outcome outcome, int siteStatus, int status);
 
 } // namespace loadnotice

@@ -20,6 +20,10 @@ void ViewerForm::showFor(const QString &link, const QString &title)
     m_link = link;
     m_title = title;
     Show();
+    // The keyboard comes to the viewer as it opens: what has it shows its focus mark, as
+    // after Tab, until a click. (Showing the window clears the mark's flag, so after it.)
+    if (isLoaded())
+        window().setAttribute(Qt::WA_KeyboardFocusChange);
 }
 
 void ViewerForm::unloadForNextPress()
@@ -38,6 +42,11 @@ void ViewerForm::Form_Load()
 {
     // What it shows, for screen readers: the viewers' caption is the same for all.
     window().setAccessibleDescription(m_title);
+    // The line that says an archived copy is shown: in the strip below the view, left of
+    // the close button, where it covers nothing of the page or movie.
+    const QRect v = view().geometry();
+    const QRect close = Command1().geometry();
+    view().setArchiveLabelArea(QRect(QPoint(v.left(), v.bottom() + 1), QPoint(close.left() - 8, window().height() - 1)));
     open(m_link, m_title);
     SetWindowPos(user32::toHandle(hWnd()), user32::HWND_TOPMOST, 0, 0, 0, 0, user32::SWP_NOMOVE | user32::SWP_NOSIZE);
 }

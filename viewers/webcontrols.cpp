@@ -1,6 +1,7 @@
 #include "webcontrols.h"
 
 #include "browserengine.h"
+#include "controls.h"
 #include "errors.h"
 #include "guard.h"
 #include "loadnotice.h"
@@ -9,9 +10,11 @@
 #include "viewerpage.h"
 #include "wayback.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QDateTime>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -41,6 +44,9 @@ ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
     connect(m_page, &QWebEnginePage::loadingChanged, this, &ViewerView::loadChanged);
     m_watch.setInterval(WatchEveryMs);
     connect(&m_watch, &QTimer::timeout, this, &ViewerView::checkShown);
+    // Ctrl+Tab leaves the page whatever its scripts do with keys: it is taken before the
+    // engine sees it.
+    qApp->installEventFilter(this);
 }
 
 ViewerView::~ViewerView()
@@ -82,7 +88,7 @@ QPushButton *ViewerView::archiveOffer() const
 
 QString ViewerView::archiveLabel() const
 {
-    return m_archiveLabel && m_archiveLabel->isVisible() ? m_archiveLabel->text() : QString();
+    return m_archiveLabel && m_archiveLabel->isVisible() ? m_archiveLabel->accessibleName() : QString();
 }
 
 void ViewerView::failed(const QString &text, bool archiveMayHelp)
@@ -90,6 +96,16 @@ void ViewerView::failed(const QString &text, bool archiveMayHelp)
     m_watch.stop();
     const bool offer = archiveMayHelp && m_firstLoad && m_engine.mayOfferArchive(m_asked);
     m_firstLoad = false;
+    tellFailure(text, offer);
+}
+
+void ViewerView::clearNotice()
+{
+    showNotice(Notice::None, {});
+}
+
+void ViewerView::tellFailure(const QString &text, bool offer)
+{
     showNotice(Notice::Message, text);
     if (!offer) {
         if (m_offer)
@@ -98,7 +114,9 @@ void ViewerView::failed(const QString &text, bool archiveMayHelp)
     }
     if (!m_offer) {
         // Below the message, in the window's tab order.
-        m_offer = new QPushButton(loadnotice::OpenArchived, m_notice);
+        // One of ours: Enter presses it, as it presses the window's other buttons.
+        m_offer = new forms::CommandButton(m_notice);
+        m_offer->setText(loadnotice::OpenArchived);
         m_offer->setAccessibleName(loadnotice::OpenArchived);
         auto *layout = new QVBoxLayout(m_notice);
         layout->addStretch(3);
@@ -121,27 +139,31 @@ void ViewerView::openArchived()
     load(m_asked);
 }
 
-void ViewerView::showArchiveLabel()
+void ViewerView::setArchiveLabelArea(const QRect &area)
 {
-    const QDateTime captured = m_engine.connectionGuard().routing().capturedFor(url());
+    m_archiveLabelArea = area;
+    placeOverlays();
+}
+
+void ViewerView::showArchiveLabel(const QDateTime &captured)
+{
     if (!captured.isValid()) {
         if (m_archiveLabel)
             m_archiveLabel->hide();
         return;
     }
     if (!m_archiveLabel) {
-        // A line in the page area's bottom-left corner, over the page.
         m_archiveLabel = new QLabel(parentWidget());
         m_archiveLabel->setMargin(3);
-        m_archiveLabel->setAutoFillBackground(true);
+        m_archiveLabel->setWordWrap(true);
+        m_archiveLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         QPalette pal = m_archiveLabel->palette();
         pal.setColor(QPalette::Window, QColor(0xff, 0xf8, 0xdc));
         pal.setColor(QPalette::WindowText, QColor(0x55, 0x55, 0x55));
         m_archiveLabel->setPalette(pal);
     }
     m_archiveLabel->setText(wayback::label(captured));
-    m_archiveLabel->setAccessibleName(m_archiveLabel->text());
-    m_archiveLabel->adjustSize();
+    m_archiveLabel->setAccessibleName(wayback::label(captured));
     placeOverlays();
     m_archiveLabel->show();
     m_archiveLabel->raise();
@@ -250,7 +272,7 @@ void ViewerView::loadChanged(const QWebEngineLoadingInfo &info)
         break;
     case QWebEngineLoadingInfo::LoadSucceededStatus:
         shown();
-        showArchiveLabel();
+        showArchiveLabel(m_engine.connectionGuard().routing().capturedFor(url()));
         break;
     case QWebEngineLoadingInfo::LoadFailedStatus: {
         // Through the guard the engine sees only the guard's answer; the guard says why.
@@ -267,7 +289,7 @@ void ViewerView::loadChanged(const QWebEngineLoadingInfo &info)
             failed(loadnotice::statusText(info.errorCode()), true);
         } else if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) {
             shown();
-            showArchiveLabel();
+            showArchiveLabel(m_engine.connectionGuard().routing().capturedFor(url()));
         }
         break;
     }
@@ -312,6 +334,39 @@ void ViewerView::showMovieMenus(PlayerHost &host, std::function<bool(const QByte
     });
 }
 
+bool ViewerView::focusNextPrevChild(bool next)
+{
+    // The window's chain from where the page's widget stands in it, past everything of
+    // the view's own, to the next control that takes Tab and can be seen.
+    QWidget *const from = focusProxy() ? focusProxy() : this;
+    for (QWidget *w = next ? from->nextInFocusChain() : from->previousInFocusChain(); w != from;
+         w = next ? w->nextInFocusChain() : w->previousInFocusChain()) {
+        if (w == this || isAncestorOf(w) || w->focusProxy() || !(w->focusPolicy() & Qt::TabFocus)
+            || !w->isVisibleTo(window()) || !w->isEnabled())
+            continue;
+        // Come by keyboard: it shows its focus mark.
+        window()->setAttribute(Qt::WA_KeyboardFocusChange);
+        w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return true;
+    }
+    return false;
+}
+
+bool ViewerView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType() || !isAncestorOf(static_cast<QWidget *>(watched)))
+        return false;
+    const auto *key = static_cast<QKeyEvent *>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    const bool ctrlTab = key->key() == Qt::Key_Tab && mods == Qt::ControlModifier;
+    const bool ctrlShiftTab =
+        (key->key() == Qt::Key_Backtab || key->key() == Qt::Key_Tab) && mods == (Qt::ControlModifier | Qt::ShiftModifier);
+    if (!ctrlTab && !ctrlShiftTab)
+        return false;
+    focusNextPrevChild(ctrlTab);
+    return true;
+}
+
 void ViewerView::resizeEvent(QResizeEvent *event)
 {
     QWebEngineView::resizeEvent(event);
@@ -323,8 +378,22 @@ void ViewerView::placeOverlays()
     // Siblings of the view, over it: the notice in its place, the label at its bottom left.
     if (m_notice)
         m_notice->setGeometry(geometry());
-    if (m_archiveLabel)
+    if (!m_archiveLabel)
+        return;
+    // Beside the close button it stands on the window's own face; over the page it needs
+    // a ground of its own.
+    m_archiveLabel->setAutoFillBackground(m_archiveLabelArea.isEmpty());
+    if (!m_archiveLabelArea.isEmpty()) {
+        // Too long for one line there: the date goes on a line of its own.
+        const QString line = m_archiveLabel->accessibleName();
+        const int room = m_archiveLabelArea.width() - 2 * m_archiveLabel->margin();
+        const bool fits = m_archiveLabel->fontMetrics().horizontalAdvance(line) <= room;
+        m_archiveLabel->setText(fits ? line : QString(line).replace(QStringLiteral(" · "), QStringLiteral("\n")));
+        m_archiveLabel->setGeometry(m_archiveLabelArea);
+    } else {
+        m_archiveLabel->adjustSize();
         m_archiveLabel->move(geometry().left(), geometry().bottom() + 1 - m_archiveLabel->height());
+    }
 }
 
 WebBrowser::WebBrowser(BrowserEngine &engine, PlayerHost &host, QWidget *parent, bool findMovies)
@@ -433,14 +502,19 @@ ShockwaveFlash::ShockwaveFlash(BrowserEngine &engine, PlayerHost &host, QWidget 
     connect(&host, &PlayerHost::movieState, this, [this](const QByteArray &session, PlayerHost::MovieState state) {
         if (session != m_session)
             return;
+        if (state == PlayerHost::MovieState::Painted)
+            showArchiveLabel(m_host.relay().capturedFor(session));
+        if (state == PlayerHost::MovieState::Failed) {
+            // Told as the page viewer tells a page's failure, with the same offer.
+            const relay::Relay::Failure f = m_host.relay().movieFailure(session);
+            const bool archiveMayHelp =
+                f.failed && loadnotice::archiveMayHelp(f.outcome, QWebEngineLoadingInfo::HttpStatusCodeDomain, f.siteStatus);
+            tellFailure(loadnotice::movieText(!f.failed, f.outcome, f.siteStatus, f.status),
+                        archiveMayHelp && this->engine().mayOfferArchive(QUrl(m_movie)));
+        }
         if (state != PlayerHost::MovieState::ArchiveWanted)
             return this->engine().pages().playerPlaying();
-        // The album's site from the archive from now on, and the album again from there.
-        const QUrl movie(m_movie);
-        if (!this->engine().hasArchive() || movie.scheme() != QLatin1String("http"))
-            return;
-        this->engine().archiveSite(movie);
-        SetMovie(m_movie);
+        openArchived();
     });
 }
 
@@ -463,6 +537,16 @@ void ShockwaveFlash::contextMenuEvent(QContextMenuEvent *event)
     event->accept();
 }
 
+// The album's site from the archive from now on, and the album again from there.
+void ShockwaveFlash::openArchived()
+{
+    const QUrl movie(m_movie);
+    if (!engine().hasArchive() || movie.scheme() != QLatin1String("http"))
+        return;
+    engine().archiveSite(movie);
+    SetMovie(m_movie);
+}
+
 void ShockwaveFlash::SetMovie(const QString &movie)
 {
     if (!m_host.start())
@@ -470,8 +554,11 @@ void ShockwaveFlash::SetMovie(const QString &movie)
     if (!m_session.isEmpty())
         m_host.close(m_session);
     m_movie = movie;
-    // Should it not load, an archive may hold it (unless it already comes from there).
-    const PlayerHost::Player player = m_host.open(movie, {}, m_title, engine().mayOfferArchive(QUrl(movie)));
+    showArchiveLabel({});
+    clearNotice();
+    // Should it not load, the viewer says why, as the page viewer does, and offers the
+    // archive's copy where that may help: the player shows no message or offer of its own.
+    const PlayerHost::Player player = m_host.open(movie, {}, m_title, false);
     m_session = player.session;
     viewerPage()->setAllowedDocument(player.url);
     load(player.url);

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 #include <QUrl>
 #include <QTimer>
@@ -20,6 +21,7 @@
 class BrowserEngine;
 class PageFlash;
 class PlayerHost;
+class QDateTime;
 class QLabel;
 class QPushButton;
 class ViewerPage;
@@ -45,11 +47,18 @@ public:
     QString notice() const;
     // The button that opens the failed link's archived copy, while it is offered.
     QPushButton *archiveOffer() const;
-    // What the corner says of an archived copy shown, if one is.
+    // What the line says of an archived copy shown, if one is.
     QString archiveLabel() const;
+    // Where that line stands, in the parent's coordinates: the window's strip beside its
+    // close button. Until one is given, over the view's bottom-left corner.
+    void setArchiveLabelArea(const QRect &area);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    // Tab past the page's last element (Shift+Tab before its first): the engine hands the
+    // focus back here, and it goes on to the window's next control.
+    bool focusNextPrevChild(bool next) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     BrowserEngine &engine() const { return m_engine; }
     // Called before loading a page the program asks for: until it draws, the page area
     // says it is coming, and says so if the site does not answer at all.
@@ -57,14 +66,20 @@ protected:
     // The menus of the view's movies (ours: whether a player session is one of them),
     // shown as the program's own menus over the view.
     void showMovieMenus(PlayerHost &host, std::function<bool(const QByteArray &)> ours);
+    // Says that what is shown is the archive's copy of captured (invalid: it is not).
+    void showArchiveLabel(const QDateTime &captured);
+    // A message in the view's place, with the offer of the archive's copy if offerArchive.
+    void tellFailure(const QString &text, bool offerArchive);
+    // What the offer does: the same link in the same view, from the archive.
+    virtual void openArchived();
+    // The view itself again, without a message.
+    void clearNotice();
 
 private:
     enum class Notice { None, Loading, Message };
     void showNotice(Notice kind, const QString &text);
     // A message for the first load's failure, with the archive's offer where it may help.
     void failed(const QString &text, bool archiveMayHelp);
-    void openArchived();
-    void showArchiveLabel();
     void placeOverlays();
     void loadChanged(const QWebEngineLoadingInfo &info);
     void checkShown();
@@ -76,6 +91,7 @@ private:
     QPointer<QLabel> m_notice;
     QPointer<QPushButton> m_offer;
     QPointer<QLabel> m_archiveLabel;
+    QRect m_archiveLabelArea;
     Notice m_noticeKind = Notice::None;
     bool m_firstLoad = false; // the viewer's own load, until it succeeds or fails
     QUrl m_asked;
@@ -141,6 +157,7 @@ public:
 protected:
     // None of the engine's: the movie's own comes from its player.
     void contextMenuEvent(QContextMenuEvent *event) override;
+    void openArchived() override;
 
 private:
     PlayerHost &m_host;

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """What a screen reader finds in the program, read through AT-SPI as a reader reads it:
 the main window's controls named; on a press, the viewer activated, the focus on its
-named button, the viewer saying what it shows; the player and its parts named in
+named button, named again when the keyboard comes back to it from the page, the viewer
+saying what it shows; the player and its parts named in
 Chinese after the movie; a page whose process died replaced by its message; nothing of
 the browser engine's offscreen windows. Run by run.sh on a private accessibility bus.
     tree.py PROGRAM"""
@@ -132,6 +133,15 @@ def scenario(program):
     yield from waiting(lambda: ("window:activate", "frame", VIEWER, 0) in events, "the viewer activated")
     yield from waiting(lambda: ("object:state-changed:focused", "push button", "关闭", 1) in events,
                        "the focus on the viewer's close button")
+    # Into the page by the keyboard and back out: 关闭 is named again as it gets the focus.
+    events.clear()
+    subprocess.run(["xdotool", "key", "Tab"], check=False)
+    yield from waiting(lambda: ("object:state-changed:focused", "push button", "关闭", 0) in events,
+                       "the focus gone into the page")
+    events.clear()
+    subprocess.run(["xdotool", "key", "ctrl+shift+Tab"], check=False)
+    yield from waiting(lambda: ("object:state-changed:focused", "push button", "关闭", 1) in events,
+                       "关闭 named as the focus comes back from the page")
     # Looked up afresh each time: a walk can miss a window while its page is being built.
     yield from waiting(lambda: find(viewer("爱迪鹅日"), "image", "动画"), "the page's movie, named")
     yield from waiting(lambda: find(viewer("爱迪鹅日"), "text", "动画的文字输入"), "the movie's text box, named")

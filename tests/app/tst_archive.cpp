@@ -5,6 +5,7 @@
 #include "wayback.h"
 
 #include <QProcessEnvironment>
+#include <QProcess>
 #include <QTest>
 
 // The command line's archive, the addresses it leads to, and the local archive that
@@ -19,6 +20,8 @@ private slots:
     void archiveName();
     void proxySettings_data();
     void proxySettings();
+    void commandLine_data();
+    void commandLine();
     void captures_data();
     void captures();
     void dates();
@@ -152,6 +155,54 @@ void TestArchive::proxySettings()
                                   .arg(proxy->type() == QNetworkProxy::HttpProxy ? "http" : "socks", proxy->hostName())
                                   .arg(proxy->port());
     QTEST(got, "proxy");
+}
+
+void TestArchive::commandLine_data()
+{
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("says"); // how its output begins (stderr where it failed)
+    QTest::newRow("version") << QStringList{} << QStringList{"--version"} << 0 << "photoforKP 1.00\n";
+    QTest::newRow("help, zh of any region") << QStringList{"LANG=zh_TW.UTF-8"} << QStringList{"--help"} << 0
+                                            << QStringLiteral("用法：photoforKP");
+    QTest::newRow("the first set counts") << QStringList{"LANGUAGE=", "LC_ALL=en_US.UTF-8", "LANG=zh_CN.UTF-8"}
+                                          << QStringList{"--help"} << 0 << "Usage: photoforKP";
+    QTest::newRow("LANGUAGE's first choice") << QStringList{"LANGUAGE=zh_CN:en", "LC_ALL=C.UTF-8"}
+                                             << QStringList{"--archiv"} << 2 << QStringLiteral("photoforKP: 未知选项：--archiv");
+    QTest::newRow("LC_MESSAGES before LANG") << QStringList{"LC_MESSAGES=zh_CN.UTF-8", "LANG=C.UTF-8"}
+                                             << QStringList{"--archive-date=2011x"} << 2
+                                             << QStringLiteral("photoforKP: --archive-date：不是");
+    QTest::newRow("no locale: English") << QStringList{} << QStringList{"--archiv"} << 2
+                                        << "photoforKP: unknown option: --archiv";
+    QTest::newRow("an archive named on this machine") << QStringList{"http_proxy=", "all_proxy="}
+                                                      << QStringList{"--archive-url=http://localhost:8680/web/"} << 2
+                                                      << "photoforKP: --archive-url: localhost leads to this machine";
+    QTest::newRow("a proxy with a password, in Chinese") << QStringList{"LANG=zh_CN.UTF-8"}
+                                                         << QStringList{"--proxy=http://u:p@127.0.0.1:1"} << 2
+                                                         << QStringLiteral("photoforKP: --proxy：不支持需要密码的代理服务器");
+}
+
+// The program as started from a shell: what it prints and its status, in the language
+// the locale names.
+void TestArchive::commandLine()
+{
+    QFETCH(QStringList, environment);
+    QFETCH(QStringList, arguments);
+    QProcessEnvironment env;
+    for (const QString &e : std::as_const(environment))
+        env.insert(e.section(u'=', 0, 0), e.section(u'=', 1));
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(PHOTOFORKP_APP_BUILD_DIR "/photoforKP"), arguments);
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QTEST(program.exitCode(), "status");
+    const QString out = QString::fromUtf8(program.exitCode() ? program.readAllStandardError() : program.readAllStandardOutput());
+    QFETCH(QString, says);
+    QVERIFY2(out.startsWith(says), qPrintable(out));
+    if (program.exitCode() || arguments.contains("--version"))
+        QCOMPARE(out.count(u'\n'), 1); // one line
 }
 
 void TestArchive::captures_data()

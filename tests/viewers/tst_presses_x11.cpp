@@ -2,14 +2,19 @@
 #include "Form2.h"
 #include "enginefixture.h"
 #include "runtime.h"
+#include "server.h"
 #include "sitemirror.h"
 #include "viewers.h"
 #include "x11tools.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <qguiapplication_platform.h>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QTest>
+
+#include <xcb/xcb.h>
 
 using namespace forms;
 
@@ -35,6 +40,10 @@ private slots:
     void keyboard_data();
     void keyboard();
     void heldKeyPressesNothingInNewViewer();
+    void focusGoesRoundThePage();
+    void ctrlTabLeavesThePlayer();
+    void repeatReadLate_data();
+    void repeatReadLate();
     void stepwiseRecoveryInStampCommand();
     void otherCommandsStopAtFirstFailure();
 
@@ -91,6 +100,43 @@ bool activate(QWidget &w)
         return w.isActiveWindow() && x11::xdotool({"getwindowfocus"}).trimmed() == id;
     }, 10000);
 }
+
+// A key event as the X server makes it, at a time of the test's choosing, sent to a
+// window of this program.
+void sendKey(QWidget &w, bool press, quint32 keycode, quint32 time)
+{
+    auto *x = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t *c = x->connection();
+    xcb_key_press_event_t e{};
+    e.response_type = press ? XCB_KEY_PRESS : XCB_KEY_RELEASE;
+    e.detail = xcb_keycode_t(keycode);
+    e.time = time;
+    e.root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    e.event = xcb_window_t(x11::id(w).toULong());
+    e.same_screen = 1;
+    xcb_send_event(c, false, e.event, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&e));
+    xcb_flush(c);
+}
+
+// The last Enter event the program read: its key code, kind and window-system time.
+struct LastEnter : QObject
+{
+    quint32 code = 0, time = 0;
+    QEvent::Type type = QEvent::None;
+    LastEnter() { qApp->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) {
+            const auto *k = static_cast<QKeyEvent *>(e);
+            if (k->key() == Qt::Key_Return) {
+                code = k->nativeScanCode();
+                time = quint32(k->timestamp());
+                type = e->type();
+            }
+        }
+        return false;
+    }
+};
 
 } // namespace
 
@@ -317,6 +363,96 @@ void TestPressesX11::heldKeyPressesNothingInNewViewer()
     qApp->removeEventFilter(&counter);
     QVERIFY(viewer.isLoaded());
     QCOMPARE(rt->Forms().size(), size_t(2));
+}
+
+// In the page viewer Tab and Shift+Tab go round 关闭 and the page's links, both ways,
+// and Ctrl+Tab leaves the page from anywhere in it; a 关闭 that has the keyboard shows
+// its focus mark, from the viewer's opening on.
+void TestPressesX11::focusGoesRoundThePage()
+{
+    http::Server site([](const http::Request &, http::Response *s) {
+        s->send(200, "text/html; charset=utf-8",
+                "<!DOCTYPE html><title>links</title><a href='#1' id='one'>one</a> <a href='#2' id='two'>two</a>");
+    });
+    QVERIFY(site.listen());
+    viewers::show(*rt, catalogue::Viewer::Page, QStringLiteral("http://127.0.0.1:%1/").arg(site.port()), {});
+    Form2 &viewer = rt->form<Form2>();
+    WebBrowser &view = viewer.WebBrowser1();
+    CommandButton &close = viewer.Command1();
+    QTRY_COMPARE_WITH_TIMEOUT(view.title(), QStringLiteral("links"), 20000);
+    QVERIFY(activate(viewer.window()));
+    QTRY_VERIFY(close.hasFocus());
+    const QImage marked = close.grab().toImage();
+    viewer.window().setAttribute(Qt::WA_KeyboardFocusChange, false);
+    QVERIFY(close.grab().toImage() != marked);
+    const auto inPage = [&] {
+        return view.isAncestorOf(QApplication::focusWidget())
+                   ? js(view.page(), "document.hasFocus() ? document.activeElement.id : ''").toString()
+                   : QString();
+    };
+    const struct
+    {
+        const char *key;
+        QString then; // the link that has the focus; empty: 关闭
+    } ring[] = {{"Tab", "one"}, {"Tab", "two"}, {"Tab", {}}, {"shift+Tab", "two"}, {"shift+Tab", "one"},
+                {"shift+Tab", {}}, {"Tab", "one"}, {"ctrl+Tab", {}}, {"shift+Tab", "two"}, {"ctrl+shift+Tab", {}}};
+    for (const auto &step : ring) {
+        type(QString::fromLatin1(step.key));
+        if (step.then.isEmpty())
+            QTRY_VERIFY2(close.hasFocus(), step.key);
+        else
+            QTRY_COMPARE(inPage(), step.then);
+    }
+    QVERIFY(viewer.window().testAttribute(Qt::WA_KeyboardFocusChange));
+    QCOMPARE(close.grab().toImage(), marked);
+}
+
+// The album's player may keep Tab for the movie; Ctrl+Tab always leaves it for 关闭.
+void TestPressesX11::ctrlTabLeavesThePlayer()
+{
+    press(main->Command5());
+    Form1 &viewer = rt->form<Form1>();
+    QVERIFY(activate(viewer.window()));
+    ShockwaveFlash &player = viewer.ShockwaveFlash1();
+    QTRY_VERIFY(player.isAncestorOf(QApplication::focusWidget()));
+    type("ctrl+Tab");
+    QTRY_VERIFY(viewer.Command1().hasFocus());
+    type("shift+Tab");
+    QTRY_VERIFY(player.isAncestorOf(QApplication::focusWidget()));
+    type("ctrl+shift+Tab");
+    QTRY_VERIFY(viewer.Command1().hasFocus());
+}
+
+void TestPressesX11::repeatReadLate_data()
+{
+    QTest::addColumn<quint32>("gap"); // from the release's time to the press's
+    QTest::addColumn<bool>("pressed");
+    QTest::newRow("a repeat") << 0u << false;
+    QTest::newRow("a new press") << 50u << true;
+}
+
+// On a busy machine the press of a repeat's release-and-press pair may reach the program
+// only after it has read the release, and Qt then takes it for a new press. Here each
+// event is sent only once the one before it was read: a repeat must still press nothing.
+void TestPressesX11::repeatReadLate()
+{
+    QFETCH(quint32, gap);
+    QFETCH(bool, pressed);
+    QVERIFY(activate(main->window()));
+    main->Command2().setFocus();
+    LastEnter last;
+    type("Return");
+    Form2 &viewer = rt->form<Form2>();
+    QTRY_VERIFY(viewer.isLoaded());
+    QTRY_VERIFY(viewer.Command1().hasFocus());
+    QTRY_COMPARE(last.type, QEvent::KeyRelease);
+    const quint32 time = last.time + 1000;
+    sendKey(viewer.window(), false, last.code, time);
+    QTRY_VERIFY(last.type == QEvent::KeyRelease && last.time == time);
+    sendKey(viewer.window(), true, last.code, time + gap);
+    QTRY_VERIFY(last.type == QEvent::KeyPress && last.time == time + gap);
+    QCOMPARE(!viewer.isLoaded(), pressed);
+    QCOMPARE(rt->Forms().size(), size_t(pressed ? 1 : 2));
 }
 
 void TestPressesX11::stepwiseRecoveryInStampCommand()

@@ -357,6 +357,8 @@ void TestViewersX11::mirrorDown()
     Form1 &album = rt->form<Form1>();
     QVERIFY(album.isLoaded());
     QTRY_VERIFY_WITH_TIMEOUT(failedMessage(album.ShockwaveFlash1()).contains("无法"), 20000);
+    // Told in the page viewer's words for the same cause, in the same place.
+    QTRY_COMPARE(album.ShockwaveFlash1().notice(), QStringLiteral("网站拒绝了连接，请稍后再试。"));
     // A plain message, no links leading away.
     QCOMPARE(js(album.ShockwaveFlash1().page(), "document.querySelectorAll('a').length").toInt(), 0);
     QVERIFY(album.window().isVisible());
@@ -425,6 +427,7 @@ void TestViewersX11::brokenMovie()
     viewers::show(*rt, catalogue::Viewer::Album, main->Text1().Text(), {});
     ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
     QTRY_VERIFY_WITH_TIMEOUT(failedMessage(player).contains("无法"), 20000);
+    QTRY_COMPARE(player.notice(), QStringLiteral("无法播放这本相册。"));
     QCOMPARE(js(player.page(), "document.querySelectorAll('a').length + (document.getElementById('ruffle') ? 1 : 0)")
                  .toInt(),
              0);
