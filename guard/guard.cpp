@@ -5,7 +5,6 @@
 #include "proxyhead.h"
 #include "wayback.h"
 
-#include <QHostInfo>
 #include <QtEndian>
 #include <QNetworkProxy>
 #include <QPointer>
@@ -105,14 +104,6 @@ bool isSameUser(const QHostAddress &peer, quint16 peerPort, const QHostAddress &
 
 constexpr qint64 PipeChunk = 64 * 1024;
 constexpr qint64 HighWater = 1024 * 1024; // queued for one side: read no more from the other
-constexpr int MaxOutcomes = 256;
-constexpr int OutcomeKeptMs = 60000;
-
-QString key(const QString &host, quint16 port)
-{
-    return host.toLower() + u':' + QString::number(port);
-}
-
 } // namespace
 
 // Told as the archive's, not the site's: the site was never asked.
@@ -564,38 +555,13 @@ bool Guard::isOwnConnection(const QHostAddress &peer, quint16 peerPort) const
 
 void Guard::mapNameForTests(const QString &pattern, const QHostAddress &address)
 {
-    const QMutexLocker locked(&m_lock);
-    m_testNames.append({pattern.toLower(), address});
-}
-
-void Guard::lookUp(const QString &rawHost, QObject *context, std::function<void(QList<QHostAddress>)> done)
-{
-    QString host = rawHost.toLower();
-    if (host.endsWith(u'.'))
-        host.chop(1);
-    if (host.startsWith(u'[') && host.endsWith(u']'))
-        host = host.mid(1, host.size() - 2);
-    const QHostAddress literal(host);
-    if (!literal.isNull())
-        return done({literal});
-    QList<QHostAddress> mapped;
-    {
-        const QMutexLocker locked(&m_lock);
-        for (const auto &[pattern, address] : std::as_const(m_testNames))
-            if (host == pattern || (pattern.startsWith(QLatin1String("*.")) && host.endsWith(pattern.mid(1))))
-                mapped.append(address);
-    }
-    if (!mapped.isEmpty())
-        return done(mapped);
-    QHostInfo::lookupHost(host, context, [done](const QHostInfo &info) {
-        done(info.error() == QHostInfo::NoError ? info.addresses() : QList<QHostAddress>{});
-    });
+    m_names.mapForTests(pattern, address);
 }
 
 void Guard::resolve(const QString &host, quint16 port, QObject *context,
                     std::function<void(const QHostAddress &, Outcome)> done)
 {
-    lookUp(host, context, [this, host, port, done](QList<QHostAddress> addresses) {
+    m_names.lookUp(host, context, [this, host, port, done](QList<QHostAddress> addresses) {
         if (addresses.isEmpty()) {
             note(host, port, Outcome::NoName);
             return done({}, Outcome::NoName);
@@ -618,7 +584,7 @@ void Guard::resolve(const QString &host, quint16 port, QObject *context,
 
 void Guard::resolvePublic(const QString &host, quint16 port, QObject *context, std::function<void(bool)> done)
 {
-    lookUp(host, context, [this, port, done](const QList<QHostAddress> &addresses) {
+    m_names.lookUp(host, context, [this, port, done](const QList<QHostAddress> &addresses) {
         bool reachable = !addresses.isEmpty();
         const Judge rule = judge();
         for (const QHostAddress &a : addresses)
@@ -640,25 +606,12 @@ void Guard::setArchive(const wayback::Archive &archive, bool everything)
 
 void Guard::note(const QString &host, quint16 port, Outcome outcome)
 {
-    const QMutexLocker locked(&m_lock);
-    if (outcome == Outcome::None) {
-        m_outcomes.remove(key(host, port));
-        return;
-    }
-    if (m_outcomes.size() >= MaxOutcomes)
-        m_outcomes.clear();
-    Noted &n = m_outcomes[key(host, port)];
-    n.outcome = outcome;
-    n.when.start();
+    m_outcomes.note(host, port, outcome);
 }
 
 Guard::Outcome Guard::outcomeFor(const QUrl &url) const
 {
-    const QMutexLocker locked(&m_lock);
-    const auto it = m_outcomes.constFind(key(url.host(), quint16(url.port(url.scheme() == QLatin1String("https") ? 443 : 80))));
-    if (it == m_outcomes.constEnd() || it->when.elapsed() > OutcomeKeptMs)
-        return Outcome::None;
-    return it->outcome;
+    return m_outcomes.outcomeFor(url);
 }
 
 } // namespace guard

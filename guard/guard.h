@@ -10,6 +10,8 @@
 
 #include "addresses.h"
 #include "archiverouting.h"
+#include "names.h"
+#include "outcomes.h"
 #include "guard_export.h"
 
 #include <QElapsedTimer>
@@ -51,25 +53,8 @@ public:
     // again has each address.
     void mapNameForTests(const QString &pattern, const QHostAddress &address);
 
-    // Why the last connection to a host and port failed, if it did lately: a page that
-    // went through the guard sees only the guard's answer, so its viewer asks here.
-    // The Archive ones: the archive that stands in for the site could not be reached,
-    // or stayed busy (ArchiveBusy while it is waited for, too).
-    enum class Outcome {
-        None,
-        Refused,
-        NoName,
-        ConnectionRefused,
-        NoAnswer,
-        NotArchived,
-        ArchiveNoName,
-        ArchiveRefused,
-        ArchiveNoAnswer,
-        ArchiveBusy,
-        ProxyRefused, // the user's proxy to the archive
-        ProxyNeedsPassword,
-    };
-    Q_ENUM(Outcome)
+    // Why the last connection to a host and port failed, if it did lately (outcomes.h).
+    using Outcome = guard::Outcome;
     Outcome outcomeFor(const QUrl &url) const;
     // The outcome for a capture the archive could not give (status: the reply's).
     static Outcome archiveOutcome(wayback::Failure failure, int status);
@@ -112,7 +97,6 @@ private:
     // rule allows, or the outcome that stopped it.
     void resolve(const QString &host, quint16 port, QObject *context,
                  std::function<void(const QHostAddress &, Outcome)> done);
-    void lookUp(const QString &host, QObject *context, std::function<void(QList<QHostAddress>)> done);
     void note(const QString &host, quint16 port, Outcome outcome);
     void ownPort(quint16 port, bool open);
 
@@ -122,13 +106,8 @@ private:
     quint16 m_port = 0;
     mutable QMutex m_lock;          // for what follows
     Judge m_judge;
-    QList<QPair<QString, QHostAddress>> m_testNames;
-    struct Noted
-    {
-        Outcome outcome;
-        QElapsedTimer when;
-    };
-    QHash<QString, Noted> m_outcomes;
+    Names m_names;
+    OutcomeLog m_outcomes;
     QSet<quint16> m_ownPorts;
     std::shared_ptr<wayback::Routing> m_routing;
     std::atomic<int> m_connections = 0;
