@@ -389,6 +389,19 @@
     };
   }
 
+  // A getURL with an empty target is the emulator's location.assign, not window.open: the
+  // frame would go to the movie's page with no click. The player's document never
+  // leaves by its own doing (the program's loads and the page's setting of the frame's
+  // address are not the document's, and cannot be cancelled here anyway).
+  function stayPut(win) {
+    if (!win.navigation || typeof win.navigation.addEventListener !== "function")
+      return;
+    win.navigation.addEventListener("navigate", function (e) {
+      if (e.cancelable && !e.hashChange)
+        e.preventDefault();
+    });
+  }
+
   // The emulator's options for the movie: relative and root-relative addresses resolve
   // against its real address, and no setting of a page lets it run script or fill the screen.
   function loadOptions(real, embedded) {
@@ -734,6 +747,7 @@
     const clock = emulatorClock(window);
     const openWindow = windowOpener(window.open.bind(window), function () { return movieAddress; });
     Object.defineProperty(window, "open", { value: openWindow, writable: false, configurable: false });
+    stayPut(window);
 
     // The album player's settings, mapped onto the emulator's options: set before the
     // emulator's script runs, which reads them once (without them it would put a Flash

@@ -1,0 +1,82 @@
+#include "Form1.h"
+#include "Form2.h"
+#include "frmtest.h"
+#include "playerhost.h"
+#include "runtime.h"
+#include "enginefixture.h"
+#include "enginetools.h"
+#include "server.h"
+#include "sitemirror.h"
+#include "viewertools.h"
+
+#include <QFile>
+#include <QTest>
+
+using namespace forms;
+
+// What a hostile page of the internet can do to the viewers that come after it: the
+// page opened by a press, then the album button, as a person meets it. The test's site
+// is the content host, on an address that counts as the internet here.
+class TestFloodsX11 : public QObject, protected EngineFixture
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase() { engine::release(); }
+    void emptyTargetGoesNowhere();
+
+private:
+    QByteArray probe(const QString &name);
+    void press(CommandButton &button) { QTest::mouseClick(&button, Qt::LeftButton); }
+};
+
+void TestFloodsX11::initTestCase()
+{
+    QVERIFY2(qgetenv("QT_QPA_PLATFORM") == "xcb", "needs a real X display");
+}
+
+void TestFloodsX11::init()
+{
+    startRuntime();
+}
+
+void TestFloodsX11::cleanup()
+{
+    const QString errors = reportedText();
+    stopRuntime();
+    QVERIFY2(errors.isEmpty(), qPrintable(errors));
+}
+
+QByteArray TestFloodsX11::probe(const QString &name)
+{
+    QFile f(QFINDTESTDATA("../player/probe/movies/" + name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A movie's getURL with an empty target, with no click: its frame stays where it is, as
+// with _self; what the movie asks for a second later still comes.
+void TestFloodsX11::emptyTargetGoesNowhere()
+{
+    const QByteArray movie = probe(QStringLiteral("wanderer.swf"));
+    QVERIFY(!movie.isEmpty());
+    QStringList asked;
+    http::Server site([&](const http::Request &r, http::Response *s) {
+        asked << QString::fromLatin1(r.path());
+        if (r.path().endsWith(".swf"))
+            return s->send(200, "application/x-shockwave-flash", movie);
+        if (r.path() == "/after.txt")
+            return s->send(200, "text/plain", "after=1");
+        s->send(200, "text/html", "<!DOCTYPE html><title>card</title>"
+                                  "<embed src='/wanderer.swf' width=200 height=150 type='application/x-shockwave-flash'>");
+    });
+    QVERIFY(site.listen());
+    QVERIFY(showMainFor(QStringLiteral("127.0.0.1:%1").arg(site.port())));
+    press(main->Command2());
+    QTRY_VERIFY2_WITH_TIMEOUT(asked.contains("/after.txt"), qPrintable(asked.join(' ')), 30000);
+    QVERIFY2(!asked.contains("/landed.html"), qPrintable(asked.join(' ')));
+}
+
+QTEST_MAIN(TestFloodsX11)
+#include "tst_floods_x11.moc"
