@@ -195,8 +195,9 @@
 
   // Turns handed out by the worker all players share, through its port; this player's own
   // four if the worker cannot be had or fails. The worker is asked for at the first load,
-  // so a player whose movie loads nothing (or the warm-up) starts none.
-  function sharedSlots(connect, fallback, now) {
+  // so a player whose movie loads nothing (or the warm-up) starts none. An album
+  // viewer's player says so first: its loads go ahead of the movies' in pages.
+  function sharedSlots(connect, fallback, now, album) {
     now = now || Date.now;
     let port = null;
     let broken = false;
@@ -229,6 +230,8 @@
         held.set(id, now());
         resolve(id);
       };
+      if (album)
+        port.postMessage({ album: true });
       return true;
     }
     return {
@@ -740,7 +743,7 @@
       const worker = new SharedWorker(new URL("loads.js", here).href, { name: "photoforKP-loads" });
       worker.onerror = broke;
       return worker.port;
-    }, loadSlots(MaxLoadsAtOnce));
+    }, loadSlots(MaxLoadsAtOnce), null, new URLSearchParams(location.search).has("session"));
     window.addEventListener("pagehide", function () { if (slots.leave) slots.leave(); });
     const fetcher = movieFetcher(nativeFetch, function () { return relay; }, emulatorRoot, null, slots);
     Object.defineProperty(window, "fetch", { value: fetcher.fetch, writable: false, configurable: false });

@@ -10,7 +10,9 @@
 #include "viewertools.h"
 
 #include <QFile>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 
 using namespace forms;
 
@@ -26,6 +28,7 @@ private slots:
     void cleanup();
     void cleanupTestCase() { engine::release(); }
     void emptyTargetGoesNowhere();
+    void tricklesLeaveTheTurns();
 
 private:
     QByteArray probe(const QString &name);
@@ -76,6 +79,50 @@ void TestFloodsX11::emptyTargetGoesNowhere()
     press(main->Command2());
     QTRY_VERIFY2_WITH_TIMEOUT(asked.contains("/after.txt"), qPrintable(asked.join(' ')), 30000);
     QVERIFY2(!asked.contains("/landed.html"), qPrintable(asked.join(' ')));
+}
+
+// A page's movie whose loads trickle (never still long enough to be cut for silence)
+// holds the player host's turns; the album pressed next gets all its own loads, each
+// trickling as well, and the closed page gets none. Short limits stand for the minute.
+void TestFloodsX11::tricklesLeaveTheTurns()
+{
+    const QByteArray hoarder = probe(QStringLiteral("hoarder.swf"));
+    QVERIFY(!hoarder.isEmpty());
+    QList<QPointer<http::Response>> trickling;
+    int pageLoads = 0, albumLoads = 0;
+    http::Server site([&](const http::Request &r, http::Response *s) {
+        if (r.path().endsWith(".swf"))
+            return s->send(200, "application/x-shockwave-flash", hoarder);
+        if (r.path().endsWith("/slow.txt")) {
+            ++(r.path().startsWith("/page/") ? pageLoads : albumLoads);
+            s->begin(200, {{"Content-Type", "text/plain"}});
+            return trickling << s, void();
+        }
+        s->send(200, "text/html", "<!DOCTYPE html><title>card</title>"
+                                  "<embed src='/page/hoarder.swf' width=200 height=150 type='application/x-shockwave-flash'>");
+    });
+    QVERIFY(site.listen());
+    QTimer drip;
+    QObject::connect(&drip, &QTimer::timeout, [&] {
+        for (const QPointer<http::Response> &s : std::as_const(trickling))
+            if (s && s->isOpen())
+                s->write("a");
+    });
+    drip.start(300);
+    QVERIFY(showMainFor(QStringLiteral("127.0.0.1:%1").arg(site.port())));
+    relay::Relay &relay = ViewerServices::of(*rt).host().relay();
+    const relay::Limits before = relay.limits();
+    relay::Limits brief = before;
+    brief.idleTimeoutMs = 2000;
+    brief.loadTimeoutMs = 3000;
+    relay.setLimits(brief);
+    const auto restore = qScopeGuard([&] { relay.setLimits(before); });
+
+    press(main->Command2());
+    QTRY_COMPARE_WITH_TIMEOUT(pageLoads, 4, 30000);
+    press(main->Command5());
+    QTRY_COMPARE_WITH_TIMEOUT(albumLoads, 8, 30000);
+    QCOMPARE(pageLoads, 4);
 }
 
 QTEST_MAIN(TestFloodsX11)
