@@ -29,8 +29,9 @@
   function askForPlayer(movie, page, then) {
     const handover = randomId();
     const proof = randomId();
-    say("photoforKP:movie " + JSON.stringify({ token: FlashSetup.token, handover: handover, proof: proof, movie: movie,
-                                               page: page }));
+    // The secret first: the program reads no further in a line without it.
+    say("photoforKP:movie " + FlashSetup.token + " " + JSON.stringify({ handover: handover, proof: proof, movie: movie,
+                                                                         page: page }));
     then({ url: FlashSetup.player + "?handover=" + handover, proof: proof, movie: movie });
   }
 

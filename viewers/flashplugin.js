@@ -132,6 +132,18 @@
     }, true);
   }
 
+  // Every console message of every document reaches the program's main thread, one by
+  // one, and nobody reads a page's own: a page logging in a loop would hold the viewers
+  // that come after it. Its console says nothing (the finder's, in a world of its own,
+  // is another console).
+  function quiet(pageConsole) {
+    const nothing = function () {};
+    Object.getOwnPropertyNames(pageConsole).forEach(function (name) {
+      if (typeof pageConsole[name] === "function")
+        Object.defineProperty(pageConsole, name, { value: nothing, writable: true, configurable: true });
+    });
+  }
+
   function start() {
     // The engine may run this twice in one document (a page of the same process that is
     // going away lends it its scripts): once, or the page would hear each call twice.
@@ -143,6 +155,7 @@
     const dispatch = EventTarget.prototype.dispatchEvent;
     const NativeEvent = Event;
     const say = console.debug.bind(console);
+    quiet(console);
     pageScripting(document, window, dispatch, CustomEvent);
     watchForMovies(document, function () {
       dispatch.call(document, new NativeEvent("photoforKP-movies")); // to the finder, if it is there

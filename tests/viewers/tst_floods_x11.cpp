@@ -7,10 +7,12 @@
 #include "enginetools.h"
 #include "server.h"
 #include "sitemirror.h"
+#include "viewerpage.h"
 #include "viewertools.h"
 
 #include <QFile>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -29,6 +31,8 @@ private slots:
     void cleanupTestCase() { engine::release(); }
     void emptyTargetGoesNowhere();
     void tricklesLeaveTheTurns();
+    void consoleFloods_data();
+    void consoleFloods();
 
 private:
     QByteArray probe(const QString &name);
@@ -123,6 +127,61 @@ void TestFloodsX11::tricklesLeaveTheTurns()
     press(main->Command5());
     QTRY_COMPARE_WITH_TIMEOUT(albumLoads, 8, 30000);
     QCOMPARE(pageLoads, 4);
+}
+
+void TestFloodsX11::consoleFloods_data()
+{
+    QTest::addColumn<QByteArray>("flood");
+    // A worker's console, and a new frame's before the program's script is in it, are
+    // not the page's to silence: the page is stopped instead.
+    QTest::addColumn<bool>("stopped");
+    // Each says what it says for six seconds, then tells the page's title.
+    const QByteArray loop = "var end = Date.now() + 6000; while (Date.now() < end) ";
+    QTest::newRow("short lines") << loop + "console.debug('x');" << false;
+    QTest::newRow("long lines") << "var line = 'y'.repeat(200000); " + loop + "console.log(line);" << false;
+    QTest::newRow("finder's lines without the secret")
+        << "var line = 'photoforKP:movie ' + '0'.repeat(32) + ' ' + JSON.stringify({handover: '1'.repeat(32),"
+           " proof: '2'.repeat(32), movie: 'http://x.test/' + 'm'.repeat(60000) + '.swf', page: location.href}); "
+           + loop + "console.debug(line);" << false;
+    QTest::newRow("a new frame's console")
+        << "var f = document.body.appendChild(document.createElement('iframe')); var c = f.contentWindow.console; "
+           + loop + "c.debug('x');" << true;
+    QTest::newRow("a worker's console")
+        << "var w = new Worker(URL.createObjectURL(new Blob([\"" + loop
+           + "console.debug('x'); postMessage(1);\"], {type: 'text/javascript'})));"
+             " w.onmessage = function () { document.title = 'said'; }; throw 0;" << true;
+}
+
+// A page of the internet says things on its console in a loop; once it is done, the
+// album button: the album's first frame comes as it comes after a quiet page.
+void TestFloodsX11::consoleFloods()
+{
+    QFETCH(QByteArray, flood);
+    QFETCH(bool, stopped);
+    QFile album(SiteMirror::defaultRoot() + QStringLiteral("/kpfolder/kpphotos/xiaoxiao/kp_message.swf"));
+    QVERIFY(album.open(QIODevice::ReadOnly));
+    const QByteArray movie = album.readAll();
+    http::Server site([&](const http::Request &r, http::Response *s) {
+        if (r.path().endsWith(".swf"))
+            return s->send(200, "application/x-shockwave-flash", movie);
+        s->send(200, "text/html", "<!DOCTYPE html><title>card</title><body><script>onload = function () {"
+                                  + flood + " document.title = 'said'; };</script>");
+    });
+    QVERIFY(site.listen());
+    QVERIFY(showMainFor(QStringLiteral("127.0.0.1:%1").arg(site.port())));
+    press(main->Command2());
+    WebBrowser &view = rt->form<Form2>().WebBrowser1();
+    if (stopped) {
+        QTRY_COMPARE_WITH_TIMEOUT(view.notice(), QStringLiteral("页面已停止运行，请重新打开。"), 30000);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(view.title(), QStringLiteral("said"), 30000);
+        // The page's own console says nothing: none of it reaches the program's main thread.
+        QVERIFY2(view.viewerPage()->consoleMessagesHeard() < 10, qPrintable(QString::number(view.viewerPage()->consoleMessagesHeard())));
+    }
+    QSignalSpy painted(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
+    press(main->Command5());
+    QTRY_VERIFY_WITH_TIMEOUT(!painted.isEmpty(), 20000);
+    QCOMPARE(painted[0][1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted);
 }
 
 QTEST_MAIN(TestFloodsX11)
