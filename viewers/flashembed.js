@@ -247,9 +247,11 @@
       }
     };
     const called = function (e) {
+      if (!pagesCall()) // first: past the rate, nothing is read
+        return;
       const d = PageData.fromData(e.detail);
       if (!d || typeof d !== "object" || !offered.has(d.name) || !Array.isArray(d.args)
-          || !mayScript(access, doc.URL, movies, true) || !pagesCall())
+          || !mayScript(access, doc.URL, movies, true))
         return;
       port.postMessage({ invoke: d.name, args: JSON.stringify(d.args) });
     };

@@ -99,6 +99,7 @@
     const defineProperty = Object.defineProperty;
     const slice = Array.prototype.slice;
     const makesCode = [win.eval, win.Function, win.setTimeout, win.setInterval];
+    const now = win.performance.now.bind(win.performance);
     doc.addEventListener("photoforKP-call", function (e) {
       const call = PageData.fromData(e.detail);
       if (!call || !PageData.isPath(call.name) || !Array.isArray(call.args))
@@ -123,7 +124,11 @@
       const name = e.detail;
       if (!PageData.isName(name) || !element || element.nodeType !== 1)
         return;
+      const calls = PageData.rate(PageData.MaxCallsPerSecond, now);
       defineProperty(element, name, { configurable: true, writable: true, value: function () {
+        // Counted before the values are copied: past the rate a call costs nothing more.
+        if (!calls())
+          return undefined;
         const detail = PageData.toData({ name: name, args: slice.call(arguments) });
         if (detail !== null)
           dispatch.call(element, new NativeCustomEvent("photoforKP-callmovie", { detail: detail }));
