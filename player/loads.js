@@ -4,12 +4,15 @@
 // loads together hold at most four, handed out in turn, one player after another, so no
 // movie or page full of movies keeps the next player or another movie waiting. A turn
 // is held until its player gives it back, or leaves, or has said nothing of it for a while
-// (a player whose frame went without a word).
+// (a player whose frame went without a word), and never past a minute in all (the relay
+// ends a load then; a trickle would hold its turn for ever). An album viewer's player
+// goes ahead of the movies in pages: its loads are the ones a person waits on.
 (function () {
   "use strict";
 
   const MaxLoadsAtOnce = 4;
   const LeaseMs = 35000;
+  const MostMs = 65000; // a little past the relay's end of a load, which comes first
   const MaxWaitingPerPlayer = 256;
 
   function turns(limit, now) {
@@ -20,17 +23,20 @@
     function grant() {
       while (busy < limit) {
         let chosen = null;
-        for (let i = 0; i < players.length && !chosen; ++i) {
-          const p = players[(next + i) % players.length];
-          if (p.waiting.length > 0) {
-            chosen = p;
-            next = (next + i + 1) % players.length;
+        for (const first of [true, false]) {
+          for (let i = 0; i < players.length && !chosen; ++i) {
+            const p = players[(next + i) % players.length];
+            if (p.waiting.length > 0 && (p.album || !first)) {
+              chosen = p;
+              next = (next + i + 1) % players.length;
+            }
           }
         }
         if (!chosen)
           return;
         const id = chosen.waiting.shift();
-        chosen.held.set(id, now() + LeaseMs);
+        const t = now();
+        chosen.held.set(id, { until: t + LeaseMs, most: t + MostMs });
         ++busy;
         chosen.send({ granted: id });
       }
@@ -46,7 +52,7 @@
 
     return {
       join: function (send) {
-        const player = { send: send, waiting: [], held: new Map() };
+        const player = { send: send, waiting: [], held: new Map(), album: false };
         players.push(player);
         return player;
       },
@@ -64,8 +70,13 @@
           grant();
       },
       renew: function (player, id) {
-        if (player.held.has(id))
-          player.held.set(id, now() + LeaseMs);
+        const turn = player.held.get(id);
+        if (turn)
+          turn.until = Math.min(now() + LeaseMs, turn.most);
+      },
+      album: function (player) {
+        player.album = true;
+        grant();
       },
       leave: function (player) {
         const i = players.indexOf(player);
@@ -85,8 +96,8 @@
         const t = now();
         let freed = false;
         players.forEach(function (p) {
-          p.held.forEach(function (until, id) {
-            if (until <= t)
+          p.held.forEach(function (turn, id) {
+            if (turn.until <= t)
               freed = release(p, id) || freed;
           });
         });
@@ -111,6 +122,8 @@
           return;
         if (m.bye === true)
           return shared.leave(player);
+        if (m.album === true)
+          return shared.album(player);
         const id = m.take || m.give || m.renew;
         if (typeof id !== "number" || !Number.isSafeInteger(id))
           return;
@@ -134,7 +147,7 @@
   }
 
   if (typeof module === "object" && module && module.exports)
-    module.exports = { MaxLoadsAtOnce, LeaseMs, MaxWaitingPerPlayer, turns };
+    module.exports = { MaxLoadsAtOnce, LeaseMs, MostMs, MaxWaitingPerPlayer, turns };
   else
     serve(self);
 })();

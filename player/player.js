@@ -195,8 +195,9 @@
 
   // Turns handed out by the worker all players share, through its port; this player's own
   // four if the worker cannot be had or fails. The worker is asked for at the first load,
-  // so a player whose movie loads nothing (or the warm-up) starts none.
-  function sharedSlots(connect, fallback, now) {
+  // so a player whose movie loads nothing (or the warm-up) starts none. An album
+  // viewer's player says so first: its loads go ahead of the movies' in pages.
+  function sharedSlots(connect, fallback, now, album) {
     now = now || Date.now;
     let port = null;
     let broken = false;
@@ -229,6 +230,8 @@
         held.set(id, now());
         resolve(id);
       };
+      if (album)
+        port.postMessage({ album: true });
       return true;
     }
     return {
@@ -387,6 +390,19 @@
         nativeOpen(address.href, "_blank", "noopener,noreferrer");
       return null;
     };
+  }
+
+  // A getURL with an empty target is the emulator's location.assign, not window.open: the
+  // frame would go to the movie's page with no click. The player's document never
+  // leaves by its own doing (the program's loads and the page's setting of the frame's
+  // address are not the document's, and cannot be cancelled here anyway).
+  function stayPut(win) {
+    if (!win.navigation || typeof win.navigation.addEventListener !== "function")
+      return;
+    win.navigation.addEventListener("navigate", function (e) {
+      if (e.cancelable && !e.hashChange)
+        e.preventDefault();
+    });
   }
 
   // The emulator's options for the movie: relative and root-relative addresses resolve
@@ -727,13 +743,14 @@
       const worker = new SharedWorker(new URL("loads.js", here).href, { name: "photoforKP-loads" });
       worker.onerror = broke;
       return worker.port;
-    }, loadSlots(MaxLoadsAtOnce));
+    }, loadSlots(MaxLoadsAtOnce), null, new URLSearchParams(location.search).has("session"));
     window.addEventListener("pagehide", function () { if (slots.leave) slots.leave(); });
     const fetcher = movieFetcher(nativeFetch, function () { return relay; }, emulatorRoot, null, slots);
     Object.defineProperty(window, "fetch", { value: fetcher.fetch, writable: false, configurable: false });
     const clock = emulatorClock(window);
     const openWindow = windowOpener(window.open.bind(window), function () { return movieAddress; });
     Object.defineProperty(window, "open", { value: openWindow, writable: false, configurable: false });
+    stayPut(window);
 
     // The album player's settings, mapped onto the emulator's options: set before the
     // emulator's script runs, which reads them once (without them it would put a Flash

@@ -185,11 +185,9 @@ public:
           m_bodyType(cleanType(request.header("X-Relay-Body-Type"))), m_response(response)
     {
         m_idle.setSingleShot(true);
-        connect(&m_idle, &QTimer::timeout, this, [this] {
-            if (m_response && m_response->hasBegun())
-                m_response->abort();
-            refuse(504, "nothing arrived for too long\n");
-        });
+        connect(&m_idle, &QTimer::timeout, this, [this] { giveUp("nothing arrived for too long\n"); });
+        m_whole.setSingleShot(true);
+        connect(&m_whole, &QTimer::timeout, this, [this] { giveUp("this load took too long\n"); });
         connect(response, &http::Response::closed, this, [this] {
             if (!m_done)
                 finish(); // the client went away: so does the download
@@ -214,6 +212,8 @@ public:
     void start()
     {
         touch();
+        if (m_kind == Kind::Load)
+            m_whole.start(m_relay->limits().loadTimeoutMs);
         // All that one movie loads has a total; past it, loads fail as the network's do.
         if (m_session->received >= m_relay->limits().maxSessionBytes)
             return refuse(502, "this movie has loaded enough\n");
@@ -224,6 +224,13 @@ private:
     enum class Stage { Connecting, Deciding, Sniffing, Streaming };
 
     void touch() { m_idle.start(m_relay->limits().idleTimeoutMs); }
+
+    void giveUp(const QByteArray &why)
+    {
+        if (m_response && m_response->hasBegun())
+            m_response->abort();
+        refuse(504, why);
+    }
 
     void hop(const QUrl &url)
     {
@@ -500,6 +507,7 @@ private:
             return;
         m_done = true;
         m_idle.stop();
+        m_whole.stop();
         dropReply();
         deleteLater();
     }
@@ -537,6 +545,7 @@ private:
     bool m_checking = false;
     bool m_done = false;
     QTimer m_idle;
+    QTimer m_whole;
 };
 
 Relay::Relay(QObject *parent) : QObject(parent) {}

@@ -38,6 +38,10 @@ struct Limits
     qint64 maxAnswerBytes = 256LL * 1024 * 1024; // larger than any real album
     qint64 maxSessionBytes = 512LL * 1024 * 1024; // all a movie loads, together
     int idleTimeoutMs = 30000;                   // nothing moved for this long: give up
+    // What a movie loads ends this long after it was asked for, moving or not: a load
+    // holds one of the players' turns at the player host (a trickle would hold it for
+    // ever). The movie itself takes no turn and has no such end.
+    int loadTimeoutMs = 60000;
     int maxRedirects = 10;
     int maxSessions = 64; // an album and the movies of a page or two
 };

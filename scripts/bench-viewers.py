@@ -58,6 +58,7 @@ def main():
     anchor = lambda key: fig('anchor', key)
     big = run('bench_big_album', '3')
     bomb = run('bench_bomb')
+    floods = run('bench_floods')
 
     print(f"medians over {ROUNDS} interleaved rounds (spread: lowest-highest)")
     print(f"{'':34}{'program':>16}{'anchor':>16}{'kept':>16}{'floor':>16}")
@@ -89,6 +90,10 @@ def main():
     print(f"100 MB album: first frame relayed {big['big_relay_first_frame_ms']:.0f} ms, straight "
           f"{big['big_straight_first_frame_ms']:.0f} ms; main process peak growth relayed "
           f"{big['big_relay_peak_growth_mb']:.1f} MB, straight {big['big_straight_peak_growth_mb']:.1f} MB")
+    kinds = ('quiet', 'console', 'console_long', 'console_worker', 'calls', 'messages')
+    print('a page that floods, then the album (main thread stall, album first frame): '
+          + ', '.join(f"{k} {floods[f'flood_{k}_stall_ms']:.0f} ms, {floods[f'flood_{k}_album_ms']:.0f} ms"
+                      for k in kinds if f'flood_{k}_stall_ms' in floods))
 
     ratios = [
         ('page_later_vs_anchor', app('page_later_ms') / anchor('page_later_ms'), 0.4),
@@ -113,6 +118,8 @@ def main():
         ('big_album_first_frame_vs_straight', big['big_relay_first_frame_ms'] / big['big_straight_first_frame_ms'], 1.2),
         ('big_album_peak_growth_mb', big['big_relay_peak_growth_mb'], 32),
         ('bomb_main_thread_stall_ms', bomb['bomb_main_thread_stall_ms'], 50),
+        ('flood_main_thread_stall_ms', floods['flood_main_thread_stall_ms'], 50),
+        ('flood_album_vs_quiet', floods['flood_album_vs_quiet'], 1.5),
     ]
     if 'renderers_idle' in rounds['app'][-1]:
         ratios.append(('renderers_after_warm_time', app('renderers_idle'), 0))

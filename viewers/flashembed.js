@@ -29,8 +29,9 @@
   function askForPlayer(movie, page, then) {
     const handover = randomId();
     const proof = randomId();
-    say("photoforKP:movie " + JSON.stringify({ token: FlashSetup.token, handover: handover, proof: proof, movie: movie,
-                                               page: page }));
+    // The secret first: the program reads no further in a line without it.
+    say("photoforKP:movie " + FlashSetup.token + " " + JSON.stringify({ handover: handover, proof: proof, movie: movie,
+                                                                         page: page }));
     then({ url: FlashSetup.player + "?handover=" + handover, proof: proof, movie: movie });
   }
 
@@ -246,9 +247,11 @@
       }
     };
     const called = function (e) {
+      if (!pagesCall()) // first: past the rate, nothing is read
+        return;
       const d = PageData.fromData(e.detail);
       if (!d || typeof d !== "object" || !offered.has(d.name) || !Array.isArray(d.args)
-          || !mayScript(access, doc.URL, movies, true) || !pagesCall())
+          || !mayScript(access, doc.URL, movies, true))
         return;
       port.postMessage({ invoke: d.name, args: JSON.stringify(d.args) });
     };

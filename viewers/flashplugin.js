@@ -99,6 +99,7 @@
     const defineProperty = Object.defineProperty;
     const slice = Array.prototype.slice;
     const makesCode = [win.eval, win.Function, win.setTimeout, win.setInterval];
+    const now = win.performance.now.bind(win.performance);
     doc.addEventListener("photoforKP-call", function (e) {
       const call = PageData.fromData(e.detail);
       if (!call || !PageData.isPath(call.name) || !Array.isArray(call.args))
@@ -123,13 +124,29 @@
       const name = e.detail;
       if (!PageData.isName(name) || !element || element.nodeType !== 1)
         return;
+      const calls = PageData.rate(PageData.MaxCallsPerSecond, now);
       defineProperty(element, name, { configurable: true, writable: true, value: function () {
+        // Counted before the values are copied: past the rate a call costs nothing more.
+        if (!calls())
+          return undefined;
         const detail = PageData.toData({ name: name, args: slice.call(arguments) });
         if (detail !== null)
           dispatch.call(element, new NativeCustomEvent("photoforKP-callmovie", { detail: detail }));
         return undefined;
       } });
     }, true);
+  }
+
+  // Every console message of every document reaches the program's main thread, one by
+  // one, and nobody reads a page's own: a page logging in a loop would hold the viewers
+  // that come after it. Its console says nothing (the finder's, in a world of its own,
+  // is another console).
+  function quiet(pageConsole) {
+    const nothing = function () {};
+    Object.getOwnPropertyNames(pageConsole).forEach(function (name) {
+      if (typeof pageConsole[name] === "function")
+        Object.defineProperty(pageConsole, name, { value: nothing, writable: true, configurable: true });
+    });
   }
 
   function start() {
@@ -143,6 +160,7 @@
     const dispatch = EventTarget.prototype.dispatchEvent;
     const NativeEvent = Event;
     const say = console.debug.bind(console);
+    quiet(console);
     pageScripting(document, window, dispatch, CustomEvent);
     watchForMovies(document, function () {
       dispatch.call(document, new NativeEvent("photoforKP-movies")); // to the finder, if it is there

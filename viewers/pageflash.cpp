@@ -107,21 +107,22 @@ PageFlash::~PageFlash()
 
 std::optional<PageFlash::Asked> PageFlash::readAsked(const QString &text, const QByteArray &token)
 {
-    // Anything may say it, any number of times: without the secret, nothing is parsed.
-    if (text.size() > 2 * MaxMovieAddress || token.isEmpty() || !text.contains(QLatin1String(token)))
+    // Anything may say it, any number of times: the secret comes first, and without it
+    // nothing is parsed. Compared whole, whatever differs first: a guess learns nothing
+    // from the time taken.
+    const qsizetype n = token.size();
+    if (n == 0 || text.size() <= n || text.size() > 2 * MaxMovieAddress || text.at(n) != QLatin1Char(' '))
         return std::nullopt;
-    const QJsonObject o = QJsonDocument::fromJson(text.toUtf8()).object();
+    int differs = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        differs |= text.at(i).unicode() ^ uchar(token[i]);
+    if (differs)
+        return std::nullopt;
+    const QJsonObject o = QJsonDocument::fromJson(QStringView(text).mid(n + 1).toUtf8()).object();
     Asked asked{o.value(QLatin1String("movie")).toString(), QUrl(o.value(QLatin1String("page")).toString()),
                 o.value(QLatin1String("handover")).toString().toLatin1(), o.value(QLatin1String("proof")).toString().toLatin1()};
-    const QByteArray said = o.value(QLatin1String("token")).toString().toLatin1();
-    if (token.isEmpty() || said.size() != token.size() || !isId(asked.handover) || !isId(asked.proof)
-        || asked.movie.isEmpty() || asked.movie.size() > MaxMovieAddress)
-        return std::nullopt;
-    // Compared whole, whatever differs first: a guess learns nothing from the time taken.
-    int differs = 0;
-    for (qsizetype i = 0; i < token.size(); ++i)
-        differs |= token[i] ^ said[i];
-    if (differs || (asked.page.scheme() != QLatin1String("http") && asked.page.scheme() != QLatin1String("https")))
+    if (!isId(asked.handover) || !isId(asked.proof) || asked.movie.isEmpty() || asked.movie.size() > MaxMovieAddress
+        || (asked.page.scheme() != QLatin1String("http") && asked.page.scheme() != QLatin1String("https")))
         return std::nullopt;
     return asked;
 }

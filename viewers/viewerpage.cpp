@@ -7,13 +7,10 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QLineEdit>
-#include <QLoggingCategory>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
 #include <QWebEngineView>
-
-Q_LOGGING_CATEGORY(pageLog, "photoforKP.page", QtWarningMsg)
 
 namespace {
 
@@ -130,15 +127,34 @@ bool ViewerPage::javaScriptPrompt(const QUrl &securityOrigin, const QString &msg
     return runDialog(scriptdialog::Kind::Prompt, securityOrigin, msg, defaultValue, result);
 }
 
-void ViewerPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &message, int lineNumber,
-                                          const QString &sourceID)
+void ViewerPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &message, int, const QString &)
 {
-    if (message == QLatin1String("photoforKP:movies"))
+    // Every document of the page, frames and workers of any site included, can say
+    // anything here as often as it likes, and it all comes on the main thread: only the
+    // finder's two kinds are read, as many as a page could need; everything else goes
+    // before anything is made of it, the cheapest checks first.
+    ++m_consoleHeard;
+    if (!m_sinceSecond.isValid() || m_sinceSecond.elapsed() >= 1000) {
+        m_sinceSecond.start();
+        m_heardThisSecond = 0;
+        m_consoleMessages = 0;
+        m_consoleChars = 0;
+    }
+    // The page's own console says nothing (flashplugin.js); what still comes this fast
+    // is a worker's or a new frame's in a loop, and every one costs the main thread
+    // its share of the engine's work: the page is stopped.
+    if (++m_heardThisSecond == MaxConsoleHeardPerSecond && isOpen())
+        QMetaObject::invokeMethod(this, [this] { emit flooding(); }, Qt::QueuedConnection);
+    static const QLatin1String movies("photoforKP:movies");
+    static const QLatin1String asking("photoforKP:movie ");
+    if (message.size() > MaxConsoleChars || !message.startsWith(QLatin1String("photoforKP:movie")))
+        return;
+    if (++m_consoleMessages > MaxConsoleMessagesPerSecond || (m_consoleChars += message.size()) > MaxConsoleCharsPerSecond)
+        return;
+    if (message == movies)
         return emit moviesFound();
-    static const QString asking = QStringLiteral("photoforKP:movie ");
     if (message.startsWith(asking))
-        return emit playerAsked(message.mid(asking.size()));
-    qCDebug(pageLog).noquote() << sourceID << lineNumber << message;
+        emit playerAsked(message.mid(asking.size()));
 }
 
 bool ViewerPage::runDialog(scriptdialog::Kind kind, const QUrl &origin, const QString &message, const QString &defaultValue,

@@ -48,6 +48,16 @@ public:
     // place (by whoever shows the page); nothing is ever saved.
     void offerDownload(QWebEngineDownloadRequest *download);
 
+    // What a page's console may cost: longer messages, and any past these in a second,
+    // are dropped unread (a page asks for 32 players at most, each address at most 64K).
+    static constexpr int MaxConsoleChars = 2 * 65536 + 256;
+    static constexpr int MaxConsoleMessagesPerSecond = 64;
+    static constexpr int MaxConsoleCharsPerSecond = 512 * 1024;
+    // More console messages than this in a second, read or not: the page floods.
+    static constexpr int MaxConsoleHeardPerSecond = 1000;
+    // Console messages of the page's documents that reached the program, read or not.
+    qint64 consoleMessagesHeard() const { return m_consoleHeard; }
+
 signals:
     // A person's click asked for url in a new window (a link, a script, a movie); the
     // page itself opens none.
@@ -61,6 +71,9 @@ signals:
     // Something on a document's console said text after "photoforKP:movie " (the movie
     // finder asks for a player so; anything else may say it too).
     void playerAsked(const QString &text);
+    // The page's documents say more on the console than any page needs to (in a loop):
+    // it is to be stopped.
+    void flooding();
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
@@ -89,4 +102,9 @@ private:
     bool m_stopped = false;
     bool m_leaving = false;
     QElapsedTimer m_sinceClosed;
+    QElapsedTimer m_sinceSecond; // the console's current second
+    int m_heardThisSecond = 0;
+    int m_consoleMessages = 0;
+    qsizetype m_consoleChars = 0;
+    qint64 m_consoleHeard = 0;
 };

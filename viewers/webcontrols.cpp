@@ -40,6 +40,15 @@ ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
         m_watch.stop();
         showNotice(Notice::Message, QStringLiteral("页面已停止运行，请重新打开。"));
     });
+    // A page that floods the console is stopped as one whose process died: its
+    // documents go, and with them whatever said it.
+    connect(m_page, &ViewerPage::flooding, this, [this] {
+        m_watch.stop();
+        connect(m_page, &QWebEnginePage::loadFinished, this, [this] {
+            showNotice(Notice::Message, QStringLiteral("页面已停止运行，请重新打开。"));
+        }, Qt::SingleShotConnection);
+        m_page->load(QUrl(QStringLiteral("about:blank")));
+    });
     connect(m_page, &ViewerPage::newWindowWanted, this, [this](const QUrl &url) { m_engine.openInBrowser(url); });
     connect(m_page, &QWebEnginePage::loadingChanged, this, &ViewerView::loadChanged);
     m_watch.setInterval(WatchEveryMs);

@@ -6,7 +6,9 @@ variable it holds (its own _url among them) back to its host as report.txt?...;
 and links.swf, two buttons that ask for pages: the left half in a new window, the right
 half in the movie's own; hoarder.swf, which asks its host for slow.txt?1 to ?8 at once;
 and menu.swf, two frames whose menu has an entry of its own, 翻页, that asks its host for
-picked.txt; external.swf, which talks with its page by ExternalInterface.
+picked.txt; external.swf, which talks with its page by ExternalInterface; wanderer.swf, which
+asks for landed.html in its own frame by an empty target at once, and for after.txt a
+second later.
 Run from the project root; the output is committed."""
 import os
 import struct
@@ -52,6 +54,13 @@ def links():
     buttons = (define_button(3, 1, get_url('http://www.example.com/new-window', '_blank'))
                + define_button(4, 2, get_url('http://www.example.com/same-frame', '_self')))
     return movie(W, H, 8, [left + right + buttons + place(3, 1, False) + place(4, 2, False)])
+
+
+def wanderer():
+    shape = define_rect_shape(1, 0, 0, W * 20, H * 20, PROBE_GREY)
+    frames = [shape + place(1, 1, False) + do_action(get_url('/landed.html', ''))] + [b''] * 6
+    frames += [do_action(unless('after', push('after', True) + SET_VARIABLE + load_variables(push('after.txt'))))]
+    return movie(W, H, 8, frames)
 
 
 def hoarder():
@@ -103,6 +112,7 @@ def main():
     folder = os.path.join(ROOT, 'movies')
     os.makedirs(folder, exist_ok=True)
     for name, data in (('probe.swf', probe()), ('child.swf', child()), ('links.swf', links()), ('hoarder.swf', hoarder()), ('menu.swf', menu()), ('external.swf', external()),
+                       ('wanderer.swf', wanderer()),
                        ('own.txt', b'own=yes'),
                        ('report.txt', b'reported=yes')):
         with open(os.path.join(folder, name), 'wb') as f:
