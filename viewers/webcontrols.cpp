@@ -1,37 +1,25 @@
 #include "webcontrols.h"
 
 #include "browserengine.h"
-#include "controls.h"
 #include "errors.h"
 #include "guard.h"
 #include "loadnotice.h"
 #include "pageflash.h"
 #include "playerhost.h"
 #include "viewerpage.h"
-#include "wayback.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QCursor>
 #include <QDateTime>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QMenu>
-#include <QPushButton>
-#include <QVBoxLayout>
 #include <QWebEngineProfile>
-
-namespace {
-// How often a load is looked at: whether it has answered, drawn, or run out of time.
-constexpr int WatchEveryMs = 250;
-// The page's clock and ours are read in different processes: a document begun this much
-// before the request still counts as the one asked for.
-constexpr qint64 ClockSlackMs = 50;
-} // namespace
 
 ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
     : QWebEngineView(parent), m_engine(engine),
-      m_page(engine.pages().open(engine.profile(), player ? PageKeeper::Kind::Player : PageKeeper::Kind::WebPage))
+      m_page(engine.pages().open(engine.profile(), player ? PageKeeper::Kind::Player : PageKeeper::Kind::WebPage)),
+      m_overlays(*this, [this] { openArchived(); }), m_watch(engine, m_page.data())
 {
     // A stop in its window's tab order: the focus it gets goes on to the page inside.
     setFocusPolicy(Qt::StrongFocus);
@@ -51,8 +39,19 @@ ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
     });
     connect(m_page, &ViewerPage::newWindowWanted, this, [this](const QUrl &url) { m_engine.openInBrowser(url); });
     connect(m_page, &QWebEnginePage::loadingChanged, this, &ViewerView::loadChanged);
-    m_watch.setInterval(WatchEveryMs);
-    connect(&m_watch, &QTimer::timeout, this, &ViewerView::checkShown);
+    connect(&m_watch, &LoadWatch::slow, this, [this] {
+        if (m_overlays.noticeKind() == Notice::None)
+            showNotice(Notice::Loading, loadnotice::Loading);
+    });
+    connect(&m_watch, &LoadWatch::archiveBusy, this, [this] {
+        if (!m_overlays.says(Notice::Loading, loadnotice::ArchiveWaiting))
+            showNotice(Notice::Loading, loadnotice::ArchiveWaiting);
+    });
+    connect(&m_watch, &LoadWatch::noAnswer, this, [this](bool archived) {
+        failed(archived ? loadnotice::ArchiveNoAnswer : loadnotice::NoAnswer, !archived);
+        m_page->triggerAction(QWebEnginePage::Stop);
+    });
+    connect(&m_watch, &LoadWatch::shown, this, &ViewerView::shown);
     // Ctrl+Tab leaves the page whatever its scripts do with keys: it is taken before the
     // engine sees it.
     qApp->installEventFilter(this);
@@ -60,8 +59,6 @@ ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
 
 ViewerView::~ViewerView()
 {
-    delete m_notice.data();
-    delete m_archiveLabel.data();
     ViewerView::finish(ClosedBy::User);
 }
 
@@ -87,23 +84,23 @@ void ViewerView::finish(ClosedBy by)
 
 QString ViewerView::notice() const
 {
-    return m_notice && m_notice->isVisible() ? m_notice->text() : QString();
+    return m_overlays.notice();
 }
 
 QPushButton *ViewerView::archiveOffer() const
 {
-    return m_offer && m_notice && m_notice->isVisible() && m_offer->isVisible() ? m_offer.data() : nullptr;
+    return m_overlays.archiveOffer();
 }
 
 QString ViewerView::archiveLabel() const
 {
-    return m_archiveLabel && m_archiveLabel->isVisible() ? m_archiveLabel->accessibleName() : QString();
+    return m_overlays.archiveLabel();
 }
 
 void ViewerView::failed(const QString &text, bool archiveMayHelp)
 {
     m_watch.stop();
-    const bool offer = archiveMayHelp && m_firstLoad && m_engine.mayOfferArchive(m_asked);
+    const bool offer = archiveMayHelp && m_firstLoad && m_engine.mayOfferArchive(m_watch.asked());
     m_firstLoad = false;
     tellFailure(text, offer);
 }
@@ -116,154 +113,52 @@ void ViewerView::clearNotice()
 void ViewerView::tellFailure(const QString &text, bool offer)
 {
     showNotice(Notice::Message, text);
-    if (!offer) {
-        if (m_offer)
-            m_offer->hide();
-        return;
-    }
-    if (!m_offer) {
-        // Below the message, in the window's tab order.
-        // One of ours: Enter presses it, as it presses the window's other buttons.
-        m_offer = new forms::CommandButton(m_notice);
-        m_offer->setText(loadnotice::OpenArchived);
-        m_offer->setAccessibleName(loadnotice::OpenArchived);
-        auto *layout = new QVBoxLayout(m_notice);
-        layout->addStretch(3);
-        layout->addWidget(m_offer, 0, Qt::AlignHCenter);
-        layout->addStretch(2);
-        connect(m_offer, &QPushButton::clicked, this, &ViewerView::openArchived);
-    }
-    m_offer->show();
+    m_overlays.offerArchive(offer);
 }
 
 // The same link in the same viewer, from the archive; its site from the archive from now on.
 void ViewerView::openArchived()
 {
-    if (!m_asked.isValid())
+    const QUrl asked = m_watch.asked();
+    if (!asked.isValid())
         return;
-    m_engine.archiveSite(m_asked);
-    if (m_offer)
-        m_offer->hide();
+    m_engine.archiveSite(asked);
+    m_overlays.offerArchive(false);
     watchLoad();
-    load(m_asked);
+    load(asked);
 }
 
 void ViewerView::setArchiveLabelArea(const QRect &area)
 {
-    m_archiveLabelArea = area;
-    placeOverlays();
+    m_overlays.setArchiveLabelArea(area);
 }
 
 void ViewerView::showArchiveLabel(const QDateTime &captured)
 {
-    if (!captured.isValid()) {
-        if (m_archiveLabel)
-            m_archiveLabel->hide();
-        return;
-    }
-    if (!m_archiveLabel) {
-        m_archiveLabel = new QLabel(parentWidget());
-        m_archiveLabel->setMargin(3);
-        m_archiveLabel->setWordWrap(true);
-        m_archiveLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        QPalette pal = m_archiveLabel->palette();
-        pal.setColor(QPalette::Window, QColor(0xff, 0xf8, 0xdc));
-        pal.setColor(QPalette::WindowText, QColor(0x55, 0x55, 0x55));
-        m_archiveLabel->setPalette(pal);
-    }
-    m_archiveLabel->setText(wayback::label(captured));
-    m_archiveLabel->setAccessibleName(wayback::label(captured));
-    placeOverlays();
-    m_archiveLabel->show();
-    m_archiveLabel->raise();
+    m_overlays.showArchiveLabel(captured);
 }
 
 void ViewerView::showNotice(Notice kind, const QString &text)
 {
-    m_noticeKind = kind;
-    if (kind == Notice::None) {
-        if (m_notice)
-            m_notice->hide();
-        show();
-        return;
-    }
-    // Beside the view, over it: the window's own widget, so that screen readers find the
-    // words where the page would be.
-    if (!m_notice) {
-        m_notice = new QLabel(parentWidget());
-        m_notice->setAlignment(Qt::AlignCenter);
-        m_notice->setWordWrap(true);
-        m_notice->setMargin(16);
-        m_notice->setAutoFillBackground(true);
-    }
-    QPalette pal = m_notice->palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    // The word that a page is coming is quieter than a message that it will not.
-    pal.setColor(QPalette::WindowText, kind == Notice::Loading ? QColor(0x90, 0x90, 0x90) : QColor(0x55, 0x55, 0x55));
-    m_notice->setPalette(pal);
-    m_notice->setText(text);
-    placeOverlays();
-    m_notice->show();
-    m_notice->raise();
+    m_overlays.showNotice(kind, text);
     // While loading the view stays shown beneath, or the engine would not draw the page;
     // a message replaces it, and what the page held is gone from the window's tree.
-    setVisible(kind == Notice::Loading);
+    setVisible(kind != Notice::Message);
 }
 
 void ViewerView::watchLoad()
 {
     m_firstLoad = true;
-    m_requestedAt = QDateTime::currentMSecsSinceEpoch();
-    m_watchRule = m_engine.loadWatch();
-    m_watchedSince = m_watchRule.now();
-    m_answered = false;
-    if (m_noticeKind != Notice::None)
+    if (m_overlays.noticeKind() != Notice::None)
         showNotice(Notice::None, {});
     m_watch.start();
-}
-
-void ViewerView::checkShown()
-{
-    const bool archived = m_engine.connectionGuard().routing().fromArchive(m_asked);
-    if (!m_answered && archived
-        && m_engine.connectionGuard().outcomeFor(m_asked) == guard::Guard::Outcome::ArchiveBusy) {
-        // A busy archive is asked again after a while: the watch waits with it.
-        m_watchedSince = m_watchRule.now();
-        if (m_notice && m_noticeKind == Notice::Loading && m_notice->text() == loadnotice::ArchiveWaiting)
-            return;
-        return showNotice(Notice::Loading, loadnotice::ArchiveWaiting);
-    }
-    const std::chrono::milliseconds since = m_watchRule.now() - m_watchedSince;
-    if (!m_answered && since >= m_watchRule.noAnswerAfter) {
-        failed(archived ? loadnotice::ArchiveNoAnswer : loadnotice::NoAnswer, !archived);
-        m_page->triggerAction(QWebEnginePage::Stop);
-        return;
-    }
-    if (since >= m_watchRule.loadingAfter && m_noticeKind == Notice::None)
-        showNotice(Notice::Loading, loadnotice::Loading);
-    // Asked in a world of our own, where the page's scripts cannot change the answer:
-    // whether the document now there is the one asked for (begun after the request; the
-    // empty first document does not count) and whether it has drawn anything yet.
-    const QString question = QStringLiteral("[location.href !== 'about:blank' && performance.timeOrigin >= %1,"
-                                            " performance.getEntriesByType('paint').length > 0]")
-                                 .arg(m_requestedAt - ClockSlackMs);
-    QPointer<ViewerView> self(this);
-    const qint64 asked = m_requestedAt;
-    m_page->runJavaScript(question, QWebEngineScript::ApplicationWorld, [self, asked](const QVariant &answer) {
-        if (!self || asked != self->m_requestedAt || !self->m_watch.isActive())
-            return;
-        const QVariantList parts = answer.toList();
-        self->m_answered = self->m_answered || parts.value(0).toBool();
-        if (parts.value(0).toBool() && parts.value(1).toBool())
-            self->shown();
-    });
 }
 
 void ViewerView::shown()
 {
     m_watch.stop();
     m_firstLoad = false;
-    if (m_noticeKind == Notice::Loading)
+    if (m_overlays.noticeKind() == Notice::Loading)
         showNotice(Notice::None, {});
 }
 
@@ -272,12 +167,11 @@ void ViewerView::loadChanged(const QWebEngineLoadingInfo &info)
     switch (info.status()) {
     case QWebEngineLoadingInfo::LoadStartedStatus:
         // Going somewhere again (a reload, back): the message gives way.
-        if (m_noticeKind == Notice::Message)
+        if (m_overlays.noticeKind() == Notice::Message)
             showNotice(Notice::None, {});
         if (m_firstLoad)
-            m_asked = info.url();
-        if (m_archiveLabel)
-            m_archiveLabel->hide();
+            m_watch.setAsked(info.url());
+        showArchiveLabel({});
         break;
     case QWebEngineLoadingInfo::LoadSucceededStatus:
         shown();
@@ -293,7 +187,7 @@ void ViewerView::loadChanged(const QWebEngineLoadingInfo &info)
         if (!text.isEmpty()) {
             failed(text, archiveMayHelp);
         } else if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain && archiveMayHelp && m_firstLoad
-                   && m_engine.mayOfferArchive(m_asked)) {
+                   && m_engine.mayOfferArchive(m_watch.asked())) {
             // The site's own error page for the viewer's link: the archive may hold it.
             failed(loadnotice::statusText(info.errorCode()), true);
         } else if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) {
@@ -379,30 +273,7 @@ bool ViewerView::eventFilter(QObject *watched, QEvent *event)
 void ViewerView::resizeEvent(QResizeEvent *event)
 {
     QWebEngineView::resizeEvent(event);
-    placeOverlays();
-}
-
-void ViewerView::placeOverlays()
-{
-    // Siblings of the view, over it: the notice in its place, the label at its bottom left.
-    if (m_notice)
-        m_notice->setGeometry(geometry());
-    if (!m_archiveLabel)
-        return;
-    // Beside the close button it stands on the window's own face; over the page it needs
-    // a ground of its own.
-    m_archiveLabel->setAutoFillBackground(m_archiveLabelArea.isEmpty());
-    if (!m_archiveLabelArea.isEmpty()) {
-        // Too long for one line there: the date goes on a line of its own.
-        const QString line = m_archiveLabel->accessibleName();
-        const int room = m_archiveLabelArea.width() - 2 * m_archiveLabel->margin();
-        const bool fits = m_archiveLabel->fontMetrics().horizontalAdvance(line) <= room;
-        m_archiveLabel->setText(fits ? line : QString(line).replace(QStringLiteral(" · "), QStringLiteral("\n")));
-        m_archiveLabel->setGeometry(m_archiveLabelArea);
-    } else {
-        m_archiveLabel->adjustSize();
-        m_archiveLabel->move(geometry().left(), geometry().bottom() + 1 - m_archiveLabel->height());
-    }
+    m_overlays.place();
 }
 
 WebBrowser::WebBrowser(BrowserEngine &engine, PlayerHost &host, QWidget *parent, bool findMovies)

@@ -2,6 +2,8 @@
 
 #include "keeping.h"
 #include "loadnotice.h"
+#include "loadwatch.h"
+#include "vieweroverlays.h"
 #include "viewers_export.h"
 
 #include <QByteArray>
@@ -9,7 +11,6 @@
 #include <QRect>
 #include <QString>
 #include <QUrl>
-#include <QTimer>
 #include <QWebEngineContextMenuRequest>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineScript>
@@ -22,14 +23,14 @@ class BrowserEngine;
 class PageFlash;
 class PlayerHost;
 class QDateTime;
-class QLabel;
 class QPushButton;
 class ViewerPage;
 
 // What both controls share: a page from the engine's page keeper, which owns it and,
 // once the control goes, keeps it for a while or lets it go (pagekeeper.h); and a plain
-// message in the page's place while a page is slow to come, when it cannot be shown
-// (the engine's own error page is off) or when its process died.
+// message in the page's place (vieweroverlays.h) while a page is slow to come (its watch,
+// loadwatch.h), when it cannot be shown (the engine's own error page is off) or when its
+// process died.
 class VIEWERS_EXPORT ViewerView : public QWebEngineView
 {
     Q_OBJECT
@@ -76,30 +77,20 @@ protected:
     void clearNotice();
 
 private:
-    enum class Notice { None, Loading, Message };
+    using Notice = ViewerOverlays::Notice;
+    // The notice, and the view beneath it only while there is no message.
     void showNotice(Notice kind, const QString &text);
     // A message for the first load's failure, with the archive's offer where it may help.
     void failed(const QString &text, bool archiveMayHelp);
-    void placeOverlays();
     void loadChanged(const QWebEngineLoadingInfo &info);
-    void checkShown();
     void shown();
 
     BrowserEngine &m_engine;
     QPointer<ViewerPage> m_page; // the keeper's, which may let it go once the view finished
     bool m_finished = false;
-    QPointer<QLabel> m_notice;
-    QPointer<QPushButton> m_offer;
-    QPointer<QLabel> m_archiveLabel;
-    QRect m_archiveLabelArea;
-    Notice m_noticeKind = Notice::None;
+    ViewerOverlays m_overlays;
     bool m_firstLoad = false; // the viewer's own load, until it succeeds or fails
-    QUrl m_asked;
-    QTimer m_watch;
-    loadnotice::Watch m_watchRule; // the engine's, as the load began
-    std::chrono::milliseconds m_watchedSince{};
-    qint64 m_requestedAt = 0;
-    bool m_answered = false;
+    LoadWatch m_watch;
 };
 
 // The web browser control: a browser view that is told where to go. Flash movies in
