@@ -73,8 +73,9 @@ bool displayReachable(int argc, char *argv[])
             return true;
 
     if (display.isEmpty()) {
-        std::fprintf(stderr, "photoforKP: %s\n",
-                     qPrintable(said(QT_TRANSLATE_NOOP("CommandLine", "no display to show windows on (DISPLAY is not set)"))));
+        std::fprintf(
+            stderr, "photoforKP: %s\n",
+            qPrintable(said(QT_TRANSLATE_NOOP("CommandLine", "no display to show windows on (DISPLAY is not set)"))));
         return false;
     }
 #ifdef PHOTOFORKP_HAVE_XCB
@@ -84,7 +85,8 @@ bool displayReachable(int argc, char *argv[])
     if (!answered) {
         // simplified(): whatever DISPLAY holds, the message stays one line.
         std::fprintf(stderr, "photoforKP: %s\n",
-                     qPrintable(said(QT_TRANSLATE_NOOP("CommandLine", "no display to show windows on (the display %1 did not answer)"))
+                     qPrintable(said(QT_TRANSLATE_NOOP("CommandLine",
+                                                       "no display to show windows on (the display %1 did not answer)"))
                                     .arg(QString::fromLocal8Bit(display.simplified()))));
         return false;
     }

@@ -24,9 +24,10 @@ namespace {
 // Qt's own options, which it takes off the command line itself.
 bool isQtOption(const QString &a, bool *takesValue)
 {
-    static const QStringList withValue{"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
-                                       "qwindowicon", "qwindowtitle", "session", "display", "geometry", "style",
-                                       "stylesheet", "name", "title", "visual"};
+    static const QStringList withValue{
+        "platform",    "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry",
+        "qwindowicon", "qwindowtitle",       "session",       "display", "geometry",
+        "style",       "stylesheet",         "name",          "title",   "visual"};
     static const QStringList flags{"reverse", "nograb", "dograb", "sync", "widgetcount"};
     if (!a.startsWith(u'-') || a == QLatin1String("-") || a == QLatin1String("--"))
         return false;
@@ -99,7 +100,10 @@ Options parseOptions(const QStringList &arguments, const QString &defaultDate)
         } else if (valueOf(a, QLatin1String("--archive-url"), &value)) {
             const std::optional<QUrl> prefix = wayback::readPrefix(value);
             if (!prefix)
-                return o.error = said(QT_TRANSLATE_NOOP("CommandLine", "--archive-url: not an http or https address: %1")).arg(value), o;
+                return o.error
+                       = said(QT_TRANSLATE_NOOP("CommandLine", "--archive-url: not an http or https address: %1"))
+                             .arg(value),
+                       o;
             o.archivePrefix = *prefix;
             o.archiveUrlGiven = true;
         } else if (valueOf(a, QLatin1String("--proxy"), &value)) {
@@ -107,10 +111,15 @@ Options parseOptions(const QStringList &arguments, const QString &defaultDate)
             o.proxy = value == QLatin1String("none") ? std::optional<QNetworkProxy>(QNetworkProxy::NoProxy)
                                                      : userproxy::readAddress(value, &why);
             if (!o.proxy)
-                return o.error = said(QT_TRANSLATE_NOOP("CommandLine", "--proxy: %1: %2")).arg(said(why.toUtf8().constData()), value), o;
+                return o.error = said(QT_TRANSLATE_NOOP("CommandLine", "--proxy: %1: %2"))
+                                     .arg(said(why.toUtf8().constData()), value),
+                       o;
         } else if (valueOf(a, QLatin1String("--archive-date"), &value)) {
             if (!wayback::isTimestamp(value))
-                return o.error = said(QT_TRANSLATE_NOOP("CommandLine", "--archive-date: not a date as YYYY[MM[DD[hh[mm[ss]]]]]: %1")).arg(value), o;
+                return o.error = said(QT_TRANSLATE_NOOP("CommandLine",
+                                                        "--archive-date: not a date as YYYY[MM[DD[hh[mm[ss]]]]]: %1"))
+                                     .arg(value),
+                       o;
             o.archiveDate = value;
         } else {
             return o.error = said(QT_TRANSLATE_NOOP("CommandLine", "unknown option: %1 (see --help)")).arg(a), o;
@@ -185,7 +194,8 @@ QString optionsHelp()
 
 QString versionLine()
 {
-    return QStringLiteral("%1 %2\n").arg(QString::fromUtf8(identity::ProjectName), QString::fromUtf8(identity::Version));
+    return QStringLiteral("%1 %2\n").arg(QString::fromUtf8(identity::ProjectName),
+                                         QString::fromUtf8(identity::Version));
 }
 
 } // namespace app

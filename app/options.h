@@ -18,13 +18,13 @@ struct Options
     bool help = false;
     bool version = false;
     bool archive = false; // every link of the run from the archive
-    QUrl archivePrefix;   // which archive (also the one a failed link offers)
+    QUrl archivePrefix; // which archive (also the one a failed link offers)
     bool archiveUrlGiven = false;
     // --proxy: the user's proxy to the archive (NoProxy for "none"); unset: the
     // environment's, else the desktop's.
     std::optional<QNetworkProxy> proxy;
-    QString archiveDate;  // which captures are preferred
-    QString error;        // one line, when the command line cannot be taken
+    QString archiveDate; // which captures are preferred
+    QString error; // one line, when the command line cannot be taken
 };
 
 // arguments without the program's name. defaultDate: the build's date of the site's era.

@@ -171,8 +171,7 @@ public:
     // A view that has loaded its page already (one that stays) passes no signal.
     explicit FirstFrame(QWidget *view, const char *loadFinished = nullptr)
         : m_view(view), m_loaded(loadFinished ? new QSignalSpy(view, loadFinished) : nullptr)
-    {
-    }
+    { }
     ~FirstFrame() { delete m_loaded; }
     bool shown()
     {

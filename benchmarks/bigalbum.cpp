@@ -84,13 +84,13 @@ int main(int argc, char *argv[])
     site.listen();
     // The anchor: one server with the emulator and the movie, read straight by the page.
     const QString emulator = PlayerHost::defaultEmulatorDir();
-    const QByteArray page =
-        "<!DOCTYPE html><html><body style='margin:0'><div id='p' style='width:100vw;height:100vh'></div>"
-        "<script src='/ruffle/ruffle.js'></script><script>"
-        "window.RufflePlayer.config={publicPath:'/ruffle/',autoplay:'on',unmuteOverlay:'hidden',"
-        "splashScreen:false,scale:'showAll'};"
-        "const p=window.RufflePlayer.newest().createPlayer();p.style.width='100%';p.style.height='100%';"
-        "document.getElementById('p').appendChild(p);p.ruffle().load({url:'/big.swf'});</script></body></html>";
+    const QByteArray page
+        = "<!DOCTYPE html><html><body style='margin:0'><div id='p' style='width:100vw;height:100vh'></div>"
+          "<script src='/ruffle/ruffle.js'></script><script>"
+          "window.RufflePlayer.config={publicPath:'/ruffle/',autoplay:'on',unmuteOverlay:'hidden',"
+          "splashScreen:false,scale:'showAll'};"
+          "const p=window.RufflePlayer.newest().createPlayer();p.style.width='100%';p.style.height='100%';"
+          "document.getElementById('p').appendChild(p);p.ruffle().load({url:'/big.swf'});</script></body></html>";
     http::Server straight([&](const http::Request &r, http::Response *s) {
         const QByteArray path = r.path();
         if (path == "/")
@@ -100,8 +100,9 @@ int main(int argc, char *argv[])
             return http::sendFile(s, cors + http::Headers{{"Content-Type", "application/x-shockwave-flash"}},
                                   dir.filePath(QStringLiteral("big.swf")));
         if (path.startsWith("/ruffle/") && !path.contains(".."))
-            return http::sendFile(s, cors + http::Headers{{"Content-Type", http::contentTypeFor(QString::fromLatin1(path))}},
-                                  emulator + QString::fromLatin1(path.mid(7)));
+            return http::sendFile(
+                s, cors + http::Headers{{"Content-Type", http::contentTypeFor(QString::fromLatin1(path))}},
+                emulator + QString::fromLatin1(path.mid(7)));
         s->send(404, "text/plain", "no");
     });
     straight.listen();

@@ -43,8 +43,7 @@ QByteArray bomb()
             if (lzma_code(&z, LZMA_RUN) != LZMA_OK)
                 return {};
     }
-    while (lzma_code(&z, LZMA_FINISH) == LZMA_OK) {
-    }
+    while (lzma_code(&z, LZMA_FINISH) == LZMA_OK) { }
     packed.truncate(packed.size() - qsizetype(z.avail_out));
     lzma_end(&z);
     // ZWS, version, stated length; then the packed size and the LZMA properties (5
@@ -71,9 +70,8 @@ int main(int argc, char *argv[])
     http::Server site([&](const http::Request &r, http::Response *s) {
         s->send(200, "application/x-shockwave-flash", r.path() == "/m.swf" ? movie : bombBytes);
     });
-    http::Server other([&](const http::Request &, http::Response *s) {
-        s->send(200, "application/x-shockwave-flash", bombBytes);
-    });
+    http::Server other(
+        [&](const http::Request &, http::Response *s) { s->send(200, "application/x-shockwave-flash", bombBytes); });
     site.listen(QHostAddress::LocalHost);
     other.listen(QHostAddress(QStringLiteral("127.0.0.3")));
     PlayerHost host;
@@ -81,12 +79,11 @@ int main(int argc, char *argv[])
     const PlayerHost::Player player = host.open(QStringLiteral("http://127.0.0.1:%1/m.swf").arg(site.port()));
     const QByteArray token = QUrl(host.base()).path().section('/', 1, 1).toLatin1();
     const auto ask = [&](const QByteArray &query) {
-        return http::ClientReply::send({QHostAddress::LocalHost, host.port(), false, QStringLiteral("127.0.0.1"),
-                                        "127.0.0.1:" + QByteArray::number(host.port()),
-                                        "/" + token + "/relay/" + player.session + query},
-                                       "GET", {{"Sec-Fetch-Site", "same-origin"}, {"Sec-Fetch-Mode", "cors"},
-                                               {"Sec-Fetch-Dest", "empty"}},
-                                       {}, &app);
+        return http::ClientReply::send(
+            {QHostAddress::LocalHost, host.port(), false, QStringLiteral("127.0.0.1"),
+             "127.0.0.1:" + QByteArray::number(host.port()), "/" + token + "/relay/" + player.session + query},
+            "GET", {{"Sec-Fetch-Site", "same-origin"}, {"Sec-Fetch-Mode", "cors"}, {"Sec-Fetch-Dest", "empty"}}, {},
+            &app);
     };
     std::unique_ptr<http::ClientReply> first(ask("?kind=movie"));
     bench::waitFor([&] { return first->isFinished(); });
@@ -96,23 +93,23 @@ int main(int argc, char *argv[])
     qint64 longest = 0;
     QTimer pulse;
     pulse.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&pulse, &QTimer::timeout, [&] {
-        longest = std::max(longest, since.restart());
-    });
+    QObject::connect(&pulse, &QTimer::timeout, [&] { longest = std::max(longest, since.restart()); });
     std::vector<std::unique_ptr<http::ClientReply>> loads;
     const QByteArray target = QUrl::toPercentEncoding(QStringLiteral("http://127.0.0.3:%1/bomb.swf").arg(other.port()));
     since.start();
     pulse.start(1);
     for (int i = 0; i < Loads; ++i)
         loads.emplace_back(ask("?kind=load&url=" + target));
-    bench::waitFor([&] {
-        bool all = true;
-        for (auto &r : loads) {
-            r->read(r->bytesAvailable());
-            all = all && r->isFinished() && r->bytesAvailable() == 0;
-        }
-        return all;
-    }, 120000);
+    bench::waitFor(
+        [&] {
+            bool all = true;
+            for (auto &r : loads) {
+                r->read(r->bytesAvailable());
+                all = all && r->isFinished() && r->bytesAvailable() == 0;
+            }
+            return all;
+        },
+        120000);
     pulse.stop();
     bench::print("bomb_bytes", double(bombBytes.size()));
     bench::print("bomb_main_thread_stall_ms", double(longest));

@@ -47,26 +47,27 @@ int main(int argc, char *argv[])
     qputenv("PHOTOFORKP_PUBLIC_ADDRESSES", "127.0.0.3");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    const QByteArray album = fileBytes(SiteMirror::defaultRoot() + QStringLiteral("/kpfolder/kpphotos/xiaoxiao/kp_message.swf"));
-    const QByteArray external = fileBytes(QStringLiteral(PHOTOFORKP_SOURCE_DIR "/tests/player/probe/movies/external.swf"));
+    const QByteArray album
+        = fileBytes(SiteMirror::defaultRoot() + QStringLiteral("/kpfolder/kpphotos/xiaoxiao/kp_message.swf"));
+    const QByteArray external
+        = fileBytes(QStringLiteral(PHOTOFORKP_SOURCE_DIR "/tests/player/probe/movies/external.swf"));
     if (album.isEmpty() || external.isEmpty())
         return 1;
     const QByteArray loop = "var end = Date.now() + 6000; while (Date.now() < end) ";
     const Flood floods[] = {
-        {"warmup", "setTimeout(function () { document.title = 'said'; }, 6000);"}, // the first album compiles the emulator
+        {"warmup",
+         "setTimeout(function () { document.title = 'said'; }, 6000);"}, // the first album compiles the emulator
         {"quiet", "setTimeout(function () { document.title = 'said'; }, 6000);"},
         {"busy", loop + "Math.random(); document.title = 'said';"},
         {"console", loop + "console.debug('x'); document.title = 'said';"},
         {"console_long", "var line = 'y'.repeat(200000); " + loop + "console.log(line); document.title = 'said';"},
-        {"console_worker",
-         "var w = new Worker(URL.createObjectURL(new Blob([\"" + loop
-             + "console.debug('x'); postMessage(1);\"], {type: 'text/javascript'})));"
-               " w.onmessage = function () { document.title = 'said'; };"},
+        {"console_worker", "var w = new Worker(URL.createObjectURL(new Blob([\"" + loop
+                               + "console.debug('x'); postMessage(1);\"], {type: 'text/javascript'})));"
+                                 " w.onmessage = function () { document.title = 'said'; };"},
         {"calls", loop + "movie.fromPage('x'); document.title = 'said';"},
-        {"messages",
-         "var s = 'z'.repeat(32 << 20), f = document.querySelector('iframe').contentWindow, n = 0;"
-         " var t = setInterval(function () { for (var i = 0; i < 4; ++i) f.postMessage(s, '*');"
-         " if (++n == 600) { clearInterval(t); document.title = 'said'; } }, 10);"},
+        {"messages", "var s = 'z'.repeat(32 << 20), f = document.querySelector('iframe').contentWindow, n = 0;"
+                     " var t = setInterval(function () { for (var i = 0; i < 4; ++i) f.postMessage(s, '*');"
+                     " if (++n == 600) { clearInterval(t); document.title = 'said'; } }, 10);"},
     };
     QByteArray flood;
     http::Server site([&](const http::Request &r, http::Response *s) {
@@ -81,7 +82,7 @@ int main(int argc, char *argv[])
                 "<embed id=movie src='/external.swf' width=200 height=150 type='application/x-shockwave-flash'"
                 " allowscriptaccess=always><script>function go() {"
                 " if (typeof movie.fromPage !== 'function') return setTimeout(go, 50); "
-                + flood + " } onload = go;</script>");
+                    + flood + " } onload = go;</script>");
     });
     site.listen(QHostAddress(QStringLiteral("127.0.0.3")));
 
@@ -107,15 +108,18 @@ int main(int argc, char *argv[])
         since.start();
         pulse.start(1);
         // Done, or stopped for it.
-        waitFor([&] {
-            WebBrowser &view = rt.form<Form2>().WebBrowser1();
-            return view.title() == QLatin1String("said") || !view.notice().isEmpty();
-        }, 60000);
+        waitFor(
+            [&] {
+                WebBrowser &view = rt.form<Form2>().WebBrowser1();
+                return view.title() == QLatin1String("said") || !view.notice().isEmpty();
+            },
+            60000);
         bool painted = false;
         PlayerHost &host = ViewerServices::of(rt).host();
-        const auto c = QObject::connect(&host, &PlayerHost::movieState, [&](const QByteArray &, PlayerHost::MovieState s) {
-            painted = painted || s == PlayerHost::MovieState::Painted;
-        });
+        const auto c
+            = QObject::connect(&host, &PlayerHost::movieState, [&](const QByteArray &, PlayerHost::MovieState s) {
+                  painted = painted || s == PlayerHost::MovieState::Painted;
+              });
         QElapsedTimer toAlbum;
         toAlbum.start();
         QTest::mouseClick(&main.Command5(), Qt::LeftButton);

@@ -110,9 +110,10 @@ int runPages(SiteMirror &mirror, bool search, bool guarded, SiteArchive *archive
     // A press, until the movie it opens has drawn its first frame.
     auto pressUntilPainted = [&](forms::CommandButton &button) {
         bool painted = false;
-        QMetaObject::Connection c = QObject::connect(&host, &PlayerHost::movieState, [&](const QByteArray &, PlayerHost::MovieState s) {
-            painted = s == PlayerHost::MovieState::Painted;
-        });
+        QMetaObject::Connection c
+            = QObject::connect(&host, &PlayerHost::movieState, [&](const QByteArray &, PlayerHost::MovieState s) {
+                  painted = s == PlayerHost::MovieState::Painted;
+              });
         QElapsedTimer t;
         t.start();
         button.click();

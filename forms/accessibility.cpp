@@ -76,12 +76,15 @@ public:
     QString text(QAccessible::Text t) const override
     {
         switch (t) {
-        case QAccessible::Name: return QGuiApplication::applicationName();
-        case QAccessible::Description: return QCoreApplication::applicationFilePath();
-        default: return {};
+        case QAccessible::Name:
+            return QGuiApplication::applicationName();
+        case QAccessible::Description:
+            return QCoreApplication::applicationFilePath();
+        default:
+            return {};
         }
     }
-    void setText(QAccessible::Text, const QString &) override {}
+    void setText(QAccessible::Text, const QString &) override { }
     QRect rect() const override { return {}; }
     QAccessible::Role role() const override { return QAccessible::Application; }
     QAccessible::State state() const override { return {}; }

@@ -16,10 +16,12 @@ namespace forms {
 inline constexpr int TwipsPerPixel = 15;
 constexpr int twipsToPixels(int twips)
 {
-    return twips >= 0 ? (twips + TwipsPerPixel / 2) / TwipsPerPixel
-                      : -((-twips + TwipsPerPixel / 2) / TwipsPerPixel);
+    return twips >= 0 ? (twips + TwipsPerPixel / 2) / TwipsPerPixel : -((-twips + TwipsPerPixel / 2) / TwipsPerPixel);
 }
-constexpr int pixelsToTwips(int pixels) { return pixels * TwipsPerPixel; }
+constexpr int pixelsToTwips(int pixels)
+{
+    return pixels * TwipsPerPixel;
+}
 
 enum class ControlKind {
     Frame,
@@ -40,17 +42,17 @@ struct ControlDesign
 {
     QString name{};
     ControlKind kind = ControlKind::Label;
-    QString container{};                          // empty: the window's client area
-    QString caption{};                            // caption or initial text
+    QString container{}; // empty: the window's client area
+    QString caption{}; // caption or initial text
     int left = 0, top = 0, width = 0, height = 0; // twips, in the container
-    QLine line{};                                 // lines only: end points, twips
-    int tabIndex = -1;                            // -1: takes no focus
-    QStringList items{};                          // drop-down list entries, in order
-    QString picture{};                            // resource path of an image
-    QColor color{};                               // line colour or label text colour
+    QLine line{}; // lines only: end points, twips
+    int tabIndex = -1; // -1: takes no focus
+    QStringList items{}; // drop-down list entries, in order
+    QString picture{}; // resource path of an image
+    QColor color{}; // line colour or label text colour
     QString toolTip{};
-    int interval = 0;                             // timers, in ms
-    bool enabled = true;                          // timers
+    int interval = 0; // timers, in ms
+    bool enabled = true; // timers
     // For screen readers: a name where the caption does not give one, and what the
     // control does where the caption does not say it. Lines, shapes and images without
     // a name are decoration and stay out of the accessibility tree.
@@ -69,10 +71,10 @@ struct FormDesign
     BorderStyle border = BorderStyle::Sizable;
     bool minButton = true;
     bool maxButton = true;
-    int clientLeft = 0, clientTop = 0;            // twips, screen coordinates
-    int clientWidth = 0, clientHeight = 0;        // twips
-    QString icon{};                               // resource path; empty: none
-    QColor background{};                          // invalid: the platform's dialog colour
+    int clientLeft = 0, clientTop = 0; // twips, screen coordinates
+    int clientWidth = 0, clientHeight = 0; // twips
+    QString icon{}; // resource path; empty: none
+    QColor background{}; // invalid: the platform's dialog colour
     std::vector<ControlDesign> controls{};
 };
 

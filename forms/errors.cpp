@@ -1,6 +1,5 @@
 #include "errors.h"
 
-
 #include <QApplication>
 #include <QMessageBox>
 
@@ -11,8 +10,7 @@ namespace forms {
 RuntimeError::RuntimeError(int number, QString description)
     : m_number(number), m_description(std::move(description)),
       m_what(QStringLiteral("%1: %2").arg(number).arg(m_description).toUtf8())
-{
-}
+{ }
 
 void raise(int number, const QString &description)
 {
@@ -22,14 +20,13 @@ void raise(int number, const QString &description)
 void defaultErrorReport(const RuntimeError &error)
 {
     const QString text = QStringLiteral("运行时错误 '%1':\n\n%2").arg(error.number()).arg(error.description());
-    std::fprintf(stderr, "%s: run-time error %d: %s\n", qPrintable(QCoreApplication::applicationName()),
-                 error.number(), error.description().toUtf8().constData());
+    std::fprintf(stderr, "%s: run-time error %d: %s\n", qPrintable(QCoreApplication::applicationName()), error.number(),
+                 error.description().toUtf8().constData());
     std::fflush(stderr);
     if (qobject_cast<QApplication *>(QCoreApplication::instance()) == nullptr)
         return;
     // Not modal: a nested event loop would let timers and clicks run under the report.
-    auto *box = new QMessageBox(QMessageBox::Critical, QCoreApplication::applicationName(), text,
-                                QMessageBox::Ok);
+    auto *box = new QMessageBox(QMessageBox::Critical, QCoreApplication::applicationName(), text, QMessageBox::Ok);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->show();
 }

@@ -36,8 +36,8 @@ public:
     {
         // The first Resize waits for the first expose: by then the window manager has
         // framed and placed the window, and a resize cannot undo its placement.
-        if (watched == static_cast<QObject *>(windowHandle()) && e->type() == QEvent::Expose && !m_exposed && !m_detached
-            && windowHandle()->isExposed()) {
+        if (watched == static_cast<QObject *>(windowHandle()) && e->type() == QEvent::Expose && !m_exposed
+            && !m_detached && windowHandle()->isExposed()) {
             m_exposed = true;
             checkOuterSize(true);
             // Framed now: where it must stand is known, unless the window manager has
@@ -69,9 +69,9 @@ protected:
         case QEvent::WindowStateChange: {
             // Without a maximize or minimize button the window cannot be maximized or
             // minimized, whatever the window manager offers: it stays where and as it was.
-            const Qt::WindowStates refused =
-                (m_form.design().maxButton ? Qt::WindowStates() : (Qt::WindowMaximized | Qt::WindowFullScreen))
-                | (m_form.design().minButton ? Qt::WindowStates() : Qt::WindowMinimized);
+            const Qt::WindowStates refused
+                = (m_form.design().maxButton ? Qt::WindowStates() : (Qt::WindowMaximized | Qt::WindowFullScreen))
+                  | (m_form.design().minButton ? Qt::WindowStates() : Qt::WindowMinimized);
             if (windowState() & refused) {
                 const bool resized = windowState() & refused & (Qt::WindowMaximized | Qt::WindowFullScreen);
                 setWindowState(windowState() & ~refused);
@@ -179,17 +179,20 @@ QColor systemColor(int index)
 {
     const QPalette pal = QGuiApplication::palette();
     switch (index) {
-    case 5: return pal.color(QPalette::Base);              // window
-    case 8: return pal.color(QPalette::Text);              // window text
-    case 9: return pal.color(QPalette::HighlightedText);   // caption text
-    case 15: return pal.color(QPalette::Button);           // 3-D face
-    default: return pal.color(QPalette::Window);
+    case 5:
+        return pal.color(QPalette::Base); // window
+    case 8:
+        return pal.color(QPalette::Text); // window text
+    case 9:
+        return pal.color(QPalette::HighlightedText); // caption text
+    case 15:
+        return pal.color(QPalette::Button); // 3-D face
+    default:
+        return pal.color(QPalette::Window);
     }
 }
 
-Form::Form(Runtime &runtime, const FormDesign &design) : m_runtime(runtime), m_design(design)
-{
-}
+Form::Form(Runtime &runtime, const FormDesign &design) : m_runtime(runtime), m_design(design) { }
 
 Form::~Form()
 {
@@ -511,16 +514,26 @@ void dress(QWidget *widget, const ControlDesign &c)
 QWidget *Form::makeWidget(const ControlDesign &c, QWidget *parent)
 {
     switch (c.kind) {
-    case ControlKind::Frame: return makeFrame(c, parent);
-    case ControlKind::Label: return makeLabel(c, parent);
-    case ControlKind::Image: return makeImage(c, parent);
-    case ControlKind::TextBox: return makeTextBox(c, parent);
-    case ControlKind::DropDownList: return makeDropDownList(c, parent);
-    case ControlKind::CommandButton: return makeCommandButton(c, parent);
-    case ControlKind::Line: return makeLine(c, parent);
-    case ControlKind::Shape: return makeShape(c, parent);
-    case ControlKind::Custom: return createCustomControl(c, parent);
-    case ControlKind::Timer: break;
+    case ControlKind::Frame:
+        return makeFrame(c, parent);
+    case ControlKind::Label:
+        return makeLabel(c, parent);
+    case ControlKind::Image:
+        return makeImage(c, parent);
+    case ControlKind::TextBox:
+        return makeTextBox(c, parent);
+    case ControlKind::DropDownList:
+        return makeDropDownList(c, parent);
+    case ControlKind::CommandButton:
+        return makeCommandButton(c, parent);
+    case ControlKind::Line:
+        return makeLine(c, parent);
+    case ControlKind::Shape:
+        return makeShape(c, parent);
+    case ControlKind::Custom:
+        return createCustomControl(c, parent);
+    case ControlKind::Timer:
+        break;
     }
     return nullptr;
 }

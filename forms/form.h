@@ -68,13 +68,13 @@ signals:
     void unloaded();
 
 protected:
-    virtual void Form_Load() {}
+    virtual void Form_Load() { }
     virtual void Form_Unload(std::int16_t &Cancel) { Q_UNUSED(Cancel); }
-    virtual void Form_Resize() {}
+    virtual void Form_Resize() { }
     // Creates what the design table cannot: embedded components of kind Custom.
     virtual QWidget *createCustomControl(const ControlDesign &d, QWidget *parent);
     // Connects control events to handlers, right after the controls are built.
-    virtual void connectEvents() {}
+    virtual void connectEvents() { }
 
     // Delivers an event to a handler behind the runtime's error boundary.
     template<class Sender, class Signal>

@@ -6,7 +6,7 @@
 
 namespace forms {
 
-Runtime::Runtime(QObject *parent) : QObject(parent) {}
+Runtime::Runtime(QObject *parent) : QObject(parent) { }
 
 Runtime::~Runtime()
 {
@@ -28,7 +28,7 @@ Form &Runtime::formNamed(const QString &className, const FormFactory &make)
         return *it->second;
     // Made before it takes a slot: a factory that raises leaves nothing half-registered.
     const auto registered = m_factories.find(className);
-    std::unique_ptr<Form> made = make ? make(*this)
+    std::unique_ptr<Form> made = make                              ? make(*this)
                                  : registered != m_factories.end() ? registered->second(*this)
                                                                    : nullptr;
     if (!made)

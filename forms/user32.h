@@ -38,10 +38,13 @@ inline constexpr std::uint32_t SWP_NOMOVE = 0x0002;
 using GetWindowLongA_t = std::int32_t(USER32_API *)(HWND, std::int32_t);
 using SetWindowLongA_t = std::int32_t(USER32_API *)(HWND, std::int32_t, std::int32_t);
 using SetLayeredWindowAttributes_t = std::int32_t(USER32_API *)(HWND, std::uint32_t, std::uint8_t, std::uint32_t);
-using SetWindowPos_t = std::int32_t(USER32_API *)(HWND, HWND, std::int32_t, std::int32_t, std::int32_t,
-                                                  std::int32_t, std::uint32_t);
+using SetWindowPos_t
+    = std::int32_t(USER32_API *)(HWND, HWND, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::uint32_t);
 
-inline HWND toHandle(quintptr hWnd) { return reinterpret_cast<HWND>(hWnd); }
+inline HWND toHandle(quintptr hWnd)
+{
+    return reinterpret_cast<HWND>(hWnd);
+}
 
 // Finds entry points by library and name. One per runtime, so a test can take an entry
 // point away and see the bindings made after that fail.
@@ -72,19 +75,16 @@ public:
 
     Binding(const Loader &loader, QString library, const char *entryPoint)
         : m_loader(loader), m_library(std::move(library)), m_entryPoint(entryPoint)
-    {
-    }
+    { }
 
     template<class... A>
-        requires(sizeof...(A) == sizeof...(P) && (std::is_same_v<std::remove_cvref_t<A>, P> && ...))
-    R operator()(A... args)
+    requires(sizeof...(A) == sizeof...(P) && (std::is_same_v<std::remove_cvref_t<A>, P> && ...)) R operator()(A... args)
     {
         if (!m_fn) {
             m_fn = reinterpret_cast<Fn>(m_loader.resolve(m_library, m_entryPoint));
             if (!m_fn)
-                forms::raise(forms::err::EntryPointNotFound,
-                             QStringLiteral("Can't find DLL entry point %1 in %2")
-                                 .arg(QLatin1StringView(m_entryPoint), m_library));
+                forms::raise(forms::err::EntryPointNotFound, QStringLiteral("Can't find DLL entry point %1 in %2")
+                                                                 .arg(QLatin1StringView(m_entryPoint), m_library));
         }
         return m_fn(args...);
     }

@@ -44,8 +44,7 @@ xcb_atom_t atom(xcb_connection_t *c, const char *name)
 std::vector<uint32_t> cardinals(xcb_connection_t *c, xcb_window_t window, xcb_atom_t property, uint32_t max)
 {
     std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
-        xcb_get_property_reply(c, xcb_get_property(c, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, max),
-                               nullptr),
+        xcb_get_property_reply(c, xcb_get_property(c, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, max), nullptr),
         &std::free);
     if (!reply || reply->format != 32)
         return {};
@@ -73,9 +72,8 @@ QString windowManagerName(xcb_connection_t *c)
     if (check.empty())
         return {};
     std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
-        xcb_get_property_reply(c, xcb_get_property(c, 0, check[0], atom(c, "_NET_WM_NAME"),
-                                                   XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
-                               nullptr),
+        xcb_get_property_reply(
+            c, xcb_get_property(c, 0, check[0], atom(c, "_NET_WM_NAME"), XCB_GET_PROPERTY_TYPE_ANY, 0, 64), nullptr),
         &std::free);
     if (!reply || reply->format != 8)
         return {};
@@ -188,8 +186,7 @@ void setAllowedActions(QWindow *window, Actions actions)
     std::erase(states, skipTaskbar);
     if (!actions.taskbar)
         states.push_back(skipTaskbar);
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32, uint32_t(states.size()),
-                        states.data());
+    xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, state, XCB_ATOM_ATOM, 32, uint32_t(states.size()), states.data());
     xcb_flush(c);
 }
 
@@ -215,7 +212,7 @@ std::optional<QMargins> askFrameExtents(QWindow *, std::chrono::milliseconds)
     return std::nullopt;
 }
 
-void setAllowedActions(QWindow *, Actions) {}
+void setAllowedActions(QWindow *, Actions) { }
 
 #endif
 

@@ -71,7 +71,7 @@ AddressSpace spaceFor(const QHostAddress &address, quint16 port)
     return addressSpace(address);
 }
 
-Judge::Judge() : m_allowed(builtInHosts()), m_public(publicAddresses()) {}
+Judge::Judge() : m_allowed(builtInHosts()), m_public(publicAddresses()) { }
 
 void Judge::allow(const QHostAddress &address, quint16 port)
 {

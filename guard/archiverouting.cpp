@@ -17,7 +17,9 @@ RunArchive theRunArchive;
 
 http::Headers requestHeaders()
 {
-    return {{"Accept", "*/*"}, {"Accept-Encoding", "identity"}, {"User-Agent", "Mozilla/5.0 (compatible; photoforKP/1.00)"}};
+    return {{"Accept", "*/*"},
+            {"Accept-Encoding", "identity"},
+            {"User-Agent", "Mozilla/5.0 (compatible; photoforKP/1.00)"}};
 }
 
 quint16 defaultPort(const QUrl &url)
@@ -39,7 +41,7 @@ RunArchive runArchive()
     return theRunArchive;
 }
 
-Routing::Routing(Resolve resolve) : m_resolve(std::move(resolve)) {}
+Routing::Routing(Resolve resolve) : m_resolve(std::move(resolve)) { }
 
 void Routing::detach()
 {
@@ -131,11 +133,13 @@ CaptureReply *Routing::open(const QUrl &original, const QByteArray &method, QObj
             if (const std::optional<QUrl> endpoint = indexEndpoint(archive.prefix)) {
                 m_index.insert(site, Index::Asking);
                 const QUrl query = indexQuery(*endpoint, original, archive.date, m_indexLimits.maxLines);
-                QMetaObject::invokeMethod(m_home, [routing = weak_from_this(), site, query, archive,
-                                                   limits = m_indexLimits] {
-                    if (const std::shared_ptr<Routing> r = routing.lock())
-                        r->learnIndex(site, query, archive, limits);
-                }, Qt::QueuedConnection); // never now: the lock is held
+                QMetaObject::invokeMethod(
+                    m_home,
+                    [routing = weak_from_this(), site, query, archive, limits = m_indexLimits] {
+                        if (const std::shared_ptr<Routing> r = routing.lock())
+                            r->learnIndex(site, query, archive, limits);
+                    },
+                    Qt::QueuedConnection); // never now: the lock is held
             }
         }
     }
@@ -176,19 +180,20 @@ void Routing::connect(const QUrl &url, const QByteArray &method, QObject *contex
         return opened(http::ClientReply::send(target, method, requestHeaders(), {}, context), Failure::None);
     }
     QPointer<QObject> alive(context);
-    resolve(url.host(), port, context, [routing = weak_from_this(), alive, url, method, port, opened](
-                                           const QHostAddress &address, Failure failure) {
-        const std::shared_ptr<Routing> self = routing.lock();
-        if (!alive || !self)
-            return;
-        if (failure != Failure::None)
-            return opened(nullptr, failure);
-        // Never one of the program's own services, whatever the archive's name says.
-        if (address.isLoopback() && self->isLive(port))
-            return opened(nullptr, Failure::NotAllowed);
-        const http::ClientReply::Target target = http::ClientReply::Target::to(url, address);
-        opened(http::ClientReply::send(target, method, requestHeaders(), {}, alive), Failure::None);
-    });
+    resolve(
+        url.host(), port, context,
+        [routing = weak_from_this(), alive, url, method, port, opened](const QHostAddress &address, Failure failure) {
+            const std::shared_ptr<Routing> self = routing.lock();
+            if (!alive || !self)
+                return;
+            if (failure != Failure::None)
+                return opened(nullptr, failure);
+            // Never one of the program's own services, whatever the archive's name says.
+            if (address.isLoopback() && self->isLive(port))
+                return opened(nullptr, Failure::NotAllowed);
+            const http::ClientReply::Target target = http::ClientReply::Target::to(url, address);
+            opened(http::ClientReply::send(target, method, requestHeaders(), {}, alive), Failure::None);
+        });
 }
 
 void Routing::setHome(QObject *home)

@@ -116,8 +116,8 @@ private:
     std::optional<QNetworkProxy> m_proxy;
     QObject *m_home = nullptr;
     IndexLimits m_indexLimits;
-    QHash<QString, Index> m_index;         // by site
-    QHash<QString, QString> m_timestamps;  // original: the capture chosen
+    QHash<QString, Index> m_index; // by site
+    QHash<QString, QString> m_timestamps; // original: the capture chosen
 };
 
 } // namespace wayback

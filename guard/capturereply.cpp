@@ -110,8 +110,8 @@ void CaptureReply::ask(const QUrl &capture)
         });
         connect(inner, &http::Reply::finished, self, [s = self.data()] {
             if (!s->m_status) // no head: the archive did not answer
-                return s->fail(502, failureOf(s->m_inner ? s->m_inner->socketError()
-                                                         : QAbstractSocket::UnknownSocketError));
+                return s->fail(502,
+                               failureOf(s->m_inner ? s->m_inner->socketError() : QAbstractSocket::UnknownSocketError));
             emit s->finished();
         });
     });

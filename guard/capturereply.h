@@ -24,7 +24,7 @@ namespace wayback {
 
 struct Archive
 {
-    QUrl prefix;  // ends in "/"
+    QUrl prefix; // ends in "/"
     QString date; // YYYY[MM[DD[hh[mm[ss]]]]]
     bool isSet() const { return !prefix.isEmpty(); }
 };
@@ -33,12 +33,12 @@ struct Archive
 // was busy.
 enum class Failure {
     None,
-    NotAllowed,        // its address is not one the rule lets anything reach
-    NoName,            // its name does not resolve
+    NotAllowed, // its address is not one the rule lets anything reach
+    NoName, // its name does not resolve
     ConnectionRefused,
     NoAnswer,
-    Busy,              // it kept answering 429 or 503, or asked for too long a wait
-    ProxyRefused,      // the user's proxy would not take or carry the connection
+    Busy, // it kept answering 429 or 503, or asked for too long a wait
+    ProxyRefused, // the user's proxy would not take or carry the connection
     ProxyNeedsPassword,
 };
 
@@ -49,10 +49,10 @@ using Open = std::function<void(const QUrl &url, const QByteArray &method, QObje
 // How long a busy archive (429 or 503 of its own) is waited for.
 struct Pacing
 {
-    int defaultWaitMs = 5000;   // when it does not say (Retry-After)
-    int longestWaitMs = 60000;  // a longer wait asked for fails at once
-    int maxTries = 3;           // in all, the first one included
-    int maxTotalMs = 120000;    // from the first try
+    int defaultWaitMs = 5000; // when it does not say (Retry-After)
+    int longestWaitMs = 60000; // a longer wait asked for fails at once
+    int maxTries = 3; // in all, the first one included
+    int maxTotalMs = 120000; // from the first try
 };
 
 // The wait a Retry-After asks for, in ms from now (seconds, or an HTTP date); -1 if it

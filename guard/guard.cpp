@@ -69,7 +69,8 @@ std::optional<uint> peerUser(const QHostAddress &peer, quint16 peerPort, const Q
     kernel.nl_family = AF_NETLINK;
     std::optional<uint> uid;
     alignas(nlmsghdr) char answer[8192];
-    if (::sendto(fd, &ask, sizeof(ask), 0, reinterpret_cast<sockaddr *>(&kernel), sizeof(kernel)) == ssize_t(sizeof(ask))) {
+    if (::sendto(fd, &ask, sizeof(ask), 0, reinterpret_cast<sockaddr *>(&kernel), sizeof(kernel))
+        == ssize_t(sizeof(ask))) {
         iovec room{answer, sizeof(answer)};
         msghdr message{};
         message.msg_iov = &room;
@@ -83,7 +84,10 @@ std::optional<uint> peerUser(const QHostAddress &peer, quint16 peerPort, const Q
     ::close(fd);
     return uid;
 #else
-    Q_UNUSED(peer) Q_UNUSED(peerPort) Q_UNUSED(us) Q_UNUSED(usPort)
+    Q_UNUSED(peer)
+    Q_UNUSED(peerPort)
+    Q_UNUSED(us)
+    Q_UNUSED(usPort)
     return std::nullopt;
 #endif
 }
@@ -97,7 +101,10 @@ bool isSameUser(const QHostAddress &peer, quint16 peerPort, const QHostAddress &
     const std::optional<uint> uid = peerUser(peer, peerPort, us, usPort);
     return uid && *uid == ::geteuid();
 #else
-    Q_UNUSED(peer) Q_UNUSED(peerPort) Q_UNUSED(us) Q_UNUSED(usPort)
+    Q_UNUSED(peer)
+    Q_UNUSED(peerPort)
+    Q_UNUSED(us)
+    Q_UNUSED(usPort)
     return true;
 #endif
 }
@@ -422,8 +429,9 @@ private:
         // A blank page: the viewer says why in its own words over it, and nothing of
         // the guard's flashes up before that.
         const QByteArray body = "<!DOCTYPE html><!-- " + why + " -->\n";
-        m_client->write("HTTP/1.1 " + QByteArray::number(status) + " Refused\r\nContent-Type: text/html\r\n"
-                        "Cache-Control: no-store\r\nConnection: close\r\nContent-Length: "
+        m_client->write("HTTP/1.1 " + QByteArray::number(status)
+                        + " Refused\r\nContent-Type: text/html\r\n"
+                          "Cache-Control: no-store\r\nConnection: close\r\nContent-Length: "
                         + QByteArray::number(body.size()) + "\r\n\r\n" + body);
         m_client->disconnectFromHost();
         if (m_client->state() == QAbstractSocket::UnconnectedState)
@@ -464,16 +472,16 @@ Guard::Guard(QObject *parent) : QObject(parent)
 {
     m_thread.setObjectName(QStringLiteral("guard"));
     // The archive is reached by the same rule as any site.
-    m_routing = std::make_shared<wayback::Routing>(
-        [this](const QString &host, quint16 port, QObject *context, auto done) {
-            resolve(host, port, context, [done](const QHostAddress &address, Outcome outcome) {
-                using F = wayback::Failure;
-                done(address, outcome == Outcome::None      ? F::None
-                              : outcome == Outcome::NoName  ? F::NoName
-                              : outcome == Outcome::Refused ? F::NotAllowed
-                                                            : F::NoAnswer);
-            });
-        });
+    m_routing
+        = std::make_shared<wayback::Routing>([this](const QString &host, quint16 port, QObject *context, auto done) {
+              resolve(host, port, context, [done](const QHostAddress &address, Outcome outcome) {
+                  using F = wayback::Failure;
+                  done(address, outcome == Outcome::None      ? F::None
+                                : outcome == Outcome::NoName  ? F::NoName
+                                : outcome == Outcome::Refused ? F::NotAllowed
+                                                              : F::NoAnswer);
+              });
+          });
 }
 
 Guard::~Guard()
@@ -484,7 +492,8 @@ Guard::~Guard()
     if (!m_home)
         return;
     // The connections count down into this object as they go.
-    QMetaObject::invokeMethod(m_home, [this] { qDeleteAll(m_home->children()); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_home, [this] { qDeleteAll(m_home->children()); }, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
     delete m_home;
@@ -497,15 +506,18 @@ bool Guard::start()
     m_home = new QObject;
     m_thread.start();
     m_home->moveToThread(&m_thread);
-    QMetaObject::invokeMethod(m_home, [this] {
-        m_server = new QTcpServer(m_home);
-        m_server->setProxy(QNetworkProxy::NoProxy);
-        m_server->setMaxPendingConnections(64);
-        QObject::connect(m_server, &QTcpServer::newConnection, m_home, [this] { accept(); });
-        if (m_server->listen(QHostAddress::LocalHost, 0))
-            m_port = m_server->serverPort();
-        m_routing->setHome(m_home);
-    }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_home,
+        [this] {
+            m_server = new QTcpServer(m_home);
+            m_server->setProxy(QNetworkProxy::NoProxy);
+            m_server->setMaxPendingConnections(64);
+            QObject::connect(m_server, &QTcpServer::newConnection, m_home, [this] { accept(); });
+            if (m_server->listen(QHostAddress::LocalHost, 0))
+                m_port = m_server->serverPort();
+            m_routing->setHome(m_home);
+        },
+        Qt::BlockingQueuedConnection);
     return m_port != 0;
 }
 
@@ -573,7 +585,8 @@ void Guard::resolve(const QString &host, quint16 port, QObject *context,
         // Every address of the name, or none: a name that also leads inward is refused,
         // whichever address would have been tried.
         const Judge rule = judge();
-        if (std::all_of(addresses.cbegin(), addresses.cend(), [&](const QHostAddress &a) { return rule.mayConnect(a, port); }))
+        if (std::all_of(addresses.cbegin(), addresses.cend(),
+                        [&](const QHostAddress &a) { return rule.mayConnect(a, port); }))
             return done(addresses.first(), Outcome::None);
         ++m_refusals;
         note(host, port, Outcome::Refused);
@@ -599,7 +612,8 @@ void Guard::setArchive(const wayback::Archive &archive, bool everything)
         const QMutexLocker locked(&m_lock);
         const QHostAddress address(archive.prefix.host());
         if (!address.isNull())
-            m_judge.allow(address, quint16(archive.prefix.port(archive.prefix.scheme() == QLatin1String("https") ? 443 : 80)));
+            m_judge.allow(address,
+                          quint16(archive.prefix.port(archive.prefix.scheme() == QLatin1String("https") ? 443 : 80)));
     }
     m_routing->setArchive(archive, everything);
 }

@@ -101,10 +101,10 @@ private:
     void ownPort(quint16 port, bool open);
 
     QThread m_thread;
-    QObject *m_home = nullptr;      // in m_thread: the server and the connections
+    QObject *m_home = nullptr; // in m_thread: the server and the connections
     QTcpServer *m_server = nullptr; // a child of m_home
     quint16 m_port = 0;
-    mutable QMutex m_lock;          // for what follows
+    mutable QMutex m_lock; // for what follows
     Judge m_judge;
     Names m_names;
     OutcomeLog m_outcomes;

@@ -28,7 +28,8 @@ void OutcomeLog::note(const QString &host, quint16 port, Outcome outcome)
 Outcome OutcomeLog::outcomeFor(const QUrl &url) const
 {
     const QMutexLocker locked(&m_lock);
-    const auto it = m_noted.constFind(key(url.host(), quint16(url.port(url.scheme() == QLatin1String("https") ? 443 : 80))));
+    const auto it
+        = m_noted.constFind(key(url.host(), quint16(url.port(url.scheme() == QLatin1String("https") ? 443 : 80))));
     if (it == m_noted.constEnd() || it->when.elapsed() > KeptMs)
         return Outcome::None;
     return it->outcome;

@@ -18,14 +18,14 @@ GUARD_EXPORT bool splitAuthority(const QByteArray &authority, quint16 defaultPor
 struct ProxyRequest
 {
     bool tunnel = false; // CONNECT host:port: bytes either way once it stands
-    QString host;        // a name or an address, as written
+    QString host; // a name or an address, as written
     quint16 port = 0;
     // For a plain request, what goes upstream: the request in origin form, with the
     // Host it was judged for, no hop-by-hop headers, and Connection: close.
     QByteArray upstreamHead;
     QByteArray method;
     QByteArray target; // for a plain request, http://authority/path?query as it asked
-    QByteArray dest;   // what the engine fetches it for (Sec-Fetch-Dest): "document", ...
+    QByteArray dest; // what the engine fetches it for (Sec-Fetch-Dest): "document", ...
 };
 // head: the whole head, up to and with its blank line. Empty, with *refusal the status
 // to answer, if it is not a request the guard serves.

@@ -97,14 +97,13 @@ bool isBypassed(const QStringList &noProxy, const QString &rawHost)
 std::optional<QNetworkProxy> fromEnvironment(const QProcessEnvironment &env, const QUrl &target)
 {
     const QString noProxy = env.contains(QStringLiteral("no_proxy")) ? env.value(QStringLiteral("no_proxy"))
-                                                                      : env.value(QStringLiteral("NO_PROXY"));
+                                                                     : env.value(QStringLiteral("NO_PROXY"));
     if (isBypassed(listOf(noProxy), target.host()))
         return std::nullopt;
     // HTTP_PROXY in upper case is left out, as curl does: a web server's CGI sets it
     // from a request's "Proxy:" header.
-    const QStringList names = isHttps(target)
-                                  ? QStringList{"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}
-                                  : QStringList{"http_proxy", "all_proxy", "ALL_PROXY"};
+    const QStringList names = isHttps(target) ? QStringList{"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}
+                                              : QStringList{"http_proxy", "all_proxy", "ALL_PROXY"};
     for (const QString &name : names) {
         const QString value = env.value(name).trimmed();
         if (!value.isEmpty())
@@ -117,7 +116,8 @@ std::optional<QNetworkProxy> fromGnome(const QString &settings, const QUrl &targ
 {
     QHash<QString, QString> keys; // "http host" -> value
     for (const QString &line : settings.split(u'\n')) {
-        static const QRegularExpression form(QStringLiteral("^org\\.gnome\\.system\\.proxy(?:\\.(\\w+))? ([\\w-]+) (.*)$"));
+        static const QRegularExpression form(
+            QStringLiteral("^org\\.gnome\\.system\\.proxy(?:\\.(\\w+))? ([\\w-]+) (.*)$"));
         const QRegularExpressionMatch m = form.match(line.trimmed());
         if (m.hasMatch())
             keys.insert(m.captured(1) + u' ' + m.captured(2), m.captured(3));
@@ -126,7 +126,8 @@ std::optional<QNetworkProxy> fromGnome(const QString &settings, const QUrl &targ
         return std::nullopt;
     if (isBypassed(gsettingsValues(keys.value(QStringLiteral(" ignore-hosts"))), target.host()))
         return std::nullopt;
-    for (const QString &kind : {isHttps(target) ? QStringLiteral("https") : QStringLiteral("http"), QStringLiteral("socks")}) {
+    for (const QString &kind :
+         {isHttps(target) ? QStringLiteral("https") : QStringLiteral("http"), QStringLiteral("socks")}) {
         const QString host = gsettingsValues(keys.value(kind + QStringLiteral(" host"))).value(0);
         const int port = keys.value(kind + QStringLiteral(" port")).trimmed().toInt();
         if (host.isEmpty() || port <= 0 || port > 65535)
@@ -155,8 +156,8 @@ std::optional<QNetworkProxy> fromKde(const QString &kioslaverc, const QUrl &targ
         return std::nullopt;
     if (isBypassed(listOf(keys.value(QStringLiteral("NoProxyFor"))), target.host()))
         return std::nullopt;
-    for (const QString &key : {isHttps(target) ? QStringLiteral("httpsProxy") : QStringLiteral("httpProxy"),
-                               QStringLiteral("socksProxy")}) {
+    for (const QString &key :
+         {isHttps(target) ? QStringLiteral("httpsProxy") : QStringLiteral("httpProxy"), QStringLiteral("socksProxy")}) {
         QString value = keys.value(key);
         if (value.isEmpty())
             continue;
@@ -165,7 +166,8 @@ std::optional<QNetworkProxy> fromKde(const QString &kioslaverc, const QUrl &targ
         if (key == QLatin1String("socksProxy"))
             value.replace(QRegularExpression(QStringLiteral("^socks5?://")), QStringLiteral("socks5h://"));
         if (!value.contains(QLatin1String("://")))
-            value.prepend(key == QLatin1String("socksProxy") ? QStringLiteral("socks5h://") : QStringLiteral("http://"));
+            value.prepend(key == QLatin1String("socksProxy") ? QStringLiteral("socks5h://")
+                                                             : QStringLiteral("http://"));
         return readAddress(value);
     }
     return std::nullopt;
@@ -178,12 +180,14 @@ QNetworkProxy fromDesktop(const QUrl &target)
         QProcess process;
         process.start(gsettings, {QStringLiteral("list-recursively"), QStringLiteral("org.gnome.system.proxy")});
         if (process.waitForFinished(DesktopReadMs) && process.exitCode() == 0)
-            if (const auto proxy = fromGnome(QString::fromUtf8(process.readAllStandardOutput().left(MaxSettingsBytes)), target))
+            if (const auto proxy
+                = fromGnome(QString::fromUtf8(process.readAllStandardOutput().left(MaxSettingsBytes)), target))
                 return *proxy;
         process.kill();
         process.waitForFinished(DesktopReadMs);
     }
-    QFile kde(QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)).filePath(QStringLiteral("kioslaverc")));
+    QFile kde(QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+                  .filePath(QStringLiteral("kioslaverc")));
     if (kde.open(QIODevice::ReadOnly))
         if (const auto proxy = fromKde(QString::fromUtf8(kde.read(MaxSettingsBytes)), target))
             return *proxy;

@@ -23,11 +23,10 @@ QDateTime timeOf(const QString &timestamp)
 {
     if (!isTimestamp(timestamp))
         return {};
-    const auto part = [&](int at, int fallback) {
-        return timestamp.size() > at ? timestamp.mid(at, 2).toInt() : fallback;
-    };
-    return QDateTime(QDate(timestamp.left(4).toInt(), part(4, 1), part(6, 1)), QTime(part(8, 0), part(10, 0), part(12, 0)),
-                     Qt::UTC);
+    const auto part
+        = [&](int at, int fallback) { return timestamp.size() > at ? timestamp.mid(at, 2).toInt() : fallback; };
+    return QDateTime(QDate(timestamp.left(4).toInt(), part(4, 1), part(6, 1)),
+                     QTime(part(8, 0), part(10, 0), part(12, 0)), Qt::UTC);
 }
 
 std::optional<QUrl> readPrefix(const QString &text)
@@ -189,8 +188,9 @@ std::optional<QHash<QString, QString>> readIndex(const QByteArray &json, const Q
         const QDateTime when = timeOf(timestamp);
         const qint64 d = qAbs(when.secsTo(at));
         const auto known = distance.constFind(original);
-        if (d > trusted || (known != distance.constEnd()
-                            && (d > *known || (d == *known && timeOf(chosen.value(original)) <= when))))
+        if (d > trusted
+            || (known != distance.constEnd()
+                && (d > *known || (d == *known && timeOf(chosen.value(original)) <= when))))
             continue;
         distance.insert(original, d);
         chosen.insert(original, timestamp);

@@ -40,7 +40,7 @@ struct Capture
 {
     QString timestamp;
     QString modifier; // "id_", "im_", or empty
-    QUrl original;    // as originalOf gives it
+    QUrl original; // as originalOf gives it
 };
 // An address under prefix read back, or nothing if it is not one of that archive's
 // captures of an http original.
@@ -61,7 +61,8 @@ GUARD_EXPORT QPair<QDateTime, QDateTime> indexWindow(const QString &date);
 // the smallest distance in time to date among captures whose status is not 5xx, the
 // earlier on a tie; only where no capture outside the window could be nearer. Nothing
 // if the answer is not the JSON form or has more than maxLines rows.
-GUARD_EXPORT std::optional<QHash<QString, QString>> readIndex(const QByteArray &json, const QString &date, int maxLines);
+GUARD_EXPORT std::optional<QHash<QString, QString>> readIndex(const QByteArray &json, const QString &date,
+                                                              int maxLines);
 
 // The capture's date from its Memento-Datetime header (RFC 1123), else invalid.
 GUARD_EXPORT QDateTime mementoTime(const QByteArray &header);

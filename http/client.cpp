@@ -32,7 +32,7 @@ ClientReply::Target ClientReply::Target::to(const QUrl &url, const QHostAddress 
     return target;
 }
 
-ClientReply::ClientReply(QObject *parent) : Reply(parent) {}
+ClientReply::ClientReply(QObject *parent) : Reply(parent) { }
 
 ClientReply::~ClientReply()
 {

@@ -31,9 +31,9 @@ public:
         QHostAddress address;
         quint16 port = 80;
         bool tls = false;
-        QString host;       // for the certificate and SNI
+        QString host; // for the certificate and SNI
         QByteArray hostField; // the Host header: host[:port]
-        QByteArray target;  // path and query, encoded
+        QByteArray target; // path and query, encoded
         // The user's proxy, for the web archive alone: then address is not used, and the
         // proxy looks host up.
         QNetworkProxy proxy = QNetworkProxy::NoProxy;

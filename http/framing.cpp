@@ -26,15 +26,17 @@ QByteArray Request::query() const
 
 RequestReader::RequestReader(const Limits &limits, const QList<QByteArray> &allowedHosts)
     : m_limits(limits), m_allowedHosts(allowedHosts)
-{
-}
+{ }
 
 qint64 RequestReader::wants() const
 {
     switch (m_state) {
-    case State::Head: return qMax<qint64>(0, m_limits.maxHeaderBytes + 4 - m_buffer.size());
-    case State::Body: return qMax<qint64>(0, m_bodyLength - m_buffer.size());
-    default: return 0;
+    case State::Head:
+        return qMax<qint64>(0, m_limits.maxHeaderBytes + 4 - m_buffer.size());
+    case State::Body:
+        return qMax<qint64>(0, m_bodyLength - m_buffer.size());
+    default:
+        return 0;
     }
 }
 
@@ -285,7 +287,7 @@ qint64 chunkSize(const QByteArray &line)
         return -1;
     qint64 size = 0;
     for (char c : hex) {
-        const int digit = c >= '0' && c <= '9' ? c - '0'
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
                           : c >= 'a' && c <= 'f' ? c - 'a' + 10
                           : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                                  : -1;
@@ -375,31 +377,56 @@ AnswerHead answerHead(int status, const Headers &headers, qint64 length, bool he
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 206: return "Partial Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 304: return "Not Modified";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 409: return "Conflict";
-    case 413: return "Content Too Large";
-    case 415: return "Unsupported Media Type";
-    case 421: return "Misdirected Request";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    case 504: return "Gateway Timeout";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 206:
+        return "Partial Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 304:
+        return "Not Modified";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
+    case 409:
+        return "Conflict";
+    case 413:
+        return "Content Too Large";
+    case 415:
+        return "Unsupported Media Type";
+    case 421:
+        return "Misdirected Request";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    case 504:
+        return "Gateway Timeout";
+    default:
+        return "Status";
     }
 }
 

@@ -20,9 +20,9 @@ struct Limits
 {
     qsizetype maxHeaderBytes = 64 * 1024; // request line and headers together
     int maxHeaderLines = 100;
-    qint64 maxBodyBytes = 0;      // a request with a larger body is refused at once
+    qint64 maxBodyBytes = 0; // a request with a larger body is refused at once
     int requestTimeoutMs = 10000; // the whole request must arrive within this time
-    int idleTimeoutMs = 60000;    // an answer during which nothing moves this long is cut
+    int idleTimeoutMs = 60000; // an answer during which nothing moves this long is cut
     int maxConnections = 64;
     // Connections still without a whole request head: at most this many at once (the
     // oldest goes when another comes), each for at most this long. Every peer on
@@ -56,9 +56,9 @@ public:
 
     State state() const { return m_state; }
     const Request &request() const { return m_request; } // whole once Done
-    int refusal() const { return m_refusal; }            // the status to answer with
+    int refusal() const { return m_refusal; } // the status to answer with
     const QByteArray &why() const { return m_why; }
-    qint64 trailing() const { return m_trailing; }       // bytes after the request
+    qint64 trailing() const { return m_trailing; } // bytes after the request
 
 private:
     bool parseHead(const QByteArray &head);
@@ -92,7 +92,7 @@ public:
     static constexpr int MaxChunkSizeDigits = 15;
 
     // bodiless: the answer to a HEAD request.
-    explicit AnswerReader(bool bodiless = false) : m_bodiless(bodiless) {}
+    explicit AnswerReader(bool bodiless = false) : m_bodiless(bodiless) { }
 
     // How many bytes to take from the sender now; room: how much more decoded body the
     // caller will hold.

@@ -36,7 +36,8 @@ inline bool isFieldValue(QByteArrayView s)
 // costs no more than one arriving at once.
 inline qsizetype headEnd(const QByteArray &buffer, qsizetype from = 0)
 {
-    for (qsizetype nl = buffer.indexOf('\n', qMax<qsizetype>(0, from - 3)); nl >= 0; nl = buffer.indexOf('\n', nl + 1)) {
+    for (qsizetype nl = buffer.indexOf('\n', qMax<qsizetype>(0, from - 3)); nl >= 0;
+         nl = buffer.indexOf('\n', nl + 1)) {
         qsizetype next = nl + 1;
         if (next < buffer.size() && buffer[next] == '\r')
             ++next;

@@ -29,7 +29,7 @@ public:
 signals:
     void headReady();
     void readyRead();
-    void finished();   // complete, or failed
+    void finished(); // complete, or failed
     void progressed(); // bytes moved either way
 };
 

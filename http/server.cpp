@@ -158,8 +158,7 @@ void Connection::dispatch()
 
 Response::Response(Connection *connection, bool headOnly)
     : QObject(connection), m_connection(connection), m_headOnly(headOnly)
-{
-}
+{ }
 
 bool Response::isOpen() const
 {
@@ -330,11 +329,14 @@ void sendData(Response *response, int status, const Headers &headers, const QByt
         return;
     }
     auto offset = std::make_shared<qint64>(0);
-    new Pump(response, [data, offset](qint64 max) {
-        const QByteArray piece = data.mid(*offset, max);
-        *offset += piece.size();
-        return piece;
-    }, data.size());
+    new Pump(
+        response,
+        [data, offset](qint64 max) {
+            const QByteArray piece = data.mid(*offset, max);
+            *offset += piece.size();
+            return piece;
+        },
+        data.size());
 }
 
 void sendFile(Response *response, const Headers &headers, const QString &path)
@@ -349,23 +351,35 @@ void sendFile(Response *response, const Headers &headers, const QString &path)
         response->end();
         return;
     }
-    new Pump(response, [file](qint64 max) { return file->read(max); }, file->size());
+    new Pump(
+        response, [file](qint64 max) { return file->read(max); }, file->size());
 }
 
 QByteArray contentTypeFor(const QString &fileName)
 {
     const QString f = fileName.toLower();
-    if (f.endsWith(".html") || f.endsWith(".htm")) return "text/html"; // the page's own charset holds
-    if (f.endsWith(".js")) return "text/javascript; charset=utf-8";
-    if (f.endsWith(".wasm")) return "application/wasm";
-    if (f.endsWith(".swf")) return "application/x-shockwave-flash";
-    if (f.endsWith(".css")) return "text/css; charset=utf-8";
-    if (f.endsWith(".json") || f.endsWith(".map")) return "application/json";
-    if (f.endsWith(".xml")) return "text/xml";
-    if (f.endsWith(".txt")) return "text/plain";
-    if (f.endsWith(".gif")) return "image/gif";
-    if (f.endsWith(".png")) return "image/png";
-    if (f.endsWith(".jpg") || f.endsWith(".jpeg")) return "image/jpeg";
+    if (f.endsWith(".html") || f.endsWith(".htm"))
+        return "text/html"; // the page's own charset holds
+    if (f.endsWith(".js"))
+        return "text/javascript; charset=utf-8";
+    if (f.endsWith(".wasm"))
+        return "application/wasm";
+    if (f.endsWith(".swf"))
+        return "application/x-shockwave-flash";
+    if (f.endsWith(".css"))
+        return "text/css; charset=utf-8";
+    if (f.endsWith(".json") || f.endsWith(".map"))
+        return "application/json";
+    if (f.endsWith(".xml"))
+        return "text/xml";
+    if (f.endsWith(".txt"))
+        return "text/plain";
+    if (f.endsWith(".gif"))
+        return "image/gif";
+    if (f.endsWith(".png"))
+        return "image/png";
+    if (f.endsWith(".jpg") || f.endsWith(".jpeg"))
+        return "image/jpeg";
     return "application/octet-stream";
 }
 

@@ -52,7 +52,7 @@ public:
 
 signals:
     void drained(); // the client took some of what was pending
-    void closed();  // the exchange is over: answered, cut, or the client went away
+    void closed(); // the exchange is over: answered, cut, or the client went away
 
 private:
     friend class Connection;

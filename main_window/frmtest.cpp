@@ -12,8 +12,7 @@
 
 using catalogue::toQString;
 
-frmtest::frmtest(forms::Runtime &runtime)
-    : Form(runtime, Design()), m_contentHost(catalogue::contentHost())
+frmtest::frmtest(forms::Runtime &runtime) : Form(runtime, Design()), m_contentHost(catalogue::contentHost())
 {
     setObjectName(QStringLiteral("frmtest"));
 }
@@ -93,23 +92,27 @@ void frmtest::openCatalogue(const catalogue::Catalogue &c, const std::function<Q
 
 void frmtest::Command2_Click()
 {
-    openCatalogue(catalogue::postcards(), [this] { return Combo2().Text(); }, [](const QString &k) { return k; });
+    openCatalogue(
+        catalogue::postcards(), [this] { return Combo2().Text(); }, [](const QString &k) { return k; });
 }
 
 void frmtest::Command3_Click()
 {
-    openCatalogue(catalogue::atlas(), [this] { return Combo3().Text(); }, [](const QString &k) { return k; });
+    openCatalogue(
+        catalogue::atlas(), [this] { return Combo3().Text(); }, [](const QString &k) { return k; });
 }
 
 void frmtest::Command4_Click()
 {
-    openCatalogue(catalogue::giftLevels(), [this] { return Text2().Text(); },
-                  [](const QString &level) { return level + QStringLiteral("级礼包"); });
+    openCatalogue(
+        catalogue::giftLevels(), [this] { return Text2().Text(); },
+        [](const QString &level) { return level + QStringLiteral("级礼包"); });
 }
 
 void frmtest::Command5_Click()
 {
-    openCatalogue(catalogue::albums(), [this] { return Combo4().Text(); }, [](const QString &k) { return k; });
+    openCatalogue(
+        catalogue::albums(), [this] { return Combo4().Text(); }, [](const QString &k) { return k; });
 }
 
 void frmtest::Text2_Change()

@@ -60,7 +60,8 @@ const Module &loadModule()
         }
         errors += library->errorString() + QLatin1Char('\n');
     }
-    forms::raise(forms::err::CantLoadLibrary, QStringLiteral("Error in loading DLL: the viewers module\n%1").arg(errors.trimmed()));
+    forms::raise(forms::err::CantLoadLibrary,
+                 QStringLiteral("Error in loading DLL: the viewers module\n%1").arg(errors.trimmed()));
 }
 
 } // namespace
@@ -86,15 +87,15 @@ void prepare(forms::Runtime &runtime, Viewer viewer)
 
 namespace {
 
-struct PrepareAhead {};
+struct PrepareAhead
+{ };
 
 class IntentWatcher : public QObject
 {
 public:
     IntentWatcher(forms::Runtime &runtime, Viewer viewer, std::function<bool()> ready, QObject *parent)
         : QObject(parent), m_runtime(runtime), m_viewer(viewer), m_ready(std::move(ready))
-    {
-    }
+    { }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override

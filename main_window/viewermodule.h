@@ -12,7 +12,7 @@ class QWidget;
 namespace forms {
 class Form;
 class Runtime;
-}
+} // namespace forms
 
 // The viewer windows (Form1, Form2) live in a module that is loaded the first time one
 // is needed, or at idle before that where the program has the viewers made ready ahead

@@ -13,14 +13,13 @@ int main(int argc, char *argv[])
     const quint16 port = args.size() > 1 ? args[1].toUShort() : 0;
     SiteMirror mirror(args.size() > 2 ? args[2] : SiteMirror::defaultRoot());
     if (!mirror.listen(port)) {
-        std::fprintf(stderr, "content_mirror: cannot listen on port %u: %s\n", port,
-                     qPrintable(mirror.errorString()));
+        std::fprintf(stderr, "content_mirror: cannot listen on port %u: %s\n", port, qPrintable(mirror.errorString()));
         return 1;
     }
     if (!mirror.listenSecond())
         std::fprintf(stderr, "content_mirror: no second host on 127.0.0.2: %s\n", qPrintable(mirror.errorString()));
-    std::printf("serving %s on http://%s and http://%s\n", qPrintable(SiteMirror::defaultRoot()), qPrintable(mirror.host()),
-                qPrintable(mirror.secondHost()));
+    std::printf("serving %s on http://%s and http://%s\n", qPrintable(SiteMirror::defaultRoot()),
+                qPrintable(mirror.host()), qPrintable(mirror.secondHost()));
     std::fflush(stdout);
     return app.exec();
 }

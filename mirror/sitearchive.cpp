@@ -25,7 +25,10 @@ SiteArchive::SiteArchive(QString siteRoot, QString archiveDir, QStringList hosts
       m_server([this](const http::Request &r, http::Response *s) { handle(r, s); })
 {
     for (const QString &h : hosts)
-        m_hosts << QUrl(QStringLiteral("http://") + h).authority().toLower().remove(QRegularExpression(QStringLiteral(":80$")));
+        m_hosts << QUrl(QStringLiteral("http://") + h)
+                       .authority()
+                       .toLower()
+                       .remove(QRegularExpression(QStringLiteral(":80$")));
     QFile manifest(m_archiveDir + QStringLiteral("/captures.txt"));
     if (!manifest.open(QIODevice::ReadOnly)) {
         m_error = QStringLiteral("no captures.txt in %1").arg(archiveDir);
@@ -35,7 +38,8 @@ SiteArchive::SiteArchive(QString siteRoot, QString archiveDir, QStringList hosts
         const QStringList words = QString::fromUtf8(raw).simplified().split(u' ', Qt::SkipEmptyParts);
         if (words.isEmpty() || words[0].startsWith(u'#'))
             continue;
-        if (words[0] == QLatin1String("capture") && words.size() >= 2 && words[1].size() == 14 && wayback::isTimestamp(words[1]))
+        if (words[0] == QLatin1String("capture") && words.size() >= 2 && words[1].size() == 14
+            && wayback::isTimestamp(words[1]))
             m_times.append({words[1], wayback::timeOf(words[1]), words.size() > 2 ? words[2] : QString()});
         else if (words[0] == QLatin1String("redirect") && words.size() == 3)
             m_redirects.insert(words[1], words[2]);
@@ -74,8 +78,8 @@ QString SiteArchive::fileIn(const QString &root, const QString &path) const
     const QString clean = QDir::cleanPath(path);
     const QFileInfo info(root + clean);
     const QString file = info.canonicalFilePath();
-    if (!clean.startsWith(u'/') || clean.contains(QLatin1String("/..")) || file.isEmpty() || !file.startsWith(root + u'/')
-        || !info.isFile())
+    if (!clean.startsWith(u'/') || clean.contains(QLatin1String("/..")) || file.isEmpty()
+        || !file.startsWith(root + u'/') || !info.isFile())
         return {};
     return file;
 }
@@ -105,7 +109,10 @@ void SiteArchive::answerIndex(const QUrlQuery &query, http::Response *response) 
     if (query.queryItemValue(QStringLiteral("output")) != QLatin1String("json")
         || query.queryItemValue(QStringLiteral("matchType")) != QLatin1String("host"))
         return response->send(400, "text/plain", "only matchType=host and output=json here\n");
-    const QString host = query.queryItemValue(QStringLiteral("url")).section(u'/', 0, 0).toLower().remove(QRegularExpression(QStringLiteral(":80$")));
+    const QString host = query.queryItemValue(QStringLiteral("url"))
+                             .section(u'/', 0, 0)
+                             .toLower()
+                             .remove(QRegularExpression(QStringLiteral(":80$")));
     const QString from = query.queryItemValue(QStringLiteral("from")), to = query.queryItemValue(QStringLiteral("to"));
     const int limit = query.queryItemValue(QStringLiteral("limit")).toInt();
     // Every path the copy or a capture's own files hold, and the recorded redirects.
@@ -137,17 +144,17 @@ void SiteArchive::handle(const http::Request &request, http::Response *response)
 {
     if (request.target.startsWith("/cdx/search/cdx?")) {
         ++m_indexAsked;
-        return answerIndex(QUrlQuery(QString::fromLatin1(request.target.mid(request.target.indexOf('?') + 1))), response);
+        return answerIndex(QUrlQuery(QString::fromLatin1(request.target.mid(request.target.indexOf('?') + 1))),
+                           response);
     }
     m_targets << request.target;
-    const auto notHeld = [response] {
-        response->send(404, "text/html; charset=utf-8", "<h1>Not in the archive</h1>\n");
-    };
+    const auto notHeld
+        = [response] { response->send(404, "text/html; charset=utf-8", "<h1>Not in the archive</h1>\n"); };
     const QUrl prefixUrl(prefix());
-    const std::optional<wayback::Capture> asked =
-        wayback::readCaptureUrl(prefixUrl, QUrl(QStringLiteral("http://%1:%2").arg(m_server.address().toString()).arg(port())
-                                                    + QString::fromLatin1(request.target),
-                                                QUrl::StrictMode));
+    const std::optional<wayback::Capture> asked = wayback::readCaptureUrl(
+        prefixUrl, QUrl(QStringLiteral("http://%1:%2").arg(m_server.address().toString()).arg(port())
+                            + QString::fromLatin1(request.target),
+                        QUrl::StrictMode));
     if (!asked)
         return notHeld();
     if (request.method != "GET" && request.method != "HEAD")
@@ -181,7 +188,9 @@ void SiteArchive::handle(const http::Request &request, http::Response *response)
             target = QUrl(nearest->redirect, QUrl::StrictMode);
         const QByteArray to = target.toString(QUrl::FullyEncoded).toLatin1();
         return response->send(302, "text/html", "<a href=\"" + to + "\">moved</a>\n",
-                              {{"Location", captureOf + to}, {"Memento-Datetime", memento}, {orig + "Location", to},
+                              {{"Location", captureOf + to},
+                               {"Memento-Datetime", memento},
+                               {orig + "Location", to},
                                {orig + "Date", memento}});
     }
     const QByteArray type = http::contentTypeFor(nearest->file);

@@ -40,13 +40,13 @@ private:
     {
         QString timestamp; // 14 digits
         QDateTime when;
-        QString folder;    // its own files, over the copy's; empty: none
+        QString folder; // its own files, over the copy's; empty: none
     };
     struct Found
     {
         const Time *time = nullptr;
-        QString file;      // what it holds there; or
-        QString redirect;  // where it led
+        QString file; // what it holds there; or
+        QString redirect; // where it led
     };
     void handle(const http::Request &request, http::Response *response);
     // The CDX server API's answer for one host's captures, as JSON rows.

@@ -8,8 +8,7 @@
 SiteMirror::SiteMirror(QString root)
     : m_root(QFileInfo(root).canonicalFilePath()),
       m_server([this](const http::Request &r, http::Response *s) { handle(r, s); })
-{
-}
+{ }
 
 SiteMirror::~SiteMirror() = default;
 

@@ -6,11 +6,9 @@
 namespace opacity {
 
 LayeredWindowFunctions::LayeredWindowFunctions(const user32::Loader &loader, const QString &library)
-    : GetWindowLongA(loader, library, "GetWindowLongA"),
-      SetWindowLongA(loader, library, "SetWindowLongA"),
+    : GetWindowLongA(loader, library, "GetWindowLongA"), SetWindowLongA(loader, library, "SetWindowLongA"),
       SetLayeredWindowAttributes(loader, library, "SetLayeredWindowAttributes")
-{
-}
+{ }
 
 void setWindowAlpha(LayeredWindowFunctions &f, forms::Form &window, std::int32_t alpha)
 {
@@ -18,7 +16,8 @@ void setWindowAlpha(LayeredWindowFunctions &f, forms::Form &window, std::int32_t
     f.SetWindowLongA(user32::toHandle(window.hWnd()), user32::GWL_EXSTYLE, style | user32::WS_EX_LAYERED);
     if (alpha < 0 || alpha > 255)
         forms::raise(forms::err::Overflow, QStringLiteral("Overflow"));
-    f.SetLayeredWindowAttributes(user32::toHandle(window.hWnd()), std::uint32_t(0), std::uint8_t(alpha), user32::LWA_ALPHA);
+    f.SetLayeredWindowAttributes(user32::toHandle(window.hWnd()), std::uint32_t(0), std::uint8_t(alpha),
+                                 user32::LWA_ALPHA);
 }
 
 std::int32_t applyAlpha(LayeredWindowFunctions &f, quintptr hWnd, std::int16_t alpha) noexcept
@@ -31,7 +30,8 @@ std::int32_t applyAlpha(LayeredWindowFunctions &f, quintptr hWnd, std::int16_t a
         onError([&] { style = f.GetWindowLongA(handle, user32::GWL_EXSTYLE); });
         style |= user32::WS_EX_LAYERED;
         onError([&] { f.SetWindowLongA(handle, user32::GWL_EXSTYLE, style); });
-        onError([&] { f.SetLayeredWindowAttributes(handle, std::uint32_t(0), std::uint8_t(alpha), user32::LWA_ALPHA); });
+        onError(
+            [&] { f.SetLayeredWindowAttributes(handle, std::uint32_t(0), std::uint8_t(alpha), user32::LWA_ALPHA); });
         result = Applied;
     } else {
         result = OutOfRange;
@@ -43,7 +43,7 @@ std::int32_t applyAlpha(LayeredWindowFunctions &f, quintptr hWnd, std::int16_t a
 
 } // namespace opacity
 
-mdlmain::mdlmain(forms::Runtime &runtime) : m_functions(runtime.user32(), QStringLiteral("user32.dll")) {}
+mdlmain::mdlmain(forms::Runtime &runtime) : m_functions(runtime.user32(), QStringLiteral("user32.dll")) { }
 
 mdlmain &mdlmain::of(forms::Runtime &runtime)
 {

@@ -9,7 +9,7 @@
 namespace forms {
 class Form;
 class Runtime;
-}
+} // namespace forms
 
 namespace opacity {
 

@@ -184,8 +184,8 @@ public:
                 m_have = 0;
                 m_state = State::ChunkHead;
             } else if (m_state == State::ChunkHead && m_have == 8) {
-                const quint32 length = quint32(m_buffer[0]) << 24 | quint32(m_buffer[1]) << 16
-                                       | quint32(m_buffer[2]) << 8 | m_buffer[3];
+                const quint32 length
+                    = quint32(m_buffer[0]) << 24 | quint32(m_buffer[1]) << 16 | quint32(m_buffer[2]) << 8 | m_buffer[3];
                 std::memcpy(m_type.data(), m_buffer.data() + 4, 4);
                 for (Byte c : m_type)
                     if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
@@ -199,8 +199,8 @@ public:
                 m_have = 0;
                 m_state = m_left == 0 ? State::Crc : State::Data;
             } else if (m_state == State::Crc && m_have == 4) {
-                const quint32 crc = quint32(m_buffer[0]) << 24 | quint32(m_buffer[1]) << 16
-                                    | quint32(m_buffer[2]) << 8 | m_buffer[3];
+                const quint32 crc
+                    = quint32(m_buffer[0]) << 24 | quint32(m_buffer[1]) << 16 | quint32(m_buffer[2]) << 8 | m_buffer[3];
                 if (crc != m_crc)
                     return false;
                 m_have = 0;
@@ -238,7 +238,8 @@ public:
             case State::Header:
                 m_buffer[m_have++] = b;
                 if (m_have == 13) { // signature, then the logical screen descriptor
-                    if (std::memcmp(m_buffer.data(), "GIF87a", 6) != 0 && std::memcmp(m_buffer.data(), "GIF89a", 6) != 0)
+                    if (std::memcmp(m_buffer.data(), "GIF87a", 6) != 0
+                        && std::memcmp(m_buffer.data(), "GIF89a", 6) != 0)
                         return false;
                     const Byte flags = m_buffer[10];
                     skipThen((flags & 0x80) ? 3 << ((flags & 7) + 1) : 0, State::Block);
@@ -303,7 +304,7 @@ private:
 class SwfParser : public Check::Parser
 {
 public:
-    SwfParser(char signature, qint64 bodyLength) : m_signature(signature), m_body(bodyLength) {}
+    SwfParser(char signature, qint64 bodyLength) : m_signature(signature), m_body(bodyLength) { }
     ~SwfParser() override
     {
         if (m_zlib)
@@ -372,8 +373,8 @@ private:
                 options->ext_flags = LZMA_LZMA1EXT_ALLOW_EOPM;
                 options->ext_size_low = uint32_t(quint64(m_body));
                 options->ext_size_high = uint32_t(quint64(m_body) >> 32);
-                const bool ready = options->dict_size <= 64u * 1024 * 1024
-                                   && lzma_raw_decoder(&m_lzma, filters) == LZMA_OK;
+                const bool ready
+                    = options->dict_size <= 64u * 1024 * 1024 && lzma_raw_decoder(&m_lzma, filters) == LZMA_OK;
                 std::free(options);
                 if (!ready)
                     return false;
@@ -404,7 +405,8 @@ private:
         // the rest is what follows the movie), then as its last bytes.
         const auto *begin = reinterpret_cast<const Byte *>(m_held.constData());
         const Byte *at = begin;
-        if (!lzmaRun(at, begin + m_held.size(), LZMA_RUN) || (!m_done && !lzmaRun(at, begin + m_held.size(), LZMA_FINISH)))
+        if (!lzmaRun(at, begin + m_held.size(), LZMA_RUN)
+            || (!m_done && !lzmaRun(at, begin + m_held.size(), LZMA_FINISH)))
             return false;
         m_trailing = m_trailing || at != begin + m_held.size();
         return m_done;
@@ -466,7 +468,7 @@ private:
 
 } // namespace
 
-Check::Check(qint64 maxMovieBytes, End end) : m_maxMovieBytes(maxMovieBytes), m_end(end) {}
+Check::Check(qint64 maxMovieBytes, End end) : m_maxMovieBytes(maxMovieBytes), m_end(end) { }
 
 Check::~Check() = default;
 
@@ -496,9 +498,15 @@ bool Check::feed(QByteArrayView piece)
             m_parser = std::make_unique<SwfParser>(m_head[0], length - 8);
             break;
         }
-        case Kind::Jpeg: m_parser = std::make_unique<JpegParser>(); break;
-        case Kind::Png: m_parser = std::make_unique<PngParser>(); break;
-        case Kind::Gif: m_parser = std::make_unique<GifParser>(); break;
+        case Kind::Jpeg:
+            m_parser = std::make_unique<JpegParser>();
+            break;
+        case Kind::Png:
+            m_parser = std::make_unique<PngParser>();
+            break;
+        case Kind::Gif:
+            m_parser = std::make_unique<GifParser>();
+            break;
         }
         if (m_kind != Kind::Swf) { // the head is part of what the parser reads
             const auto *h = reinterpret_cast<const uchar *>(m_head.constData());

@@ -22,8 +22,8 @@ struct MovieMenu
         bool separatorBefore = false;
     };
     QList<Entry> entries;
-    bool byKey = false;          // the menu key or Shift+F10, not the pointer
-    std::optional<QPoint> at;    // where on the screen, for the keyboard's menu
+    bool byKey = false; // the menu key or Shift+F10, not the pointer
+    std::optional<QPoint> at; // where on the screen, for the keyboard's menu
 
     static constexpr int MaxEntries = 40;
     static constexpr int MaxText = 100;

@@ -26,11 +26,11 @@ constexpr qint64 MaxRequestBody = 1024 * 1024;
 // The shell may run our own script and the emulator (with its WebAssembly) and talk to
 // this host only; it may not submit forms or load anything from elsewhere, and only web
 // pages may frame it (a movie in a page plays in such a frame).
-constexpr char ShellPolicy[] =
-    "default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; connect-src 'self'; "
-    "img-src 'self' data: blob:; media-src 'self' data: blob:; style-src 'self' 'unsafe-inline'; "
-    "font-src 'self' data:; worker-src 'self' blob:; frame-src 'none'; object-src 'none'; "
-    "base-uri 'none'; form-action 'none'; frame-ancestors http: https:";
+constexpr char ShellPolicy[]
+    = "default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; connect-src 'self'; "
+      "img-src 'self' data: blob:; media-src 'self' data: blob:; style-src 'self' 'unsafe-inline'; "
+      "font-src 'self' data:; worker-src 'self' blob:; frame-src 'none'; object-src 'none'; "
+      "base-uri 'none'; form-action 'none'; frame-ancestors http: https:";
 
 QByteArray resource(const QString &path)
 {
@@ -164,7 +164,7 @@ void PlayerHost::handle(const http::Request &request, http::Response *response)
         if (!m_relay.hasSession(session) || (state != "painted" && state != "failed" && state != "archive"))
             return refuse(404, "not found\n");
         response->send(204, {}, {}, relay::answerHeaders());
-        emit movieState(session, state == "painted" ? MovieState::Painted
+        emit movieState(session, state == "painted"  ? MovieState::Painted
                                  : state == "failed" ? MovieState::Failed
                                                      : MovieState::ArchiveWanted);
         return;
@@ -252,10 +252,10 @@ void PlayerHost::serveFile(const QByteArray &name, const http::Request &request,
         f.data.prepend(sharedScript()); // the first of the player's scripts
         return f;
     }();
-    const EmulatorFiles::File *file = name == "player.js" ? &player
-                                      : name == "loads.js" ? &loads
+    const EmulatorFiles::File *file = name == "player.js"     ? &player
+                                      : name == "loads.js"    ? &loads
                                       : name == "pagedata.js" ? &pageData
-                                                           : m_files.find(name.mid(int(qstrlen("ruffle/"))));
+                                                              : m_files.find(name.mid(int(qstrlen("ruffle/"))));
     if (!file)
         return response->send(404, "text/plain; charset=utf-8", "not found\n", relay::answerHeaders());
     ++m_filesServed;

@@ -42,7 +42,7 @@ public:
     // (the link travels as data in it, never as markup) and the session to close.
     struct Player
     {
-        QUrl url;          // the player page with its session and movie (a viewer's own page)
+        QUrl url; // the player page with its session and movie (a viewer's own page)
         QByteArray session;
     };
     // embedder: the page a movie stands in (a frame of the page then plays it); title:
@@ -53,7 +53,8 @@ public:
     // address, which holds only the handover id, so the frame gets its session from
     // here, once, in return for the proof that the program's finder posted to it alone.
     // The session, or nothing if that handover id is taken.
-    QByteArray openFrame(const QString &movie, const QUrl &embedder, const QByteArray &handover, const QByteArray &proof);
+    QByteArray openFrame(const QString &movie, const QUrl &embedder, const QByteArray &handover,
+                         const QByteArray &proof);
     // The bare player page: frames get their session as above, the album viewer's is in
     // the address open() gives.
     QUrl frameUrl() const { return QUrl(base() + QStringLiteral("player.html")); }

@@ -70,7 +70,8 @@ const QList<QPair<QByteArray, QByteArray>> &answerHeaders()
 class Session : public QObject
 {
 public:
-    Session(const QUrl &movieLink, const QUrl &page, QObject *parent) : QObject(parent), link(movieLink), embedder(page) {}
+    Session(const QUrl &movieLink, const QUrl &page, QObject *parent) : QObject(parent), link(movieLink), embedder(page)
+    { }
 
     QUrl link;
     QUrl embedder;
@@ -80,7 +81,7 @@ public:
     bool judged = false; // space is known: requests are held to it
     bool movieAsked = false;
     qint64 received = 0; // all answers together
-    QDateTime captured;  // when an archive captured the movie, if it came from one
+    QDateTime captured; // when an archive captured the movie, if it came from one
     Relay::Failure failure; // of the movie itself
 
     struct PolicyState
@@ -100,7 +101,8 @@ public:
 class PolicyFetch : public QObject
 {
 public:
-    PolicyFetch(Relay *relay, Session *session, const QUrl &url) : QObject(session), m_session(session), m_key(originOf(url))
+    PolicyFetch(Relay *relay, Session *session, const QUrl &url)
+        : QObject(session), m_session(session), m_key(originOf(url))
     {
         m_timer.setSingleShot(true);
         connect(&m_timer, &QTimer::timeout, this, [this] { done({}); });
@@ -257,8 +259,8 @@ private:
     {
         // A redirect is its server's doing: it may not lead more inward than where that
         // server is (a link of the internet redirected into this machine, say).
-        const std::optional<sandbox::AddressSpace> from =
-            m_hops > 1 ? std::optional<sandbox::AddressSpace>(m_space) : std::nullopt;
+        const std::optional<sandbox::AddressSpace> from
+            = m_hops > 1 ? std::optional<sandbox::AddressSpace>(m_space) : std::nullopt;
         m_relay->open(m_session, m_url, m_method, m_body, m_bodyType, from, this,
                       [this](http::Reply *reply, sandbox::AddressSpace used, int refusal, const QByteArray &why) {
                           if (!reply)
@@ -440,10 +442,13 @@ private:
             const qint64 before = checker->inflated();
             const bool whole = checker->feed(piece);
             const qint64 grew = checker->inflated() - before;
-            QMetaObject::invokeMethod(qApp, [self, whole, grew, piece] {
-                if (self)
-                    self->checked(piece, whole, grew);
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                qApp,
+                [self, whole, grew, piece] {
+                    if (self)
+                        self->checked(piece, whole, grew);
+                },
+                Qt::QueuedConnection);
         });
     }
 
@@ -548,7 +553,7 @@ private:
     QTimer m_whole;
 };
 
-Relay::Relay(QObject *parent) : QObject(parent) {}
+Relay::Relay(QObject *parent) : QObject(parent) { }
 
 Relay::~Relay()
 {
@@ -679,7 +684,8 @@ void Relay::open(Session *session, const QUrl &url, const QByteArray &method, co
         if (judged && sandbox::sameOrigin(url, session->movie))
             headers.emplaceBack("Referer", session->movie.toEncoded());
         if (method == "POST")
-            headers.emplaceBack("Content-Type", bodyType.isEmpty() ? QByteArray("application/x-www-form-urlencoded") : bodyType);
+            headers.emplaceBack("Content-Type",
+                                bodyType.isEmpty() ? QByteArray("application/x-www-form-urlencoded") : bodyType);
         auto *reply = http::ClientReply::send(target, method, headers, body, context);
         opened(reply, guard::spaceFor(target.address, target.port), 0, {});
     });

@@ -37,7 +37,7 @@ struct Limits
 {
     qint64 maxAnswerBytes = 256LL * 1024 * 1024; // larger than any real album
     qint64 maxSessionBytes = 512LL * 1024 * 1024; // all a movie loads, together
-    int idleTimeoutMs = 30000;                   // nothing moved for this long: give up
+    int idleTimeoutMs = 30000; // nothing moved for this long: give up
     // What a movie loads ends this long after it was asked for, moving or not: a load
     // holds one of the players' turns at the player host (a trickle would hold it for
     // ever). The movie itself takes no turn and has no such end.
@@ -48,7 +48,7 @@ struct Limits
 
 enum class Kind {
     Movie, // the session's movie itself: once per session, and it must be a movie
-    Load,  // whatever the movie asks for afterwards
+    Load, // whatever the movie asks for afterwards
 };
 
 class PLAYER_EXPORT Relay : public QObject
@@ -99,8 +99,8 @@ private:
     friend class Transfer;
     friend class PolicyFetch;
     // used: the address space of the address the request went to.
-    using Opened = std::function<void(http::Reply *reply, sandbox::AddressSpace used, int refusal,
-                                      const QByteArray &why)>;
+    using Opened
+        = std::function<void(http::Reply *reply, sandbox::AddressSpace used, int refusal, const QByteArray &why)>;
     // Resolves url's host once, checks every address it has, and sends the request to
     // the address that was checked (so a name cannot point elsewhere between the check
     // and the use). opened gets the reply, or a refusal status.
@@ -108,7 +108,6 @@ private:
     void open(Session *session, const QUrl &url, const QByteArray &method, const QByteArray &body,
               const QByteArray &bodyType, std::optional<sandbox::AddressSpace> redirectedFrom, QObject *context,
               Opened opened);
-
 
     Limits m_limits;
     std::optional<guard::Judge> m_judge;

@@ -33,9 +33,9 @@ std::optional<quint64> ipv4Part(QStringView part)
         return std::nullopt;
     quint64 value = 0;
     for (QChar c : part) {
-        const int digit = c.isDigit() ? c.digitValue() : (c.toLower() >= u'a' && c.toLower() <= u'f')
-                                                             ? 10 + c.toLower().unicode() - 'a'
-                                                             : 99;
+        const int digit = c.isDigit()                                    ? c.digitValue()
+                          : (c.toLower() >= u'a' && c.toLower() <= u'f') ? 10 + c.toLower().unicode() - 'a'
+                                                                         : 99;
         if (digit >= base || c.unicode() > 127)
             return std::nullopt;
         value = value * base + digit;
@@ -97,12 +97,12 @@ bool mayReach(AddressSpace movie, AddressSpace target)
 
 bool isBlockedPort(int port)
 {
-    static constexpr int blocked[] = {
-        1,    7,    9,    11,   13,   15,   17,   19,   20,   21,   22,   23,   25,   37,   42,   43,
-        53,   69,   77,   79,   87,   95,   101,  102,  103,  104,  109,  110,  111,  113,  115,  117,
-        119,  123,  135,  137,  139,  143,  161,  179,  389,  427,  465,  512,  513,  514,  515,  526,
-        530,  531,  532,  540,  548,  554,  556,  563,  587,  601,  636,  989,  990,  993,  995,  1719,
-        1720, 1723, 2049, 3659, 4045, 5060, 5061, 6000, 6566, 6665, 6666, 6667, 6668, 6669, 10080};
+    static constexpr int blocked[]
+        = {1,    7,    9,    11,   13,   15,   17,   19,   20,   21,   22,   23,   25,   37,   42,   43,
+           53,   69,   77,   79,   87,   95,   101,  102,  103,  104,  109,  110,  111,  113,  115,  117,
+           119,  123,  135,  137,  139,  143,  161,  179,  389,  427,  465,  512,  513,  514,  515,  526,
+           530,  531,  532,  540,  548,  554,  556,  563,  587,  601,  636,  989,  990,  993,  995,  1719,
+           1720, 1723, 2049, 3659, 4045, 5060, 5061, 6000, 6566, 6665, 6666, 6667, 6668, 6669, 10080};
     return port <= 0 || port > 65535 || std::find(std::begin(blocked), std::end(blocked), port) != std::end(blocked);
 }
 
@@ -151,8 +151,8 @@ Policy parsePolicy(QByteArrayView xml)
                         return {};
                 sawRoot = true;
             } else if (depth == 2 && reader.qualifiedName() == QLatin1String("site-control")) {
-                policy.siteControl =
-                    reader.attributes().value(QLatin1String("permitted-cross-domain-policies")).toString().trimmed();
+                policy.siteControl
+                    = reader.attributes().value(QLatin1String("permitted-cross-domain-policies")).toString().trimmed();
                 none = none || policy.siteControl == QLatin1String("none");
             } else if (depth == 2 && reader.qualifiedName() == QLatin1String("allow-access-from")) {
                 const auto attributes = reader.attributes();
@@ -178,10 +178,11 @@ Policy policyFromAnswer(QByteArrayView body, const QByteArray &contentType, cons
         return {};
     Policy policy = parsePolicy(body);
     const QByteArray header = metaPolicyHeader.trimmed().toLower();
-    const QByteArray meta = !header.isEmpty()                ? header
+    const QByteArray meta = !header.isEmpty()               ? header
                             : !policy.siteControl.isEmpty() ? policy.siteControl.toLatin1().toLower()
-                                                             : QByteArray("master-only");
-    if (meta == "none" || meta == "none-this-response" || (meta == "by-content-type" && type != "text/x-cross-domain-policy"))
+                                                            : QByteArray("master-only");
+    if (meta == "none" || meta == "none-this-response"
+        || (meta == "by-content-type" && type != "text/x-cross-domain-policy"))
         return {};
     if (meta != "master-only" && meta != "by-content-type" && meta != "by-ftp-filename" && meta != "all")
         return {}; // a meta-policy nobody knows allows nothing
@@ -214,4 +215,3 @@ bool policyAllows(const Policy &policy, const QUrl &movie, const QUrl &policyOri
 }
 
 } // namespace sandbox
-

@@ -46,13 +46,13 @@ PLAYER_EXPORT QUrl policyUrl(const QUrl &target);
 
 struct PolicyRule
 {
-    QString domain;     // "*", "*.example.org" or an exact host
+    QString domain; // "*", "*.example.org" or an exact host
     bool secure = true; // from an https policy: https movies only, unless secure="false"
 };
 struct Policy
 {
     QList<PolicyRule> rules; // empty: nobody is allowed
-    QString siteControl;     // the meta-policy the file states, if it does
+    QString siteControl; // the meta-policy the file states, if it does
 };
 // A policy file's rules; anything that is not a well-formed cross-domain-policy
 // document allows nobody, and so does site-control "none". Read as the desktop player

@@ -18,17 +18,30 @@ Form1::Form1(forms::Runtime &runtime) : ViewerForm(runtime, Design())
 const forms::FormDesign &Form1::Design()
 {
     using viewerdesign::line;
-    static const forms::FormDesign design = viewerdesign::window(2490, 2790, 7275, 6510, {
-        {.name = u"Command1"_s, .kind = ControlKind::CommandButton, .caption = u"关闭"_s,
-         .left = 2400, .top = 5760, .width = 1455, .height = 495, .tabIndex = 1},
-        {.name = u"ShockwaveFlash1"_s, .kind = ControlKind::Custom,
-         .left = 360, .top = 720, .width = 6495, .height = 4815, .tabIndex = 0,
-         .accessibleName = u"相册"_s, .description = u"所选相册的动画"_s},
-        viewerdesign::credit(5280, 5880, 2),
-        line(u"Line1(2)"_s, {240, 600, 240, 5640}),
-        line(u"Line1(0)"_s, {7080, 480, 7080, 5520}),
-        viewerdesign::clover(960, 120),
-    });
+    static const forms::FormDesign design = viewerdesign::window(2490, 2790, 7275, 6510,
+                                                                 {
+                                                                     {.name = u"Command1"_s,
+                                                                      .kind = ControlKind::CommandButton,
+                                                                      .caption = u"关闭"_s,
+                                                                      .left = 2400,
+                                                                      .top = 5760,
+                                                                      .width = 1455,
+                                                                      .height = 495,
+                                                                      .tabIndex = 1},
+                                                                     {.name = u"ShockwaveFlash1"_s,
+                                                                      .kind = ControlKind::Custom,
+                                                                      .left = 360,
+                                                                      .top = 720,
+                                                                      .width = 6495,
+                                                                      .height = 4815,
+                                                                      .tabIndex = 0,
+                                                                      .accessibleName = u"相册"_s,
+                                                                      .description = u"所选相册的动画"_s},
+                                                                     viewerdesign::credit(5280, 5880, 2),
+                                                                     line(u"Line1(2)"_s, {240, 600, 240, 5640}),
+                                                                     line(u"Line1(0)"_s, {7080, 480, 7080, 5520}),
+                                                                     viewerdesign::clover(960, 120),
+                                                                 });
     return design;
 }
 

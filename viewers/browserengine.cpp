@@ -25,9 +25,11 @@
 BrowserEngine::BrowserEngine()
     : m_guard(std::make_unique<guard::Guard>()), m_pages(std::make_unique<PageKeeper>())
 #ifdef Q_OS_UNIX
-    , m_handsToBrowser(::geteuid() != 0) // a browser started as root would run as root
+      ,
+      m_handsToBrowser(::geteuid() != 0) // a browser started as root would run as root
 #else
-    , m_handsToBrowser(true)
+      ,
+      m_handsToBrowser(true)
 #endif
 {
     if (const wayback::RunArchive run = wayback::runArchive(); run.archive.isSet()) {

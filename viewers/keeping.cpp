@@ -136,7 +136,6 @@ bool Keeping::hasPlayer() const
                        [](const Entry &e) { return e.kind == Kind::Player && e.state != State::Going; });
 }
 
-
 Keeping::Entry *Keeping::find(int page)
 {
     const auto it = std::find_if(m_pages.begin(), m_pages.end(), [page](const Entry &e) { return e.page == page; });

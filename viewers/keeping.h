@@ -34,11 +34,11 @@ enum class State { Open, Warm, Frozen, Going };
 
 // What the keeper is to do to a page.
 enum class Do {
-    Blank,      // keep it warm: its document goes, its site's process stays
-    Freeze,     // hold it still, muted, as it is
-    DropMovie,  // a player: muted, its movie gone, the emulator kept compiled
-    Release,    // let it go now
-    Reject,     // cancel its script dialog: it goes once the engine is out of the call
+    Blank, // keep it warm: its document goes, its site's process stays
+    Freeze, // hold it still, muted, as it is
+    DropMovie, // a player: muted, its movie gone, the emulator kept compiled
+    Release, // let it go now
+    Reject, // cancel its script dialog: it goes once the engine is out of the call
 };
 struct Step
 {
@@ -51,7 +51,7 @@ using Steps = std::vector<Step>;
 class Keeping
 {
 public:
-    explicit Keeping(Clock now) : m_now(std::move(now)) {}
+    explicit Keeping(Clock now) : m_now(std::move(now)) { }
 
     // A page opened for a view (kind), or warmed ahead of a press (a player kept warm
     // from the start; it goes at once if a player is open or kept already).
@@ -100,7 +100,7 @@ private:
     Clock m_now;
     std::list<Entry> m_pages;
     std::chrono::milliseconds m_warmTime = WarmTime;
-    std::optional<std::chrono::milliseconds> m_coolAt;  // when what is warm goes
+    std::optional<std::chrono::milliseconds> m_coolAt; // when what is warm goes
     std::optional<std::chrono::milliseconds> m_graceEnd; // when kept players go
 };
 

@@ -48,7 +48,8 @@ bool archiveMayHelp(guard::Guard::Outcome outcome, QWebEngineLoadingInfo::ErrorD
         return false;
     if (domain == QWebEngineLoadingInfo::HttpStatusCodeDomain)
         return code == 404 || code == 410 || (code >= 500 && code <= 599);
-    return domain == QWebEngineLoadingInfo::ConnectionErrorDomain && (code == -102 || code == -105 || code == -137 || code == -7 || code == -118);
+    return domain == QWebEngineLoadingInfo::ConnectionErrorDomain
+           && (code == -102 || code == -105 || code == -137 || code == -7 || code == -118);
 }
 
 QString statusText(int status)

@@ -51,8 +51,8 @@ QString finderSource(const QByteArray &token, const QUrl &player)
 bool isId(const QByteArray &id)
 {
     return id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-    });
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
 }
 
 // The secret the finder asks with: one for the whole run. The engine may run a script of
@@ -120,7 +120,8 @@ std::optional<PageFlash::Asked> PageFlash::readAsked(const QString &text, const 
         return std::nullopt;
     const QJsonObject o = QJsonDocument::fromJson(QStringView(text).mid(n + 1).toUtf8()).object();
     Asked asked{o.value(QLatin1String("movie")).toString(), QUrl(o.value(QLatin1String("page")).toString()),
-                o.value(QLatin1String("handover")).toString().toLatin1(), o.value(QLatin1String("proof")).toString().toLatin1()};
+                o.value(QLatin1String("handover")).toString().toLatin1(),
+                o.value(QLatin1String("proof")).toString().toLatin1()};
     if (!isId(asked.handover) || !isId(asked.proof) || asked.movie.isEmpty() || asked.movie.size() > MaxMovieAddress
         || (asked.page.scheme() != QLatin1String("http") && asked.page.scheme() != QLatin1String("https")))
         return std::nullopt;

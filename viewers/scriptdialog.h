@@ -26,7 +26,7 @@ struct Dialog
 {
     QPointer<QDialog> dialog; // owned by the caller
     QPointer<QLineEdit> answer; // a prompt's
-    QPointer<QCheckBox> stop;   // "no more dialogs from this page", where offered
+    QPointer<QCheckBox> stop; // "no more dialogs from this page", where offered
 };
 
 // The dialog, not yet shown: titled after the page's host, with its message and, for a

@@ -7,8 +7,7 @@
 
 ViewerForm::ViewerForm(forms::Runtime &runtime, const forms::FormDesign &design)
     : Form(runtime, design), SetWindowPos(runtime.user32(), QStringLiteral("user32"), "SetWindowPos")
-{
-}
+{ }
 
 void ViewerForm::connectEvents()
 {
@@ -46,7 +45,8 @@ void ViewerForm::Form_Load()
     // the close button, where it covers nothing of the page or movie.
     const QRect v = view().geometry();
     const QRect close = Command1().geometry();
-    view().setArchiveLabelArea(QRect(QPoint(v.left(), v.bottom() + 1), QPoint(close.left() - 8, window().height() - 1)));
+    view().setArchiveLabelArea(
+        QRect(QPoint(v.left(), v.bottom() + 1), QPoint(close.left() - 8, window().height() - 1)));
     open(m_link, m_title);
     SetWindowPos(user32::toHandle(hWnd()), user32::HWND_TOPMOST, 0, 0, 0, 0, user32::SWP_NOMOVE | user32::SWP_NOSIZE);
 }

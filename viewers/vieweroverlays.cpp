@@ -11,8 +11,7 @@
 
 ViewerOverlays::ViewerOverlays(QWidget &view, std::function<void()> openArchived)
     : m_view(view), m_openArchived(std::move(openArchived))
-{
-}
+{ }
 
 ViewerOverlays::~ViewerOverlays()
 {

@@ -87,15 +87,17 @@ bool ViewerPage::acceptNavigationRequest(const QUrl &url, NavigationType type, b
     if (isMainFrame && (type != NavigationTypeRedirect || !m_mainFrameAsked.isEmpty()))
         m_mainFrameAsked = url;
     if (!m_allowed.isEmpty()) // a player: its own document and nothing else
-        return isMainFrame && url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment)
-                                  == m_allowed.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
+        return isMainFrame
+               && url.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment)
+                      == m_allowed.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
     const QString scheme = url.scheme();
     const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
     if (web && isMainFrame && namesMovie(url)) {
         // A browser with the Flash plug-in played a movie the page went to in the page's
         // place; so does the viewer, once the engine is out of this call.
         const QUrl from = this->url();
-        QMetaObject::invokeMethod(this, [this, url, from] { emit movieWanted(url, from); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, url, from] { emit movieWanted(url, from); }, Qt::QueuedConnection);
         return false;
     }
     if (web || scheme == QLatin1String("about"))
@@ -144,12 +146,14 @@ void ViewerPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const Q
     // is a worker's or a new frame's in a loop, and every one costs the main thread
     // its share of the engine's work: the page is stopped.
     if (++m_heardThisSecond == MaxConsoleHeardPerSecond && isOpen())
-        QMetaObject::invokeMethod(this, [this] { emit flooding(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { emit flooding(); }, Qt::QueuedConnection);
     static const QLatin1String movies("photoforKP:movies");
     static const QLatin1String asking("photoforKP:movie ");
     if (message.size() > MaxConsoleChars || !message.startsWith(QLatin1String("photoforKP:movie")))
         return;
-    if (++m_consoleMessages > MaxConsoleMessagesPerSecond || (m_consoleChars += message.size()) > MaxConsoleCharsPerSecond)
+    if (++m_consoleMessages > MaxConsoleMessagesPerSecond
+        || (m_consoleChars += message.size()) > MaxConsoleCharsPerSecond)
         return;
     if (message == movies)
         return emit moviesFound();
@@ -157,8 +161,8 @@ void ViewerPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const Q
         emit playerAsked(message.mid(asking.size()));
 }
 
-bool ViewerPage::runDialog(scriptdialog::Kind kind, const QUrl &origin, const QString &message, const QString &defaultValue,
-                           QString *result)
+bool ViewerPage::runDialog(scriptdialog::Kind kind, const QUrl &origin, const QString &message,
+                           const QString &defaultValue, QString *result)
 {
     QWebEngineView *view = QWebEngineView::forPage(this);
     if (m_stopped || !isOpen() || !view)
@@ -175,8 +179,8 @@ bool ViewerPage::runDialog(scriptdialog::Kind kind, const QUrl &origin, const QS
     }
     ++m_shown;
 
-    const scriptdialog::Dialog asked = scriptdialog::make(view->window(), kind, origin.host(), message, defaultValue,
-                                                          m_shown > 1);
+    const scriptdialog::Dialog asked
+        = scriptdialog::make(view->window(), kind, origin.host(), message, defaultValue, m_shown > 1);
     if (!m_keeper.dialogOpened(this, asked.dialog)) {
         delete asked.dialog.data();
         return false;

@@ -64,4 +64,3 @@ void photoforKP_prepareViewer(forms::Runtime &runtime, catalogue::Viewer viewer)
 {
     viewers::prepare(runtime, viewer);
 }
-

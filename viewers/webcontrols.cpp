@@ -32,9 +32,10 @@ ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
     // documents go, and with them whatever said it.
     connect(m_page, &ViewerPage::flooding, this, [this] {
         m_watch.stop();
-        connect(m_page, &QWebEnginePage::loadFinished, this, [this] {
-            showNotice(Notice::Message, QStringLiteral("页面已停止运行，请重新打开。"));
-        }, Qt::SingleShotConnection);
+        connect(
+            m_page, &QWebEnginePage::loadFinished, this,
+            [this] { showNotice(Notice::Message, QStringLiteral("页面已停止运行，请重新打开。")); },
+            Qt::SingleShotConnection);
         m_page->load(QUrl(QStringLiteral("about:blank")));
     });
     connect(m_page, &ViewerPage::newWindowWanted, this, [this](const QUrl &url) { m_engine.openInBrowser(url); });
@@ -203,38 +204,39 @@ void ViewerView::loadChanged(const QWebEngineLoadingInfo &info)
 
 void ViewerView::showMovieMenus(PlayerHost &host, std::function<bool(const QByteArray &)> ours)
 {
-    connect(&host, &PlayerHost::menuWanted, this, [this, host = QPointer<PlayerHost>(&host), ours](
-                                                      const QByteArray &session, const MovieMenu &asked) {
-        if (!ours(session))
-            return; // another view's
-        if (!isVisible())
-            return host->answerMenu(session, -1);
-        auto *menu = new QMenu(this);
-        menu->setAttribute(Qt::WA_DeleteOnClose);
-        menu->setObjectName(QStringLiteral("movieMenu"));
-        auto chosen = std::make_shared<int>(-1);
-        for (const MovieMenu::Entry &e : asked.entries) {
-            if (e.separatorBefore && !menu->isEmpty())
-                menu->addSeparator();
-            QAction *action = menu->addAction(QString(e.text).replace(QLatin1Char('&'), QLatin1String("&&")));
-            action->setEnabled(e.enabled);
-            action->setCheckable(e.checked);
-            action->setChecked(e.checked);
-            connect(action, &QAction::triggered, menu, [chosen, index = e.index] { *chosen = index; });
-        }
-        // Answered once it has gone, chosen or not; closed unanswered if the movie went.
-        connect(menu, &QObject::destroyed, host, [host, session, chosen] { host->answerMenu(session, *chosen); });
-        connect(host, &PlayerHost::menuGone, menu, [menu, session](const QByteArray &gone) {
-            if (gone == session)
-                menu->close();
-        });
-        // At the pointer; the keyboard's where the movie stands, or mid-view.
-        const QRect area(mapToGlobal(QPoint(0, 0)), size());
-        QPoint at = asked.byKey ? asked.at.value_or(area.center()) : QCursor::pos();
-        if (!area.contains(at))
-            at = area.center();
-        menu->popup(at);
-    });
+    connect(&host, &PlayerHost::menuWanted, this,
+            [this, host = QPointer<PlayerHost>(&host), ours](const QByteArray &session, const MovieMenu &asked) {
+                if (!ours(session))
+                    return; // another view's
+                if (!isVisible())
+                    return host->answerMenu(session, -1);
+                auto *menu = new QMenu(this);
+                menu->setAttribute(Qt::WA_DeleteOnClose);
+                menu->setObjectName(QStringLiteral("movieMenu"));
+                auto chosen = std::make_shared<int>(-1);
+                for (const MovieMenu::Entry &e : asked.entries) {
+                    if (e.separatorBefore && !menu->isEmpty())
+                        menu->addSeparator();
+                    QAction *action = menu->addAction(QString(e.text).replace(QLatin1Char('&'), QLatin1String("&&")));
+                    action->setEnabled(e.enabled);
+                    action->setCheckable(e.checked);
+                    action->setChecked(e.checked);
+                    connect(action, &QAction::triggered, menu, [chosen, index = e.index] { *chosen = index; });
+                }
+                // Answered once it has gone, chosen or not; closed unanswered if the movie went.
+                connect(menu, &QObject::destroyed, host,
+                        [host, session, chosen] { host->answerMenu(session, *chosen); });
+                connect(host, &PlayerHost::menuGone, menu, [menu, session](const QByteArray &gone) {
+                    if (gone == session)
+                        menu->close();
+                });
+                // At the pointer; the keyboard's where the movie stands, or mid-view.
+                const QRect area(mapToGlobal(QPoint(0, 0)), size());
+                QPoint at = asked.byKey ? asked.at.value_or(area.center()) : QCursor::pos();
+                if (!area.contains(at))
+                    at = area.center();
+                menu->popup(at);
+            });
 }
 
 bool ViewerView::focusNextPrevChild(bool next)
@@ -262,8 +264,8 @@ bool ViewerView::eventFilter(QObject *watched, QEvent *event)
     const auto *key = static_cast<QKeyEvent *>(event);
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     const bool ctrlTab = key->key() == Qt::Key_Tab && mods == Qt::ControlModifier;
-    const bool ctrlShiftTab =
-        (key->key() == Qt::Key_Backtab || key->key() == Qt::Key_Tab) && mods == (Qt::ControlModifier | Qt::ShiftModifier);
+    const bool ctrlShiftTab = (key->key() == Qt::Key_Backtab || key->key() == Qt::Key_Tab)
+                              && mods == (Qt::ControlModifier | Qt::ShiftModifier);
     if (!ctrlTab && !ctrlShiftTab)
         return false;
     focusNextPrevChild(ctrlTab);
@@ -387,8 +389,9 @@ ShockwaveFlash::ShockwaveFlash(BrowserEngine &engine, PlayerHost &host, QWidget 
         if (state == PlayerHost::MovieState::Failed) {
             // Told as the page viewer tells a page's failure, with the same offer.
             const relay::Relay::Failure f = m_host.relay().movieFailure(session);
-            const bool archiveMayHelp =
-                f.failed && loadnotice::archiveMayHelp(f.outcome, QWebEngineLoadingInfo::HttpStatusCodeDomain, f.siteStatus);
+            const bool archiveMayHelp
+                = f.failed
+                  && loadnotice::archiveMayHelp(f.outcome, QWebEngineLoadingInfo::HttpStatusCodeDomain, f.siteStatus);
             tellFailure(loadnotice::movieText(!f.failed, f.outcome, f.siteStatus, f.status),
                         archiveMayHelp && this->engine().mayOfferArchive(QUrl(m_movie)));
         }

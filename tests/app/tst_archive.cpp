@@ -37,22 +37,33 @@ void TestArchive::options_data()
     QTest::addColumn<QString>("date");
     QTest::addColumn<QString>("error"); // how it begins
     const QString internet = QString::fromLatin1(wayback::DefaultPrefix);
-    QTest::newRow("none") << QStringList{} << false << internet << "2010" << "";
-    QTest::newRow("archive") << QStringList{"--archive"} << true << internet << "2010" << "";
+    QTest::newRow("none") << QStringList{} << false << internet << "2010"
+                          << "";
+    QTest::newRow("archive") << QStringList{"--archive"} << true << internet << "2010"
+                             << "";
     QTest::newRow("a local archive, a day")
         << QStringList{"--archive-url=http://127.0.0.1:8640/web", "--archive-date=20110503", "--archive"} << true
-        << "http://127.0.0.1:8640/web/" << "20110503" << "";
-    QTest::newRow("Qt's own, with a value") << QStringList{"-platform", "xcb", "--archive"} << true << internet << "2010" << "";
-    QTest::newRow("unknown") << QStringList{"--archiv"} << false << internet << "2010" << "unknown option: --archiv";
-    QTest::newRow("a file") << QStringList{"links.txt"} << false << internet << "2010" << "unknown option";
-    QTest::newRow("no value") << QStringList{"--archive-url"} << false << internet << "2010" << "unknown option";
+        << "http://127.0.0.1:8640/web/"
+        << "20110503"
+        << "";
+    QTest::newRow("Qt's own, with a value")
+        << QStringList{"-platform", "xcb", "--archive"} << true << internet << "2010"
+        << "";
+    QTest::newRow("unknown") << QStringList{"--archiv"} << false << internet << "2010"
+                             << "unknown option: --archiv";
+    QTest::newRow("a file") << QStringList{"links.txt"} << false << internet << "2010"
+                            << "unknown option";
+    QTest::newRow("no value") << QStringList{"--archive-url"} << false << internet << "2010"
+                              << "unknown option";
     QTest::newRow("ftp archive") << QStringList{"--archive-url=ftp://a.example/web/"} << false << internet << "2010"
                                  << "--archive-url:";
-    QTest::newRow("archive with a query") << QStringList{"--archive-url=https://a.example/web/?x"} << false << internet
-                                          << "2010" << "--archive-url:";
+    QTest::newRow("archive with a query")
+        << QStringList{"--archive-url=https://a.example/web/?x"} << false << internet << "2010"
+        << "--archive-url:";
     QTest::newRow("no such day") << QStringList{"--archive-date=20110230"} << false << internet << "2010"
                                  << "--archive-date:";
-    QTest::newRow("odd length") << QStringList{"--archive-date=20115"} << false << internet << "2010" << "--archive-date:";
+    QTest::newRow("odd length") << QStringList{"--archive-date=20115"} << false << internet << "2010"
+                                << "--archive-date:";
     QTest::newRow("hour 24") << QStringList{"--archive-date=2011050324"} << false << internet << "2010"
                              << "--archive-date:";
 }
@@ -95,26 +106,40 @@ void TestArchive::proxySettings_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("proxy"); // "http host:port", "socks host:port", "none", or "refused"
-    const QString https = QStringLiteral("https://web.archive.org/web/"), http = QStringLiteral("http://archive.example/web/");
-    QTest::newRow("option http") << "option" << "http://127.0.0.1:7890" << https << "http 127.0.0.1:7890";
-    QTest::newRow("option socks5h") << "option" << "socks5h://127.0.0.1:1080" << https << "socks 127.0.0.1:1080";
-    QTest::newRow("option socks5 is socks5h") << "option" << "socks5://proxy.example" << https << "socks proxy.example:1080";
-    QTest::newRow("option with a password") << "option" << "http://u:p@127.0.0.1:7890" << https << "refused";
-    QTest::newRow("option https proxy") << "option" << "https://127.0.0.1:7890" << https << "refused";
-    QTest::newRow("env https") << "env" << "https_proxy=http://127.0.0.1:7890" << https << "http 127.0.0.1:7890";
-    QTest::newRow("env upper HTTPS") << "env" << "HTTPS_PROXY=socks5h://h:9" << https << "socks h:9";
-    QTest::newRow("env http_proxy is not for https") << "env" << "http_proxy=http://h:1" << https << "none";
-    QTest::newRow("env upper HTTP_PROXY is never read") << "env" << "HTTP_PROXY=http://h:1" << http << "none";
-    QTest::newRow("env http_proxy for http") << "env" << "http_proxy=http://h:1" << http << "http h:1";
-    QTest::newRow("env all_proxy") << "env" << "ALL_PROXY=socks5://h:2" << http << "socks h:2";
-    QTest::newRow("env no_proxy domain") << "env" << "all_proxy=http://h:2\nno_proxy=localhost,.archive.org" << https
-                                         << "none";
-    QTest::newRow("env no_proxy star") << "env" << "all_proxy=http://h:2\nNO_PROXY=*" << http << "none";
-    const QString gnome = QStringLiteral("org.gnome.system.proxy mode 'manual'\n"
-                                         "org.gnome.system.proxy ignore-hosts ['localhost', '127.0.0.0/8']\n"
-                                         "org.gnome.system.proxy.http host 'hp'\norg.gnome.system.proxy.http port 8080\n"
-                                         "org.gnome.system.proxy.https host ''\norg.gnome.system.proxy.https port 0\n"
-                                         "org.gnome.system.proxy.socks host 'sp'\norg.gnome.system.proxy.socks port 1081\n");
+    const QString https = QStringLiteral("https://web.archive.org/web/"),
+                  http = QStringLiteral("http://archive.example/web/");
+    QTest::newRow("option http") << "option"
+                                 << "http://127.0.0.1:7890" << https << "http 127.0.0.1:7890";
+    QTest::newRow("option socks5h") << "option"
+                                    << "socks5h://127.0.0.1:1080" << https << "socks 127.0.0.1:1080";
+    QTest::newRow("option socks5 is socks5h") << "option"
+                                              << "socks5://proxy.example" << https << "socks proxy.example:1080";
+    QTest::newRow("option with a password") << "option"
+                                            << "http://u:p@127.0.0.1:7890" << https << "refused";
+    QTest::newRow("option https proxy") << "option"
+                                        << "https://127.0.0.1:7890" << https << "refused";
+    QTest::newRow("env https") << "env"
+                               << "https_proxy=http://127.0.0.1:7890" << https << "http 127.0.0.1:7890";
+    QTest::newRow("env upper HTTPS") << "env"
+                                     << "HTTPS_PROXY=socks5h://h:9" << https << "socks h:9";
+    QTest::newRow("env http_proxy is not for https") << "env"
+                                                     << "http_proxy=http://h:1" << https << "none";
+    QTest::newRow("env upper HTTP_PROXY is never read") << "env"
+                                                        << "HTTP_PROXY=http://h:1" << http << "none";
+    QTest::newRow("env http_proxy for http") << "env"
+                                             << "http_proxy=http://h:1" << http << "http h:1";
+    QTest::newRow("env all_proxy") << "env"
+                                   << "ALL_PROXY=socks5://h:2" << http << "socks h:2";
+    QTest::newRow("env no_proxy domain") << "env"
+                                         << "all_proxy=http://h:2\nno_proxy=localhost,.archive.org" << https << "none";
+    QTest::newRow("env no_proxy star") << "env"
+                                       << "all_proxy=http://h:2\nNO_PROXY=*" << http << "none";
+    const QString gnome
+        = QStringLiteral("org.gnome.system.proxy mode 'manual'\n"
+                         "org.gnome.system.proxy ignore-hosts ['localhost', '127.0.0.0/8']\n"
+                         "org.gnome.system.proxy.http host 'hp'\norg.gnome.system.proxy.http port 8080\n"
+                         "org.gnome.system.proxy.https host ''\norg.gnome.system.proxy.https port 0\n"
+                         "org.gnome.system.proxy.socks host 'sp'\norg.gnome.system.proxy.socks port 1081\n");
     QTest::newRow("gnome http") << "gnome" << gnome << http << "http hp:8080";
     QTest::newRow("gnome https falls to socks") << "gnome" << gnome << https << "socks sp:1081";
     QTest::newRow("gnome mode none") << "gnome" << QString(gnome).replace("'manual'", "'none'") << http << "none";
@@ -144,7 +169,8 @@ void TestArchive::proxySettings()
         if (!proxy)
             proxy = QNetworkProxy(QNetworkProxy::NoProxy);
     } else {
-        proxy = source == QLatin1String("gnome") ? userproxy::fromGnome(text, QUrl(target)) : userproxy::fromKde(text, QUrl(target));
+        proxy = source == QLatin1String("gnome") ? userproxy::fromGnome(text, QUrl(target))
+                                                 : userproxy::fromKde(text, QUrl(target));
         if (!proxy)
             proxy = QNetworkProxy(QNetworkProxy::NoProxy);
     }
@@ -164,23 +190,24 @@ void TestArchive::commandLine_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("says"); // how its output begins (stderr where it failed)
     QTest::newRow("version") << QStringList{} << QStringList{"--version"} << 0 << "photoforKP 1.00\n";
-    QTest::newRow("help, zh of any region") << QStringList{"LANG=zh_TW.UTF-8"} << QStringList{"--help"} << 0
-                                            << QStringLiteral("用法：photoforKP");
+    QTest::newRow("help, zh of any region")
+        << QStringList{"LANG=zh_TW.UTF-8"} << QStringList{"--help"} << 0 << QStringLiteral("用法：photoforKP");
     QTest::newRow("the first set counts") << QStringList{"LANGUAGE=", "LC_ALL=en_US.UTF-8", "LANG=zh_CN.UTF-8"}
                                           << QStringList{"--help"} << 0 << "Usage: photoforKP";
-    QTest::newRow("LANGUAGE's first choice") << QStringList{"LANGUAGE=zh_CN:en", "LC_ALL=C.UTF-8"}
-                                             << QStringList{"--archiv"} << 2 << QStringLiteral("photoforKP: 未知选项：--archiv");
-    QTest::newRow("LC_MESSAGES before LANG") << QStringList{"LC_MESSAGES=zh_CN.UTF-8", "LANG=C.UTF-8"}
-                                             << QStringList{"--archive-date=2011x"} << 2
-                                             << QStringLiteral("photoforKP: --archive-date：不是");
+    QTest::newRow("LANGUAGE's first choice")
+        << QStringList{"LANGUAGE=zh_CN:en", "LC_ALL=C.UTF-8"} << QStringList{"--archiv"} << 2
+        << QStringLiteral("photoforKP: 未知选项：--archiv");
+    QTest::newRow("LC_MESSAGES before LANG")
+        << QStringList{"LC_MESSAGES=zh_CN.UTF-8", "LANG=C.UTF-8"} << QStringList{"--archive-date=2011x"} << 2
+        << QStringLiteral("photoforKP: --archive-date：不是");
     QTest::newRow("no locale: English") << QStringList{} << QStringList{"--archiv"} << 2
                                         << "photoforKP: unknown option: --archiv";
-    QTest::newRow("an archive named on this machine") << QStringList{"http_proxy=", "all_proxy="}
-                                                      << QStringList{"--archive-url=http://localhost:8680/web/"} << 2
-                                                      << "photoforKP: --archive-url: localhost leads to this machine";
-    QTest::newRow("a proxy with a password, in Chinese") << QStringList{"LANG=zh_CN.UTF-8"}
-                                                         << QStringList{"--proxy=http://u:p@127.0.0.1:1"} << 2
-                                                         << QStringLiteral("photoforKP: --proxy：不支持需要密码的代理服务器");
+    QTest::newRow("an archive named on this machine")
+        << QStringList{"http_proxy=", "all_proxy="} << QStringList{"--archive-url=http://localhost:8680/web/"} << 2
+        << "photoforKP: --archive-url: localhost leads to this machine";
+    QTest::newRow("a proxy with a password, in Chinese")
+        << QStringList{"LANG=zh_CN.UTF-8"} << QStringList{"--proxy=http://u:p@127.0.0.1:1"} << 2
+        << QStringLiteral("photoforKP: --proxy：不支持需要密码的代理服务器");
 }
 
 // The program as started from a shell: what it prints and its status, in the language
@@ -198,7 +225,8 @@ void TestArchive::commandLine()
     QVERIFY(program.waitForFinished(10000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QTEST(program.exitCode(), "status");
-    const QString out = QString::fromUtf8(program.exitCode() ? program.readAllStandardError() : program.readAllStandardOutput());
+    const QString out
+        = QString::fromUtf8(program.exitCode() ? program.readAllStandardError() : program.readAllStandardOutput());
     QFETCH(QString, says);
     QVERIFY2(out.startsWith(says), qPrintable(out));
     if (program.exitCode() || arguments.contains("--version"))
@@ -210,12 +238,16 @@ void TestArchive::captures_data()
     QTest::addColumn<QString>("asked");
     QTest::addColumn<QString>("capture"); // at 2010, under the local prefix; empty: not mapped
     const QString at = QStringLiteral("http://127.0.0.1:8640/web/2010id_/");
-    QTest::newRow("a page") << "http://www.ostavel.example/kptemp/card2.html" << at + "http://www.ostavel.example/kptemp/card2.html";
-    QTest::newRow("port 80 and case") << "http://WWW.Ostavel.example:80/a?b=1#top" << at + "http://www.ostavel.example/a?b=1";
+    QTest::newRow("a page") << "http://www.ostavel.example/kptemp/card2.html"
+                            << at + "http://www.ostavel.example/kptemp/card2.html";
+    QTest::newRow("port 80 and case") << "http://WWW.Ostavel.example:80/a?b=1#top"
+                                      << at + "http://www.ostavel.example/a?b=1";
     QTest::newRow("another port") << "http://127.0.0.1:8631/" << at + "http://127.0.0.1:8631/";
     QTest::newRow("no path") << "http://a.example" << at + "http://a.example/";
-    QTest::newRow("https") << "https://a.example/" << "";
-    QTest::newRow("user") << "http://u:p@a.example/" << "";
+    QTest::newRow("https") << "https://a.example/"
+                           << "";
+    QTest::newRow("user") << "http://u:p@a.example/"
+                          << "";
 }
 
 void TestArchive::captures()
@@ -228,7 +260,8 @@ void TestArchive::captures()
     if (capture.isEmpty())
         return;
     // Read back, also as archives redirect to it: the exact capture, the scheme's slash lost.
-    const QString exact = capture.replace(QLatin1String("/2010id_/http://"), QLatin1String("/20100315093000id_/http:/"));
+    const QString exact
+        = capture.replace(QLatin1String("/2010id_/http://"), QLatin1String("/20100315093000id_/http:/"));
     const std::optional<wayback::Capture> read = wayback::readCaptureUrl(prefix, QUrl(exact));
     QVERIFY(read);
     QCOMPARE(read->timestamp, QStringLiteral("20100315093000"));
@@ -255,13 +288,21 @@ void TestArchive::localArchive_data()
     QTest::addColumn<QString>("location"); // where it leads, under the prefix
     QTest::addColumn<QByteArray>("memento");
     const QString early = "20100315093000id_/", late = "20110503081500id_/";
-    QTest::newRow("a year: the nearest") << "2010id_/http://$H/kptemp/card1.html" << 302 << early + "http://$H/kptemp/card1.html" << QByteArray();
-    QTest::newRow("a later day") << "20110101id_/http://$H/kptemp/card1.html" << 302 << late + "http://$H/kptemp/card1.html" << QByteArray();
-    QTest::newRow("exact") << early + "http://$H/kptemp/card1.html" << 200 << "" << QByteArray("Mon, 15 Mar 2010 09:30:00 GMT");
-    QTest::newRow("exact, a slash lost") << late + "http:/$H/kptemp/card1.html" << 200 << "" << QByteArray("Tue, 03 May 2011 08:15:00 GMT");
-    QTest::newRow("no scheme, second host") << late + "$S/kpfolder/flash/atlas1.swf" << 200 << "" << QByteArray("Tue, 03 May 2011 08:15:00 GMT");
-    QTest::newRow("captured later only") << "1999id_/http://$H/kpfolder/kpphotos/frame.swf" << 302 << late + "http://$H/kpfolder/kpphotos/frame.swf" << QByteArray();
-    QTest::newRow("a recorded redirect") << early + "http://$H/kphtml/gift50.html" << 302 << early + "http://$H/kphtml/gift45.html" << QByteArray("Mon, 15 Mar 2010 09:30:00 GMT");
+    QTest::newRow("a year: the nearest") << "2010id_/http://$H/kptemp/card1.html" << 302
+                                         << early + "http://$H/kptemp/card1.html" << QByteArray();
+    QTest::newRow("a later day") << "20110101id_/http://$H/kptemp/card1.html" << 302
+                                 << late + "http://$H/kptemp/card1.html" << QByteArray();
+    QTest::newRow("exact") << early + "http://$H/kptemp/card1.html" << 200 << ""
+                           << QByteArray("Mon, 15 Mar 2010 09:30:00 GMT");
+    QTest::newRow("exact, a slash lost") << late + "http:/$H/kptemp/card1.html" << 200 << ""
+                                         << QByteArray("Tue, 03 May 2011 08:15:00 GMT");
+    QTest::newRow("no scheme, second host")
+        << late + "$S/kpfolder/flash/atlas1.swf" << 200 << "" << QByteArray("Tue, 03 May 2011 08:15:00 GMT");
+    QTest::newRow("captured later only") << "1999id_/http://$H/kpfolder/kpphotos/frame.swf" << 302
+                                         << late + "http://$H/kpfolder/kpphotos/frame.swf" << QByteArray();
+    QTest::newRow("a recorded redirect") << early + "http://$H/kphtml/gift50.html" << 302
+                                         << early + "http://$H/kphtml/gift45.html"
+                                         << QByteArray("Mon, 15 Mar 2010 09:30:00 GMT");
     QTest::newRow("never captured") << "2010id_/http://$H/kptemp/card10.html" << 404 << "" << QByteArray();
     QTest::newRow("not in the copy") << "2010id_/http://$H/nothing.html" << 404 << "" << QByteArray();
     QTest::newRow("another host") << "2010id_/http://127.0.0.9:1/kptemp/card1.html" << 404 << "" << QByteArray();
@@ -284,15 +325,21 @@ void TestArchive::localArchive()
         const auto fill = [&](QString s) {
             return s.replace(QLatin1String("$H"), site).replace(QLatin1String("$S"), QLatin1String("127.0.0.2:8631"));
         };
-        http::ClientReply::Target target{QHostAddress::LocalHost, archive.port(), false, "127.0.0.1", {},
-                                         QUrl(archive.prefix() + fill(asked)).toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority)};
+        http::ClientReply::Target target{
+            QHostAddress::LocalHost,
+            archive.port(),
+            false,
+            "127.0.0.1",
+            {},
+            QUrl(archive.prefix() + fill(asked)).toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority)};
         target.hostField = "127.0.0.1:" + QByteArray::number(archive.port());
         std::unique_ptr<http::ClientReply> reply(http::ClientReply::send(target, "GET", {}, {}, nullptr));
         QTRY_VERIFY(reply->isFinished());
         QCOMPARE(reply->status(), status);
         QCOMPARE(reply->header("Memento-Datetime"), memento);
         if (!location.isEmpty())
-            QCOMPARE(QString::fromLatin1(reply->header("Location")), archive.prefix() + fill(location).replace(":80/", "/"));
+            QCOMPARE(QString::fromLatin1(reply->header("Location")),
+                     archive.prefix() + fill(location).replace(":80/", "/"));
     }
 }
 

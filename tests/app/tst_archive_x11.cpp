@@ -104,9 +104,10 @@ bool labelBesideClose(ViewerForm &viewer)
 
 bool TestArchiveX11::press(int button, const QString &key)
 {
-    CommandButton *const buttons[] = {nullptr, &main->Command1(), &main->Command2(), &main->Command3(),
-                                      &main->Command4(), &main->Command5()};
-    DropDownList *const lists[] = {nullptr, &main->Combo1(), &main->Combo2(), &main->Combo3(), nullptr, &main->Combo4()};
+    CommandButton *const buttons[]
+        = {nullptr, &main->Command1(), &main->Command2(), &main->Command3(), &main->Command4(), &main->Command5()};
+    DropDownList *const lists[]
+        = {nullptr, &main->Combo1(), &main->Combo2(), &main->Combo3(), nullptr, &main->Combo4()};
     if (button == 4)
         main->Text2().SetText(key);
     else
@@ -175,13 +176,16 @@ void TestArchiveX11::everyCatalogueFromTheArchive()
         QVERIFY(labelBesideClose(rt->form<Form2>()));
         if (p.path.endsWith(QLatin1String("x01.html")))
             QCOMPARE(viewertools::js(view.page(), "!!document.getElementById('capture')").toBool(), date != "2010");
-        QTRY_VERIFY2_WITH_TIMEOUT(reports.size() >= p.movies, qPrintable(where + " " + QString::fromLatin1(archive->targets().mid(asked).join(' '))), 30000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            reports.size() >= p.movies,
+            qPrintable(where + " " + QString::fromLatin1(archive->targets().mid(asked).join(' '))), 30000);
         for (const QVariantList &report : std::as_const(reports))
             QVERIFY2(report[1].value<PlayerHost::MovieState>() == PlayerHost::MovieState::Painted, qPrintable(where));
     }
     // Nothing but original addresses was asked of the archive.
     for (const QByteArray &target : archive->targets())
-        QVERIFY2(target.contains("_/http://" + Site.toLatin1() + "/") || target.contains("_/http://" + Second.toLatin1() + "/"),
+        QVERIFY2(target.contains("_/http://" + Site.toLatin1() + "/")
+                     || target.contains("_/http://" + Second.toLatin1() + "/"),
                  target.constData());
 }
 
@@ -272,8 +276,8 @@ void TestArchiveX11::theArchiveSaysItsOwnTroubles()
     gone.close();
     engine.setArchive(QUrl(QStringLiteral("http://127.0.0.1:%1/web/").arg(port)), QStringLiteral("2010"), true);
     press(2, QStringLiteral("丛林"));
-    QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("网页存档拒绝了连接，请稍后再试。"),
-                              20000);
+    QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(),
+                              QStringLiteral("网页存档拒绝了连接，请稍后再试。"), 20000);
     QVERIFY(!rt->form<Form2>().WebBrowser1().archiveOffer());
 }
 
@@ -292,11 +296,18 @@ void TestArchiveX11::archivedPagesReachNothingHere()
     QTemporaryDir site, captures;
     QFile page(site.filePath("hostile.html")), list(captures.filePath("captures.txt"));
     QVERIFY(page.open(QIODevice::WriteOnly) && list.open(QIODevice::WriteOnly));
-    page.write("<!DOCTYPE html><title>hostile</title><iframe src='http://" + here + "/frame'></iframe>"
-               "<iframe src='/to-here'></iframe><img src='http://" + here + "/img'><script>"
-               "fetch('http://" + here + "/post', {method: 'POST', body: 'x', mode: 'no-cors'}).catch(function () {});"
-               "try { new WebSocket('ws://" + here + "/ws').onclose = function () { document.title = 'tried'; }; }"
-               " catch (e) { document.title = 'tried'; }</script>");
+    page.write("<!DOCTYPE html><title>hostile</title><iframe src='http://" + here
+               + "/frame'></iframe>"
+                 "<iframe src='/to-here'></iframe><img src='http://"
+               + here
+               + "/img'><script>"
+                 "fetch('http://"
+               + here
+               + "/post', {method: 'POST', body: 'x', mode: 'no-cors'}).catch(function () {});"
+                 "try { new WebSocket('ws://"
+               + here
+               + "/ws').onclose = function () { document.title = 'tried'; }; }"
+                 " catch (e) { document.title = 'tried'; }</script>");
     list.write("capture 20100315093000\nredirect /to-here http://" + here + "/redirected\n");
     page.close();
     list.close();
@@ -310,8 +321,8 @@ void TestArchiveX11::archivedPagesReachNothingHere()
         return std::any_of(t.cbegin(), t.cend(), [&](const QByteArray &a) { return a.endsWith(what); });
     };
     // Every attempt made: the WebSocket given up on, the rest asked of the archive.
-    QTRY_VERIFY_WITH_TIMEOUT(view.title() == QLatin1String("tried") && asked("/redirected") && asked("/post") && asked("/img"),
-                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        view.title() == QLatin1String("tried") && asked("/redirected") && asked("/post") && asked("/img"), 20000);
     QVERIFY2(seen.isEmpty(), seen.join(' ').constData());
     for (const QByteArray &target : hostile.targets())
         QVERIFY2(target.startsWith("/web/2010id_/http://") || target.startsWith("/web/20100315093000id_/http://"),

@@ -76,7 +76,8 @@ QPoint controlCentre(const QString &windowId, const QString &name)
 {
     const auto &controls = frmtest::Design().controls;
     const auto find = [&](const QString &n) {
-        return std::find_if(controls.begin(), controls.end(), [&](const forms::ControlDesign &c) { return c.name == n; });
+        return std::find_if(controls.begin(), controls.end(),
+                            [&](const forms::ControlDesign &c) { return c.name == n; });
     };
     auto it = find(name);
     if (it == controls.end())
@@ -110,8 +111,8 @@ void TestProgramX11::writesNothingAndEndsWithItsWindows()
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("HOME", home.path());
-    for (const char *v : {"XDG_CACHE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME",
-                          "XDG_RUNTIME_DIR", "QT_DISABLE_SHADER_DISK_CACHE", "MESA_SHADER_CACHE_DISABLE"})
+    for (const char *v : {"XDG_CACHE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR",
+                          "QT_DISABLE_SHADER_DISK_CACHE", "MESA_SHADER_CACHE_DISABLE"})
         env.remove(v);
     env.remove("QT_QPA_PLATFORM");
     QProcess program;
@@ -177,11 +178,16 @@ void TestProgramX11::startsAsAnyUser()
         QVERIFY(QFileInfo::exists(build));
         const QString out = run("cmake", {"--install", build, "--prefix", installed.path()});
         QVERIFY2(QFileInfo::exists(installed.filePath("bin/photoforKP")), qPrintable(out));
-        QFile::setPermissions(installed.path(), QFile::permissions(installed.path()) | QFile::ReadOther | QFile::ExeOther);
+        QFile::setPermissions(installed.path(),
+                              QFile::permissions(installed.path()) | QFile::ReadOther | QFile::ExeOther);
     }
     QTemporaryDir home;
-    QStringList command = {"env", "-i", "DISPLAY=" + qEnvironmentVariable("DISPLAY"), "HOME=" + home.path(),
-                           "PATH=/usr/bin:/bin", installed.filePath("bin/photoforKP")};
+    QStringList command = {"env",
+                           "-i",
+                           "DISPLAY=" + qEnvironmentVariable("DISPLAY"),
+                           "HOME=" + home.path(),
+                           "PATH=/usr/bin:/bin",
+                           installed.filePath("bin/photoforKP")};
     if (::geteuid() == 0 && !asRoot) {
         // An account without privileges that every system has, with a home of the
         // test's own: nothing is added to the machine.

@@ -41,11 +41,16 @@ namespace {
 const catalogue::Catalogue &catalogueOf(int button)
 {
     switch (button) {
-    case 1: return catalogue::festivalStamps();
-    case 2: return catalogue::postcards();
-    case 3: return catalogue::atlas();
-    case 4: return catalogue::giftLevels();
-    default: return catalogue::albums();
+    case 1:
+        return catalogue::festivalStamps();
+    case 2:
+        return catalogue::postcards();
+    case 3:
+        return catalogue::atlas();
+    case 4:
+        return catalogue::giftLevels();
+    default:
+        return catalogue::albums();
     }
 }
 
@@ -63,7 +68,7 @@ QStringList moviesOf(const QString &pagePath)
         const QString src = it.next().captured(1);
         const QString path = src.startsWith(QLatin1String("http")) ? QUrl(src.section('/', 3).prepend('/')).path()
                              : src.startsWith('/')                 ? src
-                                                   : pagePath.section('/', 0, -2) + '/' + src;
+                                                                   : pagePath.section('/', 0, -2) + '/' + src;
         if (!movies.contains(path))
             movies << path;
     }
@@ -96,8 +101,8 @@ void TestUseX11::pressEveryButtonSeveralTimes()
     main.setContentHost(mirror->host());
     main.Show();
     QVERIFY(QTest::qWaitForWindowExposed(&main.window()));
-    CommandButton *const buttons[] = {nullptr, &main.Command1(), &main.Command2(), &main.Command3(),
-                                      &main.Command4(), &main.Command5()};
+    CommandButton *const buttons[]
+        = {nullptr, &main.Command1(), &main.Command2(), &main.Command3(), &main.Command4(), &main.Command5()};
     DropDownList *const lists[] = {nullptr, &main.Combo1(), &main.Combo2(), &main.Combo3(), nullptr, &main.Combo4()};
     QSignalSpy reports(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
 
@@ -150,7 +155,8 @@ void TestUseX11::pressEveryButtonSeveralTimes()
                 QTRY_VERIFY2(!viewer.isLoaded(), qPrintable(where));
                 continue;
             }
-            QTRY_VERIFY2_WITH_TIMEOUT(viewertools::playerFrames(view).size() == movies.size(), qPrintable(where), 10000);
+            QTRY_VERIFY2_WITH_TIMEOUT(viewertools::playerFrames(view).size() == movies.size(), qPrintable(where),
+                                      10000);
             const QColor background = viewertools::pageBackground(view);
             for (const QRect &frame : viewertools::playerFrames(view))
                 QVERIFY2(viewertools::drawnOver(frame, background), qPrintable(where));

@@ -16,10 +16,11 @@ const QString Host = QStringLiteral("127.0.0.1:8765");
 std::optional<QString> linkFor(const Catalogue &c, const QString &key)
 {
     std::optional<QString> result;
-    resolve(c, Host, [&] { return key; }, [&](const QString &link, const QString &) { result = link; });
+    resolve(
+        c, Host, [&] { return key; }, [&](const QString &link, const QString &) { result = link; });
     return result;
 }
-}
+} // namespace
 
 class TestCatalogue : public QObject
 {
@@ -43,16 +44,17 @@ void TestCatalogue::everyKeyResolvesToItsLink_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("path");
 
-    const QStringList stamps = {"爱迪鹅日", "饱睡节", "变形日", "成年节", "飞车节", "感恩日", "光棍节",
-                                "假面节", "降临日", "戒斋日", "爱心日", "玫瑰节", "美酒节", "蜜糖节",
-                                "巧克力节", "奇迹日", "淘气节", "心泉之光日", "焰火节", "赞美节"};
+    const QStringList stamps
+        = {"爱迪鹅日", "饱睡节", "变形日", "成年节", "飞车节",   "感恩日", "光棍节", "假面节",     "降临日", "戒斋日",
+           "爱心日",   "玫瑰节", "美酒节", "蜜糖节", "巧克力节", "奇迹日", "淘气节", "心泉之光日", "焰火节", "赞美节"};
     for (int i = 0; i < stamps.size(); ++i)
         QTest::addRow("stamp %d", i + 1) << &festivalStamps() << stamps[i]
                                          << QStringLiteral("/kppostcard/card%1.html").arg(i + 1);
-    const QStringList cards = {"冰港", "丛林", "公园", "环球", "企鹅岛", "温泉", "心心连", "星星谷", "音乐村", "植物园"};
+    const QStringList cards
+        = {"冰港", "丛林", "公园", "环球", "企鹅岛", "温泉", "心心连", "星星谷", "音乐村", "植物园"};
     for (int i = 0; i < cards.size(); ++i)
-        QTest::addRow("postcard %d", i + 1) << &postcards() << cards[i]
-                                            << QStringLiteral("/kptemp/card%1.html").arg(i + 1);
+        QTest::addRow("postcard %d", i + 1)
+            << &postcards() << cards[i] << QStringLiteral("/kptemp/card%1.html").arg(i + 1);
     const QStringList atlasKeys = {"观赏鱼", "咸水鱼", "野生花卉", "石头鉴赏", "淡水鱼"};
     for (int i = 0; i < atlasKeys.size(); ++i)
         QTest::addRow("atlas %d", i + 1) << &atlas() << atlasKeys[i]
@@ -60,10 +62,14 @@ void TestCatalogue::everyKeyResolvesToItsLink_data()
     for (int level : {6, 8, 10, 12, 14, 16, 18, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 35, 40, 45, 50})
         QTest::addRow("gift %d", level) << &giftLevels() << QString::number(level)
                                         << QStringLiteral("/kphtml/gift%1.html").arg(level);
-    QTest::newRow("album 1") << &albums() << QStringLiteral("小小相册") << QStringLiteral("/kpfolder/kpphotos/xiaoxiao/kp_message.swf");
-    QTest::newRow("album 2") << &albums() << QStringLiteral("星光相册") << QStringLiteral("/kpfolder/kpphotos/xguan/xg_message.swf");
-    QTest::newRow("album 3") << &albums() << QStringLiteral("环岛相册") << QStringLiteral("/kpfolder/kpphotos/huandao/hd_message.swf");
-    QTest::newRow("album 4") << &albums() << QStringLiteral("环球相册") << QStringLiteral("/kpfolder/kpphotos/huanqiu/hq_message.swf");
+    QTest::newRow("album 1") << &albums() << QStringLiteral("小小相册")
+                             << QStringLiteral("/kpfolder/kpphotos/xiaoxiao/kp_message.swf");
+    QTest::newRow("album 2") << &albums() << QStringLiteral("星光相册")
+                             << QStringLiteral("/kpfolder/kpphotos/xguan/xg_message.swf");
+    QTest::newRow("album 3") << &albums() << QStringLiteral("环岛相册")
+                             << QStringLiteral("/kpfolder/kpphotos/huandao/hd_message.swf");
+    QTest::newRow("album 4") << &albums() << QStringLiteral("环球相册")
+                             << QStringLiteral("/kpfolder/kpphotos/huanqiu/hq_message.swf");
 }
 
 void TestCatalogue::everyKeyResolvesToItsLink()

@@ -36,7 +36,7 @@ FormDesign probeDesign()
 class Probe : public Form
 {
 public:
-    explicit Probe(Runtime &rt) : Form(rt, design()) {}
+    explicit Probe(Runtime &rt) : Form(rt, design()) { }
     static const FormDesign &design()
     {
         static const FormDesign d = probeDesign();
@@ -72,9 +72,18 @@ protected:
         });
     }
 };
-class ProbeA : public Probe { using Probe::Probe; };
-class ProbeB : public Probe { using Probe::Probe; };
-class ProbeC : public Probe { using Probe::Probe; };
+class ProbeA : public Probe
+{
+    using Probe::Probe;
+};
+class ProbeB : public Probe
+{
+    using Probe::Probe;
+};
+class ProbeC : public Probe
+{
+    using Probe::Probe;
+};
 
 } // namespace
 
@@ -104,7 +113,6 @@ private slots:
     void failedBindingRaisesAtItsCall();
     void raisingFactoryLeavesNoSlot();
     void builtinUser32();
-
 };
 
 void TestForms::init()
@@ -378,7 +386,10 @@ void TestForms::resumeNext()
     ResumeNext onError;
     QStringList ran;
     onError([&] { ran << "1"; });
-    onError([&] { raise(err::ObjectRequired, "x"); ran << "never"; });
+    onError([&] {
+        raise(err::ObjectRequired, "x");
+        ran << "never";
+    });
     onError([&] { ran << "3"; });
     QCOMPARE(ran, QStringList({"1", "3"}));
     QCOMPARE(onError.error(), err::ObjectRequired);
@@ -421,9 +432,8 @@ void TestForms::raisingFactoryLeavesNoSlot()
     Form &f = rt->formNamed(QStringLiteral("Flaky")); // a second reference tries again
     QCOMPARE(rt->findForm(QStringLiteral("Flaky")), &f);
 
-    rt->registerForm(QStringLiteral("Broken"), [](Runtime &) -> std::unique_ptr<Form> {
-        raise(err::CantLoadLibrary, QStringLiteral("never"));
-    });
+    rt->registerForm(QStringLiteral("Broken"),
+                     [](Runtime &) -> std::unique_ptr<Form> { raise(err::CantLoadLibrary, QStringLiteral("never")); });
     QVERIFY_THROWS_EXCEPTION(RuntimeError, rt->formNamed(QStringLiteral("Broken")));
     rt.reset(); // tears down without touching an empty slot
 }
@@ -436,8 +446,7 @@ void TestForms::builtinUser32()
     const auto hb = user32::toHandle(b.hWnd());
     user32::Binding<user32::GetWindowLongA_t> get(rt->user32(), "user32", "GetWindowLongA");
     user32::Binding<user32::SetWindowLongA_t> set(rt->user32(), "user32", "SetWindowLongA");
-    user32::Binding<user32::SetLayeredWindowAttributes_t> layered(rt->user32(), "user32",
-                                                                  "SetLayeredWindowAttributes");
+    user32::Binding<user32::SetLayeredWindowAttributes_t> layered(rt->user32(), "user32", "SetLayeredWindowAttributes");
     user32::Binding<user32::SetWindowPos_t> pos(rt->user32(), "user32", "SetWindowPos");
 
     // Declared types only: an int where the alpha byte goes does not compile.

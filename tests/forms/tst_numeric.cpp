@@ -70,8 +70,9 @@ static double reference(const QString &text)
 
 void TestNumeric::agreesWithReference()
 {
-    const QList<QString> pieces = {"0", "1", "2", "5", "9", ".", "+", "-", " ", "\t", "e", "a", "６", "😀",
-                                   QString(QChar(0)), "\n", "٣", "&H", "00", "50", "51"};
+    const QList<QString> pieces
+        = {"0",  "1", "2",  "5",  "9",  ".", "+", "-", " ", "\t", "e", "a", "６", "😀", QString(QChar(0)),
+           "\n", "٣", "&H", "00", "50", "51"};
     QRandomGenerator rng(20261207);
     for (int round = 0; round < 50000; ++round) {
         QString text;

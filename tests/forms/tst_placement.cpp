@@ -31,12 +31,12 @@ void TestPlacement::clientPosition_data()
     QTest::newRow("viewer fits") << 1.0 << QSize(1024, 768) << thick << viewerOrigin << viewerClient << viewerOrigin;
     QTest::newRow("1.5: pulled in from the right only")
         << 1.5 << QSize(1280, 1024) << thin << mainOrigin << mainClient << QPoint(853 - 1 - 289, 220);
-    QTest::newRow("2: the viewer's button stays on") << 2.0 << QSize(1280, 1024) << thin << viewerOrigin << viewerClient
-                                                     << QPoint(141, 512 - 1 - 409);
+    QTest::newRow("2: the viewer's button stays on")
+        << 2.0 << QSize(1280, 1024) << thin << viewerOrigin << viewerClient << QPoint(141, 512 - 1 - 409);
     QTest::newRow("2, small: too tall, the caption bar stays on")
         << 2.0 << QSize(1024, 768) << thick << viewerOrigin << viewerClient << QPoint(512 - 4 - 487, 30);
-    QTest::newRow("2, small, main window") << 2.0 << QSize(1024, 768) << thin << mainOrigin << mainClient
-                                           << QPoint(512 - 1 - 289, 20);
+    QTest::newRow("2, small, main window")
+        << 2.0 << QSize(1024, 768) << thin << mainOrigin << mainClient << QPoint(512 - 1 - 289, 20);
 }
 
 void TestPlacement::clientPosition()

@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const quint32 v4 = address.toIPv4Address(&isV4);
         if (isV4) {
             FUZZ_CHECK(sandbox::addressSpace(QHostAddress(v4)) == space);
-            FUZZ_CHECK(sandbox::addressSpace(QHostAddress(QStringLiteral("::ffff:") + QHostAddress(v4).toString())) == space);
+            FUZZ_CHECK(sandbox::addressSpace(QHostAddress(QStringLiteral("::ffff:") + QHostAddress(v4).toString()))
+                       == space);
         }
         // Written plainly, the host reads as the same place. (A zone, which no web
         // address can carry, may be any text, "x.localhost" too.)

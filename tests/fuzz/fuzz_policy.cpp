@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const sandbox::PolicyRule &rule : policy.rules) {
         FUZZ_CHECK(!rule.domain.isEmpty() && rule.domain == rule.domain.trimmed());
         if (hosts.size() < 16)
-            hosts << (rule.domain.startsWith(QLatin1String("*.")) ? QStringLiteral("a") + rule.domain.mid(1) : rule.domain);
+            hosts << (rule.domain.startsWith(QLatin1String("*.")) ? QStringLiteral("a") + rule.domain.mid(1)
+                                                                  : rule.domain);
     }
     const QUrl plainOrigin(QStringLiteral("http://data.example.com/crossdomain.xml"));
     const QUrl secureOrigin(QStringLiteral("https://data.example.com/crossdomain.xml"));
@@ -48,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!QHostAddress(plain.host()).isNull() && plainFromPlain) {
             bool named = false;
             for (const sandbox::PolicyRule &rule : policy.rules)
-                named = named || rule.domain == QLatin1String("*") || rule.domain.compare(plain.host(), Qt::CaseInsensitive) == 0;
+                named = named || rule.domain == QLatin1String("*")
+                        || rule.domain.compare(plain.host(), Qt::CaseInsensitive) == 0;
             FUZZ_CHECK(named);
         }
         // A rule naming the host as the address reads it lets it in, and so does one

@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(!request->host.contains(u'/') && !request->host.contains(u'@'));
         if (!request->tunnel) {
             checkHead(request->upstreamHead, true);
-            FUZZ_CHECK(request->upstreamHead.count("\nHost: ") == 1 && request->upstreamHead.split(' ').value(1).startsWith('/'));
+            FUZZ_CHECK(request->upstreamHead.count("\nHost: ") == 1
+                       && request->upstreamHead.split(' ').value(1).startsWith('/'));
             FUZZ_CHECK(request->target.startsWith("http://") && !request->target.contains(' '));
         }
     } else {

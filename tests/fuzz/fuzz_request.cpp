@@ -58,8 +58,13 @@ Outcome readRequest(QByteArrayView input, const http::Limits &limits, const QLis
         FUZZ_CHECK(reader.refusal() == 0 && reader.wants() > 0); // waits for more
     }
     const bool done = reader.state() == State::Done;
-    return {reader.state(), reader.refusal(), done ? r.method : QByteArray(), done ? r.target : QByteArray(),
-            done ? r.body : QByteArray(), done ? r.headers : http::Headers(), done ? reader.trailing() : 0};
+    return {reader.state(),
+            reader.refusal(),
+            done ? r.method : QByteArray(),
+            done ? r.target : QByteArray(),
+            done ? r.body : QByteArray(),
+            done ? r.headers : http::Headers(),
+            done ? reader.trailing() : 0};
 }
 
 } // namespace
@@ -75,8 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (limitsKnob & 2)
         limits.maxHeaderLines = limitsKnob >> 5;
     limits.maxBodyBytes = (limitsKnob & 4) ? (limitsKnob >> 3) * 8 : 0;
-    const QList<QByteArray> hosts = (limitsKnob & 8) ? QList<QByteArray>{"127.0.0.1:8631", "Player.example"}
-                                                     : QList<QByteArray>{};
+    const QList<QByteArray> hosts
+        = (limitsKnob & 8) ? QList<QByteArray>{"127.0.0.1:8631", "Player.example"} : QList<QByteArray>{};
     const QByteArrayView input = knobs.rest();
     // However the bytes arrive, the server reads the same request.
     const Outcome whole = readRequest(input, limits, hosts, input.size() + 1);

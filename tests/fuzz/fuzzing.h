@@ -10,19 +10,19 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define FUZZ_CHECK(condition)                                                                   \
-    do {                                                                                        \
-        if (!(condition)) {                                                                     \
-            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-            std::abort();                                                                       \
-        }                                                                                       \
+#define FUZZ_CHECK(condition)                                                                                          \
+    do {                                                                                                               \
+        if (!(condition)) {                                                                                            \
+            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__);                        \
+            std::abort();                                                                                              \
+        }                                                                                                              \
     } while (0)
 
 // Settings taken from the front of the input; past its end they read as 0.
 class Knobs
 {
 public:
-    Knobs(const uint8_t *data, size_t size) : m_data(data), m_size(size) {}
+    Knobs(const uint8_t *data, size_t size) : m_data(data), m_size(size) { }
     uint8_t byte() { return m_at < m_size ? m_data[m_at++] : 0; }
     QByteArrayView rest() const
     {

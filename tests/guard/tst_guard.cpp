@@ -114,8 +114,8 @@ void TestGuard::requests_data()
     QTest::addColumn<bool>("allowed"); // the logging server's address and port, by exception
     QTest::newRow("this machine") << QByteArray("GET http://127.0.0.9:$P/x HTTP/1.1\r\nHost: 127.0.0.9:$P\r\n\r\n")
                                   << QByteArray("HTTP/1.1 403") << false << false;
-    QTest::newRow("tunnel to this machine") << QByteArray("CONNECT 127.0.0.9:$P HTTP/1.1\r\n\r\n")
-                                            << QByteArray("HTTP/1.1 403") << false << false;
+    QTest::newRow("tunnel to this machine")
+        << QByteArray("CONNECT 127.0.0.9:$P HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 403") << false << false;
     QTest::newRow("a name that leads here") << QByteArray("GET http://rebound.example:$P/ HTTP/1.1\r\n\r\n")
                                             << QByteArray("HTTP/1.1 403") << false << false;
     QTest::newRow("v4 mapped in v6") << QByteArray("GET http://[::ffff:127.0.0.9]:$P/ HTTP/1.1\r\n\r\n")
@@ -123,19 +123,20 @@ void TestGuard::requests_data()
     QTest::newRow("allowed host and port") << QByteArray("POST http://allowed.example:$P/form?a=1 HTTP/1.1\r\n"
                                                          "Proxy-Connection: keep-alive\r\nContent-Length: 3\r\n\r\nabc")
                                            << QByteArray("HTTP/1.1 200") << true << true;
-    QTest::newRow("user info") << QByteArray("GET http://a@127.0.0.9:$P/ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 400")
-                               << false << false;
-    QTest::newRow("https without a tunnel") << QByteArray("GET https://127.0.0.9:$P/ HTTP/1.1\r\n\r\n")
-                                            << QByteArray("HTTP/1.1 400") << false << false;
+    QTest::newRow("user info") << QByteArray("GET http://a@127.0.0.9:$P/ HTTP/1.1\r\n\r\n")
+                               << QByteArray("HTTP/1.1 400") << false << false;
+    QTest::newRow("https without a tunnel")
+        << QByteArray("GET https://127.0.0.9:$P/ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 400") << false << false;
     QTest::newRow("not a proxy request") << QByteArray("GET /x HTTP/1.1\r\nHost: 127.0.0.9:$P\r\n\r\n")
                                          << QByteArray("HTTP/1.1 400") << false << false;
-    QTest::newRow("garbage") << QByteArray("\x16\x03\x01\x02\x00\x01\r\n\r\n", 10) << QByteArray("HTTP/1.1 400") << false << false;
+    QTest::newRow("garbage") << QByteArray("\x16\x03\x01\x02\x00\x01\r\n\r\n", 10) << QByteArray("HTTP/1.1 400")
+                             << false << false;
     QTest::newRow("a head too large") << QByteArray("GET http://127.0.0.9:$P/ HTTP/1.1\r\nX: ") + QByteArray(70000, 'a')
                                       << QByteArray("HTTP/1.1 431") << false << false;
-    QTest::newRow("a name that leads here too") << QByteArray("GET http://mixed.example:$P/ HTTP/1.1\r\n\r\n")
-                                                << QByteArray("HTTP/1.1 403") << false << true;
-    QTest::newRow("no such name") << QByteArray("GET http://nowhere.invalid/ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 502")
-                                  << false << false;
+    QTest::newRow("a name that leads here too")
+        << QByteArray("GET http://mixed.example:$P/ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 403") << false << true;
+    QTest::newRow("no such name") << QByteArray("GET http://nowhere.invalid/ HTTP/1.1\r\n\r\n")
+                                  << QByteArray("HTTP/1.1 502") << false << false;
 }
 
 void TestGuard::requests()
@@ -173,7 +174,8 @@ void TestGuard::fromTheArchive_data()
     QTest::addColumn<int>("outcome");
     const int none = int(guard::Guard::Outcome::None);
     QTest::newRow("a page, its capture nearest the date")
-        << QByteArray("GET http://www.ostavel.example/kpfolder/swf/x01.html HTTP/1.1\r\nSec-Fetch-Dest: document\r\n\r\n")
+        << QByteArray(
+               "GET http://www.ostavel.example/kpfolder/swf/x01.html HTTP/1.1\r\nSec-Fetch-Dest: document\r\n\r\n")
         << QByteArray("HTTP/1.1 200") << QByteArray("\r\nContent-Length: ") << none;
     QTest::newRow("a movie, port 80 written out")
         << QByteArray("GET http://www.ostavel.example:80/kpfolder/flash/atlas1.swf HTTP/1.1\r\n\r\n")
@@ -182,12 +184,15 @@ void TestGuard::fromTheArchive_data()
         << QByteArray("POST http://www.ostavel.example/kptemp/card1.html HTTP/1.1\r\nContent-Length: 3\r\n\r\na=1")
         << QByteArray("HTTP/1.1 200") << QByteArray("Content-Type: text/html") << none;
     QTest::newRow("the site's recorded redirect, to the original")
-        << QByteArray("GET http://www.ostavel.example/kphtml/gift50.html HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 302")
-        << QByteArray("\r\nLocation: http://www.ostavel.example/kphtml/gift45.html\r\n") << none;
+        << QByteArray("GET http://www.ostavel.example/kphtml/gift50.html HTTP/1.1\r\n\r\n")
+        << QByteArray("HTTP/1.1 302") << QByteArray("\r\nLocation: http://www.ostavel.example/kphtml/gift45.html\r\n")
+        << none;
     QTest::newRow("never captured") << QByteArray("GET http://www.ostavel.example/kptemp/card10.html HTTP/1.1\r\n\r\n")
-                                    << QByteArray("HTTP/1.1 404") << QByteArray() << int(guard::Guard::Outcome::NotArchived);
-    QTest::newRow("https is never fetched live") << QByteArray("CONNECT www.ostavel.example:443 HTTP/1.1\r\n\r\n")
-                                                 << QByteArray("HTTP/1.1 403") << QByteArray() << int(guard::Guard::Outcome::Refused);
+                                    << QByteArray("HTTP/1.1 404") << QByteArray()
+                                    << int(guard::Guard::Outcome::NotArchived);
+    QTest::newRow("https is never fetched live")
+        << QByteArray("CONNECT www.ostavel.example:443 HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 403") << QByteArray()
+        << int(guard::Guard::Outcome::Refused);
     QTest::newRow("this machine: asked of the archive only")
         << QByteArray("GET http://127.0.0.9:$P/x HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 404") << QByteArray()
         << int(guard::Guard::Outcome::NotArchived);
@@ -202,7 +207,8 @@ void TestGuard::fromTheArchive()
     QFETCH(int, outcome);
     LoggingServer victim;
     QVERIFY(victim.server.listen(QHostAddress(QStringLiteral("127.0.0.9"))));
-    SiteArchive archive(SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir(), {QStringLiteral("www.ostavel.example")});
+    SiteArchive archive(SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir(),
+                        {QStringLiteral("www.ostavel.example")});
     QVERIFY(archive.listen());
     guard::Guard guard;
     QVERIFY(guard.start());
@@ -211,7 +217,8 @@ void TestGuard::fromTheArchive()
     QVERIFY2(answer.startsWith(answerStart), answer.left(300).constData());
     QVERIFY2(answer.contains(has), answer.left(300).constData());
     const QUrl asked(QString::fromLatin1(request.split(' ').value(1)));
-    QCOMPARE(int(guard.outcomeFor(request.startsWith("CONNECT") ? QUrl("https://www.ostavel.example/") : asked)), outcome);
+    QCOMPARE(int(guard.outcomeFor(request.startsWith("CONNECT") ? QUrl("https://www.ostavel.example/") : asked)),
+             outcome);
     QVERIFY(victim.seen.isEmpty());
     for (const QByteArray &target : archive.targets())
         QVERIFY2(target.startsWith("/web/2010id_/http://") || target.startsWith("/web/20100315093000id_/http://"),
@@ -224,21 +231,22 @@ void TestGuard::fromTheArchive()
 void TestGuard::busyArchive_data()
 {
     QTest::addColumn<QByteArrayList>("answers"); // status[ Retry-After], in turn; then 200
-    QTest::addColumn<int>("asked");              // how often the archive is asked
+    QTest::addColumn<int>("asked"); // how often the archive is asked
     QTest::addColumn<QByteArray>("answerStart");
     QTest::addColumn<int>("outcome");
     const int none = int(guard::Guard::Outcome::None), busy = int(guard::Guard::Outcome::ArchiveBusy);
-    const QByteArray inASecond = QLocale::c()
-                                     .toString(QDateTime::currentDateTimeUtc().addSecs(1), "ddd, dd MMM yyyy hh:mm:ss 'GMT'")
-                                     .toLatin1();
+    const QByteArray inASecond
+        = QLocale::c()
+              .toString(QDateTime::currentDateTimeUtc().addSecs(1), "ddd, dd MMM yyyy hh:mm:ss 'GMT'")
+              .toLatin1();
     QTest::newRow("429 with seconds") << QByteArrayList{"429 1"} << 2 << QByteArray("HTTP/1.1 200") << none;
     QTest::newRow("503 with a date") << QByteArrayList{"503 " + inASecond} << 2 << QByteArray("HTTP/1.1 200") << none;
     QTest::newRow("503 without a wait") << QByteArrayList{"503"} << 2 << QByteArray("HTTP/1.1 200") << none;
     QTest::newRow("an hour: at once") << QByteArrayList{"429 3600"} << 1 << QByteArray("HTTP/1.1 502") << busy;
     QTest::newRow("busy three times") << QByteArrayList{"503 0", "503 0", "429 0"} << 3 << QByteArray("HTTP/1.1 502")
                                       << busy;
-    QTest::newRow("a captured 503 is the site's") << QByteArrayList{"503 0 captured"} << 1 << QByteArray("HTTP/1.1 503")
-                                                  << none;
+    QTest::newRow("a captured 503 is the site's")
+        << QByteArrayList{"503 0 captured"} << 1 << QByteArray("HTTP/1.1 503") << none;
 }
 
 // A busy archive is asked again after the wait it asks for, a few times at most.
@@ -261,7 +269,8 @@ void TestGuard::busyArchive()
     QVERIFY(archive.listen());
     guard::Guard guard;
     QVERIFY(guard.start());
-    guard.setArchive({QUrl(QStringLiteral("http://127.0.0.1:%1/web/").arg(archive.port())), QStringLiteral("2010")}, true);
+    guard.setArchive({QUrl(QStringLiteral("http://127.0.0.1:%1/web/").arg(archive.port())), QStringLiteral("2010")},
+                     true);
     // A wait the archive does not name is short here.
     guard.routing().setPacing({300, 60000, 3, 120000});
     const QByteArray answer = exchange(guard.port(), "GET http://www.ostavel.example/a.html HTTP/1.1\r\n\r\n");
@@ -294,7 +303,8 @@ void TestGuard::archiveUnreachable()
     QVERIFY(guard.start());
     if (how == QLatin1String("inward")) {
         guard.mapNameForTests(QStringLiteral("archive.example"), QHostAddress::LocalHost);
-        guard.setArchive({QUrl(QStringLiteral("http://archive.example:%1/web/").arg(port)), QStringLiteral("2010")}, true);
+        guard.setArchive({QUrl(QStringLiteral("http://archive.example:%1/web/").arg(port)), QStringLiteral("2010")},
+                         true);
     } else {
         guard.setArchive({QUrl(QStringLiteral("http://127.0.0.1:%1/web/").arg(port)), QStringLiteral("2010")}, true);
     }
@@ -416,10 +426,14 @@ void TestGuard::throughTheUsersProxy()
         standIn.close();
     guard::Guard guard;
     QVERIFY(guard.start());
-    guard.setArchive({QUrl(QStringLiteral("http://archive.example:%1/web/").arg(archive.port())), QStringLiteral("2010")}, true);
+    guard.setArchive(
+        {QUrl(QStringLiteral("http://archive.example:%1/web/").arg(archive.port())), QStringLiteral("2010")}, true);
     const auto type = proxy == QLatin1String("socks") ? QNetworkProxy::Socks5Proxy : QNetworkProxy::HttpProxy;
-    guard.routing().setProxy([=] { return *userproxy::readAddress(QStringLiteral("%1://127.0.0.1:%2").arg(
-                                        type == QNetworkProxy::Socks5Proxy ? "socks5h" : "http").arg(proxyPort)); });
+    guard.routing().setProxy([=] {
+        return *userproxy::readAddress(QStringLiteral("%1://127.0.0.1:%2")
+                                           .arg(type == QNetworkProxy::Socks5Proxy ? "socks5h" : "http")
+                                           .arg(proxyPort));
+    });
     const QByteArray answer = exchange(guard.port(), "GET http://www.ostavel.example/a.html HTTP/1.1\r\n\r\n");
     QFETCH(QByteArray, answerStart);
     QVERIFY2(answer.startsWith(answerStart), answer.left(200).constData());
@@ -432,9 +446,9 @@ void TestGuard::throughTheUsersProxy()
     const qsizetype through = standIn.asked.size();
     // The proxy is the program's way out, never a page's.
     const QByteArray port = QByteArray::number(proxyPort);
-    for (const QByteArray &request : {"GET http://127.0.0.1:" + port + "/ HTTP/1.1\r\n\r\n",
-                                      "CONNECT 127.0.0.1:" + port + " HTTP/1.1\r\n\r\n",
-                                      "GET http://localhost:" + port + "/ HTTP/1.1\r\n\r\n"}) {
+    for (const QByteArray &request :
+         {"GET http://127.0.0.1:" + port + "/ HTTP/1.1\r\n\r\n", "CONNECT 127.0.0.1:" + port + " HTTP/1.1\r\n\r\n",
+          "GET http://localhost:" + port + "/ HTTP/1.1\r\n\r\n"}) {
         guard.setArchive({}, false); // so that the site is asked, not the archive
         const QByteArray refused = exchange(guard.port(), request);
         QVERIFY2(refused.startsWith("HTTP/1.1 403"), refused.left(200).constData());
@@ -481,14 +495,16 @@ void TestGuard::captureIndex()
         const QString expected = reply->status() == 404 ? QString() : nearest ? nearest->timestamp : date;
         // Nothing chosen where a capture outside the index's window could be nearer.
         const QString indexed = guard.routing().indexedTimestamp(original);
-        QVERIFY2(indexed == expected || (indexed.isEmpty() && qAbs(wayback::timeOf(expected).daysTo(wayback::timeOf(date))) > 300),
+        QVERIFY2(indexed == expected
+                     || (indexed.isEmpty() && qAbs(wayback::timeOf(expected).daysTo(wayback::timeOf(date))) > 300),
                  qPrintable(path));
         compared += indexed.isEmpty() ? 0 : 1;
     }
     QVERIFY(compared > 50);
     // A later file: its very capture, asked once.
     const qsizetype before = archive.targets().size();
-    QVERIFY(exchange(guard.port(), "GET http://www.ostavel.example/kptemp/card2.html HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200"));
+    QVERIFY(exchange(guard.port(), "GET http://www.ostavel.example/kptemp/card2.html HTTP/1.1\r\n\r\n")
+                .startsWith("HTTP/1.1 200"));
     QCOMPARE(archive.targets().size(), before + 1);
     QVERIFY(!archive.targets().constLast().contains(date.toLatin1() + "id_"));
 }
@@ -534,20 +550,24 @@ void TestGuard::indexFallbacks()
         }
         asked << r.target;
         if (r.target.startsWith("/web/2010id_/"))
-            return s->send(302, "text/plain", "", {{"Location", QByteArray(r.target).replace("2010id_", "20100315093000id_")}});
+            return s->send(302, "text/plain", "",
+                           {{"Location", QByteArray(r.target).replace("2010id_", "20100315093000id_")}});
         s->send(200, "text/html", "<p>captured", {{"Memento-Datetime", "Mon, 15 Mar 2010 09:30:00 GMT"}});
     });
     QVERIFY(archive.listen());
     guard::Guard guard;
     QVERIFY(guard.start());
-    guard.setArchive({QUrl(QStringLiteral("http://127.0.0.1:%1/web/").arg(archive.port())), QStringLiteral("2010")}, true);
+    guard.setArchive({QUrl(QStringLiteral("http://127.0.0.1:%1/web/").arg(archive.port())), QStringLiteral("2010")},
+                     true);
     guard.routing().setIndexLimits({1024, 2, 300});
     const QUrl site(QStringLiteral("http://www.ostavel.example/"));
-    QVERIFY(exchange(guard.port(), "GET http://www.ostavel.example/first.html HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200"));
+    QVERIFY(exchange(guard.port(), "GET http://www.ostavel.example/first.html HTTP/1.1\r\n\r\n")
+                .startsWith("HTTP/1.1 200"));
     QTRY_VERIFY(guard.routing().indexOf(site) != wayback::Routing::Index::Asking);
     QCOMPARE(guard.routing().indexOf(site) == wayback::Routing::Index::Known, known);
     asked.clear();
-    QVERIFY(exchange(guard.port(), "GET http://www.ostavel.example/a.html HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200"));
+    QVERIFY(
+        exchange(guard.port(), "GET http://www.ostavel.example/a.html HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 200"));
     QCOMPARE(asked.size(), index == QLatin1String("listed") ? 1 : 2);
     QCOMPARE(asked.constLast(), exact);
 }

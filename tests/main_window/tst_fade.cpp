@@ -220,7 +220,7 @@ void TestFade::splashCloseDuringFadeIn()
     QTest::mouseClick(&splash.Label7(), Qt::LeftButton);
     QVERIFY(!splash.isLoaded());
     QVERIFY(!main->isLoaded()); // the main window never came
-    QCOMPARE(ended.count(), 1);  // so the program ends
+    QCOMPARE(ended.count(), 1); // so the program ends
 }
 
 void TestFade::splashCloseDuringFadeOut()

@@ -81,19 +81,32 @@ void TestGiftLevel::pastes_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("stands");
-    QTest::newRow("digits then letters") << "5abc" << "5abc";
-    QTest::newRow("leading blank") << " 6" << " 6";
-    QTest::newRow("two digits") << "35" << "35";
-    QTest::newRow("upper bound") << "50" << "50";
-    QTest::newRow("lower bound") << "1" << "1";
-    QTest::newRow("decimal inside") << "7.5" << "7.5";
-    QTest::newRow("letters") << "abc" << "";
-    QTest::newRow("zero") << "0" << "";
-    QTest::newRow("above") << "51" << "";
-    QTest::newRow("below one") << "0.5" << "";
-    QTest::newRow("just above") << "50.5" << "";
-    QTest::newRow("negative") << "-3" << "";
-    QTest::newRow("full-width") << "６" << "";
+    QTest::newRow("digits then letters") << "5abc"
+                                         << "5abc";
+    QTest::newRow("leading blank") << " 6"
+                                   << " 6";
+    QTest::newRow("two digits") << "35"
+                                << "35";
+    QTest::newRow("upper bound") << "50"
+                                 << "50";
+    QTest::newRow("lower bound") << "1"
+                                 << "1";
+    QTest::newRow("decimal inside") << "7.5"
+                                    << "7.5";
+    QTest::newRow("letters") << "abc"
+                             << "";
+    QTest::newRow("zero") << "0"
+                          << "";
+    QTest::newRow("above") << "51"
+                           << "";
+    QTest::newRow("below one") << "0.5"
+                               << "";
+    QTest::newRow("just above") << "50.5"
+                                << "";
+    QTest::newRow("negative") << "-3"
+                              << "";
+    QTest::newRow("full-width") << "６"
+                                << "";
 }
 
 void TestGiftLevel::pastes()
@@ -111,9 +124,12 @@ void TestGiftLevel::typed_data()
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("result");
     // Typed after moving the caret to the end of the selected "6".
-    QTest::newRow("60 is cleared") << "0" << "";
-    QTest::newRow("6. stands, selected, so 5 replaces it") << ".5" << "5";
-    QTest::newRow("6x stands") << "x" << "6x";
+    QTest::newRow("60 is cleared") << "0"
+                                   << "";
+    QTest::newRow("6. stands, selected, so 5 replaces it") << ".5"
+                                                           << "5";
+    QTest::newRow("6x stands") << "x"
+                               << "6x";
 }
 
 void TestGiftLevel::typed()
@@ -142,7 +158,7 @@ void TestGiftLevel::invalidTextClearsWithOneNestedRun()
     form->Command1().setFocus();
     QSignalSpy changes(field, &TextBox::Change);
     field->SetText(QStringLiteral("abc")); // from code, while another control has the focus
-    QCOMPARE(changes.count(), 2);            // "abc", then the wipe: one nested run, no more
+    QCOMPARE(changes.count(), 2); // "abc", then the wipe: one nested run, no more
     QCOMPARE(field->Text(), QString());
     QCOMPARE(QApplication::focusWidget(), field); // the field took the focus
 }

@@ -56,11 +56,13 @@ void TestLayout::controls_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text"); // what it says; a list says what is chosen
     const char *const rows[][2] = {
-        {"Frame1", "邮票鉴赏"}, {"Combo1", ""}, {"Command1", "邮票鉴赏"}, {"Text1", "Text1"},
-        {"Frame2", "明信片鉴赏"}, {"Command2", "明信片鉴赏"}, {"Combo2", ""}, {"Frame3", "图谱鉴赏"},
-        {"Combo3", ""}, {"Command3", "图谱鉴赏"}, {"Frame4", "各级礼包"}, {"Label1", "级"},
-        {"Command4", "查  阅"}, {"Text2", "6"}, {"Frame5", "相册鉴赏"}, {"Command5", "相册鉴赏"},
-        {"Combo4", ""}, {"Label2", "本软件仅供个人喜好鉴赏之用.感谢您的使用!"}, {"Label3", "作者: 小满"},
+        {"Frame1", "邮票鉴赏"},   {"Combo1", ""},           {"Command1", "邮票鉴赏"},
+        {"Text1", "Text1"},       {"Frame2", "明信片鉴赏"}, {"Command2", "明信片鉴赏"},
+        {"Combo2", ""},           {"Frame3", "图谱鉴赏"},   {"Combo3", ""},
+        {"Command3", "图谱鉴赏"}, {"Frame4", "各级礼包"},   {"Label1", "级"},
+        {"Command4", "查  阅"},   {"Text2", "6"},           {"Frame5", "相册鉴赏"},
+        {"Command5", "相册鉴赏"}, {"Combo4", ""},           {"Label2", "本软件仅供个人喜好鉴赏之用.感谢您的使用!"},
+        {"Label3", "作者: 小满"},
     };
     for (const auto &row : rows)
         QTest::newRow(row[0]) << QString::fromLatin1(row[0]) << QString::fromUtf8(row[1]);
@@ -99,7 +101,8 @@ void TestLayout::controls()
         QVERIFY2(w->y() >= frame->fontMetrics().height() / 2, qPrintable(name));
     for (QWidget *other : holder->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
         if (other != w && form->findControl(other->objectName()) && other->isVisibleTo(&form->window()))
-            QVERIFY2(!other->geometry().intersects(w->geometry()), qPrintable(name + " overlaps " + other->objectName()));
+            QVERIFY2(!other->geometry().intersects(w->geometry()),
+                     qPrintable(name + " overlaps " + other->objectName()));
     QVERIFY(w->isVisibleTo(&form->window()));
     QVERIFY(w->isEnabled());
     // Every text must fit its control in the font the program uses.
@@ -113,8 +116,8 @@ void TestLayout::controls()
 
 void TestLayout::tabOrder()
 {
-    const QStringList expected = {"Combo1", "Command1", "Text1", "Command2", "Combo2", "Combo3", "Command3",
-                                  "Command4", "Text2", "Command5", "Combo4"};
+    const QStringList expected = {"Combo1",   "Command1", "Text1", "Command2", "Combo2", "Combo3",
+                                  "Command3", "Command4", "Text2", "Command5", "Combo4"};
     QStringList actual;
     QWidget *w = qobject_cast<QWidget *>(form->findControl("Combo1"));
     for (int i = 0; i < expected.size(); ++i) {
@@ -144,12 +147,11 @@ void TestLayout::lists_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QStringList>("items");
     QTest::newRow("Combo1") << "Combo1"
-                            << QStringList{"爱迪鹅日", "饱睡节", "变形日", "成年节", "飞车节", "感恩日", "光棍节",
-                                           "假面节", "降临日", "戒斋日", "爱心日", "玫瑰节", "美酒节", "蜜糖节",
+                            << QStringList{"爱迪鹅日", "饱睡节", "变形日", "成年节",     "飞车节", "感恩日", "光棍节",
+                                           "假面节",   "降临日", "戒斋日", "爱心日",     "玫瑰节", "美酒节", "蜜糖节",
                                            "巧克力节", "奇迹日", "淘气节", "心泉之光日", "焰火节", "赞美节"};
-    QTest::newRow("Combo2") << "Combo2"
-                            << QStringList{"冰港", "丛林", "公园", "环球", "企鹅岛", "温泉", "心心连", "星星谷",
-                                           "音乐村", "植物园"};
+    QTest::newRow("Combo2") << "Combo2" << QStringList{"冰港", "丛林",   "公园",   "环球",   "企鹅岛",
+                                                       "温泉", "心心连", "星星谷", "音乐村", "植物园"};
     QTest::newRow("Combo3") << "Combo3" << QStringList{"观赏鱼", "咸水鱼", "野生花卉", "石头鉴赏", "淡水鱼"};
     QTest::newRow("Combo4") << "Combo4" << QStringList{"小小相册", "星光相册", "环岛相册", "环球相册"};
 }
@@ -214,7 +216,8 @@ void TestLayout::captionsSitOnTheFrameLine()
             if (differs(image.width() - 12, y))
                 line = y;
         // The caption's ink: the rows that differ where the text stands.
-        const int textEnd = frame->fontMetrics().averageCharWidth() + frame->fontMetrics().horizontalAdvance(frame->title());
+        const int textEnd
+            = frame->fontMetrics().averageCharWidth() + frame->fontMetrics().horizontalAdvance(frame->title());
         int top = -1, bottom = -1;
         for (int y = 0; y < frame->fontMetrics().height(); ++y)
             for (int x = frame->fontMetrics().averageCharWidth() + 2; x < textEnd; ++x)
@@ -225,8 +228,11 @@ void TestLayout::captionsSitOnTheFrameLine()
                 }
         QVERIFY2(line >= 0 && top >= 0, qPrintable(frame->objectName()));
         QVERIFY2(qAbs((top + bottom) / 2.0 - line) <= 1.0,
-                 qPrintable(QStringLiteral("%1: caption rows %2..%3, line at %4").arg(frame->objectName()).arg(top)
-                                .arg(bottom).arg(line)));
+                 qPrintable(QStringLiteral("%1: caption rows %2..%3, line at %4")
+                                .arg(frame->objectName())
+                                .arg(top)
+                                .arg(bottom)
+                                .arg(line)));
     }
 }
 
@@ -254,9 +260,10 @@ void TestLayout::screenReadersHearEveryControl_data()
 void TestLayout::screenReadersHearEveryControl()
 {
     QFETCH(QString, formName);
-    Form &f = rt->formNamed(formName, formName == QLatin1String("frmAbout")
-                                          ? Runtime::FormFactory([](Runtime &r) { return std::make_unique<frmAbout>(r); })
-                                          : Runtime::FormFactory());
+    Form &f
+        = rt->formNamed(formName, formName == QLatin1String("frmAbout")
+                                      ? Runtime::FormFactory([](Runtime &r) { return std::make_unique<frmAbout>(r); })
+                                      : Runtime::FormFactory());
     f.Load();
     QStringList heard, unnamed;
     std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *parent) {
@@ -283,4 +290,3 @@ void TestLayout::screenReadersHearEveryControl()
     expected.sort();
     QCOMPARE(heard, expected);
 }
-

@@ -108,8 +108,8 @@ void TestMainWindowX11::resizingSnapsBack()
     // A resize from outside, as a border drag makes the window manager send: the window
     // takes the other size, then snaps back.
     SizeWatch watch(form->window());
-    x11::xdotool({"windowsize", x11::id(form->window()), QString::number(request.width()),
-                  QString::number(request.height())});
+    x11::xdotool(
+        {"windowsize", x11::id(form->window()), QString::number(request.width()), QString::number(request.height())});
     QTRY_VERIFY(watch.others > 0);
     QTRY_COMPARE(outerPixels(), Outer);
     QVERIFY(reported.isEmpty());
@@ -127,7 +127,7 @@ void TestMainWindowX11::minimizeAndRestore()
     QTRY_VERIFY(form->window().isMinimized());
     QTRY_VERIFY(x11::netWmState(id).contains("_NET_WM_STATE_HIDDEN"));
     QVERIFY(form->window().isMinimized()); // the resize handler, run with the change, left it so
-    QVERIFY(reported.isEmpty());            // and reports nothing
+    QVERIFY(reported.isEmpty()); // and reports nothing
 
     x11::xdotool({"windowactivate", "--sync", id});
     QTRY_VERIFY(!form->window().isMinimized());
@@ -171,7 +171,8 @@ void TestMainWindowX11::listsDropBelowTheirField()
     if (!roomBelow) {
         const int bottom = form->window().screen()->availableGeometry().bottom();
         const QPoint to(form->window().x(), bottom - combo.mapTo(&form->window(), QPoint(0, combo.height())).y() - 20);
-        QVERIFY(moveWindow(form->window(), to, [&] { return combo.mapToGlobal(QPoint(0, combo.height())).y() > bottom - 100; }));
+        QVERIFY(moveWindow(form->window(), to,
+                           [&] { return combo.mapToGlobal(QPoint(0, combo.height())).y() > bottom - 100; }));
     }
     x11::clickAt(combo.mapToGlobal(combo.rect().center()));
     QWidget *popup = combo.view()->window();
@@ -179,11 +180,11 @@ void TestMainWindowX11::listsDropBelowTheirField()
     const QRect field(combo.mapToGlobal(QPoint(0, 0)), combo.size());
     const QRect drop(popup->mapToGlobal(QPoint(0, 0)), popup->size());
     if (roomBelow)
-        QVERIFY2(drop.top() >= field.bottom(), qPrintable(QStringLiteral("list at %1, field ends at %2")
-                                                              .arg(drop.top()).arg(field.bottom())));
+        QVERIFY2(drop.top() >= field.bottom(),
+                 qPrintable(QStringLiteral("list at %1, field ends at %2").arg(drop.top()).arg(field.bottom())));
     else
-        QVERIFY2(drop.bottom() <= field.top(), qPrintable(QStringLiteral("list ends at %1, field at %2")
-                                                              .arg(drop.bottom()).arg(field.top())));
+        QVERIFY2(drop.bottom() <= field.top(),
+                 qPrintable(QStringLiteral("list ends at %1, field at %2").arg(drop.bottom()).arg(field.top())));
     QCOMPARE(qRound(double(combo.view()->viewport()->height()) / combo.view()->sizeHintForRow(0)), rows);
     QCOMPARE(combo.view()->verticalScrollBar()->isVisible(), combo.count() > rows);
     combo.hidePopup();

@@ -30,12 +30,17 @@ namespace {
 class ViewerLike : public Form
 {
 public:
-    explicit ViewerLike(Runtime &rt) : Form(rt, design()) {}
+    explicit ViewerLike(Runtime &rt) : Form(rt, design()) { }
     static const FormDesign &design()
     {
-        static const FormDesign d{.caption = QStringLiteral("viewer"), .border = BorderStyle::FixedToolWindow,
-                                  .minButton = false, .maxButton = false, .clientLeft = 2490, .clientTop = 2790,
-                                  .clientWidth = 7275, .clientHeight = 6510};
+        static const FormDesign d{.caption = QStringLiteral("viewer"),
+                                  .border = BorderStyle::FixedToolWindow,
+                                  .minButton = false,
+                                  .maxButton = false,
+                                  .clientLeft = 2490,
+                                  .clientTop = 2790,
+                                  .clientWidth = 7275,
+                                  .clientHeight = 6510};
         return d;
     }
 };
@@ -131,8 +136,9 @@ void TestPlacementX11::windowsLieOnTheScreen()
         QRect frame, client;
         const auto measure = [&] {
             const QString info = display.run("xwininfo", {"-id", id[i]});
-            const QList<int> c = numbers(info, "Absolute upper-left X:\\s+(-?\\d+)\\s+Absolute upper-left Y:\\s+(-?\\d+)"
-                                               "[\\s\\S]*Width: (\\d+)\\s+Height: (\\d+)");
+            const QList<int> c
+                = numbers(info, "Absolute upper-left X:\\s+(-?\\d+)\\s+Absolute upper-left Y:\\s+(-?\\d+)"
+                                "[\\s\\S]*Width: (\\d+)\\s+Height: (\\d+)");
             const QList<int> e = numbers(display.run("xprop", {"-id", id[i], "_NET_FRAME_EXTENTS"}),
                                          "= (\\d+), (\\d+), (\\d+), (\\d+)");
             if (c.size() != 4 || e.size() != 4)
@@ -143,16 +149,27 @@ void TestPlacementX11::windowsLieOnTheScreen()
         };
         const QRect area(QPoint(0, 0), screen);
         const auto fits = [&] { return frame.width() <= area.width() && frame.height() <= area.height(); };
-        const auto placed = [&] { return measure() && (fits() ? area.contains(frame) : area.contains(frame.topLeft())); };
-        QTRY_VERIFY2_WITH_TIMEOUT(placed(), qPrintable(QStringLiteral("%1: frame %2,%3 %4x%5 on %6x%7")
-                                                          .arg(w.name).arg(frame.x()).arg(frame.y()).arg(frame.width())
-                                                          .arg(frame.height()).arg(screen.width()).arg(screen.height())),
+        const auto placed
+            = [&] { return measure() && (fits() ? area.contains(frame) : area.contains(frame.topLeft())); };
+        QTRY_VERIFY2_WITH_TIMEOUT(placed(),
+                                  qPrintable(QStringLiteral("%1: frame %2,%3 %4x%5 on %6x%7")
+                                                 .arg(w.name)
+                                                 .arg(frame.x())
+                                                 .arg(frame.y())
+                                                 .arg(frame.width())
+                                                 .arg(frame.height())
+                                                 .arg(screen.width())
+                                                 .arg(screen.height())),
                                   5000);
         // Mapped where it stands: placed right before it was shown, not moved after.
         if (!managerLate)
             QVERIFY2((client.topLeft() - mapped[i]).manhattanLength() <= 2,
-                     qPrintable(QStringLiteral("%1 mapped at %2,%3, stands at %4,%5").arg(w.name).arg(mapped[i].x())
-                                    .arg(mapped[i].y()).arg(client.x()).arg(client.y())));
+                     qPrintable(QStringLiteral("%1 mapped at %2,%3, stands at %4,%5")
+                                    .arg(w.name)
+                                    .arg(mapped[i].x())
+                                    .arg(mapped[i].y())
+                                    .arg(client.x())
+                                    .arg(client.y())));
         // Where the stored place leaves it wholly on the screen, it stands there.
         const QPoint stored(qRound(w.stored.x() * factor), qRound(w.stored.y() * factor));
         if (area.contains(frame.translated(stored - client.topLeft())))

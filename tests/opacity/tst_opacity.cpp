@@ -84,8 +84,8 @@ void TestOpacity::setWindowAlphaOverflowsAfterLayering()
     } catch (const RuntimeError &e) {
         QCOMPARE(e.number(), err::Overflow);
     }
-    QVERIFY(layered());      // the style was already written
-    QCOMPARE(alpha(), 255);  // and no alpha applied
+    QVERIFY(layered()); // the style was already written
+    QCOMPARE(alpha(), 255); // and no alpha applied
 }
 
 void TestOpacity::setWindowAlphaFailedBindingRaises()

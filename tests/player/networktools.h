@@ -29,8 +29,7 @@ namespace playernet {
 class Site
 {
 public:
-    explicit Site(const char *address)
-        : server([this](const http::Request &r, http::Response *s) { handle(r, s); })
+    explicit Site(const char *address) : server([this](const http::Request &r, http::Response *s) { handle(r, s); })
     {
         QVERIFY(server.listen(QHostAddress(QString::fromLatin1(address)), 0));
     }
@@ -55,8 +54,9 @@ private:
             QPointer<http::Response> p(s);
             auto pump = [p, sent, n, this] {
                 while (p && p->isOpen() && p->pending() < http::Response::HighWater && *sent < n) {
-                    const QByteArray piece = *sent == 0 ? samples::Swf + QByteArray(64 * 1024 - samples::Swf.size(), 'x')
-                                                        : QByteArray(qMin<qint64>(64 * 1024, n - *sent), 'x');
+                    const QByteArray piece = *sent == 0
+                                                 ? samples::Swf + QByteArray(64 * 1024 - samples::Swf.size(), 'x')
+                                                 : QByteArray(qMin<qint64>(64 * 1024, n - *sent), 'x');
                     *sent += piece.size();
                     p->write(piece);
                 }
@@ -102,7 +102,7 @@ struct Answer
 
 // Asks the player host as the player page does, with the engine's request headers.
 inline Answer ask(PlayerHost &host, const QByteArray &session, const QString &kind, const QString &url = {},
-           const QByteArray &post = {})
+                  const QByteArray &post = {})
 {
     static QNetworkAccessManager network;
     QUrl target(host.base() + QStringLiteral("relay/") + QString::fromLatin1(session));
@@ -158,18 +158,24 @@ inline QByteArray rawExchange(quint16 port, const QByteArray &request, int timeo
 inline Answer askWhole(PlayerHost &host, const QByteArray &session, int timeoutMs = 8000, const QString &load = {})
 {
     const QByteArray token = QUrl(host.base()).path().section('/', 1, 1).toLatin1();
-    const QByteArray query = load.isEmpty() ? QByteArray("?kind=movie") : "?kind=load&url=" + QUrl::toPercentEncoding(load);
-    const http::ClientReply::Target target{QHostAddress::LocalHost, host.port(), false, QStringLiteral("127.0.0.1"),
+    const QByteArray query
+        = load.isEmpty() ? QByteArray("?kind=movie") : "?kind=load&url=" + QUrl::toPercentEncoding(load);
+    const http::ClientReply::Target target{QHostAddress::LocalHost,
+                                           host.port(),
+                                           false,
+                                           QStringLiteral("127.0.0.1"),
                                            "127.0.0.1:" + QByteArray::number(host.port()),
                                            "/" + token + "/relay/" + session + query};
     std::unique_ptr<http::ClientReply> reply(http::ClientReply::send(
-        target, "GET", {{"Sec-Fetch-Site", "same-origin"}, {"Sec-Fetch-Mode", "cors"}, {"Sec-Fetch-Dest", "empty"}},
-        {}, nullptr));
+        target, "GET", {{"Sec-Fetch-Site", "same-origin"}, {"Sec-Fetch-Mode", "cors"}, {"Sec-Fetch-Dest", "empty"}}, {},
+        nullptr));
     Answer a;
-    const bool ended = QTest::qWaitFor([&] {
-        a.body += reply->read(reply->bytesAvailable());
-        return reply->isFinished() && reply->bytesAvailable() == 0;
-    }, timeoutMs);
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            a.body += reply->read(reply->bytesAvailable());
+            return reply->isFinished() && reply->bytesAvailable() == 0;
+        },
+        timeoutMs);
     a.status = reply->status();
     a.complete = ended && a.status == 200 && !reply->failed();
     return a;

@@ -59,32 +59,36 @@ void TestPlayerHost::otherProgramsCannotCrowdTheEngineOut()
     QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.left(100).constData());
     flooding.stop();
     // Cut at once, not after the two seconds a silent connection may wait.
-    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(flood.begin(), flood.end(), [](const auto &s) {
-        return s->state() == QAbstractSocket::UnconnectedState;
-    }), 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(flood.begin(), flood.end(),
+                                         [](const auto &s) { return s->state() == QAbstractSocket::UnconnectedState; }),
+                             1000);
 }
-
 
 void TestPlayerHost::hostileRequests_data()
 {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("answer"); // the status line's start, or "" for a cut
-    QTest::addColumn<qint64>("junk");       // bytes sent after the request
+    QTest::addColumn<qint64>("junk"); // bytes sent after the request
 
     const QByteArray fetch = "\r\nSec-Fetch-Site: same-origin\r\nSec-Fetch-Dest: script\r\n";
-    QTest::newRow("wrong Host") << QByteArray("GET /TOKEN/ruffle/ruffle.js HTTP/1.1\r\nHost: evil.example") + fetch + "\r\n"
+    QTest::newRow("wrong Host") << QByteArray("GET /TOKEN/ruffle/ruffle.js HTTP/1.1\r\nHost: evil.example") + fetch
+                                       + "\r\n"
                                 << QByteArray("HTTP/1.1 421") << qint64(0);
     QTest::newRow("bare LF") << QByteArray("GET /TOKEN/ruffle/ruffle.js HTTP/1.1\nHost: HOST\nSec-Fetch-Site: "
                                            "same-origin\nSec-Fetch-Dest: script\n\n")
                              << QByteArray("HTTP/1.1 200") << qint64(0);
-    QTest::newRow("NUL in a name") << QByteArray("GET /TOKEN/ruffle/ruffle.js%00.x HTTP/1.1\r\nHost: HOST") + fetch + "\r\n"
+    QTest::newRow("NUL in a name") << QByteArray("GET /TOKEN/ruffle/ruffle.js%00.x HTTP/1.1\r\nHost: HOST") + fetch
+                                          + "\r\n"
                                    << QByteArray("HTTP/1.1 404") << qint64(0);
-    QTest::newRow("raw NUL") << QByteArray("GET /TOKEN/ruffle/ruffle.js") + '\0' + " HTTP/1.1\r\nHost: HOST" + fetch + "\r\n"
+    QTest::newRow("raw NUL") << QByteArray("GET /TOKEN/ruffle/ruffle.js") + '\0' + " HTTP/1.1\r\nHost: HOST" + fetch
+                                    + "\r\n"
                              << QByteArray("HTTP/1.1 400") << qint64(0);
-    QTest::newRow("dotted name") << QByteArray("GET /TOKEN/ruffle/..%2Fruffle.js HTTP/1.1\r\nHost: HOST") + fetch + "\r\n"
+    QTest::newRow("dotted name") << QByteArray("GET /TOKEN/ruffle/..%2Fruffle.js HTTP/1.1\r\nHost: HOST") + fetch
+                                        + "\r\n"
                                  << QByteArray("HTTP/1.1 404") << qint64(0);
-    QTest::newRow("no Sec-Fetch: not the engine") << QByteArray("GET /TOKEN/ruffle/ruffle.js HTTP/1.1\r\nHost: HOST\r\n\r\n")
-                                                  << QByteArray("HTTP/1.1 403") << qint64(0);
+    QTest::newRow("no Sec-Fetch: not the engine")
+        << QByteArray("GET /TOKEN/ruffle/ruffle.js HTTP/1.1\r\nHost: HOST\r\n\r\n") << QByteArray("HTTP/1.1 403")
+        << qint64(0);
     QTest::newRow("a frame of the relay")
         << QByteArray("GET /TOKEN/relay/x?kind=load HTTP/1.1\r\nHost: HOST\r\nSec-Fetch-Site: same-origin\r\n"
                       "Sec-Fetch-Mode: navigate\r\nSec-Fetch-Dest: iframe\r\n\r\n")
@@ -95,7 +99,8 @@ void TestPlayerHost::hostileRequests_data()
     QTest::newRow("announced body too large")
         << QByteArray("POST /TOKEN/relay/x?kind=load HTTP/1.1\r\nHost: HOST\r\nContent-Length: 5000000\r\n\r\n")
         << QByteArray("HTTP/1.1 413") << qint64(0);
-    QTest::newRow("chunked body") << QByteArray("POST /TOKEN/relay/x HTTP/1.1\r\nHost: HOST\r\nTransfer-Encoding: chunked\r\n\r\n")
+    QTest::newRow("chunked body") << QByteArray(
+        "POST /TOKEN/relay/x HTTP/1.1\r\nHost: HOST\r\nTransfer-Encoding: chunked\r\n\r\n")
                                   << QByteArray("HTTP/1.1 501") << qint64(0);
     QTest::newRow("endless body after a request") << QByteArray("GET /TOKEN/nothing HTTP/1.1\r\nHost: HOST\r\n\r\n")
                                                   << QByteArray("HTTP/1.1 404") << qint64(200) * 1024 * 1024;
@@ -170,10 +175,12 @@ void TestPlayerHost::idleConnectionsHoldNothingOff()
     };
     keepIdle();
     // They stand (or were turned away) before the engine comes.
-    QVERIFY(QTest::qWaitFor([&] {
-        return std::all_of(idle.begin(), idle.end(),
-                           [](const auto &s) { return s->state() != QAbstractSocket::ConnectingState; });
-    }, 20000));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return std::all_of(idle.begin(), idle.end(),
+                               [](const auto &s) { return s->state() != QAbstractSocket::ConnectingState; });
+        },
+        20000));
     const QByteArray token = QUrl(host.base()).path().section('/', 1, 1).toLatin1();
     // The engine, a process of its own, asks ten times; meanwhile the silent ones keep
     // coming (each dropped one is opened again).
@@ -199,10 +206,12 @@ void TestPlayerHost::idleConnectionsHoldNothingOff()
         }
         done = true;
     });
-    QVERIFY(QTest::qWaitFor([&] {
-        keepIdle();
-        return done.load();
-    }, 120000));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            keepIdle();
+            return done.load();
+        },
+        120000));
     engine.join();
     QVERIFY2(answered == 10, last.constData());
 }

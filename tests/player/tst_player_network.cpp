@@ -43,28 +43,42 @@ using namespace playernet;
 
 void TestPlayerNetwork::relayDecisions_data()
 {
-    QTest::addColumn<QString>("movie");   // the album's link, on site 1 unless it says
-    QTest::addColumn<QString>("load");    // what the movie then asks for
+    QTest::addColumn<QString>("movie"); // the album's link, on site 1 unless it says
+    QTest::addColumn<QString>("load"); // what the movie then asks for
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
     // Site 1 (127.0.0.1) is the album's; site 2 (127.0.0.2) allows site 1 by policy; site
     // 3 (127.0.0.3) has no policy; site 4 (127.0.0.4) has a broken one.
-    QTest::newRow("own host") << "1/m.swf" << "1/own.txt" << 200 << QByteArray("own=1");
-    QTest::newRow("policy allows") << "1/m.swf" << "2/data.txt" << 200 << QByteArray("allowed=1");
-    QTest::newRow("no policy") << "1/m.swf" << "3/data.txt" << 403 << QByteArray();
-    QTest::newRow("broken policy") << "1/m.swf" << "4/data.txt" << 403 << QByteArray();
-    QTest::newRow("redirect to a refusing host") << "1/m.swf" << "1/to?3/data.txt" << 403 << QByteArray();
-    QTest::newRow("redirect to an allowing host") << "1/m.swf" << "1/to?2/data.txt" << 200 << QByteArray("allowed=1");
-    QTest::newRow("picture from anywhere") << "1/m.swf" << "3/p.gif" << 200 << Gif;
-    QTest::newRow("text named like a picture") << "1/m.swf" << "3/fake.gif" << 403 << QByteArray();
-    QTest::newRow("a script that starts like a picture") << "1/m.swf" << "3/cb.js" << 403 << QByteArray();
-    QTest::newRow("album that redirects: judged where it ends") << "1/to?3/m.swf" << "3/data.txt" << 200
-                                                                  << QByteArray("refused=1");
-    QTest::newRow("... and not where it began") << "1/to?3/m.swf" << "1/own.txt" << 403 << QByteArray();
-    QTest::newRow("a post needs leave first") << "1/m.swf" << "POST 3/data.txt" << 403 << QByteArray();
-    QTest::newRow("the player itself") << "1/m.swf" << "self" << 403 << QByteArray();
-    QTest::newRow("another scheme") << "1/m.swf" << "file:///etc/passwd" << 400 << QByteArray();
-    QTest::newRow("a mail port") << "1/m.swf" << "http://127.0.0.3:25/" << 403 << QByteArray();
+    QTest::newRow("own host") << "1/m.swf"
+                              << "1/own.txt" << 200 << QByteArray("own=1");
+    QTest::newRow("policy allows") << "1/m.swf"
+                                   << "2/data.txt" << 200 << QByteArray("allowed=1");
+    QTest::newRow("no policy") << "1/m.swf"
+                               << "3/data.txt" << 403 << QByteArray();
+    QTest::newRow("broken policy") << "1/m.swf"
+                                   << "4/data.txt" << 403 << QByteArray();
+    QTest::newRow("redirect to a refusing host") << "1/m.swf"
+                                                 << "1/to?3/data.txt" << 403 << QByteArray();
+    QTest::newRow("redirect to an allowing host") << "1/m.swf"
+                                                  << "1/to?2/data.txt" << 200 << QByteArray("allowed=1");
+    QTest::newRow("picture from anywhere") << "1/m.swf"
+                                           << "3/p.gif" << 200 << Gif;
+    QTest::newRow("text named like a picture") << "1/m.swf"
+                                               << "3/fake.gif" << 403 << QByteArray();
+    QTest::newRow("a script that starts like a picture") << "1/m.swf"
+                                                         << "3/cb.js" << 403 << QByteArray();
+    QTest::newRow("album that redirects: judged where it ends") << "1/to?3/m.swf"
+                                                                << "3/data.txt" << 200 << QByteArray("refused=1");
+    QTest::newRow("... and not where it began") << "1/to?3/m.swf"
+                                                << "1/own.txt" << 403 << QByteArray();
+    QTest::newRow("a post needs leave first") << "1/m.swf"
+                                              << "POST 3/data.txt" << 403 << QByteArray();
+    QTest::newRow("the player itself") << "1/m.swf"
+                                       << "self" << 403 << QByteArray();
+    QTest::newRow("another scheme") << "1/m.swf"
+                                    << "file:///etc/passwd" << 400 << QByteArray();
+    QTest::newRow("a mail port") << "1/m.swf"
+                                 << "http://127.0.0.3:25/" << 403 << QByteArray();
 }
 
 void TestPlayerNetwork::relayDecisions()
@@ -76,11 +90,12 @@ void TestPlayerNetwork::relayDecisions()
 
     Site sites[] = {Site("127.0.0.1"), Site("127.0.0.2"), Site("127.0.0.3"), Site("127.0.0.4")};
     for (Site &s : sites)
-        s.files = {{"/m.swf", Swf}, {"/p.gif", Gif}, {"/fake.gif", "GIF? no, a secret"}, {"/cb.js", "GIF89a({secret})"}};
+        s.files
+            = {{"/m.swf", Swf}, {"/p.gif", Gif}, {"/fake.gif", "GIF? no, a secret"}, {"/cb.js", "GIF89a({secret})"}};
     sites[0].files["/own.txt"] = "own=1";
     sites[1].files["/data.txt"] = "allowed=1";
-    sites[1].files["/crossdomain.xml"] =
-        "<cross-domain-policy><allow-access-from domain=\"127.0.0.1\"/></cross-domain-policy>";
+    sites[1].files["/crossdomain.xml"]
+        = "<cross-domain-policy><allow-access-from domain=\"127.0.0.1\"/></cross-domain-policy>";
     sites[2].files["/data.txt"] = "refused=1";
     sites[3].files["/data.txt"] = "refused=1";
     sites[3].files["/crossdomain.xml"] = "<cross-domain-policy><allow-access-from domain=\"*\">";
@@ -91,7 +106,8 @@ void TestPlayerNetwork::relayDecisions()
         QString rest = s.mid(1);
         const int to = rest.indexOf(QLatin1String("?"));
         if (to > 0 && rest[to + 1].isDigit())
-            rest = rest.left(to + 1) + QUrl::toPercentEncoding(sites[rest[to + 1].digitValue() - 1].url(rest.mid(to + 2)));
+            rest = rest.left(to + 1)
+                   + QUrl::toPercentEncoding(sites[rest[to + 1].digitValue() - 1].url(rest.mid(to + 2)));
         return sites[s[0].digitValue() - 1].url(rest);
     };
 
@@ -128,11 +144,14 @@ void TestPlayerNetwork::mediaWithoutLeave_data()
     QTest::addColumn<QString>("outcome"); // whole, cut (never complete), refused
     QTest::newRow("a picture") << "/p.gif" << Gif << "whole";
     QTest::newRow("a PNG, untyped") << "/untyped/p" << Png << "whole";
-    QTest::newRow("a JPEG with variables after its end") << "/j.jpg" << Jpeg + "&jpgsecret=1" << "cut";
-    QTest::newRow("a GIF with a script after its trailer") << "/g.gif" << Gif + "<script>" << "cut";
+    QTest::newRow("a JPEG with variables after its end") << "/j.jpg" << Jpeg + "&jpgsecret=1"
+                                                         << "cut";
+    QTest::newRow("a GIF with a script after its trailer") << "/g.gif" << Gif + "<script>"
+                                                           << "cut";
     QTest::newRow("a script that starts like a GIF") << "/cb.gif" << QByteArray("GIF89a({secret})") << "cut";
     QTest::newRow("a movie typed as bytes") << "/m.bin" << Swf << "whole";
-    QTest::newRow("a movie, untyped, with data after it") << "/untyped/m" << Swf + "&secret=1" << "cut";
+    QTest::newRow("a movie, untyped, with data after it") << "/untyped/m" << Swf + "&secret=1"
+                                                          << "cut";
     QTest::newRow("a JPEG typed as bytes") << "/j.bin" << Jpeg << "refused";
     QTest::newRow("a script named like a picture") << "/cb.js" << QByteArray("GIF89a({secret})") << "refused";
 }
@@ -180,7 +199,6 @@ void TestPlayerNetwork::compressedMoviesCountWhatTheyInflateTo()
     QTRY_COMPARE(host.relay().transferCount(), 0);
 }
 
-
 // A server of the internet cannot redirect an album, or what a movie loads, into this
 // machine, however it was reached.
 void TestPlayerNetwork::redirectsLeadNoFurtherIn()
@@ -221,20 +239,23 @@ void TestPlayerNetwork::moviesHaveATotal()
         const QByteArray url = QUrl::toPercentEncoding(site.url(QStringLiteral("/unsized?900000")));
         loads.emplace_back(http::ClientReply::send(
             {QHostAddress::LocalHost, host.port(), false, QStringLiteral("127.0.0.1"),
-             "127.0.0.1:" + QByteArray::number(host.port()), "/" + token + "/relay/" + player.session + "?kind=load&url=" + url},
+             "127.0.0.1:" + QByteArray::number(host.port()),
+             "/" + token + "/relay/" + player.session + "?kind=load&url=" + url},
             "GET", {{"Sec-Fetch-Site", "same-origin"}, {"Sec-Fetch-Mode", "cors"}, {"Sec-Fetch-Dest", "empty"}}, {},
             nullptr));
     }
     qint64 total = 0;
     int whole = 0;
-    QVERIFY(QTest::qWaitFor([&] {
-        bool all = true;
-        for (auto &r : loads) {
-            total += r->read(r->bytesAvailable()).size();
-            all = all && r->isFinished() && r->bytesAvailable() == 0;
-        }
-        return all;
-    }, 20000));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            bool all = true;
+            for (auto &r : loads) {
+                total += r->read(r->bytesAvailable()).size();
+                all = all && r->isFinished() && r->bytesAvailable() == 0;
+            }
+            return all;
+        },
+        20000));
     for (auto &r : loads)
         whole += !r->failed();
     QVERIFY2(total <= 1500 * 1000 + 3 * 256 * 1024, qPrintable(QString::number(total)));
@@ -312,7 +333,8 @@ void TestPlayerNetwork::relayStopsWhenThePlayerGoes()
     QVERIFY(host.start());
     const PlayerHost::Player player = host.open(site.url(QStringLiteral("/big?200000000")));
     QNetworkAccessManager network;
-    QNetworkRequest request(QUrl(host.base() + QStringLiteral("relay/") + player.session + QStringLiteral("?kind=movie")));
+    QNetworkRequest request(
+        QUrl(host.base() + QStringLiteral("relay/") + player.session + QStringLiteral("?kind=movie")));
     request.setRawHeader("Sec-Fetch-Site", "same-origin");
     request.setRawHeader("Sec-Fetch-Mode", "cors");
     request.setRawHeader("Sec-Fetch-Dest", "empty");
@@ -329,9 +351,11 @@ void TestPlayerNetwork::endlessUpstreamAnswers_data()
     QTest::addColumn<QByteArray>("start");
     QTest::addColumn<QByteArray>("endless");
     QTest::newRow("endless header line") << QByteArray("HTTP/1.1 200 OK\r\nX-B: ") << QByteArray(4096, 'b');
-    QTest::newRow("endless header lines") << QByteArray("HTTP/1.1 200 OK\r\n") << QByteArray("X-B: b\r\n").repeated(400);
+    QTest::newRow("endless header lines")
+        << QByteArray("HTTP/1.1 200 OK\r\n") << QByteArray("X-B: b\r\n").repeated(400);
     QTest::newRow("endless status line") << QByteArray("HTTP/1.1 200 ") << QByteArray(4096, 'O');
-    QTest::newRow("endless interim answers") << QByteArray() << QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(100);
+    QTest::newRow("endless interim answers")
+        << QByteArray() << QByteArray("HTTP/1.1 100 Continue\r\n\r\n").repeated(100);
     QTest::newRow("endless chunk size") << QByteArray("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
                                         << QByteArray(4096, '0');
     QTest::newRow("endless chunk extension")
@@ -360,7 +384,8 @@ void TestPlayerNetwork::endlessUpstreamAnswers()
     Site site("127.0.0.1");
     PlayerHost host;
     QVERIFY(host.start());
-    const PlayerHost::Player player = host.open(QStringLiteral("http://127.0.0.1:%1/album.swf").arg(hostile.serverPort()));
+    const PlayerHost::Player player
+        = host.open(QStringLiteral("http://127.0.0.1:%1/album.swf").arg(hostile.serverPort()));
     const double before = rssMb();
     QElapsedTimer t;
     t.start();

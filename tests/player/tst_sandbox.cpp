@@ -42,42 +42,55 @@ void TestSandbox::policyFiles_data()
     const QByteArray sub = "<?xml version=\"1.0\"?>\n<!DOCTYPE cross-domain-policy SYSTEM "
                            "\"http://www.adobe.com/xml/dtds/cross-domain-policy.dtd\">\n<cross-domain-policy>\n"
                            "  <allow-access-from domain=\"*.example.org\"/>\n</cross-domain-policy>";
-    QTest::newRow("any") << any << "http://a.example.net/m.swf" << "http://data.example.com" << true;
-    QTest::newRow("subdomain") << sub << "http://www.example.org/m.swf" << "http://data.example.com" << true;
-    QTest::newRow("the domain itself") << sub << "http://EXAMPLE.org/m.swf" << "http://data.example.com" << true;
-    QTest::newRow("look-alike") << sub << "http://badexample.org/m.swf" << "http://data.example.com" << false;
-    QTest::newRow("exact host")
-        << QByteArray("<cross-domain-policy><allow-access-from domain=\"127.0.0.1\"/></cross-domain-policy>")
-        << "http://127.0.0.1:8631/m.swf" << "http://127.0.0.2" << true;
+    QTest::newRow("any") << any << "http://a.example.net/m.swf"
+                         << "http://data.example.com" << true;
+    QTest::newRow("subdomain") << sub << "http://www.example.org/m.swf"
+                               << "http://data.example.com" << true;
+    QTest::newRow("the domain itself") << sub << "http://EXAMPLE.org/m.swf"
+                                       << "http://data.example.com" << true;
+    QTest::newRow("look-alike") << sub << "http://badexample.org/m.swf"
+                                << "http://data.example.com" << false;
+    QTest::newRow("exact host") << QByteArray(
+        "<cross-domain-policy><allow-access-from domain=\"127.0.0.1\"/></cross-domain-policy>")
+                                << "http://127.0.0.1:8631/m.swf"
+                                << "http://127.0.0.2" << true;
     QTest::newRow("wildcard over an address")
         << QByteArray("<cross-domain-policy><allow-access-from domain=\"*.0.0.1\"/></cross-domain-policy>")
-        << "http://127.0.0.1/m.swf" << "http://127.0.0.2" << false;
-    QTest::newRow("wildcard inside")
-        << QByteArray("<cross-domain-policy><allow-access-from domain=\"www.*.org\"/></cross-domain-policy>")
-        << "http://www.example.org/m.swf" << "http://data.example.com" << false;
-    QTest::newRow("unclosed") << any.left(any.size() - 5) << "http://a.example.net/m.swf" << "http://d.example.com"
-                              << false;
+        << "http://127.0.0.1/m.swf"
+        << "http://127.0.0.2" << false;
+    QTest::newRow("wildcard inside") << QByteArray(
+        "<cross-domain-policy><allow-access-from domain=\"www.*.org\"/></cross-domain-policy>")
+                                     << "http://www.example.org/m.swf"
+                                     << "http://data.example.com" << false;
+    QTest::newRow("unclosed") << any.left(any.size() - 5) << "http://a.example.net/m.swf"
+                              << "http://d.example.com" << false;
     QTest::newRow("a web page") << QByteArray("<html><body allow-access-from=\"*\">*</body></html>")
-                                << "http://a.example.net/m.swf" << "http://d.example.com" << false;
-    QTest::newRow("root with a prefix")
-        << QByteArray("<x:cross-domain-policy xmlns:x=\"urn:x\"><allow-access-from domain=\"*\"/></x:cross-domain-policy>")
-        << "http://a.example.net/m.swf" << "http://d.example.com" << false;
+                                << "http://a.example.net/m.swf"
+                                << "http://d.example.com" << false;
+    QTest::newRow("root with a prefix") << QByteArray(
+        "<x:cross-domain-policy xmlns:x=\"urn:x\"><allow-access-from domain=\"*\"/></x:cross-domain-policy>")
+                                        << "http://a.example.net/m.swf"
+                                        << "http://d.example.com" << false;
     QTest::newRow("root in a default namespace")
         << QByteArray("<cross-domain-policy xmlns=\"urn:x\"><allow-access-from domain=\"*\"/></cross-domain-policy>")
-        << "http://a.example.net/m.swf" << "http://d.example.com" << false;
+        << "http://a.example.net/m.swf"
+        << "http://d.example.com" << false;
     QTest::newRow("declared prefixes on the root")
         << QByteArray("<cross-domain-policy xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
                       "xsi:noNamespaceSchemaLocation=\"x.xsd\"><allow-access-from domain=\"*\"/></cross-domain-policy>")
-        << "http://a.example.net/m.swf" << "http://d.example.com" << true;
-    QTest::newRow("site says none")
-        << QByteArray("<cross-domain-policy><site-control permitted-cross-domain-policies=\"none\"/>"
-                      "<allow-access-from domain=\"*\"/></cross-domain-policy>")
-        << "http://a.example.net/m.swf" << "http://d.example.com" << false;
-    QTest::newRow("https policy, http movie") << any << "http://a.example.net/m.swf" << "https://d.example.com"
-                                              << false;
+        << "http://a.example.net/m.swf"
+        << "http://d.example.com" << true;
+    QTest::newRow("site says none") << QByteArray(
+        "<cross-domain-policy><site-control permitted-cross-domain-policies=\"none\"/>"
+        "<allow-access-from domain=\"*\"/></cross-domain-policy>")
+                                    << "http://a.example.net/m.swf"
+                                    << "http://d.example.com" << false;
+    QTest::newRow("https policy, http movie") << any << "http://a.example.net/m.swf"
+                                              << "https://d.example.com" << false;
     QTest::newRow("https policy, secure=false")
         << QByteArray("<cross-domain-policy><allow-access-from domain=\"*\" secure=\"false\"/></cross-domain-policy>")
-        << "http://a.example.net/m.swf" << "https://d.example.com" << true;
+        << "http://a.example.net/m.swf"
+        << "https://d.example.com" << true;
     QTest::newRow("too large") << any + QByteArray(70 * 1024, ' ') << "http://a.example.net/m.swf"
                                << "http://d.example.com" << false;
 }
@@ -106,23 +119,23 @@ void TestSandbox::policyAnswers_data()
     QTest::newRow("a picture") << any << QByteArray("image/gif") << QByteArray() << false;
     QTest::newRow("bytes") << any << QByteArray("application/octet-stream") << QByteArray() << false;
     QTest::newRow("by content type, served as a page") << byType << QByteArray("text/html") << QByteArray() << false;
-    QTest::newRow("by content type, served as a policy") << byType << QByteArray("text/x-cross-domain-policy")
-                                                        << QByteArray() << true;
+    QTest::newRow("by content type, served as a policy")
+        << byType << QByteArray("text/x-cross-domain-policy") << QByteArray() << true;
     QTest::newRow("the header says none") << any << QByteArray("text/xml") << QByteArray("none") << false;
-    QTest::newRow("... none for this answer") << any << QByteArray("text/xml") << QByteArray("none-this-response")
-                                              << false;
-    QTest::newRow("the header says by content type") << any << QByteArray("text/xml") << QByteArray("by-content-type")
-                                                     << false;
+    QTest::newRow("... none for this answer")
+        << any << QByteArray("text/xml") << QByteArray("none-this-response") << false;
+    QTest::newRow("the header says by content type")
+        << any << QByteArray("text/xml") << QByteArray("by-content-type") << false;
     QTest::newRow("a meta-policy nobody knows") << any << QByteArray("text/xml") << QByteArray("some") << false;
     QTest::newRow("a schema prefix never declared")
         << QByteArray("<?xml version=\"1.0\"?><cross-domain-policy xsi:noNamespaceSchemaLocation="
                       "\"http://www.adobe.com/xml/schemas/PolicyFile.xsd\"><allow-access-from domain=\"*\"/>"
                       "</cross-domain-policy>")
         << QByteArray("text/xml") << QByteArray() << true;
-    QTest::newRow("entities declared")
-        << QByteArray("<?xml version=\"1.0\"?><!DOCTYPE cross-domain-policy [<!ENTITY a \"*\">]>"
-                      "<cross-domain-policy><allow-access-from domain=\"&a;\"/></cross-domain-policy>")
-        << QByteArray("text/xml") << QByteArray() << false;
+    QTest::newRow("entities declared") << QByteArray(
+        "<?xml version=\"1.0\"?><!DOCTYPE cross-domain-policy [<!ENTITY a \"*\">]>"
+        "<cross-domain-policy><allow-access-from domain=\"&a;\"/></cross-domain-policy>")
+                                       << QByteArray("text/xml") << QByteArray() << false;
 }
 
 // A master policy file counts only as the desktop player let it: by its type and the
@@ -143,24 +156,41 @@ void TestSandbox::addressSpaces_data()
     QTest::addColumn<QString>("movie");
     QTest::addColumn<QString>("target");
     QTest::addColumn<bool>("reachable");
-    QTest::newRow("public to loopback") << "93.184.216.34" << "127.0.0.1" << false;
-    QTest::newRow("public to this machine") << "93.184.216.34" << "0.0.0.0" << false;
-    QTest::newRow("public to the home router") << "93.184.216.34" << "192.168.1.1" << false;
-    QTest::newRow("public to mapped private") << "93.184.216.34" << "::ffff:10.0.0.1" << false;
-    QTest::newRow("public to a local IPv6 net") << "2606:2800:220:1::1" << "fd00::1" << false;
-    QTest::newRow("public to IPv6 loopback") << "2606:2800:220:1::1" << "::1" << false;
-    QTest::newRow("public to IPv6 site-local") << "2606:2800:220:1::1" << "fec0::17" << false;
+    QTest::newRow("public to loopback") << "93.184.216.34"
+                                        << "127.0.0.1" << false;
+    QTest::newRow("public to this machine") << "93.184.216.34"
+                                            << "0.0.0.0" << false;
+    QTest::newRow("public to the home router") << "93.184.216.34"
+                                               << "192.168.1.1" << false;
+    QTest::newRow("public to mapped private") << "93.184.216.34"
+                                              << "::ffff:10.0.0.1" << false;
+    QTest::newRow("public to a local IPv6 net") << "2606:2800:220:1::1"
+                                                << "fd00::1" << false;
+    QTest::newRow("public to IPv6 loopback") << "2606:2800:220:1::1"
+                                             << "::1" << false;
+    QTest::newRow("public to IPv6 site-local") << "2606:2800:220:1::1"
+                                               << "fec0::17" << false;
     // Not the internet either, however globally they are numbered.
-    QTest::newRow("public to multicast") << "93.184.216.34" << "224.0.0.251" << false;
-    QTest::newRow("public to IPv6 multicast") << "2606:2800:220:1::1" << "ff02::1" << false;
-    QTest::newRow("public to benchmarking") << "93.184.216.34" << "198.18.0.1" << false;
-    QTest::newRow("public to reserved") << "93.184.216.34" << "240.0.0.1" << false;
-    QTest::newRow("public to the broadcast") << "93.184.216.34" << "255.255.255.255" << false;
-    QTest::newRow("public to documentation") << "93.184.216.34" << "192.0.2.1" << false;
-    QTest::newRow("public to NAT64 of loopback") << "93.184.216.34" << "64:ff9b::7f00:1" << false;
-    QTest::newRow("public to public") << "93.184.216.34" << "8.8.8.8" << true;
-    QTest::newRow("private to public") << "10.1.2.3" << "8.8.8.8" << true;
-    QTest::newRow("loopback to private") << "127.0.0.1" << "172.16.0.9" << true;
+    QTest::newRow("public to multicast") << "93.184.216.34"
+                                         << "224.0.0.251" << false;
+    QTest::newRow("public to IPv6 multicast") << "2606:2800:220:1::1"
+                                              << "ff02::1" << false;
+    QTest::newRow("public to benchmarking") << "93.184.216.34"
+                                            << "198.18.0.1" << false;
+    QTest::newRow("public to reserved") << "93.184.216.34"
+                                        << "240.0.0.1" << false;
+    QTest::newRow("public to the broadcast") << "93.184.216.34"
+                                             << "255.255.255.255" << false;
+    QTest::newRow("public to documentation") << "93.184.216.34"
+                                             << "192.0.2.1" << false;
+    QTest::newRow("public to NAT64 of loopback") << "93.184.216.34"
+                                                 << "64:ff9b::7f00:1" << false;
+    QTest::newRow("public to public") << "93.184.216.34"
+                                      << "8.8.8.8" << true;
+    QTest::newRow("private to public") << "10.1.2.3"
+                                       << "8.8.8.8" << true;
+    QTest::newRow("loopback to private") << "127.0.0.1"
+                                         << "172.16.0.9" << true;
 }
 
 void TestSandbox::addressSpaces()
@@ -235,12 +265,12 @@ void TestSandbox::mediaStructure_data()
     QTest::newRow("... taken as a movie: what follows is not read") << Swf + "tail" << false << true;
     QTest::newRow("SWF, shorter than it says") << Swf.chopped(3) << false << false;
     QTest::newRow("deflated SWF") << compressedSwf('C', body, 8 + body.size()) << true << true;
-    QTest::newRow("deflated SWF, inflating to more than it says") << compressedSwf('C', body, 8 + body.size() - 1) << true
-                                                                   << false;
+    QTest::newRow("deflated SWF, inflating to more than it says")
+        << compressedSwf('C', body, 8 + body.size() - 1) << true << false;
     QTest::newRow("deflated SWF, cut") << compressedSwf('C', body, 8 + body.size()).chopped(10) << false << false;
     QTest::newRow("LZMA SWF") << compressedSwf('Z', body, 8 + body.size()) << true << true;
-    QTest::newRow("LZMA SWF taken as a movie, 12 bytes after it") << compressedSwf('Z', body, 8 + body.size())
-                                                                       + QByteArray(12, 'x') << false << true;
+    QTest::newRow("LZMA SWF taken as a movie, 12 bytes after it")
+        << compressedSwf('Z', body, 8 + body.size()) + QByteArray(12, 'x') << false << true;
     // Found by fuzzing: the coder's last piece of the movie came in the call that also
     // said what follows is no end marker.
     QTest::newRow("LZMA SWF taken as a movie, its end and what follows in one piece")
@@ -248,10 +278,10 @@ void TestSandbox::mediaStructure_data()
                                "d8ff0000001d0000005d00008000003b")
                + QByteArray(27, 'x')
         << false << true;
-    QTest::newRow("LZMA SWF, stating more than it holds") << compressedSwf('Z', body, 8 + body.size() + 100) << false
-                                                          << false;
-    QTest::newRow("a SWF stating more than a movie may be") << QByteArray("FWS\x08\xff\xff\xff\x7f", 8) << false
-                                                            << false;
+    QTest::newRow("LZMA SWF, stating more than it holds")
+        << compressedSwf('Z', body, 8 + body.size() + 100) << false << false;
+    QTest::newRow("a SWF stating more than a movie may be")
+        << QByteArray("FWS\x08\xff\xff\xff\x7f", 8) << false << false;
 }
 
 // Whole, from the first byte to the last, however the pieces come.

@@ -7,7 +7,7 @@ template<int N>
 class PlainForm : public forms::Form
 {
 public:
-    explicit PlainForm(forms::Runtime &rt) : Form(rt, design()) {}
+    explicit PlainForm(forms::Runtime &rt) : Form(rt, design()) { }
     static const forms::FormDesign &design()
     {
         static const forms::FormDesign d{.clientWidth = 1500, .clientHeight = 1500};

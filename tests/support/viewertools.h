@@ -48,9 +48,11 @@ inline QImage grab(QWidget &w)
 inline QList<QRect> playerFrames(QWebEngineView &view)
 {
     QList<QRect> found;
-    const QVariantList rects = js(view.page(), QStringLiteral(
-        "Array.from(document.querySelectorAll('iframe')).map(function (f) {"
-        " const r = f.getBoundingClientRect(); return [r.x, r.y, r.width, r.height]; })")).toList();
+    const QVariantList rects
+        = js(view.page(),
+             QStringLiteral("Array.from(document.querySelectorAll('iframe')).map(function (f) {"
+                            " const r = f.getBoundingClientRect(); return [r.x, r.y, r.width, r.height]; })"))
+              .toList();
     for (const QVariant &r : rects) {
         const QVariantList v = r.toList();
         found << QRect(view.mapToGlobal(QPoint(v[0].toInt(), v[1].toInt())), QSize(v[2].toInt(), v[3].toInt()));
@@ -75,14 +77,16 @@ inline bool near(QColor a, QColor b, int tolerance = 12)
 // Whether most of area shows something other than background: a movie drew there.
 inline bool drawnOver(const QRect &area, QColor background)
 {
-    return QTest::qWaitFor([&] {
-        const QImage image = grab(area);
-        int other = 0, all = 0;
-        for (int y = 2; y < image.height() - 2; y += 4)
-            for (int x = 2; x < image.width() - 2; x += 4, ++all)
-                other += !near(image.pixelColor(x, y), background);
-        return all > 0 && other * 2 > all;
-    }, 10000);
+    return QTest::qWaitFor(
+        [&] {
+            const QImage image = grab(area);
+            int other = 0, all = 0;
+            for (int y = 2; y < image.height() - 2; y += 4)
+                for (int x = 2; x < image.width() - 2; x += 4, ++all)
+                    other += !near(image.pixelColor(x, y), background);
+            return all > 0 && other * 2 > all;
+        },
+        10000);
 }
 
 // A right click through the window system, as a person makes it.

@@ -67,8 +67,13 @@ inline double opacity(const QString &windowId)
 // of its own), so an answer cut short that way is asked again.
 inline QString search(qint64 pid, const QString &name, bool wait = true)
 {
-    QStringList args{QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
-                     QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"), name};
+    QStringList args{QStringLiteral("search"),
+                     QStringLiteral("--all"),
+                     QStringLiteral("--onlyvisible"),
+                     QStringLiteral("--pid"),
+                     QString::number(pid),
+                     QStringLiteral("--name"),
+                     name};
     if (wait)
         args.insert(1, QStringLiteral("--sync"));
     for (int attempt = 0; attempt < 20; ++attempt) {
@@ -114,7 +119,6 @@ inline QStringList netWmState(const QString &windowId)
     return states;
 }
 
-
 // A child process that dies with the test, also when the test is killed.
 inline void startTied(QProcess &p, const QString &program, const QStringList &args)
 {
@@ -138,8 +142,9 @@ public:
         next = number + 1;
         m_name = QStringLiteral(":%1").arg(number);
         startTied(m_server, QStringLiteral("Xvfb"),
-                  {m_name, QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-screen"),
-                   QStringLiteral("0"), QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height())});
+                  {m_name, QStringLiteral("-noreset"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                   QStringLiteral("-screen"), QStringLiteral("0"),
+                   QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height())});
         const auto rootSays = [this](const char *property) {
             return run(QStringLiteral("xprop"), {QStringLiteral("-root"), QString::fromLatin1(property)});
         };
@@ -154,10 +159,13 @@ public:
         m_wm.setProcessEnvironment(environment());
         startTied(m_wm, QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
         // The window manager is ready once it owns its check window.
-        m_ready = QTest::qWaitFor([&] {
-            return run(QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
-                .contains("window id");
-        }, 10000);
+        m_ready = QTest::qWaitFor(
+            [&] {
+                return run(QStringLiteral("xprop"),
+                           {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+                    .contains("window id");
+            },
+            10000);
         return m_ready;
     }
     ~Display()

@@ -19,8 +19,8 @@ int main(int argc, char *argv[])
     QRect area;
     if (argc > 2) {
         QProcess p;
-        p.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--name"),
-                                            QString::fromUtf8(argv[2])});
+        p.start(QStringLiteral("xdotool"),
+                {QStringLiteral("search"), QStringLiteral("--name"), QString::fromUtf8(argv[2])});
         p.waitForFinished();
         const QString id = QString::fromUtf8(p.readAllStandardOutput()).split('\n').value(0).trimmed();
         if (id.isEmpty()) {

@@ -45,13 +45,16 @@ protected:
     // What a promise the page's script makes settles to.
     QString settled(const QString &promise)
     {
-        js("window.settled = undefined; (" + promise + ").then(function (v) { window.settled = String(v); },"
-           " function () { window.settled = 'rejected'; })");
+        js("window.settled = undefined; (" + promise
+           + ").then(function (v) { window.settled = String(v); },"
+             " function () { window.settled = 'rejected'; })");
         QString value;
-        (void)QTest::qWaitFor([&] {
-            value = js("window.settled === undefined ? '' : window.settled").toString();
-            return !value.isEmpty();
-        }, 10000);
+        (void)QTest::qWaitFor(
+            [&] {
+                value = js("window.settled === undefined ? '' : window.settled").toString();
+                return !value.isEmpty();
+            },
+            10000);
         return value;
     }
 
@@ -62,12 +65,14 @@ protected:
     static bool plays(const QRect &frame, QColor first, QColor second)
     {
         bool sawFirst = false, sawSecond = false;
-        return QTest::qWaitFor([&] {
-            const QColor c = viewertools::grab(QRect(frame.center(), QSize(1, 1))).pixelColor(0, 0);
-            sawFirst = sawFirst || viewertools::near(c, first, 14);
-            sawSecond = sawSecond || viewertools::near(c, second, 14);
-            return sawFirst && sawSecond;
-        }, 20000);
+        return QTest::qWaitFor(
+            [&] {
+                const QColor c = viewertools::grab(QRect(frame.center(), QSize(1, 1))).pixelColor(0, 0);
+                sawFirst = sawFirst || viewertools::near(c, first, 14);
+                sawSecond = sawSecond || viewertools::near(c, second, 14);
+                return sawFirst && sawSecond;
+            },
+            20000);
     }
 
     // The copy's first postcard, for pages served by a test's own site.

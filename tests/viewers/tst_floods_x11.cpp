@@ -75,8 +75,9 @@ void TestFloodsX11::emptyTargetGoesNowhere()
             return s->send(200, "application/x-shockwave-flash", movie);
         if (r.path() == "/after.txt")
             return s->send(200, "text/plain", "after=1");
-        s->send(200, "text/html", "<!DOCTYPE html><title>card</title>"
-                                  "<embed src='/wanderer.swf' width=200 height=150 type='application/x-shockwave-flash'>");
+        s->send(200, "text/html",
+                "<!DOCTYPE html><title>card</title>"
+                "<embed src='/wanderer.swf' width=200 height=150 type='application/x-shockwave-flash'>");
     });
     QVERIFY(site.listen());
     QVERIFY(showMainFor(QStringLiteral("127.0.0.1:%1").arg(site.port())));
@@ -102,8 +103,9 @@ void TestFloodsX11::tricklesLeaveTheTurns()
             s->begin(200, {{"Content-Type", "text/plain"}});
             return trickling << s, void();
         }
-        s->send(200, "text/html", "<!DOCTYPE html><title>card</title>"
-                                  "<embed src='/page/hoarder.swf' width=200 height=150 type='application/x-shockwave-flash'>");
+        s->send(200, "text/html",
+                "<!DOCTYPE html><title>card</title>"
+                "<embed src='/page/hoarder.swf' width=200 height=150 type='application/x-shockwave-flash'>");
     });
     QVERIFY(site.listen());
     QTimer drip;
@@ -142,14 +144,16 @@ void TestFloodsX11::consoleFloods_data()
     QTest::newRow("finder's lines without the secret")
         << "var line = 'photoforKP:movie ' + '0'.repeat(32) + ' ' + JSON.stringify({handover: '1'.repeat(32),"
            " proof: '2'.repeat(32), movie: 'http://x.test/' + 'm'.repeat(60000) + '.swf', page: location.href}); "
-           + loop + "console.debug(line);" << false;
+               + loop + "console.debug(line);"
+        << false;
     QTest::newRow("a new frame's console")
         << "var f = document.body.appendChild(document.createElement('iframe')); var c = f.contentWindow.console; "
-           + loop + "c.debug('x');" << true;
-    QTest::newRow("a worker's console")
-        << "var w = new Worker(URL.createObjectURL(new Blob([\"" + loop
-           + "console.debug('x'); postMessage(1);\"], {type: 'text/javascript'})));"
-             " w.onmessage = function () { document.title = 'said'; }; throw 0;" << true;
+               + loop + "c.debug('x');"
+        << true;
+    QTest::newRow("a worker's console") << "var w = new Worker(URL.createObjectURL(new Blob([\"" + loop
+                                               + "console.debug('x'); postMessage(1);\"], {type: 'text/javascript'})));"
+                                                 " w.onmessage = function () { document.title = 'said'; }; throw 0;"
+                                        << true;
 }
 
 // A page of the internet says things on its console in a loop; once it is done, the
@@ -164,8 +168,9 @@ void TestFloodsX11::consoleFloods()
     http::Server site([&](const http::Request &r, http::Response *s) {
         if (r.path().endsWith(".swf"))
             return s->send(200, "application/x-shockwave-flash", movie);
-        s->send(200, "text/html", "<!DOCTYPE html><title>card</title><body><script>onload = function () {"
-                                  + flood + " document.title = 'said'; };</script>");
+        s->send(200, "text/html",
+                "<!DOCTYPE html><title>card</title><body><script>onload = function () {" + flood
+                    + " document.title = 'said'; };</script>");
     });
     // Of another site than the player host's, as a page of the internet is: its process
     // is not the players'.

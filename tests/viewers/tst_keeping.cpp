@@ -46,18 +46,24 @@ void TestKeeping::sequences_data()
         << QStringList{"open 1 player =>", "close 1 => drop-movie 1", "open 2 page => release 1", "close 2 => blank 2",
                        "open 3 player => release 2"};
     QTest::newRow("unloaded for the next press, an album is frozen until the next one plays, or a page opens")
-        << QStringList{"open 1 player =>", "close 1 next => freeze 1", "open 2 player =>", "playing => release 1",
-                       "open 3 player =>", "close 3 next => freeze 3", "open 4 page => release 3"};
+        << QStringList{"open 1 player =>",        "close 1 next => freeze 1", "open 2 player =>",
+                       "playing => release 1",    "open 3 player =>",         "close 3 next => freeze 3",
+                       "open 4 page => release 3"};
     QTest::newRow("an album closed while a page is open is not kept")
         << QStringList{"open 1 page =>", "open 2 player =>", "close 2 => release 2"};
     QTest::newRow("a warm-up is a kept player from the start; only one")
         << QStringList{"warm 1 =>", "warm 2 => release 2", "wait 120000 => release 1"};
     QTest::newRow("an open viewer holds the warm time; the last one closing starts it")
-        << QStringList{"open 1 page =>", "close 1 => blank 1", "open 2 page =>", "wait 600000 =>",
-                       "close 2 => release 1, blank 2", "wait 180000 => release 2"};
+        << QStringList{"open 1 page =>",
+                       "close 1 => blank 1",
+                       "open 2 page =>",
+                       "wait 600000 =>",
+                       "close 2 => release 1, blank 2",
+                       "wait 180000 => release 2"};
     QTest::newRow("closed during its dialog: the dialog is cancelled, the page goes after the call")
-        << QStringList{"open 1 page =>", "dialog 1 =>", "dialog 1 =>", "close 1 => reject 1", "dialog-end 1 =>",
-                       "dialog-end 1 => release 1", "dialog 1 refused =>"};
+        << QStringList{"open 1 page =>",      "dialog 1 =>",     "dialog 1 =>",
+                       "close 1 => reject 1", "dialog-end 1 =>", "dialog-end 1 => release 1",
+                       "dialog 1 refused =>"};
     QTest::newRow("a kept page asks no dialogs")
         << QStringList{"open 1 page =>", "close 1 => blank 1", "dialog 1 refused =>"};
 }
@@ -76,7 +82,8 @@ void TestKeeping::sequences()
         if (verb == "open")
             steps = keeper.open(page, parts[2] == "player" ? Kind::Player : Kind::WebPage);
         else if (verb == "close")
-            steps = keeper.closed(page, parts.value(2) == "blank", parts.value(2) == "next" ? Keeping::By::NextPress : Keeping::By::User);
+            steps = keeper.closed(page, parts.value(2) == "blank",
+                                  parts.value(2) == "next" ? Keeping::By::NextPress : Keeping::By::User);
         else if (verb == "warm")
             steps = keeper.warmPlayer(page);
         else if (verb == "playing")

@@ -102,9 +102,11 @@ void TestPageFlashX11::moviePlaysWhereItStands()
     QCOMPARE(js("typeof qt + ' ' + typeof QWebChannel").toString(), QStringLiteral("undefined undefined"));
     const int before = mirror->requests();
     const QString frame = js("document.querySelector('iframe').src").toString();
-    const QString relay = QUrl(frame).resolved(QUrl(QStringLiteral("relay/") + QUrlQuery(QUrl(frame)).queryItemValue("session")
-                                                    + "?kind=load&url=http%3A%2F%2F" + mirror->host() + "%2Fkphtml%2Fgift6.html"))
-                              .toString();
+    const QString relay
+        = QUrl(frame)
+              .resolved(QUrl(QStringLiteral("relay/") + QUrlQuery(QUrl(frame)).queryItemValue("session")
+                             + "?kind=load&url=http%3A%2F%2F" + mirror->host() + "%2Fkphtml%2Fgift6.html"))
+              .toString();
     QCOMPARE(settled("fetch('" + relay + "').then(function (r) { return r.text(); })"), QStringLiteral("rejected"));
     QCOMPARE(mirror->requests(), before);
 }
@@ -154,10 +156,13 @@ void TestPageFlashX11::moviesInFrames()
         if (r.path() == "/m.swf")
             return s->send(200, "application/x-shockwave-flash", movie);
         if (r.path() == "/inner.html")
-            return s->send(200, "text/html", "<embed src='/m.swf?secret=1' flashvars='secret=2' width='200' height='150'>");
-        s->send(200, "text/html", "<script>window.heard = [];"
-                                  "addEventListener('message', function (e) { heard.push(JSON.stringify(e.data)); }, true);"
-                                  "</script><iframe src='" + frameBase.toLatin1() + "/inner.html' width='240' height='180'></iframe>");
+            return s->send(200, "text/html",
+                           "<embed src='/m.swf?secret=1' flashvars='secret=2' width='200' height='150'>");
+        s->send(200, "text/html",
+                "<script>window.heard = [];"
+                "addEventListener('message', function (e) { heard.push(JSON.stringify(e.data)); }, true);"
+                "</script><iframe src='"
+                    + frameBase.toLatin1() + "/inner.html' width='240' height='180'></iframe>");
     };
     http::Server site(serve), other(serve);
     QVERIFY(site.listen());
@@ -167,12 +172,14 @@ void TestPageFlashX11::moviesInFrames()
     QSignalSpy reports(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     viewers::show(*rt, catalogue::Viewer::Page, QStringLiteral("http://127.0.0.1:%1/page.html").arg(site.port()), {});
     QTRY_VERIFY_WITH_TIMEOUT(reports.size() == 1, 30000);
-    js("document.body.appendChild(Object.assign(document.createElement('iframe'), {src: '" + frameBase + "/inner.html'}))");
+    js("document.body.appendChild(Object.assign(document.createElement('iframe'), {src: '" + frameBase
+       + "/inner.html'}))");
     QTRY_VERIFY_WITH_TIMEOUT(reports.size() == 2, 30000);
     for (const QList<QVariant> &report : std::as_const(reports))
         QCOMPARE(report[1].value<PlayerHost::MovieState>(), PlayerHost::MovieState::Painted);
     // What the top page heard: nothing of a frame's movie, of any origin.
-    QVERIFY2(!js("heard.join(' ')").toString().contains(QLatin1String("secret")), qPrintable(js("heard.join(' ')").toString()));
+    QVERIFY2(!js("heard.join(' ')").toString().contains(QLatin1String("secret")),
+             qPrintable(js("heard.join(' ')").toString()));
 }
 
 void TestPageFlashX11::pressesInARow_data()
@@ -192,11 +199,14 @@ void TestPageFlashX11::pressesInARow()
 {
     QFETCH(QString, buttons);
     using namespace viewertools;
-    CommandButton *const button[] = {nullptr, &main->Command1(), &main->Command2(), &main->Command3(),
-                                     &main->Command4(), &main->Command5()};
+    CommandButton *const button[]
+        = {nullptr, &main->Command1(), &main->Command2(), &main->Command3(), &main->Command4(), &main->Command5()};
     const QString title[] = {{}, "邮票鉴赏 · 爱迪鹅日", "明信片鉴赏 · 冰港", "图谱鉴赏 · 观赏鱼", "各级礼包 · 6"};
-    const QStringList movies[] = {{}, {"/kppostcard/card1.swf"}, {"/kpfolder/flash/postcard1.swf"},
-                                  {"/kpfolder/swf/x01.swf", "/kpfolder/flash/atlas1.swf"}, {},
+    const QStringList movies[] = {{},
+                                  {"/kppostcard/card1.swf"},
+                                  {"/kpfolder/flash/postcard1.swf"},
+                                  {"/kpfolder/swf/x01.swf", "/kpfolder/flash/atlas1.swf"},
+                                  {},
                                   {"/kpfolder/kpphotos/xiaoxiao/kp_message.swf"}};
     QSignalSpy painted(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     for (int step = 0; step < buttons.size(); ++step) {
@@ -240,12 +250,13 @@ void TestPageFlashX11::moviesTakeTurnsAtThePlayerHost()
     QList<QPointer<http::Response>> held;
     http::Server site([&](const http::Request &r, http::Response *s) {
         if (r.path() == "/page.html")
-            return s->send(200, "text/html", "<!DOCTYPE html><title>hoard</title>"
-                                             "<embed src='hoarder.swf' width=80 height=60 type='application/x-shockwave-flash'>"
-                                             "<embed src='hoarder.swf?2' width=80 height=60 type='application/x-shockwave-flash'>"
-                                             "<script>setTimeout(function () { document.body.insertAdjacentHTML('beforeend',"
-                                             " \"<embed src='card.swf' width=180 height=135 type='application/x-shockwave-flash'>\");"
-                                             " }, 3000);</script>");
+            return s->send(200, "text/html",
+                           "<!DOCTYPE html><title>hoard</title>"
+                           "<embed src='hoarder.swf' width=80 height=60 type='application/x-shockwave-flash'>"
+                           "<embed src='hoarder.swf?2' width=80 height=60 type='application/x-shockwave-flash'>"
+                           "<script>setTimeout(function () { document.body.insertAdjacentHTML('beforeend',"
+                           " \"<embed src='card.swf' width=180 height=135 type='application/x-shockwave-flash'>\");"
+                           " }, 3000);</script>");
         if (r.path() == "/hoarder.swf")
             return s->send(200, "application/x-shockwave-flash", hoarding);
         if (r.path() == "/card.swf")
@@ -276,8 +287,8 @@ void TestPageFlashX11::pageMenuOffers_data()
     QTest::newRow("page") << false << Request::EditFlags(Request::CanSelectAll)
                           << QList{Page::Back, Page::Forward, Page::Reload, Page::NoWebAction, Page::SelectAll};
     // A page cannot be cut or pasted into, whatever the engine says it can do.
-    QTest::newRow("page, text selected")
-        << false << all << QList{Page::Back, Page::Forward, Page::Reload, Page::NoWebAction, Page::Copy, Page::SelectAll};
+    QTest::newRow("page, text selected") << false << all << QList{Page::Back,        Page::Forward, Page::Reload,
+                                                                  Page::NoWebAction, Page::Copy,    Page::SelectAll};
     QTest::newRow("empty field") << true << Request::EditFlags(Request::CanPaste | Request::CanSelectAll)
                                  << QList{Page::Paste, Page::SelectAll};
     QTest::newRow("field, text selected") << true << all << QList{Page::Cut, Page::Copy, Page::Paste, Page::SelectAll};
@@ -352,13 +363,15 @@ void TestPageFlashX11::movieMenuIsTheProgramsOwn()
             return s->send(200, "application/x-shockwave-flash", movie);
         if (r.path() == "/picked.txt")
             return ++picked, s->send(200, "text/plain", "ok=1");
-        s->send(200, "text/html", "<body style='margin:0'><embed src='/menu.swf' width='180' height='135' menu='"
-                                      + menuParam.toLatin1() + "'></body>");
+        s->send(200, "text/html",
+                "<body style='margin:0'><embed src='/menu.swf' width='180' height='135' menu='" + menuParam.toLatin1()
+                    + "'></body>");
     });
     QVERIFY(site.listen());
     QSignalSpy painted(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(site.port());
-    viewers::show(*rt, album ? catalogue::Viewer::Album : catalogue::Viewer::Page, base + (album ? "menu.swf" : "page.html"), {});
+    viewers::show(*rt, album ? catalogue::Viewer::Album : catalogue::Viewer::Page,
+                  base + (album ? "menu.swf" : "page.html"), {});
     QWidget &view = album ? static_cast<QWidget &>(rt->form<Form1>().ShockwaveFlash1())
                           : static_cast<QWidget &>(rt->form<Form2>().WebBrowser1());
     QTRY_COMPARE_WITH_TIMEOUT(painted.size(), 1, 30000);
@@ -396,7 +409,8 @@ void TestPageFlashX11::movieMenuIsTheProgramsOwn()
     // By the keyboard, on the movie a click gave the focus: Shift+F10, and its entry.
     x11::clickAt(movieArea.center());
     QTRY_VERIFY(viewertools::js(static_cast<QWebEngineView &>(view).page(),
-                                album ? "document.activeElement.id === 'ruffle'" : "document.activeElement.localName === 'iframe'")
+                                album ? "document.activeElement.id === 'ruffle'"
+                                      : "document.activeElement.localName === 'iframe'")
                     .toBool());
     x11::xdotool({QStringLiteral("key"), QStringLiteral("shift+F10")});
     QVERIFY(menu = openMenu());
@@ -427,9 +441,10 @@ void TestPageFlashX11::pageViewerPlaysMovies()
     QVERIFY(!movie.isEmpty());
     http::Server site([&](const http::Request &r, http::Response *s) {
         if (r.path() == "/links.html") // one link over the whole page
-            return s->send(200, "text/html", "<body style='margin:0'><a href='/Movie.SWF' id=swf style='display:block;"
-                                             "height:100vh'>movie</a><a href='/play?id=2' id=typed "
-                                             "style='display:block;height:100vh'>typed</a>");
+            return s->send(200, "text/html",
+                           "<body style='margin:0'><a href='/Movie.SWF' id=swf style='display:block;"
+                           "height:100vh'>movie</a><a href='/play?id=2' id=typed "
+                           "style='display:block;height:100vh'>typed</a>");
         const bool typed = r.path() == "/play";
         if (typed || r.path().toLower() == "/movie.swf" || r.path().endsWith(".swf"))
             return s->send(200, typed ? "application/x-shockwave-flash" : "application/octet-stream", movie);

@@ -96,7 +96,10 @@ void TestPageScriptsFlashX11::pageThatAsksFirst()
           version: swfobject.getFlashPlayerVersion().major === 32,
         };
         return Object.keys(checks).filter(k => !checks[k]).join(" ");
-    })())").arg(engineOwn).arg(engineTypes)).toString();
+    })())")
+                                                    .arg(engineOwn)
+                                                    .arg(engineTypes))
+                              .toString();
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
 }
 
@@ -188,13 +191,15 @@ void TestPageScriptsFlashX11::externalInterface()
             return s->send(200, "application/x-shockwave-flash", movie);
         if (r.path() == "/avail.txt")
             return s->send(200, "text/plain", "ok=1");
-        const QByteArray param = access.isEmpty() ? QByteArray() : "<param name='allowScriptAccess' value='" + access.toLatin1() + "'>";
+        const QByteArray param
+            = access.isEmpty() ? QByteArray() : "<param name='allowScriptAccess' value='" + access.toLatin1() + "'>";
         const QByteArray attribute = access.isEmpty() ? QByteArray() : " allowScriptAccess='" + access.toLatin1() + "'";
-        s->send(200, "text/html", "<script>window.said = []; function movieSays() { said.push([].join.call(arguments, ',')); }"
-                                  "</script><object id='obj' type='application/x-shockwave-flash' data='" + movieBase.toLatin1()
-                                      + "/m.swf' width='200' height='150'>" + param + "<embed name='emb' src='"
-                                      + movieBase.toLatin1() + "/m.swf' width='200' height='150'" + attribute
-                                      + "><p id='getFlash'><a href='/get'>Get Flash</a></p></object>");
+        s->send(200, "text/html",
+                "<script>window.said = []; function movieSays() { said.push([].join.call(arguments, ',')); }"
+                "</script><object id='obj' type='application/x-shockwave-flash' data='"
+                    + movieBase.toLatin1() + "/m.swf' width='200' height='150'>" + param + "<embed name='emb' src='"
+                    + movieBase.toLatin1() + "/m.swf' width='200' height='150'" + attribute
+                    + "><p id='getFlash'><a href='/get'>Get Flash</a></p></object>");
     };
     http::Server site(serve), other(serve);
     QVERIFY(site.listen());
@@ -208,7 +213,8 @@ void TestPageScriptsFlashX11::externalInterface()
     else
         QTRY_VERIFY_WITH_TIMEOUT(!asked.filter(QStringLiteral("/avail.txt?avail=true")).isEmpty(), 30000);
     QCOMPARE(frames().size(), 1);
-    QCOMPARE(js("String(getFlash.offsetParent)").toString(), QStringLiteral("null")); // what it holds for browsers without Flash is not shown
+    QCOMPARE(js("String(getFlash.offsetParent)").toString(),
+             QStringLiteral("null")); // what it holds for browsers without Flash is not shown
     // However the page finds the movie's element: each call comes back to it.
     const QStringList finds = {QStringLiteral("document.getElementById('obj')"), QStringLiteral("document.emb"),
                                QStringLiteral("window.emb"), QStringLiteral("document.embeds[0]"),
@@ -217,20 +223,23 @@ void TestPageScriptsFlashX11::externalInterface()
         QTRY_COMPARE_WITH_TIMEOUT(js("typeof document.emb.fromPage").toString(), QStringLiteral("function"), 10000);
     QStringList expected = movieCalls ? QStringList{QStringLiteral("hello")} : QStringList();
     for (int i = 0; i < finds.size() && pageCalls; ++i) {
-        QCOMPARE(js(QStringLiteral("String(%1.fromPage(%2))").arg(finds[i]).arg(i)).toString(), QStringLiteral("undefined"));
+        QCOMPARE(js(QStringLiteral("String(%1.fromPage(%2))").arg(finds[i]).arg(i)).toString(),
+                 QStringLiteral("undefined"));
         expected << QStringLiteral("back:%1").arg(i);
         QTRY_COMPARE_WITH_TIMEOUT(js("said.join(' ')").toString(), expected.join(' '), 10000);
     }
     // Values are data only: a function or a node goes nowhere, nor does too much.
     if (pageCalls) {
-        js("obj.fromPage(function () {}); obj.fromPage(document.body); obj.fromPage('x'.repeat(70000)); obj.fromPage('last')");
+        js("obj.fromPage(function () {}); obj.fromPage(document.body); obj.fromPage('x'.repeat(70000)); "
+           "obj.fromPage('last')");
         expected << QStringLiteral("back:last");
         QTRY_COMPARE_WITH_TIMEOUT(js("said.join(' ')").toString(), expected.join(' '), 10000);
     }
     QTest::qWait(1000); // what should not come has had its time
     QCOMPARE(js("said.join(' ')").toString(), expected.join(' '));
     if (!pageCalls)
-        QCOMPARE(js("typeof obj.fromPage + typeof document.emb.fromPage").toString(), QStringLiteral("undefinedundefined"));
+        QCOMPARE(js("typeof obj.fromPage + typeof document.emb.fromPage").toString(),
+                 QStringLiteral("undefinedundefined"));
 
     // In the album viewer the same movie has no ExternalInterface.
     if (!access.isEmpty() || movieName != QLatin1String("external.swf"))

@@ -96,9 +96,8 @@ bool activate(QWidget &w)
 {
     const QString id = x11::id(w);
     x11::xdotool({"windowactivate", "--sync", id});
-    return QTest::qWaitFor([&] {
-        return w.isActiveWindow() && x11::xdotool({"getwindowfocus"}).trimmed() == id;
-    }, 10000);
+    return QTest::qWaitFor([&] { return w.isActiveWindow() && x11::xdotool({"getwindowfocus"}).trimmed() == id; },
+                           10000);
 }
 
 // A key event as the X server makes it, at a time of the test's choosing, sent to a
@@ -238,7 +237,7 @@ void TestPressesX11::viewerStaysAboveMainWindow()
 void TestPressesX11::titleBars_data()
 {
     QTest::addColumn<int>("button"); // the one that opens the window; 0: the main window
-    QTest::addColumn<bool>("tool");  // a caption and a close box alone, no taskbar entry
+    QTest::addColumn<bool>("tool"); // a caption and a close box alone, no taskbar entry
     QTest::newRow("main window") << 0 << false;
     QTest::newRow("page viewer") << 2 << true;
     QTest::newRow("album viewer") << 5 << true;
@@ -308,8 +307,8 @@ void TestPressesX11::keyboard()
 {
     QFETCH(QString, key);
     QFETCH(int, button);
-    CommandButton *buttons[] = {nullptr, &main->Command1(), &main->Command2(), &main->Command3(), &main->Command4(),
-                                &main->Command5()};
+    CommandButton *buttons[]
+        = {nullptr, &main->Command1(), &main->Command2(), &main->Command3(), &main->Command4(), &main->Command5()};
     QVERIFY(activate(main->window()));
     buttons[button]->setFocus();
     // Enter in the level field presses nothing: no button is the window's default.
@@ -344,7 +343,7 @@ void TestPressesX11::heldKeyPressesNothingInNewViewer()
     struct Counter : QObject
     {
         int *n;
-        explicit Counter(int *count) : n(count) {}
+        explicit Counter(int *count) : n(count) { }
         bool eventFilter(QObject *, QEvent *e) override
         {
             if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(e)->isAutoRepeat())
@@ -394,7 +393,7 @@ void TestPressesX11::focusGoesRoundThePage()
     {
         const char *key;
         QString then; // the link that has the focus; empty: 关闭
-    } ring[] = {{"Tab", "one"}, {"Tab", "two"}, {"Tab", {}}, {"shift+Tab", "two"}, {"shift+Tab", "one"},
+    } ring[] = {{"Tab", "one"},    {"Tab", "two"}, {"Tab", {}},      {"shift+Tab", "two"}, {"shift+Tab", "one"},
                 {"shift+Tab", {}}, {"Tab", "one"}, {"ctrl+Tab", {}}, {"shift+Tab", "two"}, {"ctrl+shift+Tab", {}}};
     for (const auto &step : ring) {
         type(QString::fromLatin1(step.key));
@@ -488,7 +487,7 @@ void TestPressesX11::otherCommandsStopAtFirstFailure()
     QCOMPARE(reported.size(), 1); // handed to the default error handling
     QCOMPARE(reported[0].number(), err::ObjectRequired);
     QVERIFY(main->Text1().Text().endsWith(QStringLiteral("/kptemp/card1.html"))); // resolution ran
-    QVERIFY(!rt->form<Form2>().isLoaded());                                          // the show did not
+    QVERIFY(!rt->form<Form2>().isLoaded()); // the show did not
     QVERIFY(main->isLoaded());
 }
 

@@ -91,33 +91,35 @@ void TestViewerSafetyX11::initTestCase()
 
     // Elements a person clicks, one every 40 px from the top.
     QByteArray rows;
-    for (const char *element : {"<a href='mailto:someone@example.org'>mail</a>", "<a href='anything://link'>link</a>",
-                                "<button onclick=\"location='anything://script'\">script</button>",
-                                "<form action='anything://form'><button>form</button></form>",
-                                "<a href='/to-scheme'>redirect</a>",
-                                "<button onclick=\"document.body.appendChild(Object.assign(document.createElement("
-                                "'iframe'),{src:'anything://frame'}))\">frame</button>",
-                                "<button onclick=\"window.open('anything://window')\">window</button>",
-                                // Last, what may go: the browser gets it after anything before it would have.
-                                "<a href='http://www.example.com/marker' target='_blank'>marker</a>"})
-        rows += QByteArray("<div style='position:absolute;left:0;width:300px;height:30px;top:") + QByteArray::number(rows.count("<div") * 40)
-                + "px'>" + element + "</div>";
-    pages["/schemes.html"] = "<!DOCTYPE html><title>schemes</title><style>a,button{display:block;width:100%;height:30px}"
-                             "</style><script>var clicks = 0; addEventListener('click', function () { ++clicks; }, true);"
-                             "</script><body style='margin:0'>" + rows;
+    for (const char *element :
+         {"<a href='mailto:someone@example.org'>mail</a>", "<a href='anything://link'>link</a>",
+          "<button onclick=\"location='anything://script'\">script</button>",
+          "<form action='anything://form'><button>form</button></form>", "<a href='/to-scheme'>redirect</a>",
+          "<button onclick=\"document.body.appendChild(Object.assign(document.createElement("
+          "'iframe'),{src:'anything://frame'}))\">frame</button>",
+          "<button onclick=\"window.open('anything://window')\">window</button>",
+          // Last, what may go: the browser gets it after anything before it would have.
+          "<a href='http://www.example.com/marker' target='_blank'>marker</a>"})
+        rows += QByteArray("<div style='position:absolute;left:0;width:300px;height:30px;top:")
+                + QByteArray::number(rows.count("<div") * 40) + "px'>" + element + "</div>";
+    pages["/schemes.html"]
+        = "<!DOCTYPE html><title>schemes</title><style>a,button{display:block;width:100%;height:30px}"
+          "</style><script>var clicks = 0; addEventListener('click', function () { ++clicks; }, true);"
+          "</script><body style='margin:0'>"
+          + rows;
     pages["/alerts.html"] = "<!DOCTYPE html><title>alerts</title><script>var n = 0;"
                             "onload = function () { for (var i = 0; i < 50; i++) alert('第 ' + (++n) + ' 个');"
                             " document.title = 'done ' + n; };</script>";
-    pages["/windows.html"] =
-        "<!DOCTYPE html><title>windows</title><style>a,button{display:block;width:300px;height:30px}</style>"
-        "<body style='margin:0' onload=\"window.open('http://www.example.com/unasked')\">"
-        "<script>var clicks = 0; addEventListener('click', function () { ++clicks; }, true);</script>"
-        "<a href='http://127.0.0.1:1/machine' target='_blank'>machine</a>"
-        "<a href='http://192.168.1.1/router' target='_blank'>router</a>"
-        "<a href='http://mine.local9/name' target='_blank'>name</a>"
-        "<a href='http://www.example.com/link' target='_blank'>link</a>"
-        "<button onclick=\"window.open('http://www.example.com/script');"
-        " window.open('http://www.example.com/again')\">script</button>";
+    pages["/windows.html"]
+        = "<!DOCTYPE html><title>windows</title><style>a,button{display:block;width:300px;height:30px}</style>"
+          "<body style='margin:0' onload=\"window.open('http://www.example.com/unasked')\">"
+          "<script>var clicks = 0; addEventListener('click', function () { ++clicks; }, true);</script>"
+          "<a href='http://127.0.0.1:1/machine' target='_blank'>machine</a>"
+          "<a href='http://192.168.1.1/router' target='_blank'>router</a>"
+          "<a href='http://mine.local9/name' target='_blank'>name</a>"
+          "<a href='http://www.example.com/link' target='_blank'>link</a>"
+          "<button onclick=\"window.open('http://www.example.com/script');"
+          " window.open('http://www.example.com/again')\">script</button>";
     pages["/plain.html"] = "<!DOCTYPE html><title>plain</title><h1>你好</h1>";
     const QByteArray beacon = "<script>setInterval(function () { fetch('/beacon'); }, 200);"
                               " var clicks = 0; addEventListener('click', function () { ++clicks; }, true);</script>"
@@ -126,7 +128,8 @@ void TestViewerSafetyX11::initTestCase()
                             " 200);</script>";
     pages["/beacon.html"] = "<!DOCTYPE html><title>beacon</title>" + beacon;
     pages["/stay.html"] = "<!DOCTYPE html><title>stay</title><script>onbeforeunload = function (e) {"
-                          " e.preventDefault(); e.returnValue = 'stay'; return 'stay'; };</script>" + beacon;
+                          " e.preventDefault(); e.returnValue = 'stay'; return 'stay'; };</script>"
+                          + beacon;
     pages["/file.html"] = "<!DOCTYPE html><title>file</title><body style='margin:0'>"
                           "<input type='file' style='display:block;width:400px;height:100px'>";
     site = std::make_unique<http::Server>([this](const http::Request &r, http::Response *s) {
@@ -136,7 +139,8 @@ void TestViewerSafetyX11::initTestCase()
         if (r.path() == "/mark")
             return ++marks, s->send(204, {}, {});
         if (r.path() == "/flash") // a movie without .swf in its name: known by its type
-            return ++flashAsked, s->send(200, "application/x-shockwave-flash", QByteArray("FWS\x0a\x15\x00\x00\x00", 8) + QByteArray(13, 0));
+            return ++flashAsked, s->send(200, "application/x-shockwave-flash",
+                                         QByteArray("FWS\x0a\x15\x00\x00\x00", 8) + QByteArray(13, 0));
         if (r.path() == "/to-scheme")
             return s->send(302, {}, {}, {{"Location", "anything://redirect"}});
         if (r.path() == "/to")
@@ -161,9 +165,11 @@ void TestViewerSafetyX11::init()
     static bool mapped = false;
     if (!std::exchange(mapped, true)) {
         engine.connectionGuard().mapNameForTests(QStringLiteral("*.test"), QHostAddress(QStringLiteral("127.0.0.1")));
-        engine.connectionGuard().mapNameForTests(QStringLiteral("www.example.com"), QHostAddress(QStringLiteral("127.0.0.1")));
+        engine.connectionGuard().mapNameForTests(QStringLiteral("www.example.com"),
+                                                 QHostAddress(QStringLiteral("127.0.0.1")));
         // A name that leads to this machine (its own names, DNS rebinding).
-        engine.connectionGuard().mapNameForTests(QStringLiteral("mine.local9"), QHostAddress(QStringLiteral("127.0.0.9")));
+        engine.connectionGuard().mapNameForTests(QStringLiteral("mine.local9"),
+                                                 QHostAddress(QStringLiteral("127.0.0.9")));
     }
     main->Show();
     QVERIFY(QTest::qWaitForWindowExposed(&main->window()));
@@ -195,7 +201,6 @@ QList<QDialog *> TestViewerSafetyX11::dialogs(Form &viewer)
                 shown << d;
     return shown;
 }
-
 
 // Clicks where the page counts clicks (its script's "clicks"), again should the page
 // not have seen it (a page may show before it takes input); a click it saw is never
@@ -339,19 +344,22 @@ void TestViewerSafetyX11::webSocketsOfTheInternetWork()
             if (!head->endsWith("\r\n\r\n") || at < 0)
                 return;
             const QByteArray key = head->mid(at + 19, head->indexOf("\r\n", at) - at - 19);
-            const QByteArray accept = QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11",
-                                                               QCryptographicHash::Sha1).toBase64();
+            const QByteArray accept
+                = QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11", QCryptographicHash::Sha1)
+                      .toBase64();
             s->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                     "Sec-WebSocket-Accept: " + accept + "\r\n\r\n");
+                     "Sec-WebSocket-Accept: "
+                     + accept + "\r\n\r\n");
         });
     });
-    pages["/socket.html"] = QStringLiteral("<!DOCTYPE html><title>socket</title><script>"
-                                           "var ws = new WebSocket('ws://127.0.0.1:%1/');"
-                                           "ws.onopen = function () { ws.send('hi'); };"
-                                           "ws.onmessage = function (e) { document.title = e.data; };"
-                                           "ws.onclose = function (e) { document.title = 'closed ' + e.code; };</script>")
-                                .arg(echo.serverPort())
-                                .toUtf8();
+    pages["/socket.html"]
+        = QStringLiteral("<!DOCTYPE html><title>socket</title><script>"
+                         "var ws = new WebSocket('ws://127.0.0.1:%1/');"
+                         "ws.onopen = function () { ws.send('hi'); };"
+                         "ws.onmessage = function (e) { document.title = e.data; };"
+                         "ws.onclose = function (e) { document.title = 'closed ' + e.code; };</script>")
+              .arg(echo.serverPort())
+              .toUtf8();
     Form2 &viewer = openPage("/socket.html");
     QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("echo hi"), 20000);
 }
@@ -399,10 +407,12 @@ void TestViewerSafetyX11::internetPagesCannotFrameThisMachine()
     QStringList reached;
     http::Limits bodies; // posts arrive whole, to be seen
     bodies.maxBodyBytes = 1024;
-    http::Server local([&](const http::Request &r, http::Response *s) {
-        reached << QString::fromLatin1(r.path());
-        s->send(200, "text/html", "<title>local</title>secret");
-    }, bodies);
+    http::Server local(
+        [&](const http::Request &r, http::Response *s) {
+            reached << QString::fromLatin1(r.path());
+            s->send(200, "text/html", "<title>local</title>secret");
+        },
+        bodies);
     QVERIFY(local.listen(QHostAddress(QStringLiteral("127.0.0.9"))));
     // A server of the internet, to show the page went on after. (localhost here leads to
     // 127.0.0.1, which stands for the internet in these tests: nothing listens there
@@ -414,33 +424,55 @@ void TestViewerSafetyX11::internetPagesCannotFrameThisMachine()
     QVERIFY(far.listen());
     const QByteArray port = QByteArray::number(local.port());
     const QByteArray farPort = QByteArray::number(far.port());
-    pages["/frames.html"] =
-        "<!DOCTYPE html><title>frames</title><body>"
-        "<iframe src='http://127.0.0.9:" + port + "/literal'></iframe>"
-        "<iframe src='http://0x7f000009:" + port + "/hex'></iframe>"
-        "<iframe src='http://localhost:" + port + "/localhost'></iframe>"
-        "<iframe src='http://x.localhost:" + port + "/sub'></iframe>"
-        "<iframe src='/to?http://127.0.0.9:" + port + "/redirected'></iframe>"
-        "<iframe src='http://mine.local9:" + port + "/name'></iframe>"
-        // Frames without an origin of their own post forms there by themselves.
-        "<iframe src=\"data:text/html,<form method=post action='http://127.0.0.9:" + port + "/data-post'>"
-        "<input name=a value=1></form><script>document.forms[0].submit()</script>\"></iframe>"
-        "<iframe sandbox='allow-scripts allow-forms' srcdoc=\"<form method=post action='http://127.0.0.9:" + port
-        + "/srcdoc-post'><input name=a value=1></form><script>document.forms[0].submit()</script>\"></iframe>"
-        "<iframe id=last></iframe><script>"
-        // A worker made of a blob, and a WebSocket; the marker goes once both are done.
-        "var left = 2; function done() { if (--left == 0)"
-        " document.getElementById('last').src = 'http://far.test:" + farPort + "/marker'; }"
-        "onload = function () {"
-        " var ws = new WebSocket('ws://127.0.0.9:" + port + "/socket');"
-        " ws.onerror = ws.onclose = function () { ws.onerror = ws.onclose = null; done(); };"
-        " var w = new SharedWorker(URL.createObjectURL(new Blob([\"onconnect = function (e) { var p = e.ports[0];"
-        " fetch('http://127.0.0.9:" + port + "/worker').then(function () { p.postMessage(1); },"
-        " function () { p.postMessage(0); }); };\"], {type: 'text/javascript'})));"
-        " w.port.onmessage = done; };"
-        "</script>";
+    pages["/frames.html"]
+        = "<!DOCTYPE html><title>frames</title><body>"
+          "<iframe src='http://127.0.0.9:"
+          + port
+          + "/literal'></iframe>"
+            "<iframe src='http://0x7f000009:"
+          + port
+          + "/hex'></iframe>"
+            "<iframe src='http://localhost:"
+          + port
+          + "/localhost'></iframe>"
+            "<iframe src='http://x.localhost:"
+          + port
+          + "/sub'></iframe>"
+            "<iframe src='/to?http://127.0.0.9:"
+          + port
+          + "/redirected'></iframe>"
+            "<iframe src='http://mine.local9:"
+          + port
+          + "/name'></iframe>"
+            // Frames without an origin of their own post forms there by themselves.
+            "<iframe src=\"data:text/html,<form method=post action='http://127.0.0.9:"
+          + port
+          + "/data-post'>"
+            "<input name=a value=1></form><script>document.forms[0].submit()</script>\"></iframe>"
+            "<iframe sandbox='allow-scripts allow-forms' srcdoc=\"<form method=post action='http://127.0.0.9:"
+          + port
+          + "/srcdoc-post'><input name=a value=1></form><script>document.forms[0].submit()</script>\"></iframe>"
+            "<iframe id=last></iframe><script>"
+            // A worker made of a blob, and a WebSocket; the marker goes once both are done.
+            "var left = 2; function done() { if (--left == 0)"
+            " document.getElementById('last').src = 'http://far.test:"
+          + farPort
+          + "/marker'; }"
+            "onload = function () {"
+            " var ws = new WebSocket('ws://127.0.0.9:"
+          + port
+          + "/socket');"
+            " ws.onerror = ws.onclose = function () { ws.onerror = ws.onclose = null; done(); };"
+            " var w = new SharedWorker(URL.createObjectURL(new Blob([\"onconnect = function (e) { var p = e.ports[0];"
+            " fetch('http://127.0.0.9:"
+          + port
+          + "/worker').then(function () { p.postMessage(1); },"
+            " function () { p.postMessage(0); }); };\"], {type: 'text/javascript'})));"
+            " w.port.onmessage = done; };"
+            "</script>";
     pages["/top.html"] = "<!DOCTYPE html><title>top</title><script>"
-                         "onload = function () { location = 'http://127.0.0.9:" + port + "/top'; };</script>";
+                         "onload = function () { location = 'http://127.0.0.9:"
+                         + port + "/top'; };</script>";
     // From a page of the internet: the frames into this machine never reach it, whatever
     // the spelling, the redirect or the name that leads there; the one to the internet
     // does, after all of them.
@@ -453,18 +485,22 @@ void TestViewerSafetyX11::internetPagesCannotFrameThisMachine()
     main->Text1().SetText(QStringLiteral("http://site.test:%1/top.html").arg(site->port()));
     rt->form<Form2>().Unload();
     viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
-    QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("查看器不能打开这个页面。"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("查看器不能打开这个页面。"),
+                              20000);
     QVERIFY2(!reached.contains("/top"), qPrintable(reached.join(" ")));
     // A viewer's first load whose site redirects into this machine.
-    main->Text1().SetText(QStringLiteral("http://site.test:%1/to?http://127.0.0.9:%2/first").arg(site->port()).arg(local.port()));
+    main->Text1().SetText(
+        QStringLiteral("http://site.test:%1/to?http://127.0.0.9:%2/first").arg(site->port()).arg(local.port()));
     rt->form<Form2>().Unload();
     viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
-    QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("查看器不能打开这个页面。"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("查看器不能打开这个页面。"),
+                              20000);
     // Typed into the link field, it is judged the same, and the viewer says why.
     main->Text1().SetText(QStringLiteral("http://127.0.0.9:%1/typed").arg(local.port()));
     rt->form<Form2>().Unload();
     viewers::show(*rt, catalogue::Viewer::Page, main->Text1().Text(), {});
-    QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("查看器不能打开这个页面。"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("查看器不能打开这个页面。"),
+                              20000);
     QVERIFY2(!reached.contains("/typed"), qPrintable(reached.join(" ")));
     // A typed movie's address, which the relay fetches on its own: held to the same rule.
     QSignalSpy states(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
@@ -509,16 +545,16 @@ void TestViewerSafetyX11::storageStaysInMemory()
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QDir(folder).removeRecursively();
     pages["/sw.js"] = "self.onfetch = function () {};";
-    pages["/store.html"] =
-        "<!DOCTYPE html><title>store</title><script>"
-        "var steps = [navigator.serviceWorker.register('/sw.js'),"
-        " new Promise(function (ok) { var r = indexedDB.open('d', 1); r.onupgradeneeded = function () {"
-        " r.result.createObjectStore('s'); }; r.onsuccess = r.onerror = ok; }),"
-        " caches.open('c').then(function (c) { return c.put('/x', new Response('x')); }),"
-        " new Promise(function (ok) { try { openDatabase('w', '1', 'w', 1024).transaction(function (t) {"
-        " t.executeSql('CREATE TABLE t (a)'); }, ok, ok); } catch (e) { ok(); } })];"
-        "Promise.all(steps.map(function (p) { return p.then(null, function () {}); })).then(function () {"
-        " localStorage.x = '1'; document.title = 'stored'; });</script>";
+    pages["/store.html"]
+        = "<!DOCTYPE html><title>store</title><script>"
+          "var steps = [navigator.serviceWorker.register('/sw.js'),"
+          " new Promise(function (ok) { var r = indexedDB.open('d', 1); r.onupgradeneeded = function () {"
+          " r.result.createObjectStore('s'); }; r.onsuccess = r.onerror = ok; }),"
+          " caches.open('c').then(function (c) { return c.put('/x', new Response('x')); }),"
+          " new Promise(function (ok) { try { openDatabase('w', '1', 'w', 1024).transaction(function (t) {"
+          " t.executeSql('CREATE TABLE t (a)'); }, ok, ok); } catch (e) { ok(); } })];"
+          "Promise.all(steps.map(function (p) { return p.then(null, function () {}); })).then(function () {"
+          " localStorage.x = '1'; document.title = 'stored'; });</script>";
     Form2 &viewer = openPage("/store.html");
     QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().title(), QStringLiteral("stored"), 20000);
     viewer.Unload();

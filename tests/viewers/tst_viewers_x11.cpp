@@ -57,7 +57,8 @@ private:
     QString failedMessage(ShockwaveFlash &player)
     {
         return js(player.page(), "(function () { const m = document.getElementById('message');"
-                                 " return m && m.style.display === 'flex' ? m.textContent : ''; })()").toString();
+                                 " return m && m.style.display === 'flex' ? m.textContent : ''; })()")
+            .toString();
     }
     bool waitForColour(QWidget &w, QPoint at, const QList<QColor> &colours, QColor *seen, int timeoutMs);
 
@@ -102,17 +103,19 @@ void TestViewersX11::cleanupTestCase()
 
 bool TestViewersX11::waitForColour(QWidget &w, QPoint at, const QList<QColor> &colours, QColor *seen, int timeoutMs)
 {
-    return QTest::qWaitFor([&] {
-        const QColor c = grab(w).pixelColor(at);
-        for (const QColor &want : colours) {
-            if (near(c, want)) {
-                if (seen)
-                    *seen = want;
-                return true;
+    return QTest::qWaitFor(
+        [&] {
+            const QColor c = grab(w).pixelColor(at);
+            for (const QColor &want : colours) {
+                if (near(c, want)) {
+                    if (seen)
+                        *seen = want;
+                    return true;
+                }
             }
-        }
-        return false;
-    }, timeoutMs);
+            return false;
+        },
+        timeoutMs);
 }
 
 void TestViewersX11::webPages_data()
@@ -123,14 +126,38 @@ void TestViewersX11::webPages_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("path");
 
-    QTest::newRow("stamps, default") << 1 << "" << "" << "邮票鉴赏 · 爱迪鹅日" << "/kppostcard/card1.html";
-    QTest::newRow("postcards, default") << 2 << "" << "" << "明信片鉴赏 · 冰港" << "/kptemp/card1.html";
-    QTest::newRow("atlas, default") << 3 << "" << "" << "图谱鉴赏 · 观赏鱼" << "/kpfolder/swf/x01.html";
-    QTest::newRow("gift level, default") << 4 << "" << "" << "各级礼包 · 6" << "/kphtml/gift6.html";
-    QTest::newRow("stamps, row 18") << 1 << "Combo1" << "心泉之光日" << "邮票鉴赏 · 心泉之光日" << "/kppostcard/card18.html";
-    QTest::newRow("postcards, last") << 2 << "Combo2" << "植物园" << "明信片鉴赏 · 植物园" << "/kptemp/card10.html";
-    QTest::newRow("atlas, last") << 3 << "Combo3" << "淡水鱼" << "图谱鉴赏 · 淡水鱼" << "/kpfolder/swf/x05.html";
-    QTest::newRow("gift level 50") << 4 << "Text2" << "50" << "各级礼包 · 50" << "/kphtml/gift50.html";
+    QTest::newRow("stamps, default") << 1 << ""
+                                     << ""
+                                     << "邮票鉴赏 · 爱迪鹅日"
+                                     << "/kppostcard/card1.html";
+    QTest::newRow("postcards, default") << 2 << ""
+                                        << ""
+                                        << "明信片鉴赏 · 冰港"
+                                        << "/kptemp/card1.html";
+    QTest::newRow("atlas, default") << 3 << ""
+                                    << ""
+                                    << "图谱鉴赏 · 观赏鱼"
+                                    << "/kpfolder/swf/x01.html";
+    QTest::newRow("gift level, default") << 4 << ""
+                                         << ""
+                                         << "各级礼包 · 6"
+                                         << "/kphtml/gift6.html";
+    QTest::newRow("stamps, row 18") << 1 << "Combo1"
+                                    << "心泉之光日"
+                                    << "邮票鉴赏 · 心泉之光日"
+                                    << "/kppostcard/card18.html";
+    QTest::newRow("postcards, last") << 2 << "Combo2"
+                                     << "植物园"
+                                     << "明信片鉴赏 · 植物园"
+                                     << "/kptemp/card10.html";
+    QTest::newRow("atlas, last") << 3 << "Combo3"
+                                 << "淡水鱼"
+                                 << "图谱鉴赏 · 淡水鱼"
+                                 << "/kpfolder/swf/x05.html";
+    QTest::newRow("gift level 50") << 4 << "Text2"
+                                   << "50"
+                                   << "各级礼包 · 50"
+                                   << "/kphtml/gift50.html";
 }
 
 void TestViewersX11::webPages()
@@ -224,7 +251,8 @@ void TestViewersX11::albumReadyAhead()
     // the next one until a page opens.
     press(main->Command5());
     QWidget &player = rt->form<Form1>().ShockwaveFlash1();
-    QVERIFY(waitForColour(player, QPoint(player.width() / 2, player.height() * 2 / 3), AlbumColours[0], nullptr, 30000));
+    QVERIFY(
+        waitForColour(player, QPoint(player.width() / 2, player.height() * 2 / 3), AlbumColours[0], nullptr, 30000));
     for (const QString &path : mirror->paths())
         QVERIFY2(path.startsWith(QLatin1String("/kpfolder/kpphotos/xiaoxiao/")), qPrintable(path));
     // Pressed again: the album playing is held still for the next one until that plays.
@@ -264,7 +292,8 @@ void TestViewersX11::firstPressMissHandsOverDesignText()
     QVERIFY(viewer.isLoaded());
     // The engine goes where "Text1" leads, and the page area says there is no such site;
     // the viewer stays.
-    QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().notice(), QStringLiteral("找不到这个网站，请检查网址和网络连接。"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.WebBrowser1().notice(), QStringLiteral("找不到这个网站，请检查网址和网络连接。"),
+                              20000);
     QCOMPARE(viewer.WebBrowser1().page()->requestedUrl().host(), QStringLiteral("text1"));
     QVERIFY(viewer.isLoaded() && viewer.window().isVisible());
     QVERIFY(reported.isEmpty());
@@ -350,7 +379,8 @@ void TestViewersX11::mirrorDown()
     mirror.reset(); // nothing answers on that port any more
     press(main->Command2());
     QVERIFY(rt->form<Form2>().isLoaded());
-    QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("网站拒绝了连接，请稍后再试。"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(rt->form<Form2>().WebBrowser1().notice(), QStringLiteral("网站拒绝了连接，请稍后再试。"),
+                              20000);
     QVERIFY(rt->form<Form2>().window().isVisible());
 
     press(main->Command5());
@@ -383,7 +413,9 @@ void TestViewersX11::silentSite()
     ShockwaveFlash &player = rt->form<Form1>().ShockwaveFlash1();
     QTRY_VERIFY_WITH_TIMEOUT(js(player.page(), "(function () { const p = document.getElementById('progress');"
                                                " return !!p && !p.hidden && p.textContent; })()")
-                                 .toString().startsWith(QStringLiteral("正在载入相册")), 10000);
+                                 .toString()
+                                 .startsWith(QStringLiteral("正在载入相册")),
+                             10000);
     // Closed, it lets its load go at once, not after the relay's silence limit.
     viewers::unload(*rt, catalogue::Viewer::Album);
 
@@ -433,7 +465,6 @@ void TestViewersX11::brokenMovie()
              0);
     QVERIFY(rt->form<Form1>().window().isVisible());
 }
-
 
 QTEST_MAIN(TestViewersX11)
 #include "tst_viewers_x11.moc"
