@@ -19,6 +19,29 @@ struct Page
     QString title;
 };
 
+// A WACZ's datapackage.json: what it lists of each file it holds.
+struct Resource
+{
+    QString name;
+    QString path; // in the ZIP
+    QByteArray hash; // "sha256:" and hex
+    qint64 bytes = 0;
+};
+struct Datapackage
+{
+    QString profile;
+    QString waczVersion;
+    QDateTime created;
+    QString software;
+    QList<Resource> resources;
+};
+
+// The readers of a WACZ's JSON files; nothing, with why, for what is not one.
+WEBARCHIVE_EXPORT std::optional<QList<Page>> readPages(const QByteArray &jsonl, const Limits &limits,
+                                                       QString *error);
+WEBARCHIVE_EXPORT std::optional<Datapackage> readDatapackage(const QByteArray &json, const Limits &limits,
+                                                             QString *error);
+
 // Builds the WACZ at path from one .warc.gz and the pages opened; written under a
 // temporary name beside path and renamed, so that path never holds half of one.
 WEBARCHIVE_EXPORT bool writeWacz(const QString &path, const QString &warcGz, const QList<Page> &pages,

@@ -29,6 +29,7 @@ struct Limits
     qint64 maxBlockBytes = 256LL * 1024 * 1024; // one record's content block
     qint64 maxRecords = 2000000; // in one file
     qint64 maxLineBytes = 16 * 1024; // one line of an index
+    qint64 maxIndexBytes = 512LL * 1024 * 1024; // a WACZ's index, or its list of pages
 };
 
 // An HTTP answer as the site sent it: what a web archive's raw capture gives.
@@ -73,10 +74,11 @@ struct IndexEntry
     QByteArray url; // as the record names it
     int status = 0;
     QByteArray mime;
-    QByteArray digest; // the record's payload digest, as written
+    QByteArray digest; // the record's payload digest without its "sha256:", as indexes keep it
     qint64 offset = 0; // of the record (its gzip member) in its file
     qint64 length = 0; // of the same, in the file
     QString filename; // its file; in a WACZ the name under archive/
+    int source = -1; // which file of a Collection holds it (Collection::nearest sets it)
 };
 
 // The SURT key archives sort by: "com,example)/path?query", the host's labels reversed,

@@ -1,0 +1,602 @@
+// WARC records: written one gzip member each, read back member by member, bounded.
+
+#include "warc.h"
+
+#include "gzmember.h"
+
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <QUuid>
+
+#include <cstring>
+#include <unistd.h>
+
+namespace warc {
+
+using detail::MemberReader;
+
+namespace {
+
+const QByteArray software = "photoforKP 1.00";
+
+bool fail(QString *error, const char *why)
+{
+    if (error)
+        *error = QString::fromLatin1(why);
+    return false;
+}
+
+QByteArray findField(const Fields &fields, const QByteArray &name)
+{
+    for (const auto &f : fields)
+        if (f.first.compare(name, Qt::CaseInsensitive) == 0)
+            return f.second;
+    return {};
+}
+
+// A head's lines up to its blank line: "Name: value" fields after a first line. Takes
+// lines ended by CRLF or a bare LF, as foreign writers send either. Returns the head's
+// length with its blank line, 0 if the blank line is not within limit, -1 if malformed.
+qint64 parseHead(const char *data, qint64 size, qint64 limit, QByteArray *first, Fields *fields)
+{
+    const qint64 n = qMin(size, limit);
+    qint64 pos = 0;
+    bool firstLine = true;
+    while (pos < n) {
+        const char *nl = static_cast<const char *>(std::memchr(data + pos, '\n', size_t(n - pos)));
+        if (!nl)
+            return 0;
+        const qint64 end = nl - data;
+        qint64 lineEnd = end;
+        if (lineEnd > pos && data[lineEnd - 1] == '\r')
+            --lineEnd;
+        const QByteArray line = QByteArray::fromRawData(data + pos, qsizetype(lineEnd - pos));
+        pos = end + 1;
+        if (firstLine) {
+            if (line.isEmpty())
+                return -1;
+            *first = QByteArray(line.constData(), line.size());
+            firstLine = false;
+            continue;
+        }
+        if (line.isEmpty())
+            return pos;
+        if ((line.at(0) == ' ' || line.at(0) == '\t') && !fields->isEmpty()) {
+            fields->last().second += ' ' + line.trimmed(); // an old-style folded line
+            continue;
+        }
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            return -1;
+        fields->append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+    }
+    return 0;
+}
+
+std::optional<qint64> parseLength(const QByteArray &value)
+{
+    if (value.isEmpty() || value.size() > 18)
+        return std::nullopt;
+    for (const char c : value)
+        if (c < '0' || c > '9')
+            return std::nullopt;
+    return value.toLongLong();
+}
+
+struct WarcHead
+{
+    qint64 headLength = 0;
+    qint64 blockLength = 0;
+    Fields fields;
+};
+
+// The WARC head at data; *error says why it is none.
+std::optional<WarcHead> readWarcHead(const char *data, qint64 size, const Limits &limits, QString *error)
+{
+    WarcHead h;
+    QByteArray first;
+    h.headLength = parseHead(data, size, limits.maxHeadBytes, &first, &h.fields);
+    if (h.headLength == 0 && size >= limits.maxHeadBytes)
+        return fail(error, "a record's head is too long"), std::nullopt;
+    if (h.headLength == 0)
+        return fail(error, "a record's head is cut short"), std::nullopt;
+    if (h.headLength < 0 || !first.startsWith("WARC/"))
+        return fail(error, "a record does not start with a WARC head"), std::nullopt;
+    const auto length = parseLength(findField(h.fields, "Content-Length"));
+    if (!length)
+        return fail(error, "a record's Content-Length is missing or not a number"), std::nullopt;
+    if (*length > limits.maxBlockBytes)
+        return fail(error, "a record's content is too large"), std::nullopt;
+    h.blockLength = *length;
+    return h;
+}
+
+QByteArray isoDate(const QDateTime &when)
+{
+    const QDateTime t = (when.isValid() ? when : QDateTime::currentDateTimeUtc()).toUTC();
+    return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ")).toLatin1();
+}
+
+QByteArray timestampOf(const QByteArray &warcDate)
+{
+    QByteArray digits;
+    for (const char c : warcDate) {
+        if (c >= '0' && c <= '9')
+            digits += c;
+        else if (c != '-' && c != ':' && c != 'T')
+            break;
+        if (digits.size() == 14)
+            break;
+    }
+    return digits.size() == 14 ? digits : QByteArray();
+}
+
+QByteArray recordId()
+{
+    return "<urn:uuid:" + QUuid::createUuid().toString(QUuid::WithoutBraces).toLatin1() + '>';
+}
+
+QByteArray sha256(const QByteArray &data)
+{
+    return "sha256:" + QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+}
+
+// What a site sent may hold a CR or LF; in a head they would start a line of their own.
+QByteArray oneLine(QByteArray value)
+{
+    return value.replace('\r', ' ').replace('\n', ' ');
+}
+
+QByteArray record(const QByteArray &type, const Fields &extra, const QByteArray &contentType, const QByteArray &block)
+{
+    QByteArray r = "WARC/1.1\r\nWARC-Type: " + type + "\r\n";
+    for (const auto &f : extra)
+        r += f.first + ": " + f.second + "\r\n";
+    r += "Content-Type: " + contentType + "\r\nContent-Length: " + QByteArray::number(block.size()) + "\r\n\r\n";
+    r += block;
+    r += "\r\n\r\n";
+    return r;
+}
+
+} // namespace
+
+QByteArray Answer::header(const QByteArray &name) const
+{
+    return findField(headers, name);
+}
+
+QByteArray Record::field(const QByteArray &name) const
+{
+    return findField(fields, name);
+}
+
+// ---- Writer
+
+Writer::~Writer()
+{
+    close();
+}
+
+bool Writer::open(const QString &path, QString *error)
+{
+    close();
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        if (error)
+            *error = QStringLiteral("cannot open the archive file: ") + m_file.errorString();
+        return false;
+    }
+    // Keeps every whole member; a crash mid-record leaves a torn one at the end.
+    qint64 whole = 0;
+    {
+        MemberReader reader(m_file);
+        const Limits limits;
+        for (;;) {
+            const auto result = reader.next(0, limits.maxHeadBytes * 2 + limits.maxBlockBytes);
+            if (result == MemberReader::Member) {
+                whole = reader.offset + reader.length;
+                continue;
+            }
+            if (result == MemberReader::ReadError) {
+                if (error)
+                    *error = QStringLiteral("cannot read the archive file: ") + m_file.errorString();
+                m_file.close();
+                return false;
+            }
+            if (result == MemberReader::NotGzip && reader.offset == 0) {
+                m_file.close();
+                return fail(error, "the file is not a .warc.gz file");
+            }
+            break;
+        }
+    }
+    if (whole < m_file.size() && !m_file.resize(whole)) {
+        if (error)
+            *error = QStringLiteral("cannot cut the torn end off the archive file: ") + m_file.errorString();
+        m_file.close();
+        return false;
+    }
+    m_file.seek(whole);
+    if (whole == 0) {
+        const QByteArray fields = "software: " + software + "\r\nformat: WARC File Format 1.1\r\n";
+        const QByteArray info = record("warcinfo",
+                                       {{"WARC-Record-ID", recordId()},
+                                        {"WARC-Date", isoDate({})},
+                                        {"WARC-Filename", oneLine(QFileInfo(path).fileName().toUtf8())}},
+                                       "application/warc-fields", fields);
+        const QByteArray member = detail::gzipMember(info);
+        if (member.isEmpty() || m_file.write(member) != member.size() || ::fsync(m_file.handle()) != 0) {
+            if (error)
+                *error = QStringLiteral("cannot write to the archive file: ") + m_file.errorString();
+            m_file.resize(0);
+            m_file.close();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Writer::append(const Answer &answer, QString *error)
+{
+    if (!m_file.isOpen())
+        return fail(error, "the archive file is not open");
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + oneLine(answer.reason) + "\r\n";
+    for (const auto &h : answer.headers) {
+        // The bytes kept are whole and unframed: the length is written anew.
+        if (h.first.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0
+            || h.first.compare("Content-Length", Qt::CaseInsensitive) == 0)
+            continue;
+        const QByteArray name = oneLine(h.first).replace(':', '-').trimmed();
+        if (name.isEmpty())
+            continue;
+        head += name + ": " + oneLine(h.second) + "\r\n";
+    }
+    head += "Content-Length: " + QByteArray::number(answer.payload.size()) + "\r\n\r\n";
+    const QByteArray block = head + answer.payload;
+
+    const QUrl &url = answer.target;
+    const QByteArray target = oneLine(url.toEncoded(QUrl::RemoveFragment));
+    QByteArray requestPath = url.path(QUrl::FullyEncoded).toUtf8();
+    if (requestPath.isEmpty())
+        requestPath = "/";
+    if (url.hasQuery())
+        requestPath += '?' + url.query(QUrl::FullyEncoded).toUtf8();
+    QByteArray host = url.host(QUrl::FullyEncoded).toUtf8();
+    if (url.port() != -1)
+        host += ':' + QByteArray::number(url.port());
+    const QByteArray requestBlock = oneLine(answer.method.isEmpty() ? QByteArray("GET") : answer.method) + ' '
+        + oneLine(requestPath) + " HTTP/1.1\r\nHost: " + oneLine(host) + "\r\n\r\n";
+
+    const QByteArray date = isoDate(answer.captured);
+    const QByteArray responseId = recordId();
+    const QByteArray response = record("response",
+                                       {{"WARC-Record-ID", responseId},
+                                        {"WARC-Date", date},
+                                        {"WARC-Target-URI", target},
+                                        {"WARC-Payload-Digest", sha256(answer.payload)},
+                                        {"WARC-Block-Digest", sha256(block)}},
+                                       "application/http; msgtype=response", block);
+    const QByteArray request = record("request",
+                                      {{"WARC-Record-ID", recordId()},
+                                       {"WARC-Date", date},
+                                       {"WARC-Target-URI", target},
+                                       {"WARC-Concurrent-To", responseId},
+                                       {"WARC-Payload-Digest", sha256({})},
+                                       {"WARC-Block-Digest", sha256(requestBlock)}},
+                                      "application/http; msgtype=request", requestBlock);
+    const QByteArray members = detail::gzipMember(response) + detail::gzipMember(request);
+    const qint64 before = m_file.size();
+    m_file.seek(before);
+    if (m_file.write(members) != members.size() || ::fsync(m_file.handle()) != 0) {
+        const QString why = m_file.errorString();
+        // What went out of this answer is cut off, so that the file stays whole.
+        m_file.resize(before);
+        m_file.seek(before);
+        if (error)
+            *error = QStringLiteral("cannot write to the archive file: ") + why;
+        return false;
+    }
+    return true;
+}
+
+void Writer::close()
+{
+    if (m_file.isOpen())
+        m_file.close();
+}
+
+// ---- Reading
+
+std::optional<Record> readRecordAt(QIODevice &file, qint64 offset, const Limits &limits, QString *error)
+{
+    if (offset < 0 || !file.seek(offset))
+        return fail(error, "a record's offset is outside the file"), std::nullopt;
+    char magic[2];
+    if (file.read(magic, 2) != 2 || !file.seek(offset))
+        return fail(error, "a record's offset is outside the file"), std::nullopt;
+    const qint64 maxRecord = limits.maxHeadBytes + limits.maxBlockBytes + 4;
+    QByteArray data;
+    if (detail::isGzip(magic, 2)) {
+        MemberReader reader(file, 64 * 1024);
+        switch (reader.next(maxRecord, maxRecord)) {
+        case MemberReader::Member:
+            break;
+        case MemberReader::TooLarge:
+            return fail(error, "a record's content is too large"), std::nullopt;
+        case MemberReader::ReadError:
+            return fail(error, "the file cannot be read"), std::nullopt;
+        case MemberReader::Torn:
+        case MemberReader::End:
+            return fail(error, "a record's gzip member is cut short"), std::nullopt;
+        default:
+            return fail(error, "a record's gzip member is corrupt"), std::nullopt;
+        }
+        data = QByteArray(reader.kept(), qsizetype(reader.keptSize()));
+    } else {
+        data = file.read(limits.maxHeadBytes);
+    }
+    const auto head = readWarcHead(data.constData(), data.size(), limits, error);
+    if (!head)
+        return std::nullopt;
+    const qint64 need = head->headLength + head->blockLength;
+    if (!detail::isGzip(magic, 2) && data.size() < need) {
+        const qint64 already = data.size();
+        data.resize(qsizetype(need));
+        if (file.read(data.data() + already, need - already) != need - already)
+            return fail(error, "a record's content is cut short"), std::nullopt;
+    }
+    if (data.size() < need)
+        return fail(error, "a record's content is cut short"), std::nullopt;
+    Record r;
+    r.fields = head->fields;
+    r.block = data.mid(head->headLength, head->blockLength);
+    return r;
+}
+
+namespace {
+
+struct HttpHead
+{
+    qint64 length = 0;
+    int status = 0;
+    QByteArray reason;
+    Fields headers;
+};
+
+std::optional<HttpHead> readHttpHead(const char *data, qint64 size, const Limits &limits, QString *error)
+{
+    HttpHead h;
+    QByteArray first;
+    h.length = parseHead(data, size, limits.maxHeadBytes, &first, &h.headers);
+    if (h.length == 0 && size >= limits.maxHeadBytes)
+        return fail(error, "an answer's HTTP head is too long"), std::nullopt;
+    if (h.length <= 0 || !first.startsWith("HTTP/"))
+        return fail(error, "a response record does not hold an HTTP answer"), std::nullopt;
+    const QList<QByteArray> parts = first.split(' ');
+    bool ok = false;
+    h.status = parts.size() >= 2 && parts.at(1).size() == 3 ? parts.at(1).toInt(&ok) : 0;
+    if (!ok || h.status < 100)
+        return fail(error, "an answer's status line is malformed"), std::nullopt;
+    const qsizetype reasonStart = first.indexOf(' ', first.indexOf(' ') + 1);
+    h.reason = reasonStart > 0 ? first.mid(reasonStart + 1) : QByteArray();
+    return h;
+}
+
+// Undoes chunked framing; nothing if it is broken.
+std::optional<QByteArray> dechunk(const QByteArray &body)
+{
+    QByteArray out;
+    qsizetype pos = 0;
+    for (;;) {
+        const qsizetype nl = body.indexOf('\n', pos);
+        if (nl < 0)
+            return std::nullopt;
+        QByteArray size = body.mid(pos, nl - pos).trimmed();
+        const qsizetype ext = size.indexOf(';');
+        if (ext >= 0)
+            size = size.left(ext).trimmed();
+        bool ok = false;
+        const qint64 n = size.size() <= 15 ? size.toLongLong(&ok, 16) : -1;
+        if (!ok || n < 0 || size.startsWith('+') || size.startsWith('-'))
+            return std::nullopt;
+        pos = nl + 1;
+        if (n == 0)
+            return out; // trailers, if any, are dropped
+        if (n > body.size() - pos)
+            return std::nullopt;
+        out += body.mid(pos, qsizetype(n));
+        pos += qsizetype(n);
+        if (body.mid(pos, 2) == "\r\n")
+            pos += 2;
+        else if (body.mid(pos, 1) == "\n")
+            pos += 1;
+        else
+            return std::nullopt;
+    }
+}
+
+} // namespace
+
+std::optional<Answer> answerOf(const Record &record, const Limits &limits, QString *error)
+{
+    const QByteArray type = record.field("WARC-Type");
+    Answer a;
+    QByteArray target = record.field("WARC-Target-URI");
+    if (target.startsWith('<') && target.endsWith('>'))
+        target = target.mid(1, target.size() - 2);
+    a.target = QUrl::fromEncoded(target);
+    a.captured = QDateTime::fromString(QString::fromLatin1(record.field("WARC-Date")), Qt::ISODate).toUTC();
+    if (!a.target.isValid() || !a.captured.isValid())
+        return fail(error, "a record lacks a valid target address or date"), std::nullopt;
+    if (type == "resource") {
+        // A resource is the payload alone: answered as a plain 200 of its type.
+        a.headers = {{"Content-Type", record.field("Content-Type")},
+                     {"Content-Length", QByteArray::number(record.block.size())}};
+        a.payload = record.block;
+        return a;
+    }
+    if (type != "response")
+        return fail(error, "the record is not a response"), std::nullopt;
+    const auto head = readHttpHead(record.block.constData(), record.block.size(), limits, error);
+    if (!head)
+        return std::nullopt;
+    a.status = head->status;
+    a.reason = head->reason;
+    a.headers = head->headers;
+    a.payload = record.block.mid(qsizetype(head->length));
+    if (a.header("Transfer-Encoding").toLower().contains("chunked")) {
+        const auto body = dechunk(a.payload);
+        if (!body)
+            return fail(error, "an answer's chunked payload is malformed"), std::nullopt;
+        a.payload = *body;
+        a.headers.removeIf([](const QPair<QByteArray, QByteArray> &h) {
+            return h.first.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0
+                || h.first.compare("Content-Length", Qt::CaseInsensitive) == 0;
+        });
+        a.headers.append({"Content-Length", QByteArray::number(a.payload.size())});
+    }
+    return a;
+}
+
+// ---- Scanning
+
+namespace {
+
+// The index entry of a record whose head (and, for a response, HTTP head) is in data;
+// nothing for records that are not indexed.
+std::optional<IndexEntry> entryOf(const WarcHead &head, const char *data, qint64 size, const Limits &limits)
+{
+    const QByteArray type = findField(head.fields, "WARC-Type");
+    if (type != "response" && type != "resource")
+        return std::nullopt;
+    IndexEntry e;
+    QByteArray target = findField(head.fields, "WARC-Target-URI");
+    if (target.startsWith('<') && target.endsWith('>'))
+        target = target.mid(1, target.size() - 2);
+    const QByteArray ts = timestampOf(findField(head.fields, "WARC-Date"));
+    if (target.isEmpty() || ts.isEmpty())
+        return std::nullopt;
+    e.url = target;
+    e.urlKey = surt(QUrl::fromEncoded(target));
+    e.timestamp = QString::fromLatin1(ts);
+    const QByteArray digest = findField(head.fields, "WARC-Payload-Digest");
+    const qsizetype colon = digest.indexOf(':');
+    e.digest = colon >= 0 ? digest.mid(colon + 1) : digest;
+    if (type == "resource") {
+        e.status = 200;
+        e.mime = findField(head.fields, "Content-Type").split(';').first().trimmed();
+        return e;
+    }
+    const qint64 blockSize = qMin(size - head.headLength, head.blockLength);
+    QString ignored;
+    const auto http = readHttpHead(data + head.headLength, qMax<qint64>(0, blockSize), limits, &ignored);
+    if (!http)
+        return std::nullopt;
+    e.status = http->status;
+    e.mime = findField(http->headers, "Content-Type").split(';').first().trimmed();
+    return e;
+}
+
+std::optional<QList<IndexEntry>> scanGzip(QIODevice &file, const QString &filename, const Limits &limits,
+                                          QString *error)
+{
+    QList<IndexEntry> entries;
+    MemberReader reader(file);
+    const qint64 keep = limits.maxHeadBytes * 2;
+    const qint64 maxOut = limits.maxHeadBytes + limits.maxBlockBytes + 4;
+    for (qint64 count = 0;; ++count) {
+        const auto result = reader.next(keep, maxOut);
+        if (result == MemberReader::End)
+            return entries;
+        switch (result) {
+        case MemberReader::Member:
+            break;
+        case MemberReader::TooLarge:
+            return fail(error, "a record's content is too large"), std::nullopt;
+        case MemberReader::Torn:
+            return fail(error, "the file ends inside a record"), std::nullopt;
+        case MemberReader::NotGzip:
+            return fail(error, "the file holds bytes that are not a gzip member"), std::nullopt;
+        case MemberReader::ReadError:
+            return fail(error, "the file cannot be read"), std::nullopt;
+        default:
+            return fail(error, "a record's gzip member is corrupt"), std::nullopt;
+        }
+        if (count >= limits.maxRecords)
+            return fail(error, "the file holds too many records"), std::nullopt;
+        const auto head = readWarcHead(reader.kept(), reader.keptSize(), limits, error);
+        if (!head)
+            return std::nullopt;
+        const qint64 recordBytes = head->headLength + head->blockLength;
+        if (reader.inflated < recordBytes)
+            return fail(error, "a record's content is cut short"), std::nullopt;
+        // Past the block's CRLF CRLF, a member holds more records: one gzip stream for the
+        // whole file, which cannot be read at an offset.
+        if (reader.inflated > recordBytes + 4)
+            return fail(error, "the file is one gzip stream of several records, not one member per record"),
+                   std::nullopt;
+        auto entry = entryOf(*head, reader.kept(), reader.keptSize(), limits);
+        if (entry) {
+            entry->offset = reader.offset;
+            entry->length = reader.length;
+            entry->filename = filename;
+            entries.append(*entry);
+        }
+    }
+}
+
+std::optional<QList<IndexEntry>> scanPlain(QIODevice &file, const QString &filename, const Limits &limits,
+                                           QString *error)
+{
+    QList<IndexEntry> entries;
+    qint64 offset = file.pos();
+    for (qint64 count = 0;; ++count) {
+        if (!file.seek(offset))
+            return fail(error, "the file cannot be read"), std::nullopt;
+        const QByteArray data = file.read(limits.maxHeadBytes * 2);
+        qsizetype skip = 0; // the blank lines between records
+        while (skip < data.size() && (data.at(skip) == '\r' || data.at(skip) == '\n'))
+            ++skip;
+        if (skip == data.size())
+            return entries;
+        if (count >= limits.maxRecords)
+            return fail(error, "the file holds too many records"), std::nullopt;
+        offset += skip;
+        const auto head = readWarcHead(data.constData() + skip, data.size() - skip, limits, error);
+        if (!head)
+            return std::nullopt;
+        const qint64 recordBytes = head->headLength + head->blockLength;
+        if (offset + recordBytes > file.size())
+            return fail(error, "the file ends inside a record"), std::nullopt;
+        auto entry = entryOf(*head, data.constData() + skip, data.size() - skip, limits);
+        if (entry) {
+            entry->offset = offset;
+            entry->length = recordBytes + 4;
+            entry->filename = filename;
+            entries.append(*entry);
+        }
+        offset += recordBytes;
+    }
+}
+
+} // namespace
+
+std::optional<QList<IndexEntry>> scan(QIODevice &file, const QString &filename, const Limits &limits,
+                                      QString *error)
+{
+    if (!file.seek(0))
+        return fail(error, "the file cannot be read"), std::nullopt;
+    char magic[2];
+    const qint64 got = file.read(magic, 2);
+    if (got <= 0)
+        return fail(error, "the file is empty"), std::nullopt;
+    if (!file.seek(0))
+        return fail(error, "the file cannot be read"), std::nullopt;
+    if (detail::isGzip(magic, got))
+        return scanGzip(file, filename, limits, error);
+    if (magic[0] != 'W')
+        return fail(error, "the file is neither a .warc.gz nor a .warc file"), std::nullopt;
+    return scanPlain(file, filename, limits, error);
+}
+
+} // namespace warc
