@@ -571,7 +571,7 @@ std::optional<QList<IndexEntry>> scanPlain(QIODevice &file, const QString &filen
         auto entry = entryOf(*head, data.constData() + skip, data.size() - skip, limits);
         if (entry) {
             entry->offset = offset;
-            entry->length = recordBytes + 4;
+            entry->length = recordBytes; // the blank lines after it count to no record, as indexers have it
             entry->filename = filename;
             entries.append(*entry);
         }
