@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QUuid>
 
+#include <algorithm>
 #include <cstring>
 #include <unistd.h>
 
@@ -34,14 +35,22 @@ QByteArray findField(const Fields &fields, const QByteArray &name)
     return {};
 }
 
-// A head's lines up to its blank line: "Name: value" fields after a first line. Takes
-// lines ended by CRLF or a bare LF, as foreign writers send either. Returns the head's
-// length with its blank line, 0 if the blank line is not within limit, -1 if malformed.
-qint64 parseHead(const char *data, qint64 size, qint64 limit, QByteArray *first, Fields *fields)
+bool sameName(QByteArrayView a, QByteArrayView b)
+{
+    return a.size() == b.size() && qstrnicmp(a.data(), a.size(), b.data(), b.size()) == 0;
+}
+
+// A head's lines up to its blank line: "Name: value" fields after a first line, each
+// handed to field(name, value, folded) as views into data. Takes lines ended by CRLF or
+// a bare LF, as foreign writers send either. Returns the head's length with its blank
+// line, 0 if the blank line is not within limit, -1 if malformed.
+template<typename Field>
+qint64 walkHead(const char *data, qint64 size, qint64 limit, QByteArrayView *first, Field &&field)
 {
     const qint64 n = qMin(size, limit);
     qint64 pos = 0;
     bool firstLine = true;
+    bool anyField = false;
     while (pos < n) {
         const char *nl = static_cast<const char *>(std::memchr(data + pos, '\n', size_t(n - pos)));
         if (!nl)
@@ -50,37 +59,54 @@ qint64 parseHead(const char *data, qint64 size, qint64 limit, QByteArray *first,
         qint64 lineEnd = end;
         if (lineEnd > pos && data[lineEnd - 1] == '\r')
             --lineEnd;
-        const QByteArray line = QByteArray::fromRawData(data + pos, qsizetype(lineEnd - pos));
+        const QByteArrayView line(data + pos, qsizetype(lineEnd - pos));
         pos = end + 1;
         if (firstLine) {
             if (line.isEmpty())
                 return -1;
-            *first = QByteArray(line.constData(), line.size());
+            *first = line;
             firstLine = false;
             continue;
         }
         if (line.isEmpty())
             return pos;
-        if ((line.at(0) == ' ' || line.at(0) == '\t') && !fields->isEmpty()) {
-            fields->last().second += ' ' + line.trimmed(); // an old-style folded line
+        if ((line.front() == ' ' || line.front() == '\t') && anyField) {
+            field(QByteArrayView(), line.trimmed(), true); // an old-style folded line
             continue;
         }
         const qsizetype colon = line.indexOf(':');
         if (colon <= 0)
             return -1;
-        fields->append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+        field(line.first(colon).trimmed(), line.sliced(colon + 1).trimmed(), false);
+        anyField = true;
     }
     return 0;
 }
 
-std::optional<qint64> parseLength(const QByteArray &value)
+qint64 parseHead(const char *data, qint64 size, qint64 limit, QByteArray *first, Fields *fields)
+{
+    QByteArrayView firstView;
+    const qint64 length = walkHead(data, size, limit, &firstView, [fields](QByteArrayView name, QByteArrayView value, bool folded) {
+        if (folded)
+            fields->last().second += ' ' + value.toByteArray();
+        else
+            fields->append({name.toByteArray(), value.toByteArray()});
+    });
+    *first = firstView.toByteArray();
+    return length;
+}
+
+std::optional<qint64> parseLength(QByteArrayView value)
 {
     if (value.isEmpty() || value.size() > 18)
         return std::nullopt;
-    for (const char c : value)
+    qint64 n = 0;
+    for (const char c : value) {
         if (c < '0' || c > '9')
             return std::nullopt;
-    return value.toLongLong();
+        n = n * 10 + (c - '0');
+    }
+    return n;
 }
 
 struct WarcHead
@@ -90,24 +116,78 @@ struct WarcHead
     Fields fields;
 };
 
-// The WARC head at data; *error says why it is none.
+// What a scan needs of a WARC head, as views into the bytes read.
+struct HeadView
+{
+    qint64 headLength = 0;
+    qint64 blockLength = 0;
+    QByteArrayView type, target, date, digest, contentType;
+};
+
+// The WARC head at data, its fields handed to field(); *error says why it is none.
+template<typename Field>
+std::optional<QPair<qint64, qint64>> readWarcHeadWith(const char *data, qint64 size, const Limits &limits,
+                                                      QString *error, Field &&field)
+{
+    QByteArrayView first;
+    QByteArrayView length;
+    const qint64 headLength = walkHead(data, size, limits.maxHeadBytes, &first,
+                                       [&](QByteArrayView name, QByteArrayView value, bool folded) {
+                                           if (!folded && sameName(name, "Content-Length"))
+                                               length = value;
+                                           field(name, value, folded);
+                                       });
+    if (headLength == 0 && size >= limits.maxHeadBytes)
+        return fail(error, "a record's head is too long"), std::nullopt;
+    if (headLength == 0)
+        return fail(error, "a record's head is cut short"), std::nullopt;
+    if (headLength < 0 || !first.startsWith("WARC/"))
+        return fail(error, "a record does not start with a WARC head"), std::nullopt;
+    const auto blockLength = parseLength(length);
+    if (!blockLength)
+        return fail(error, "a record's Content-Length is missing or not a number"), std::nullopt;
+    if (*blockLength > limits.maxBlockBytes)
+        return fail(error, "a record's content is too large"), std::nullopt;
+    return QPair<qint64, qint64>(headLength, *blockLength);
+}
+
 std::optional<WarcHead> readWarcHead(const char *data, qint64 size, const Limits &limits, QString *error)
 {
     WarcHead h;
-    QByteArray first;
-    h.headLength = parseHead(data, size, limits.maxHeadBytes, &first, &h.fields);
-    if (h.headLength == 0 && size >= limits.maxHeadBytes)
-        return fail(error, "a record's head is too long"), std::nullopt;
-    if (h.headLength == 0)
-        return fail(error, "a record's head is cut short"), std::nullopt;
-    if (h.headLength < 0 || !first.startsWith("WARC/"))
-        return fail(error, "a record does not start with a WARC head"), std::nullopt;
-    const auto length = parseLength(findField(h.fields, "Content-Length"));
-    if (!length)
-        return fail(error, "a record's Content-Length is missing or not a number"), std::nullopt;
-    if (*length > limits.maxBlockBytes)
-        return fail(error, "a record's content is too large"), std::nullopt;
-    h.blockLength = *length;
+    const auto lengths = readWarcHeadWith(data, size, limits, error, [&h](QByteArrayView name, QByteArrayView value, bool folded) {
+        if (folded)
+            h.fields.last().second += ' ' + value.toByteArray();
+        else
+            h.fields.append({name.toByteArray(), value.toByteArray()});
+    });
+    if (!lengths)
+        return std::nullopt;
+    h.headLength = lengths->first;
+    h.blockLength = lengths->second;
+    return h;
+}
+
+std::optional<HeadView> readHeadView(const char *data, qint64 size, const Limits &limits, QString *error)
+{
+    HeadView h;
+    const auto lengths = readWarcHeadWith(data, size, limits, error, [&h](QByteArrayView name, QByteArrayView value, bool folded) {
+        if (folded || name.size() < 8)
+            return;
+        if (sameName(name, "WARC-Type"))
+            h.type = value;
+        else if (sameName(name, "WARC-Target-URI"))
+            h.target = value;
+        else if (sameName(name, "WARC-Date"))
+            h.date = value;
+        else if (sameName(name, "WARC-Payload-Digest"))
+            h.digest = value;
+        else if (sameName(name, "Content-Type"))
+            h.contentType = value;
+    });
+    if (!lengths)
+        return std::nullopt;
+    h.headLength = lengths->first;
+    h.blockLength = lengths->second;
     return h;
 }
 
@@ -117,7 +197,7 @@ QByteArray isoDate(const QDateTime &when)
     return t.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ")).toLatin1();
 }
 
-QByteArray timestampOf(const QByteArray &warcDate)
+QByteArray timestampOf(QByteArrayView warcDate)
 {
     QByteArray digits;
     for (const char c : warcDate) {
@@ -464,36 +544,48 @@ namespace {
 
 // The index entry of a record whose head (and, for a response, HTTP head) is in data;
 // nothing for records that are not indexed.
-std::optional<IndexEntry> entryOf(const WarcHead &head, const char *data, qint64 size, const Limits &limits)
+std::optional<IndexEntry> entryOf(const HeadView &head, const char *data, qint64 size, const Limits &limits)
 {
-    const QByteArray type = findField(head.fields, "WARC-Type");
-    if (type != "response" && type != "resource")
+    if (head.type != "response" && head.type != "resource")
         return std::nullopt;
     IndexEntry e;
-    QByteArray target = findField(head.fields, "WARC-Target-URI");
+    QByteArrayView target = head.target;
     if (target.startsWith('<') && target.endsWith('>'))
-        target = target.mid(1, target.size() - 2);
-    const QByteArray ts = timestampOf(findField(head.fields, "WARC-Date"));
+        target = target.sliced(1, target.size() - 2);
+    const QByteArray ts = timestampOf(head.date);
     if (target.isEmpty() || ts.isEmpty())
         return std::nullopt;
-    e.url = target;
-    e.urlKey = surt(QUrl::fromEncoded(target));
+    e.url = target.toByteArray();
+    e.urlKey = surt(QUrl::fromEncoded(e.url));
     e.timestamp = QString::fromLatin1(ts);
-    const QByteArray digest = findField(head.fields, "WARC-Payload-Digest");
-    const qsizetype colon = digest.indexOf(':');
-    e.digest = colon >= 0 ? digest.mid(colon + 1) : digest;
-    if (type == "resource") {
+    const qsizetype colon = head.digest.indexOf(':');
+    e.digest = (colon >= 0 ? head.digest.sliced(colon + 1) : head.digest).toByteArray();
+    const auto mimeOf = [](QByteArrayView contentType) {
+        const qsizetype semicolon = contentType.indexOf(';');
+        return (semicolon >= 0 ? contentType.first(semicolon) : contentType).trimmed().toByteArray();
+    };
+    if (head.type == "resource") {
         e.status = 200;
-        e.mime = findField(head.fields, "Content-Type").split(';').first().trimmed();
+        e.mime = mimeOf(head.contentType);
         return e;
     }
-    const qint64 blockSize = qMin(size - head.headLength, head.blockLength);
-    QString ignored;
-    const auto http = readHttpHead(data + head.headLength, qMax<qint64>(0, blockSize), limits, &ignored);
-    if (!http)
+    const qint64 blockSize = qMax<qint64>(0, qMin(size - head.headLength, head.blockLength));
+    QByteArrayView first;
+    QByteArrayView contentType;
+    const qint64 httpLength = walkHead(data + head.headLength, blockSize, limits.maxHeadBytes, &first,
+                                       [&contentType](QByteArrayView name, QByteArrayView value, bool folded) {
+                                           if (!folded && sameName(name, "Content-Type"))
+                                               contentType = value;
+                                       });
+    // "HTTP/1.1 200 ...": a record that holds no answer is not indexed.
+    const qsizetype space = first.indexOf(' ');
+    if (httpLength <= 0 || !first.startsWith("HTTP/") || space < 0 || first.size() < space + 4)
         return std::nullopt;
-    e.status = http->status;
-    e.mime = findField(http->headers, "Content-Type").split(';').first().trimmed();
+    const QByteArrayView code = first.sliced(space + 1, 3);
+    if (!std::all_of(code.begin(), code.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    e.status = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
+    e.mime = mimeOf(contentType);
     return e;
 }
 
@@ -524,7 +616,7 @@ std::optional<QList<IndexEntry>> scanGzip(QIODevice &file, const QString &filena
         }
         if (count >= limits.maxRecords)
             return fail(error, "the file holds too many records"), std::nullopt;
-        const auto head = readWarcHead(reader.kept(), reader.keptSize(), limits, error);
+        const auto head = readHeadView(reader.kept(), reader.keptSize(), limits, error);
         if (!head)
             return std::nullopt;
         const qint64 recordBytes = head->headLength + head->blockLength;
@@ -562,7 +654,7 @@ std::optional<QList<IndexEntry>> scanPlain(QIODevice &file, const QString &filen
         if (count >= limits.maxRecords)
             return fail(error, "the file holds too many records"), std::nullopt;
         offset += skip;
-        const auto head = readWarcHead(data.constData() + skip, data.size() - skip, limits, error);
+        const auto head = readHeadView(data.constData() + skip, data.size() - skip, limits, error);
         if (!head)
             return std::nullopt;
         const qint64 recordBytes = head->headLength + head->blockLength;
