@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 jobs="${FUZZ_JOBS:-$(nproc)}"
-targets=(request answer chunked roundtrip proxyhead wayback moviemenu policy sniff media host numeric)
+targets=(request answer chunked roundtrip proxyhead wayback moviemenu policy sniff media host numeric warc cdxj wacz)
 declare -A dicts=([request]=http [answer]=http [chunked]=http [proxyhead]=http [policy]=policy [host]=host)
 
 work="$(mktemp -d)"
