@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <unistd.h>
 
 namespace warc {
@@ -270,9 +271,9 @@ bool Writer::open(const QString &path, QString *error)
     qint64 whole = 0;
     {
         MemberReader reader(m_file);
-        const Limits limits;
         for (;;) {
-            const auto result = reader.next(0, limits.maxHeadBytes * 2 + limits.maxBlockBytes);
+            // Nothing is kept of a member here, so its size needs no bound.
+            const auto result = reader.next(0, std::numeric_limits<qint64>::max());
             if (result == MemberReader::Member) {
                 whole = reader.offset + reader.length;
                 continue;
@@ -332,6 +333,10 @@ bool Writer::append(const Answer &answer, QString *error)
         head += name + ": " + oneLine(h.second) + "\r\n";
     }
     head += "Content-Length: " + QByteArray::number(answer.payload.size()) + "\r\n\r\n";
+    // A record past what readers take would make the whole file refused when opened.
+    const Limits limits;
+    if (head.size() > limits.maxHeadBytes || head.size() + answer.payload.size() > limits.maxBlockBytes)
+        return fail(error, "the answer is too large to keep in an archive file");
     const QByteArray block = head + answer.payload;
 
     const QUrl &url = answer.target;
