@@ -400,7 +400,9 @@ std::optional<IndexEntry> Collection::nearest(const QUrl &url, const QDateTime &
         const Impl::Line line = takeLeft ? *--left : *right++;
         const auto entry = readCdxjLine(QByteArray::fromRawData(d->data(line), qsizetype(line.length)), d->limits,
                                         nullptr);
-        if (!entry || entry->status >= 500 || QUrl::fromEncoded(entry->url).scheme().toLower() != scheme)
+        // A revisit record holds no payload of its own: a capture with one is taken instead.
+        if (!entry || entry->status >= 500 || entry->mime == "warc/revisit"
+            || QUrl::fromEncoded(entry->url).scheme().toLower() != scheme)
             continue;
         IndexEntry e = *entry;
         e.source = int(line.source);

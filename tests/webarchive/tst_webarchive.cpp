@@ -33,6 +33,7 @@ private slots:
     void nearest_data();
     void nearest();
     void wacz();
+    void foreignWacz();
     void hostile_data();
     void hostile();
 
@@ -368,6 +369,42 @@ void TestWebArchive::wacz()
         QVERIFY2(got, qPrintable(error));
         QCOMPARE(got->captured, a.captured);
         QCOMPARE(got->payload, a.payload);
+    }
+}
+
+void TestWebArchive::foreignWacz()
+{
+    // As other writers lay one out: no pages, an index of gzip members, naming files
+    // with their folder; and a revisit line, which holds no payload to answer with.
+    const QString warcPath = m_dir.filePath(QStringLiteral("foreign.warc.gz"));
+    QVERIFY(writeAll(warcPath, {answerFor("http://s.example/a", "2009-01-01T00:00:00Z", 200, "a"),
+                                answerFor("http://s.example/b", "2009-01-01T00:00:00Z", 200, "b")}));
+    QFile warcFile(warcPath);
+    QVERIFY(warcFile.open(QIODevice::ReadOnly));
+    QString error;
+    auto entries = *warc::scan(warcFile, QStringLiteral("archive/data.warc.gz"), {}, &error);
+    warc::IndexEntry revisit = entries[0];
+    revisit.timestamp = QStringLiteral("20090101000001");
+    revisit.mime = "warc/revisit";
+    revisit.offset += revisit.length; // the request record after it
+    QByteArray index = gzip(warc::cdxjLine(entries[0]) + '\n' + warc::cdxjLine(revisit) + '\n')
+        + gzip(warc::cdxjLine(entries[1]) + '\n');
+    warcFile.seek(0);
+    const QString path = m_dir.filePath(QStringLiteral("foreign.wacz"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(zipOf({{"archive/data.warc.gz", warcFile.readAll()}, {"indexes/index.cdx.gz", index}}));
+    out.close();
+    warc::Collection collection;
+    QVERIFY2(collection.add(path, &error), qPrintable(error));
+    QCOMPARE(collection.size(), 3);
+    for (const char *name : {"a", "b"}) {
+        const auto found = collection.nearest(QUrl(QStringLiteral("http://s.example/") + QLatin1String(name)),
+                                              utc("2009-01-01T00:00:01Z"));
+        QVERIFY(found);
+        const auto got = collection.answer(*found, &error);
+        QVERIFY2(got, qPrintable(error));
+        QCOMPARE(got->payload, QByteArray(name));
     }
 }
 
