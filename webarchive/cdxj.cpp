@@ -117,8 +117,8 @@ QByteArray cdxjLine(const IndexEntry &entry)
         out += ",\"digest\":";
         appendJsonString(out, entry.digest);
     }
-    out += ",\"length\":\"" + QByteArray::number(entry.length) + "\",\"offset\":\""
-        + QByteArray::number(entry.offset) + "\",\"filename\":";
+    out += ",\"length\":\"" + QByteArray::number(entry.length) + "\",\"offset\":\"" + QByteArray::number(entry.offset)
+           + "\",\"filename\":";
     appendJsonString(out, entry.filename.toUtf8());
     out += '}';
     return out;

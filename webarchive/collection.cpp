@@ -30,12 +30,7 @@ bool fail(QString *error, const char *why)
 class ZipEntryDevice : public QIODevice
 {
 public:
-    ZipEntryDevice(zip_t *zip, zip_uint64_t index, qint64 size)
-        : m_zip(zip)
-        , m_index(index)
-        , m_size(size)
-    {
-    }
+    ZipEntryDevice(zip_t *zip, zip_uint64_t index, qint64 size) : m_zip(zip), m_index(index), m_size(size) { }
     ~ZipEntryDevice() override { close(); }
     bool open(OpenMode mode) override
     {
@@ -59,7 +54,10 @@ public:
     }
 
 protected:
-    qint64 readData(char *data, qint64 maxSize) override { return m_file ? zip_fread(m_file, data, zip_uint64_t(maxSize)) : -1; }
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        return m_file ? zip_fread(m_file, data, zip_uint64_t(maxSize)) : -1;
+    }
     qint64 writeData(const char *, qint64) override { return -1; }
 
 private:
@@ -104,7 +102,7 @@ std::optional<QByteArray> readEntry(zip_t *zip, zip_uint64_t index, qint64 limit
 // All gzip members of data inflated, bounded.
 std::optional<QByteArray> gunzip(const QByteArray &data, qint64 limit, QString *error)
 {
-    z_stream zs {};
+    z_stream zs{};
     if (inflateInit2(&zs, 15 + 16) != Z_OK)
         return fail(error, "out of memory"), std::nullopt;
     QByteArray out;
@@ -213,7 +211,7 @@ bool Collection::Impl::addLines(quint32 source, QString *error)
         if (keyLength <= 0 || length < keyLength + 17 || start[keyLength + 15] != ' ' || start[keyLength + 16] != '{'
             || !std::all_of(start + keyLength + 1, start + keyLength + 15, [](char c) { return c >= '0' && c <= '9'; }))
             return fail(error, "an index line is not a key, a timestamp and a JSON object");
-        const Line line {pos, quint32(length), source};
+        const Line line{pos, quint32(length), source};
         if (!added.empty() && less(line, added.back()))
             sorted = false;
         added.push_back(line);
@@ -245,7 +243,8 @@ bool Collection::Impl::addWacz(Source &source, QString *error)
         if (name.startsWith(QLatin1String("archive/"))
             && (name.endsWith(QLatin1String(".warc.gz")) || name.endsWith(QLatin1String(".warc")))) {
             if (!(st.valid & ZIP_STAT_COMP_METHOD) || st.comp_method != ZIP_CM_STORE)
-                return fail(error, "a WARC file in the WACZ is compressed in the ZIP, so it cannot be read at an offset");
+                return fail(error,
+                            "a WARC file in the WACZ is compressed in the ZIP, so it cannot be read at an offset");
             source.warcs.insert(name.mid(8), {i, qint64(st.size)});
         } else if (name.startsWith(QLatin1String("indexes/"))
                    && (name.endsWith(QLatin1String(".cdxj")) || name.endsWith(QLatin1String(".cdx"))
@@ -297,8 +296,7 @@ bool Collection::Impl::addWacz(Source &source, QString *error)
     return true;
 }
 
-Collection::Collection(const Limits &limits)
-    : d(std::make_unique<Impl>())
+Collection::Collection(const Limits &limits) : d(std::make_unique<Impl>())
 {
     d->limits = limits;
 }
@@ -398,8 +396,8 @@ std::optional<IndexEntry> Collection::nearest(const QUrl &url, const QDateTime &
             takeLeft = before <= after;
         }
         const Impl::Line line = takeLeft ? *--left : *right++;
-        const auto entry = readCdxjLine(QByteArray::fromRawData(d->data(line), qsizetype(line.length)), d->limits,
-                                        nullptr);
+        const auto entry
+            = readCdxjLine(QByteArray::fromRawData(d->data(line), qsizetype(line.length)), d->limits, nullptr);
         // A revisit record holds no payload of its own: a capture with one is taken instead.
         if (!entry || entry->status >= 500 || entry->mime == "warc/revisit"
             || QUrl::fromEncoded(entry->url).scheme().toLower() != scheme)

@@ -8,7 +8,7 @@ namespace warc::detail {
 
 QByteArray gzipMember(const QByteArray &data)
 {
-    z_stream zs {};
+    z_stream zs{};
     // 15 + 16: a gzip wrapper (header and CRC trailer) rather than zlib's own.
     if (deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return {};
@@ -27,9 +27,7 @@ QByteArray gzipMember(const QByteArray &data)
     return out;
 }
 
-MemberReader::MemberReader(QIODevice &dev, qint64 chunk)
-    : m_dev(dev)
-    , m_chunk(chunk)
+MemberReader::MemberReader(QIODevice &dev, qint64 chunk) : m_dev(dev), m_chunk(chunk)
 {
     m_zsOk = inflateInit2(&m_zs, 15 + 16) == Z_OK;
     m_inBase = dev.pos();

@@ -52,7 +52,7 @@ public:
 private:
     bool refill(); // false at the end of the device
     QIODevice &m_dev;
-    z_stream m_zs {};
+    z_stream m_zs{};
     bool m_zsOk = false;
     QByteArray m_in;
     qint64 m_chunk;

@@ -27,12 +27,13 @@ bool sameName(QByteArrayView a, QByteArrayView b)
 qint64 parseHead(const char *data, qint64 size, qint64 limit, QByteArray *first, Fields *fields)
 {
     QByteArrayView firstView;
-    const qint64 length = walkHead(data, size, limit, &firstView, [fields](QByteArrayView name, QByteArrayView value, bool folded) {
-        if (folded)
-            fields->last().second += ' ' + value.toByteArray();
-        else
-            fields->append({name.toByteArray(), value.toByteArray()});
-    });
+    const qint64 length
+        = walkHead(data, size, limit, &firstView, [fields](QByteArrayView name, QByteArrayView value, bool folded) {
+              if (folded)
+                  fields->last().second += ' ' + value.toByteArray();
+              else
+                  fields->append({name.toByteArray(), value.toByteArray()});
+          });
     *first = firstView.toByteArray();
     return length;
 }
@@ -53,12 +54,13 @@ std::optional<qint64> parseLength(QByteArrayView value)
 std::optional<WarcHead> readWarcHead(const char *data, qint64 size, const Limits &limits, QString *error)
 {
     WarcHead h;
-    const auto lengths = readWarcHeadWith(data, size, limits, error, [&h](QByteArrayView name, QByteArrayView value, bool folded) {
-        if (folded)
-            h.fields.last().second += ' ' + value.toByteArray();
-        else
-            h.fields.append({name.toByteArray(), value.toByteArray()});
-    });
+    const auto lengths
+        = readWarcHeadWith(data, size, limits, error, [&h](QByteArrayView name, QByteArrayView value, bool folded) {
+              if (folded)
+                  h.fields.last().second += ' ' + value.toByteArray();
+              else
+                  h.fields.append({name.toByteArray(), value.toByteArray()});
+          });
     if (!lengths)
         return std::nullopt;
     h.headLength = lengths->first;
@@ -69,20 +71,21 @@ std::optional<WarcHead> readWarcHead(const char *data, qint64 size, const Limits
 std::optional<HeadView> readHeadView(const char *data, qint64 size, const Limits &limits, QString *error)
 {
     HeadView h;
-    const auto lengths = readWarcHeadWith(data, size, limits, error, [&h](QByteArrayView name, QByteArrayView value, bool folded) {
-        if (folded || name.size() < 8)
-            return;
-        if (sameName(name, "WARC-Type"))
-            h.type = value;
-        else if (sameName(name, "WARC-Target-URI"))
-            h.target = value;
-        else if (sameName(name, "WARC-Date"))
-            h.date = value;
-        else if (sameName(name, "WARC-Payload-Digest"))
-            h.digest = value;
-        else if (sameName(name, "Content-Type"))
-            h.contentType = value;
-    });
+    const auto lengths
+        = readWarcHeadWith(data, size, limits, error, [&h](QByteArrayView name, QByteArrayView value, bool folded) {
+              if (folded || name.size() < 8)
+                  return;
+              if (sameName(name, "WARC-Type"))
+                  h.type = value;
+              else if (sameName(name, "WARC-Target-URI"))
+                  h.target = value;
+              else if (sameName(name, "WARC-Date"))
+                  h.date = value;
+              else if (sameName(name, "WARC-Payload-Digest"))
+                  h.digest = value;
+              else if (sameName(name, "Content-Type"))
+                  h.contentType = value;
+          });
     if (!lengths)
         return std::nullopt;
     h.headLength = lengths->first;

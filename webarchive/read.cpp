@@ -157,7 +157,7 @@ std::optional<Answer> answerOf(const Record &record, const Limits &limits, QStri
         a.payload = *body;
         a.headers.removeIf([](const QPair<QByteArray, QByteArray> &h) {
             return h.first.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0
-                || h.first.compare("Content-Length", Qt::CaseInsensitive) == 0;
+                   || h.first.compare("Content-Length", Qt::CaseInsensitive) == 0;
         });
         a.headers.append({"Content-Length", QByteArray::number(a.payload.size())});
     }
@@ -299,8 +299,7 @@ std::optional<QList<IndexEntry>> scanPlain(QIODevice &file, const QString &filen
 
 } // namespace
 
-std::optional<QList<IndexEntry>> scan(QIODevice &file, const QString &filename, const Limits &limits,
-                                      QString *error)
+std::optional<QList<IndexEntry>> scan(QIODevice &file, const QString &filename, const Limits &limits, QString *error)
 {
     if (!file.seek(0))
         return fail(error, "the file cannot be read"), std::nullopt;

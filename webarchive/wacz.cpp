@@ -148,8 +148,8 @@ bool writeWacz(const QString &path, const QString &warcGz, const QList<Page> &pa
 
     QByteArray pagesJsonl = "{\"format\":\"json-pages-1.0\",\"id\":\"pages\",\"title\":\"All Pages\"}\n";
     for (const Page &p : pages) {
-        QJsonObject o {{QStringLiteral("url"), QString::fromUtf8(p.url.toEncoded())},
-                       {QStringLiteral("ts"), isoUtc(p.captured)}};
+        QJsonObject o{{QStringLiteral("url"), QString::fromUtf8(p.url.toEncoded())},
+                      {QStringLiteral("ts"), isoUtc(p.captured)}};
         if (!p.title.isEmpty())
             o.insert(QStringLiteral("title"), p.title);
         pagesJsonl += QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
@@ -157,27 +157,29 @@ bool writeWacz(const QString &path, const QString &warcGz, const QList<Page> &pa
 
     QJsonArray resources;
     const auto resource = [&](const QString &entryPath, const QByteArray &hash, qint64 bytes) {
-        resources.append(QJsonObject {{QStringLiteral("name"), QFileInfo(entryPath).fileName()},
-                                      {QStringLiteral("path"), entryPath},
-                                      {QStringLiteral("hash"), QString::fromLatin1(hash)},
-                                      {QStringLiteral("bytes"), double(bytes)}});
+        resources.append(QJsonObject{{QStringLiteral("name"), QFileInfo(entryPath).fileName()},
+                                     {QStringLiteral("path"), entryPath},
+                                     {QStringLiteral("hash"), QString::fromLatin1(hash)},
+                                     {QStringLiteral("bytes"), double(bytes)}});
     };
     resource(QStringLiteral("archive/data.warc.gz"), "sha256:" + warcHash.result().toHex(), warcBytes);
     resource(QStringLiteral("indexes/index.cdxj"), sha256Hex(index), index.size());
     resource(QStringLiteral("pages/pages.jsonl"), sha256Hex(pagesJsonl), pagesJsonl.size());
-    const QJsonObject package {{QStringLiteral("profile"), QStringLiteral("data-package")},
-                               {QStringLiteral("wacz_version"), QStringLiteral("1.1.1")},
-                               {QStringLiteral("title"), QFileInfo(path).completeBaseName()},
-                               {QStringLiteral("created"), isoUtc(QDateTime::currentDateTimeUtc())},
-                               {QStringLiteral("software"), QStringLiteral("photoforKP 1.00")},
-                               {QStringLiteral("resources"), resources}};
+    const QJsonObject package{{QStringLiteral("profile"), QStringLiteral("data-package")},
+                              {QStringLiteral("wacz_version"), QStringLiteral("1.1.1")},
+                              {QStringLiteral("title"), QFileInfo(path).completeBaseName()},
+                              {QStringLiteral("created"), isoUtc(QDateTime::currentDateTimeUtc())},
+                              {QStringLiteral("software"), QStringLiteral("photoforKP 1.00")},
+                              {QStringLiteral("resources"), resources}};
     const QByteArray datapackage = QJsonDocument(package).toJson(QJsonDocument::Indented);
-    const QByteArray digest = QJsonDocument(QJsonObject {{QStringLiteral("path"), QStringLiteral("datapackage.json")},
-                                                         {QStringLiteral("hash"), QString::fromLatin1(sha256Hex(datapackage))}})
-                                  .toJson(QJsonDocument::Indented);
+    const QByteArray digest
+        = QJsonDocument(QJsonObject{{QStringLiteral("path"), QStringLiteral("datapackage.json")},
+                                    {QStringLiteral("hash"), QString::fromLatin1(sha256Hex(datapackage))}})
+              .toJson(QJsonDocument::Indented);
 
     // Beside path, so that the rename stays on one file system and is atomic.
-    const QString temporary = path + QStringLiteral(".%1.part").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+    const QString temporary
+        = path + QStringLiteral(".%1.part").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
     const QByteArray tempName = QFile::encodeName(temporary);
     int zipError = 0;
     zip_t *zip = zip_open(tempName.constData(), ZIP_CREATE | ZIP_EXCL, &zipError);
@@ -217,8 +219,7 @@ bool writeWacz(const QString &path, const QString &warcGz, const QList<Page> &pa
     // Stored, so that the index's offsets are offsets into the entry's bytes.
     if (zip_set_file_compression(zip, zip_uint64_t(warcIndex), ZIP_CM_STORE, 0) != 0
         || !addBuffer("indexes/index.cdxj", index, false) || !addBuffer("pages/pages.jsonl", pagesJsonl, false)
-        || !addBuffer("datapackage.json", datapackage, false)
-        || !addBuffer("datapackage-digest.json", digest, false))
+        || !addBuffer("datapackage.json", datapackage, false) || !addBuffer("datapackage-digest.json", digest, false))
         return zipFail("cannot build the WACZ: ");
     if (zip_close(zip) != 0)
         return zipFail("cannot write the WACZ file: ");

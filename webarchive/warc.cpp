@@ -164,7 +164,7 @@ bool Writer::append(const Answer &answer, QString *error)
     if (url.port() != -1)
         host += ':' + QByteArray::number(url.port());
     const QByteArray requestBlock = oneLine(answer.method.isEmpty() ? QByteArray("GET") : answer.method) + ' '
-        + oneLine(requestPath) + " HTTP/1.1\r\nHost: " + oneLine(host) + "\r\n\r\n";
+                                    + oneLine(requestPath) + " HTTP/1.1\r\nHost: " + oneLine(host) + "\r\n\r\n";
 
     const QByteArray date = isoDate(answer.captured);
     const QByteArray responseId = recordId();

@@ -89,7 +89,8 @@ WEBARCHIVE_EXPORT QByteArray cdxjLine(const IndexEntry &entry);
 WEBARCHIVE_EXPORT std::optional<IndexEntry> readCdxjLine(const QByteArray &line, const Limits &limits,
                                                          QString *error);
 
-// The response records of a .warc.gz or a .warc, read from the start of file.
+// The response (and resource) records of a .warc.gz or a .warc, read from the start of
+// file; a whole-file gzip stream of several records is refused.
 WEBARCHIVE_EXPORT std::optional<QList<IndexEntry>> scan(QIODevice &file, const QString &filename,
                                                         const Limits &limits, QString *error);
 

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             for (const warc::Resource &r : package->resources)
                 FUZZ_CHECK(!r.path.isEmpty() && r.bytes >= 0);
     } else {
-        static const QString path = QDir::tempPath() + QStringLiteral("/fuzz_wacz_%1.wacz").arg(QCoreApplication::applicationPid());
+        static const QString path
+            = QDir::tempPath() + QStringLiteral("/fuzz_wacz_%1.wacz").arg(QCoreApplication::applicationPid());
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return 0;

@@ -75,7 +75,7 @@ static bool writeAll(const QString &path, const QList<Answer> &answers)
 
 static QByteArray gzip(const QByteArray &data)
 {
-    z_stream zs {};
+    z_stream zs{};
     deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
     QByteArray out(int(deflateBound(&zs, uLong(data.size())) + 32), '\0');
     zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
@@ -91,8 +91,8 @@ static QByteArray gzip(const QByteArray &data)
 static QByteArray warcRecord(const QByteArray &type, const QByteArray &block, const QByteArray &extra = {})
 {
     return "WARC/1.1\r\nWARC-Type: " + type
-        + "\r\nWARC-Target-URI: http://site.example/\r\nWARC-Date: 2009-01-02T03:04:05Z\r\n" + extra
-        + "Content-Length: " + QByteArray::number(block.size()) + "\r\n\r\n" + block + "\r\n\r\n";
+           + "\r\nWARC-Target-URI: http://site.example/\r\nWARC-Date: 2009-01-02T03:04:05Z\r\n" + extra
+           + "Content-Length: " + QByteArray::number(block.size()) + "\r\n\r\n" + block + "\r\n\r\n";
 }
 
 static QByteArray zipOf(const QList<QPair<const char *, QByteArray>> &entries, bool storeAll = true)
@@ -117,12 +117,18 @@ void TestWebArchive::surtKeys_data()
     // As the archivists' indexer keys them.
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("key");
-    QTest::newRow("www, case, query order") << "http://www.Example.com/A/b?z=1&a=2" << "com,example)/a/b?a=2&z=1";
-    QTest::newRow("www2, default port") << "https://www2.example.com:443/x" << "com,example)/x";
-    QTest::newRow("other port, no path") << "http://example.com:8080" << "com,example:8080)/";
-    QTest::newRow("empty query") << "http://example.com/?" << "com,example)/";
-    QTest::newRow("address, fragment") << "http://127.0.0.1:8000/p?b&a#frag" << "1,0,0,127:8000)/p?a&b";
-    QTest::newRow("www as part of a label") << "http://wwwx.example.com/" << "com,example,wwwx)/";
+    QTest::newRow("www, case, query order") << "http://www.Example.com/A/b?z=1&a=2"
+                                            << "com,example)/a/b?a=2&z=1";
+    QTest::newRow("www2, default port") << "https://www2.example.com:443/x"
+                                        << "com,example)/x";
+    QTest::newRow("other port, no path") << "http://example.com:8080"
+                                         << "com,example:8080)/";
+    QTest::newRow("empty query") << "http://example.com/?"
+                                 << "com,example)/";
+    QTest::newRow("address, fragment") << "http://127.0.0.1:8000/p?b&a#frag"
+                                       << "1,0,0,127:8000)/p?a&b";
+    QTest::newRow("www as part of a label") << "http://wwwx.example.com/"
+                                            << "com,example,wwwx)/";
 }
 
 void TestWebArchive::surtKeys()
@@ -262,23 +268,30 @@ void TestWebArchive::nearest_data()
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("date");
     QTest::addColumn<int>("expected"); // the index in captures; -1: none
-    const QStringList three {"http://s.example/a|2009-01-01T00:00:00Z|200",
-                             "http://s.example/a|2009-01-03T00:00:00Z|200",
-                             "http://s.example/a|2009-01-05T00:00:00Z|200"};
-    QTest::newRow("nearest after") << three << "http://s.example/a" << "2009-01-04T01:00:00Z" << 2;
-    QTest::newRow("tie: the earlier") << three << "http://s.example/a" << "2009-01-04T00:00:00Z" << 1;
-    QTest::newRow("before all") << three << "http://s.example/a" << "2000-01-01T00:00:00Z" << 0;
-    QTest::newRow("after all, www and case") << three << "http://WWW.s.example/a" << "2020-01-01T00:00:00Z" << 2;
-    QTest::newRow("5xx passed over") << QStringList {"http://s.example/a|2009-01-01T00:00:00Z|200",
-                                                     "http://s.example/a|2009-01-05T00:00:00Z|503"}
-                                     << "http://s.example/a" << "2009-01-05T00:00:00Z" << 0;
-    QTest::newRow("only 5xx") << QStringList {"http://s.example/a|2009-01-05T00:00:00Z|500"} << "http://s.example/a"
+    const QStringList three{"http://s.example/a|2009-01-01T00:00:00Z|200",
+                            "http://s.example/a|2009-01-03T00:00:00Z|200",
+                            "http://s.example/a|2009-01-05T00:00:00Z|200"};
+    QTest::newRow("nearest after") << three << "http://s.example/a"
+                                   << "2009-01-04T01:00:00Z" << 2;
+    QTest::newRow("tie: the earlier") << three << "http://s.example/a"
+                                      << "2009-01-04T00:00:00Z" << 1;
+    QTest::newRow("before all") << three << "http://s.example/a"
+                                << "2000-01-01T00:00:00Z" << 0;
+    QTest::newRow("after all, www and case") << three << "http://WWW.s.example/a"
+                                             << "2020-01-01T00:00:00Z" << 2;
+    QTest::newRow("5xx passed over") << QStringList{"http://s.example/a|2009-01-01T00:00:00Z|200",
+                                                    "http://s.example/a|2009-01-05T00:00:00Z|503"}
+                                     << "http://s.example/a"
+                                     << "2009-01-05T00:00:00Z" << 0;
+    QTest::newRow("only 5xx") << QStringList{"http://s.example/a|2009-01-05T00:00:00Z|500"} << "http://s.example/a"
                               << "2009-01-05T00:00:00Z" << -1;
     QTest::newRow("other scheme passed over")
-        << QStringList {"https://s.example/a|2009-01-05T00:00:00Z|200", "http://s.example/a|2008-01-01T00:00:00Z|200"}
-        << "http://s.example/a" << "2009-01-05T00:00:00Z" << 1;
-    QTest::newRow("longer path is another key") << QStringList {"http://s.example/ab|2009-01-05T00:00:00Z|200"}
-                                                << "http://s.example/a" << "2009-01-05T00:00:00Z" << -1;
+        << QStringList{"https://s.example/a|2009-01-05T00:00:00Z|200", "http://s.example/a|2008-01-01T00:00:00Z|200"}
+        << "http://s.example/a"
+        << "2009-01-05T00:00:00Z" << 1;
+    QTest::newRow("longer path is another key")
+        << QStringList{"http://s.example/ab|2009-01-05T00:00:00Z|200"} << "http://s.example/a"
+        << "2009-01-05T00:00:00Z" << -1;
 }
 
 void TestWebArchive::nearest()
@@ -312,8 +325,8 @@ void TestWebArchive::wacz()
                                  QStringLiteral("2009-01-%1T00:00:00Z").arg(1 + i, 2, 10, QLatin1Char('0')).toLatin1(),
                                  200, QByteArray::number(i)));
     QVERIFY(writeAll(warcPath, answers));
-    const QList<warc::Page> pages {{QUrl(QStringLiteral("http://s1.example/p")), utc("2009-01-02T00:00:00Z"),
-                                    QStringLiteral("邮票鉴赏")}};
+    const QList<warc::Page> pages{
+        {QUrl(QStringLiteral("http://s1.example/p")), utc("2009-01-02T00:00:00Z"), QStringLiteral("邮票鉴赏")}};
     const QString path = m_dir.filePath(QStringLiteral("copy.wacz"));
     QString error;
     QVERIFY2(warc::writeWacz(path, warcPath, pages, &error), qPrintable(error));
@@ -388,7 +401,7 @@ void TestWebArchive::foreignWacz()
     revisit.mime = "warc/revisit";
     revisit.offset += revisit.length; // the request record after it
     QByteArray index = gzip(warc::cdxjLine(entries[0]) + '\n' + warc::cdxjLine(revisit) + '\n')
-        + gzip(warc::cdxjLine(entries[1]) + '\n');
+                       + gzip(warc::cdxjLine(entries[1]) + '\n');
     warcFile.seek(0);
     const QString path = m_dir.filePath(QStringLiteral("foreign.wacz"));
     QFile out(path);
@@ -417,12 +430,13 @@ void TestWebArchive::hostile_data()
     const QByteArray one = warcRecord("response", http);
     QTest::newRow("head without end") << "a.warc" << QByteArray("WARC/1.1\r\n" + QByteArray(70000, 'a'))
                                       << "a record's head is too long";
-    QTest::newRow("block over the limit") << "a.warc.gz"
-                                          << gzip(warcRecord("response", QByteArray(2000, 'x'))) << "a record's content is too large";
+    QTest::newRow("block over the limit")
+        << "a.warc.gz" << gzip(warcRecord("response", QByteArray(2000, 'x'))) << "a record's content is too large";
     QTest::newRow("gzip bomb") << "a.warc.gz" << gzip(one.left(100) + QByteArray(5000000, ' '))
                                << "a record's content is too large";
-    QTest::newRow("one stream of several records") << "a.warc.gz" << gzip(one + one)
-                                                   << "the file is one gzip stream of several records, not one member per record";
+    QTest::newRow("one stream of several records")
+        << "a.warc.gz" << gzip(one + one)
+        << "the file is one gzip stream of several records, not one member per record";
     QTest::newRow("too many records") << "a.warc.gz" << gzip(one) + gzip(one) + gzip(one) + gzip(one)
                                       << "the file holds too many records";
     QTest::newRow("no WARC head") << "a.warc.gz" << gzip("GET / HTTP/1.1\r\n\r\n")
@@ -430,7 +444,8 @@ void TestWebArchive::hostile_data()
     QTest::newRow("length not a number") << "a.warc" << QByteArray("WARC/1.1\r\nContent-Length: -1\r\n\r\n")
                                          << "a record's Content-Length is missing or not a number";
     QTest::newRow("cut short") << "a.warc" << one.left(one.size() - 10) << "the file ends inside a record";
-    QTest::newRow("not an archive") << "a.warc" << QByteArray("<html>") << "the file is neither a .warc.gz nor a .warc file";
+    QTest::newRow("not an archive") << "a.warc" << QByteArray("<html>")
+                                    << "the file is neither a .warc.gz nor a .warc file";
     const QByteArray warcGz = gzip(one);
     QTest::newRow("WACZ: not a ZIP") << "a.wacz" << QByteArray("PK\3\4 no zip") << "the file is not a ZIP file";
     QTest::newRow("WACZ: no WARC") << "a.wacz" << zipOf({{"indexes/index.cdxj", "x"}}) << "the WACZ holds no WARC file";
@@ -447,10 +462,12 @@ void TestWebArchive::hostile_data()
         << "a.wacz" << zipOf({{"archive/data.warc.gz", warcGz}, {"indexes/index.cdxj", "com,a)/ 2009 {}\n"}})
         << "an index line is not a key, a timestamp and a JSON object";
     QTest::newRow("WACZ: gzipped index bomb")
-        << "a.wacz" << zipOf({{"archive/data.warc.gz", warcGz}, {"indexes/index.cdx.gz", gzip(QByteArray(400000, '\n'))}})
+        << "a.wacz"
+        << zipOf({{"archive/data.warc.gz", warcGz}, {"indexes/index.cdx.gz", gzip(QByteArray(400000, '\n'))}})
         << "an index in the WACZ is too large";
     QTest::newRow("WACZ: page without url")
-        << "a.wacz" << zipOf({{"archive/data.warc.gz", warcGz}, {"pages/pages.jsonl", "{\"ts\":\"2009-01-01T00:00:00Z\"}"}})
+        << "a.wacz"
+        << zipOf({{"archive/data.warc.gz", warcGz}, {"pages/pages.jsonl", "{\"ts\":\"2009-01-01T00:00:00Z\"}"}})
         << "a page lacks a valid url or ts";
 }
 

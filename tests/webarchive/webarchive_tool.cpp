@@ -69,7 +69,8 @@ int main(int argc, char **argv)
         const int count = args[2].toInt();
         for (int i = 0; i < count; ++i) {
             warc::Answer a;
-            a.target = QUrl(QStringLiteral("http://www.site%1.example/page/%2.html?id=%3").arg(i % 61).arg(i).arg(i * 7));
+            a.target
+                = QUrl(QStringLiteral("http://www.site%1.example/page/%2.html?id=%3").arg(i % 61).arg(i).arg(i * 7));
             a.captured = QDateTime(QDate(2009, 1, 1), QTime(0, 0), Qt::UTC).addSecs(i * 37);
             a.headers = {{"Content-Type", "text/html; charset=gb2312"}, {"Server", "Apache"}};
             a.payload = "<html><body>page " + QByteArray::number(i) + "</body></html>";
@@ -121,13 +122,13 @@ int main(int argc, char **argv)
             return failWith(error);
         QJsonArray headers;
         for (const auto &h : answer->headers)
-            headers.append(QJsonArray {QString::fromUtf8(h.first), QString::fromUtf8(h.second)});
-        const QJsonObject o {{QStringLiteral("url"), QString::fromUtf8(answer->target.toEncoded())},
-                             {QStringLiteral("date"), answer->captured.toString(Qt::ISODate)},
-                             {QStringLiteral("status"), answer->status},
-                             {QStringLiteral("reason"), QString::fromUtf8(answer->reason)},
-                             {QStringLiteral("headers"), headers},
-                             {QStringLiteral("payload"), QString::fromLatin1(answer->payload.toBase64())}};
+            headers.append(QJsonArray{QString::fromUtf8(h.first), QString::fromUtf8(h.second)});
+        const QJsonObject o{{QStringLiteral("url"), QString::fromUtf8(answer->target.toEncoded())},
+                            {QStringLiteral("date"), answer->captured.toString(Qt::ISODate)},
+                            {QStringLiteral("status"), answer->status},
+                            {QStringLiteral("reason"), QString::fromUtf8(answer->reason)},
+                            {QStringLiteral("headers"), headers},
+                            {QStringLiteral("payload"), QString::fromLatin1(answer->payload.toBase64())}};
         std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
         return 0;
     }
