@@ -1,7 +1,10 @@
 #include "archiverouting.h"
 
+#include "bufferreply.h"
 #include "client.h"
 #include "wayback.h"
+
+#include <QLocale>
 
 #include <QPointer>
 #include <QTimer>
@@ -25,6 +28,47 @@ http::Headers requestHeaders()
 quint16 defaultPort(const QUrl &url)
 {
     return url.scheme() == QLatin1String("https") ? 443 : 80;
+}
+
+QByteArray httpDate(const QDateTime &when)
+{
+    return QLocale::c().toString(when.toUTC(), QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'")).toLatin1();
+}
+
+// The archive files answer as an archive on the network would: the capture nearest the
+// date asked for, with the site's headers under the recorded prefix and the capture's
+// date; the site's own redirect as one to the capture of its target. What they do not
+// hold is a 404 without a date.
+http::Reply *answerFromFiles(const warc::Collection &files, const QUrl &url, const QByteArray &method,
+                             QObject *context)
+{
+    const std::optional<Capture> capture = readCaptureUrl(QUrl(QString::fromLatin1(FilePrefix)), url);
+    std::optional<warc::IndexEntry> entry;
+    std::optional<warc::Answer> answer;
+    if (capture)
+        entry = files.nearest(capture->original, timeOf(capture->timestamp));
+    if (entry)
+        answer = files.answer(*entry, nullptr);
+    if (!answer)
+        return new http::BufferReply(404, {{"Content-Type", "text/plain"}}, "not in the archive files\n", context);
+    http::Headers headers{{"Memento-Datetime", httpDate(answer->captured)}};
+    for (const auto &[name, value] : answer->headers) {
+        const QByteArray n = name.toLower();
+        if (n == "content-length" || n == "transfer-encoding")
+            continue;
+        if (n == "content-type" || n == "content-encoding") // the bytes as they are
+            headers.append({name, value});
+        if (n == "location") {
+            const QUrl to = capture->original.resolved(QUrl::fromEncoded(value));
+            const QUrl at = captureUrl(QUrl(QString::fromLatin1(FilePrefix)), entry->timestamp, to);
+            headers.append({"Location", at.isEmpty() ? value : at.toEncoded()});
+        }
+        headers.append({RecordedHeaderPrefix + name, value});
+    }
+    auto *reply = new http::BufferReply(answer->status, headers, answer->payload, context);
+    if (method == "HEAD")
+        reply->setBodiless();
+    return reply;
 }
 
 } // namespace
@@ -57,7 +101,7 @@ QString Routing::key(const QString &host, quint16 port)
 void Routing::setArchive(const Archive &archive, bool everything)
 {
     const QMutexLocker locked(&m_lock);
-    if (archive.prefix != m_archive.prefix || archive.date != m_archive.date) {
+    if (archive.prefix != m_archive.prefix || archive.date != m_archive.date || archive.files != m_archive.files) {
         m_index.clear();
         m_timestamps.clear();
     }
@@ -95,6 +139,8 @@ bool Routing::fromArchive(const QString &host, quint16 port) const
     const QMutexLocker locked(&m_lock);
     if (!m_archive.isSet() || m_live.contains(key(host, port)))
         return false;
+    if (m_archive.files) // nothing goes out
+        return true;
     // The archive itself is asked, never mapped.
     const QUrl &p = m_archive.prefix;
     if (host.compare(p.host(), Qt::CaseInsensitive) == 0 && port == p.port(defaultPort(p)))
@@ -118,10 +164,27 @@ CaptureReply *Routing::open(const QUrl &original, const QByteArray &method, QObj
 {
     Archive archive;
     Pacing pacing;
+    std::shared_ptr<Recorder> recorder;
     {
         const QMutexLocker locked(&m_lock);
         archive = m_archive;
         pacing = m_pacing;
+        recorder = m_recorder;
+    }
+    if (archive.files) {
+        std::shared_ptr<const warc::Collection> files = archive.files;
+        CaptureReply *reply = CaptureReply::send(
+            archive, original, method,
+            [files](const QUrl &url, const QByteArray &m, QObject *context, auto opened) {
+                opened(answerFromFiles(*files, url, m, context), Failure::None);
+            },
+            parent, pacing);
+        if (recorder) // a copy of a copy: the run cannot ask for it, tests see what was loaded
+            reply->setRecorder(std::move(recorder));
+        return reply;
+    }
+    {
+        const QMutexLocker locked(&m_lock);
         const QString site = key(original.host(), quint16(original.port(80)));
         const Index index = m_index.value(site, Index::Unknown);
         if (index == Index::Known) {
@@ -143,7 +206,7 @@ CaptureReply *Routing::open(const QUrl &original, const QByteArray &method, QObj
             }
         }
     }
-    return CaptureReply::send(
+    CaptureReply *reply = CaptureReply::send(
         archive, original, method,
         [routing = weak_from_this()](const QUrl &url, const QByteArray &m, QObject *context, auto opened) {
             if (const std::shared_ptr<Routing> r = routing.lock())
@@ -151,10 +214,25 @@ CaptureReply *Routing::open(const QUrl &original, const QByteArray &method, QObj
             opened(nullptr, Failure::NoAnswer);
         },
         parent, pacing);
+    if (recorder)
+        reply->setRecorder(std::move(recorder));
+    return reply;
+}
+
+void Routing::setRecorder(std::shared_ptr<Recorder> recorder)
+{
+    const QMutexLocker locked(&m_lock);
+    m_recorder = std::move(recorder);
+}
+
+std::shared_ptr<Recorder> Routing::recorder() const
+{
+    const QMutexLocker locked(&m_lock);
+    return m_recorder;
 }
 
 void Routing::connect(const QUrl &url, const QByteArray &method, QObject *context,
-                      std::function<void(http::ClientReply *, Failure)> opened)
+                      std::function<void(http::Reply *, Failure)> opened)
 {
     const quint16 port = quint16(url.port(defaultPort(url)));
     Resolve resolve;
@@ -235,7 +313,7 @@ void Routing::learnIndex(const QString &site, const QUrl &query, const Archive &
         if (const std::shared_ptr<Routing> r = routing.lock())
             r->indexLearnt(site, archive, chosen);
     };
-    connect(query, "GET", home, [done, limits, date = archive.date](http::ClientReply *reply, Failure) {
+    connect(query, "GET", home, [done, limits, date = archive.date](http::Reply *reply, Failure) {
         if (!reply)
             return done(std::nullopt);
         auto body = std::make_shared<QByteArray>();

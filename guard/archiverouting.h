@@ -7,6 +7,7 @@
 
 #include "capturereply.h"
 #include "guard_export.h"
+#include "recorder.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -30,6 +31,8 @@ struct RunArchive
     // The user's proxy to it: found the first time the archive is asked for (the
     // desktop's setting may take a moment to read). None set: straight there.
     std::function<QNetworkProxy()> findProxy;
+    // Where what the archive gives is kept (--save-copy); none: nowhere.
+    std::shared_ptr<Recorder> recorder;
 };
 GUARD_EXPORT void setRunArchive(const RunArchive &run);
 GUARD_EXPORT RunArchive runArchive();
@@ -89,6 +92,10 @@ public:
     void noteCapture(const QUrl &url, const QDateTime &captured);
     QDateTime capturedFor(const QUrl &url) const;
 
+    // Every whole capture the archive gives is kept there from now on.
+    void setRecorder(std::shared_ptr<Recorder> recorder);
+    std::shared_ptr<Recorder> recorder() const;
+
     // How long a busy archive is waited for (tests shorten it).
     void setPacing(const Pacing &pacing);
     // The user's proxy to the archive, as RunArchive::findProxy finds it. Through it the
@@ -97,7 +104,7 @@ public:
 
 private:
     void connect(const QUrl &url, const QByteArray &method, QObject *context,
-                 std::function<void(http::ClientReply *, Failure)> opened);
+                 std::function<void(http::Reply *, Failure)> opened);
     static QString key(const QString &host, quint16 port);
     // A service of ours listens on this loopback port.
     bool isLive(quint16 port) const;
@@ -118,6 +125,7 @@ private:
     IndexLimits m_indexLimits;
     QHash<QString, Index> m_index; // by site
     QHash<QString, QString> m_timestamps; // original: the capture chosen
+    std::shared_ptr<Recorder> m_recorder;
 };
 
 } // namespace wayback

@@ -1,6 +1,7 @@
 #include "capturereply.h"
 
 #include "client.h"
+#include "recorder.h"
 #include "wayback.h"
 
 #include <QTimer>
@@ -18,6 +19,27 @@ bool isRedirect(int status)
 }
 
 constexpr int ProgressTickMs = 1000;
+// Bigger answers are passed on but not kept in a copy: no album comes near it.
+constexpr qsizetype MaxKeptBytes = 64 * 1024 * 1024;
+
+QByteArray reasonOf(int status)
+{
+    switch (status) {
+    case 200: return "OK";
+    case 204: return "No Content";
+    case 206: return "Partial Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 303: return "See Other";
+    case 304: return "Not Modified";
+    case 307: return "Temporary Redirect";
+    case 308: return "Permanent Redirect";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 410: return "Gone";
+    default: return status < 400 ? "OK" : "Error";
+    }
+}
 
 Failure failureOf(QAbstractSocket::SocketError error)
 {
@@ -91,7 +113,7 @@ void CaptureReply::ask(const QUrl &capture)
     m_capture = capture;
     ++m_tries;
     QPointer<CaptureReply> self(this);
-    m_open(capture, m_method, this, [self](http::ClientReply *inner, Failure failure) {
+    m_open(capture, m_method, this, [self](http::Reply *inner, Failure failure) {
         if (!self)
             return;
         if (!inner) { // told on the next turn: the caller may not be listening yet
@@ -109,10 +131,14 @@ void CaptureReply::ask(const QUrl &capture)
                 emit s->readyRead();
         });
         connect(inner, &http::Reply::finished, self, [s = self.data()] {
-            if (!s->m_status) // no head: the archive did not answer
-                return s->fail(502,
-                               failureOf(s->m_inner ? s->m_inner->socketError() : QAbstractSocket::UnknownSocketError));
+            if (!s->m_status) { // no head: the archive did not answer
+                const auto *client = qobject_cast<http::ClientReply *>(s->m_inner.data());
+                return s->fail(502, failureOf(client ? client->socketError() : QAbstractSocket::UnknownSocketError));
+            }
+            QPointer<CaptureReply> alive(s);
             emit s->finished();
+            if (alive)
+                s->keep({}); // an empty body is never read
         });
     });
 }
@@ -217,7 +243,72 @@ qint64 CaptureReply::bytesAvailable() const
 
 QByteArray CaptureReply::read(qint64 max)
 {
-    return m_inner && !m_failed ? m_inner->read(max) : QByteArray();
+    const QByteArray bytes = m_inner && !m_failed ? m_inner->read(max) : QByteArray();
+    keep(bytes);
+    return bytes;
+}
+
+http::Headers CaptureReply::headers() const
+{
+    http::Headers site;
+    if (!m_inner || m_failed)
+        return site;
+    const QByteArray prefix = QByteArray(RecordedHeaderPrefix).toLower();
+    for (const auto &[name, value] : m_inner->headers()) {
+        const QByteArray n = name.toLower();
+        if (!n.startsWith(prefix))
+            continue;
+        const QByteArray own = name.mid(prefix.size());
+        const QByteArray o = own.toLower();
+        // How the archive sends the bytes is its own, and a redirect's target is read back
+        // to the original address.
+        if (o == "transfer-encoding" || o == "content-length" || o == "content-encoding" || o == "connection"
+            || (o == "location" && !m_location.isEmpty()) || o.isEmpty())
+            continue;
+        site.append({own, value});
+    }
+    const auto has = [&site](const QByteArray &name) {
+        return std::any_of(site.cbegin(), site.cend(),
+                           [&name](const auto &field) { return field.first.compare(name, Qt::CaseInsensitive) == 0; });
+    };
+    if (!has("Content-Type") && !m_inner->header("Content-Type").isEmpty())
+        site.append({"Content-Type", m_inner->header("Content-Type")});
+    if (!m_inner->header("Content-Encoding").isEmpty()) // the bytes as they come are still encoded
+        site.append({"Content-Encoding", m_inner->header("Content-Encoding")});
+    if (!m_location.isEmpty())
+        site.append({"Location", m_location});
+    return site;
+}
+
+// What was read is kept for the recorder; once the whole of a capture has been read it
+// is recorded as the site's answer.
+void CaptureReply::keep(const QByteArray &bytes)
+{
+    if (!m_recorder || !m_keeping)
+        return;
+    if (m_kept.size() + bytes.size() > MaxKeptBytes || m_method != "GET") {
+        m_keeping = false;
+        m_kept.clear();
+        return;
+    }
+    m_kept += bytes;
+    // Whole once all it said it holds is read (a reader may stop there and let it go), or
+    // once it ended well and all of it was read.
+    const bool allSaid = m_inner && contentLength() >= 0 && m_kept.size() == contentLength() && m_status;
+    if (!allSaid && (!isFinished() || failed() || bytesAvailable() > 0 || !m_inner))
+        return;
+    m_keeping = false;
+    // Only the archive's captures: its own errors say no capture date.
+    if (m_notArchived || m_inner->header("Memento-Datetime").isEmpty() || !m_captured.isValid())
+        return;
+    warc::Answer answer;
+    answer.target = m_original;
+    answer.captured = m_captured;
+    answer.status = m_status;
+    answer.reason = reasonOf(m_status);
+    answer.headers = headers();
+    answer.payload = std::exchange(m_kept, {});
+    m_recorder->record(answer);
 }
 
 QByteArray CaptureReply::peek(qint64 max) const

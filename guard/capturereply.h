@@ -7,6 +7,7 @@
 
 #include "guard_export.h"
 #include "reply.h"
+#include "wacz.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -16,8 +17,10 @@
 
 #include <functional>
 
-namespace http {
-class ClientReply;
+#include <memory>
+
+namespace wayback {
+class Recorder;
 }
 
 namespace wayback {
@@ -26,8 +29,13 @@ struct Archive
 {
     QUrl prefix; // ends in "/"
     QString date; // YYYY[MM[DD[hh[mm[ss]]]]]
+    // Archive files the user opened, in place of an archive on the network: then prefix
+    // is FilePrefix, and nothing is asked of any host.
+    std::shared_ptr<const warc::Collection> files = {};
     bool isSet() const { return !prefix.isEmpty(); }
 };
+// Names the files' captures as an archive's would be named; the host can never resolve.
+inline constexpr char FilePrefix[] = "http://archive-file.invalid/web/";
 
 // Why an archive could not give a capture: its own host could not be reached, or it
 // was busy.
@@ -44,7 +52,7 @@ enum class Failure {
 
 // Sends method to url (an address of the archive), or says why it cannot.
 using Open = std::function<void(const QUrl &url, const QByteArray &method, QObject *context,
-                                std::function<void(http::ClientReply *reply, Failure failure)> opened)>;
+                                std::function<void(http::Reply *reply, Failure failure)> opened)>;
 
 // How long a busy archive (429 or 503 of its own) is waited for.
 struct Pacing
@@ -73,6 +81,7 @@ public:
     bool hasHead() const override { return m_status != 0; }
     int status() const override { return m_status; }
     QByteArray header(const QByteArray &name) const override;
+    http::Headers headers() const override; // the site's
     qint64 contentLength() const override;
     qint64 bytesAvailable() const override;
     QByteArray read(qint64 max) override;
@@ -89,6 +98,8 @@ public:
     Failure failure() const { return m_failure; }
     // Whether it waits now for a busy archive to ask again.
     bool isWaiting() const { return m_retry.isActive(); }
+    // Every whole answer read through to its end is kept there as the site's.
+    void setRecorder(std::shared_ptr<Recorder> recorder) { m_recorder = std::move(recorder); }
 
 signals:
     // The archive is busy: it is asked again after a while (progressed ticks meanwhile).
@@ -101,13 +112,14 @@ private:
     void headArrived();
     bool waitIfBusy(int status);
     void fail(int status, Failure failure);
+    void keep(const QByteArray &bytes);
 
     Archive m_archive;
     QUrl m_original;
     QByteArray m_method;
     Open m_open;
     QUrl m_capture; // asked for now
-    QPointer<http::ClientReply> m_inner;
+    QPointer<http::Reply> m_inner;
     int m_hops = 0;
     int m_status = 0;
     bool m_failed = false;
@@ -120,6 +132,9 @@ private:
     QElapsedTimer m_sinceFirst;
     QTimer m_retry;
     QTimer m_tick; // progress while waiting, so that silence limits hold
+    std::shared_ptr<Recorder> m_recorder;
+    QByteArray m_kept; // what was read, for the recorder
+    bool m_keeping = true;
 };
 
 } // namespace wayback

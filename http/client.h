@@ -53,6 +53,7 @@ public:
     bool hasHead() const override { return m_reader.status() != 0; }
     int status() const override { return m_reader.status(); }
     QByteArray header(const QByteArray &name) const override { return m_reader.header(name); }
+    Headers headers() const override { return m_reader.headers(); }
     qint64 contentLength() const override { return m_reader.contentLength(); }
     qint64 bytesAvailable() const override { return m_body.size(); }
     QByteArray read(qint64 max) override;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "framing.h"
 #include "http_export.h"
 
 #include <QByteArray>
@@ -18,6 +19,7 @@ public:
     virtual bool hasHead() const = 0;
     virtual int status() const = 0;
     virtual QByteArray header(const QByteArray &name) const = 0;
+    virtual Headers headers() const { return {}; } // every one, in order
     virtual qint64 contentLength() const = 0; // -1: not said
     virtual qint64 bytesAvailable() const = 0;
     virtual QByteArray read(qint64 max) = 0;

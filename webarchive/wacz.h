@@ -47,6 +47,11 @@ WEBARCHIVE_EXPORT std::optional<Datapackage> readDatapackage(const QByteArray &j
 WEBARCHIVE_EXPORT bool writeWacz(const QString &path, const QString &warcGz, const QList<Page> &pages,
                                  QString *error);
 
+// Appends the records of every archive/*.warc.gz a WACZ holds to toWarcGz (none if
+// empty), and adds the pages it lists to pages.
+WEBARCHIVE_EXPORT bool copyRecords(const QString &wacz, const QString &toWarcGz, QList<Page> *pages,
+                                   QString *error);
+
 // The captures in one or more files (.wacz, .warc.gz, .warc), answering by original
 // address and date. A .wacz is read by its index; a WARC without one is scanned once.
 // May be asked from any thread.
