@@ -15,6 +15,11 @@
 
 #include <QApplication>
 #include <QByteArrayList>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QFont>
 #include <QFontDatabase>
 #include <QHostAddress>
@@ -41,6 +46,77 @@ namespace {
 // How long the archive's name may take to resolve at start.
 constexpr int ArchiveLookupMs = 2000;
 
+// --archive-file or --save-catalogue without a name: asked for once the toolkit runs.
+bool askForArchiveFile = false;
+bool askForCatalogueCopy = false;
+bool savingCatalogue = false;
+QString archiveDate;
+
+// The file dialog keeps its history in the toolkit's settings; the program writes
+// nothing, so they go to a folder that goes with the dialog. Empty if none was chosen.
+QString chooseFile(bool save)
+{
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    QFileDialog dialog(nullptr, save ? QStringLiteral("保存整个图鉴的存档副本") : QStringLiteral("打开存档文件"),
+                       QDir::homePath(),
+                       save ? QStringLiteral("WACZ 网页存档 (*.wacz)")
+                            : QStringLiteral("网页存档文件 (*.wacz *.warc.gz *.warc);;所有文件 (*)"));
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    if (save) {
+        dialog.setDefaultSuffix(QStringLiteral("wacz"));
+        dialog.selectFile(QStringLiteral("photoforKP.wacz"));
+        // Adding to a copy is what a second run does: no question of replacing it.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    }
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+}
+
+// Where --save-catalogue without a name keeps the copy, as asked: false (said to the
+// user) if nowhere usable was chosen.
+bool takeChosenCopy()
+{
+    const QString path = chooseFile(true);
+    if (path.isEmpty())
+        return false;
+    QString why;
+    wayback::RunArchive run = wayback::runArchive();
+    run.recorder = wayback::Recorder::open(path, &why);
+    if (!run.recorder) {
+        speakChinese(true); // the window speaks the interface's language
+        QMessageBox::critical(nullptr, QStringLiteral("保存整个图鉴的存档副本"),
+                              said(QT_TRANSLATE_NOOP("CommandLine", "--save-copy: cannot keep a copy in %1: %2"))
+                                  .arg(path, said(why.toUtf8().constData())));
+        return false;
+    }
+    wayback::setRunArchive(run);
+    return true;
+}
+
+// What --archive-file without a name asks for, opened for the run: false (said to the
+// user) if nothing usable was chosen.
+bool takeChosenArchiveFile()
+{
+    const QString path = chooseFile(false);
+    if (path.isEmpty())
+        return false;
+    QString error;
+    const std::shared_ptr<warc::Collection> files = openArchiveFiles({path}, &error);
+    if (!files) {
+        speakChinese(true); // the window speaks the interface's language
+        openArchiveFiles({path}, &error);
+        QMessageBox::critical(nullptr, QStringLiteral("打开存档文件"), error);
+        return false;
+    }
+    wayback::RunArchive run = wayback::runArchive();
+    run.archive = {QUrl(QString::fromLatin1(wayback::FilePrefix)), archiveDate, files};
+    run.everything = true;
+    wayback::setRunArchive(run);
+    return true;
+}
+
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
 // Qt reads its options with one dash or two.
 bool isOption(const char *arg, const char *name)
@@ -52,6 +128,34 @@ bool isOption(const char *arg, const char *name)
 #endif
 
 } // namespace
+
+std::shared_ptr<warc::Collection> openArchiveFiles(const QStringList &paths, QString *error)
+{
+    auto files = std::make_shared<warc::Collection>();
+    for (const QString &path : paths) {
+        QString why;
+        if (!files->add(path, &why)) {
+            *error = said(QT_TRANSLATE_NOOP("CommandLine", "not a usable archive file: %1: %2"))
+                         .arg(path, said(why.toUtf8().constData()));
+            return nullptr;
+        }
+    }
+    return files;
+}
+
+bool finishCopy()
+{
+    const std::shared_ptr<wayback::Recorder> recorder = wayback::runArchive().recorder;
+    QString why;
+    if (!recorder || recorder->finish(&why))
+        return true;
+    std::fprintf(stderr, "photoforKP: %s\n",
+                 qPrintable(said(QT_TRANSLATE_NOOP("CommandLine",
+                                                   "the copy %1 could not be made (%2); what was kept stays in %3, "
+                                                   "and the next run with --save-copy=%1 completes it"))
+                                .arg(recorder->path(), said(why.toUtf8().constData()), recorder->path() + ".warc.gz")));
+    return false;
+}
 
 bool displayReachable(int argc, char *argv[])
 {
@@ -136,7 +240,41 @@ bool takeCommandLine(int argc, char *argv[], int *status)
         }
     }
     // For every viewer's offer, and with --archive every link of the run.
-    wayback::setRunArchive({{options.archivePrefix, options.archiveDate}, options.archive, findProxy});
+    wayback::RunArchive run{{options.archivePrefix, options.archiveDate, {}}, options.archive, findProxy, {}};
+    askForArchiveFile = options.askArchiveFile && options.archiveFiles.isEmpty();
+    askForCatalogueCopy = options.askSaveCatalogue && options.saveCatalogue.isEmpty();
+    savingCatalogue = options.askSaveCatalogue || !options.saveCatalogue.isEmpty();
+    archiveDate = options.archiveDate;
+    if (!options.archiveFiles.isEmpty()) {
+        QString error;
+        const std::shared_ptr<warc::Collection> files = openArchiveFiles(options.archiveFiles, &error);
+        if (!files) {
+            std::fprintf(stderr, "photoforKP: %s\n", qPrintable(error));
+            *status = 2;
+            return false;
+        }
+        run.archive = {QUrl(QString::fromLatin1(wayback::FilePrefix)), options.archiveDate, files};
+        run.everything = true;
+    }
+    if (const QString copy = options.saveCopy.isEmpty() ? options.saveCatalogue : options.saveCopy; !copy.isEmpty()) {
+        QString why;
+        run.recorder = wayback::Recorder::open(copy, &why);
+        if (!run.recorder) {
+            std::fprintf(stderr, "photoforKP: %s\n",
+                         qPrintable(said(QT_TRANSLATE_NOOP("CommandLine", "--save-copy: cannot keep a copy in %1: %2"))
+                                        .arg(copy, said(why.toUtf8().constData()))));
+            *status = 2;
+            return false;
+        }
+        run.recorder->onFailure([path = copy](const QString &failure) {
+            std::fprintf(stderr, "photoforKP: %s\n",
+                         qPrintable(said(QT_TRANSLATE_NOOP("CommandLine",
+                                                           "the copy %1 keeps nothing more: %2; what it kept so far "
+                                                           "stays"))
+                                        .arg(path, said(failure.toUtf8().constData()))));
+        });
+    }
+    wayback::setRunArchive(run);
     return true;
 }
 
@@ -208,7 +346,23 @@ int run(const std::function<void(forms::Runtime &)> &beforeStart)
     applyDefaultFont();
     forms::installQtTranslation(QStringLiteral("qtbase")); // a message box's buttons, say
 
+    if (askForArchiveFile && !takeChosenArchiveFile())
+        return 0;
+    if (askForCatalogueCopy && !takeChosenCopy())
+        return 0;
     forms::Runtime runtime;
+    if (savingCatalogue) {
+        // Its own window in place of the main window's: the program ends when it closes.
+        QWidget *saver = nullptr;
+        forms::runGuarded(runtime.errorReporter(), [&] { saver = viewermodule::saveCatalogue(runtime); });
+        if (!saver) { // the module could not load, and said so
+            finishCopy();
+            return 1;
+        }
+        QObject::connect(saver, &QObject::destroyed, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+        const int status = QApplication::exec();
+        return finishCopy() ? status : 1;
+    }
     QObject::connect(&runtime, &forms::Runtime::lastWindowUnloaded, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     viewermodule::enablePreparingAhead(runtime);
@@ -217,8 +371,9 @@ int run(const std::function<void(forms::Runtime &)> &beforeStart)
     // The splash is the start-up window; it brings up the main window itself.
     forms::runGuarded(runtime.errorReporter(), [&] { runtime.form<frmAbout>().Show(); });
     if (runtime.Forms().empty())
-        return 0;
-    return QApplication::exec();
+        return finishCopy() ? 0 : 1;
+    const int status = QApplication::exec();
+    return finishCopy() ? status : 1;
 }
 
 } // namespace app

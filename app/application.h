@@ -3,7 +3,15 @@
 // The program's start-up: environment, engine process choices, the splash first. What
 // the program is called lives in identity.h.
 
+#include <QString>
+#include <QStringList>
+
 #include <functional>
+#include <memory>
+
+namespace warc {
+class Collection;
+}
 
 namespace forms {
 class Runtime;
@@ -26,6 +34,13 @@ bool takeCommandLine(int argc, char *argv[], int *status);
 // hostile sites on loopback: false, with one line on stderr, if its value is not a list
 // of loopback addresses; while it is set, says so once on stderr.
 bool testSwitchesValid();
+
+// The web-archive files the run's links come from, opened; nothing, with the one line to
+// print, if one of them cannot be used.
+std::shared_ptr<warc::Collection> openArchiveFiles(const QStringList &paths, QString *error);
+// Builds the copy --save-copy names from what the run kept; false (said on stderr) if it
+// could not be made.
+bool finishCopy();
 
 // Keeps the toolkit from writing caches under the user's home: the program writes nothing.
 // Must run before the QApplication is created.

@@ -121,10 +121,35 @@ Options parseOptions(const QStringList &arguments, const QString &defaultDate)
                                      .arg(value),
                        o;
             o.archiveDate = value;
+        } else if (valueOf(a, QLatin1String("--archive-file"), &value)) {
+            o.archiveFiles << value;
+        } else if (a == QLatin1String("--archive-file")) {
+            o.askArchiveFile = true;
+        } else if (valueOf(a, QLatin1String("--save-copy"), &value)
+                   || valueOf(a, QLatin1String("--save-catalogue"), &value)) {
+            const QString name = a.section(u'=', 0, 0);
+            if (!value.endsWith(QLatin1String(".wacz"), Qt::CaseInsensitive))
+                return o.error = said(QT_TRANSLATE_NOOP("CommandLine", "%1: the name must end in .wacz: %2"))
+                                     .arg(name, value),
+                       o;
+            (name == QLatin1String("--save-copy") ? o.saveCopy : o.saveCatalogue) = value;
+        } else if (a == QLatin1String("--save-catalogue")) {
+            o.askSaveCatalogue = true;
         } else {
             return o.error = said(QT_TRANSLATE_NOOP("CommandLine", "unknown option: %1 (see --help)")).arg(a), o;
         }
     }
+    const bool saving = !o.saveCopy.isEmpty() || !o.saveCatalogue.isEmpty() || o.askSaveCatalogue;
+    if (saving && (!o.archiveFiles.isEmpty() || o.askArchiveFile))
+        return o.error = said(QT_TRANSLATE_NOOP("CommandLine",
+                                                "--save-copy and --save-catalogue keep what the archive on the "
+                                                "network gives; they do not go with --archive-file")),
+               o;
+    if (!o.saveCopy.isEmpty() && (!o.saveCatalogue.isEmpty() || o.askSaveCatalogue))
+        return o.error = said(QT_TRANSLATE_NOOP("CommandLine", "--save-copy and --save-catalogue: one copy at a time")),
+               o;
+    if (!o.saveCatalogue.isEmpty() || o.askSaveCatalogue)
+        o.archive = true; // the whole catalogue comes from the archive
     return o;
 }
 
@@ -183,6 +208,13 @@ QString optionsHelp()
                                   "  --archive-url=PREFIX      the archive (Wayback-style), default %1\n"
                                   "  --archive-date=YYYY[MM[DD[hh[mm[ss]]]]]\n"
                                   "                            prefer the captures nearest this date (UTC)\n"
+                                  "  --archive-file[=FILE]     open every link from web-archive files (.wacz,\n"
+                                  "                            .warc.gz, .warc; may be given more than once),\n"
+                                  "                            with no network; without FILE, ask for one\n"
+                                  "  --save-copy=FILE.wacz     keep what the viewers get from the archive in FILE\n"
+                                  "  --save-catalogue[=FILE.wacz]\n"
+                                  "                            save every entry from the archive in FILE; without\n"
+                                  "                            FILE, ask where\n"
                                   "  --proxy=URL               reach the archive through this proxy:\n"
                                   "                            http://host:port or socks5h://host:port, or none;\n"
                                   "                            default: https_proxy, http_proxy, all_proxy, then\n"

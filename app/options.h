@@ -24,6 +24,15 @@ struct Options
     // environment's, else the desktop's.
     std::optional<QNetworkProxy> proxy;
     QString archiveDate; // which captures are preferred
+    // --archive-file: web-archive files that every link of the run comes from, with no
+    // network; given without a name, one is asked for with the file dialog.
+    QStringList archiveFiles;
+    bool askArchiveFile = false;
+    QString saveCopy; // --save-copy: the WACZ that keeps what the archive gives
+    // --save-catalogue: every entry from the archive into this WACZ, in place of the main
+    // window; given without a name, one is asked for with the file dialog.
+    QString saveCatalogue;
+    bool askSaveCatalogue = false;
     QString error; // one line, when the command line cannot be taken
 };
 

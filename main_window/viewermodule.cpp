@@ -18,11 +18,13 @@ namespace {
 
 using ShowFn = void (*)(forms::Runtime &, Viewer, const QString &, const QString &);
 using ViewerFn = void (*)(forms::Runtime &, Viewer);
+using SaveFn = QWidget *(*)(forms::Runtime &);
 struct Module
 {
     ShowFn show = nullptr;
     ViewerFn unload = nullptr;
     ViewerFn prepare = nullptr;
+    SaveFn save = nullptr;
 };
 
 Module &theModule()
@@ -53,9 +55,10 @@ const Module &loadModule()
         const auto show = reinterpret_cast<ShowFn>(library->resolve("photoforKP_showViewer"));
         const auto unload = reinterpret_cast<ViewerFn>(library->resolve("photoforKP_unloadViewer"));
         const auto prepare = reinterpret_cast<ViewerFn>(library->resolve("photoforKP_prepareViewer"));
-        if (show && unload && prepare) {
+        const auto save = reinterpret_cast<SaveFn>(library->resolve("photoforKP_saveCatalogue"));
+        if (show && unload && prepare && save) {
             library.release()->setParent(QCoreApplication::instance());
-            module = {show, unload, prepare};
+            module = {show, unload, prepare, save};
             return module;
         }
         errors += library->errorString() + QLatin1Char('\n');
@@ -69,6 +72,11 @@ const Module &loadModule()
 void load()
 {
     loadModule();
+}
+
+QWidget *saveCatalogue(forms::Runtime &runtime)
+{
+    return loadModule().save(runtime);
 }
 
 void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QString &title)

@@ -25,6 +25,10 @@ using catalogue::Viewer;
 // Loads the module (once); raises if it cannot load.
 void load();
 
+// Saves every entry from the archive into the run's copy, in a window of its own, shown
+// and started; it closes when the user closes it after the end.
+QWidget *saveCatalogue(forms::Runtime &runtime);
+
 // Shows the viewer fresh for link, described as title, loading the module first if needed.
 void show(forms::Runtime &runtime, Viewer viewer, const QString &link, const QString &title);
 

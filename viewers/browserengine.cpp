@@ -11,6 +11,7 @@
 #include "sandbox.h"
 #include "viewerpage.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
@@ -34,13 +35,25 @@ BrowserEngine::BrowserEngine()
 {
     if (const wayback::RunArchive run = wayback::runArchive(); run.archive.isSet()) {
         m_guard->routing().setProxy(run.findProxy);
-        setArchive(run.archive.prefix, run.archive.date, run.everything);
+        m_guard->setArchive(run.archive, run.everything); // the files too, if the run has them
+    }
+    if (const std::shared_ptr<wayback::Recorder> recorder = wayback::runArchive().recorder) {
+        m_guard->routing().setRecorder(recorder);
+        recorder->onFailure([engine = QPointer<BrowserEngine>(this)](const QString &) {
+            QMetaObject::invokeMethod(
+                qApp,
+                [engine] {
+                    if (engine)
+                        emit engine->copyFailed();
+                },
+                Qt::QueuedConnection);
+        });
     }
 }
 
 void BrowserEngine::setArchive(const QUrl &prefix, const QString &date, bool everything)
 {
-    m_guard->setArchive({prefix, date}, everything);
+    m_guard->setArchive({prefix, date, {}}, everything);
     if (m_playerHost)
         m_playerHost->relay().setJudge(m_guard->judge()); // the archive's own address
 }

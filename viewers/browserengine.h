@@ -58,6 +58,11 @@ public:
     // everything comes from it already, and url is a site's plain-http address that does
     // not come from it either.
     bool mayOfferArchive(const QUrl &url) const;
+
+signals:
+    // The copy the run keeps (--save-copy) could not be written any more.
+    void copyFailed();
+public:
     void archiveSite(const QUrl &url);
     // Only the benchmark that measures what the guard costs turns it off, before the
     // engine starts; no option or variable of the program does.

@@ -46,6 +46,8 @@ inline const QString CannotPlay = QStringLiteral("无法播放这本相册。");
 inline const QString AlbumFailed = QStringLiteral("无法载入相册，请稍后再试。");
 // What a viewer whose link failed offers, when an archive may hold the page.
 inline const QString OpenArchived = QStringLiteral("打开存档副本");
+// The copy the run keeps (--save-copy) could not be written (a full disk, say).
+inline const QString CopyFailed = QStringLiteral("无法继续写入存档副本，已写入的记录仍然保留。");
 
 // Whether a failed first load is one an archived copy may stand in for: no such name,
 // a refused connection, no answer, or the link itself answered 404, 410 or 5xx (the

@@ -3,6 +3,7 @@
 #include "Form1.h"
 #include "Form2.h"
 #include "browserengine.h"
+#include "cataloguesaver.h"
 #include "playerhost.h"
 #include "runtime.h"
 
@@ -63,4 +64,14 @@ void photoforKP_unloadViewer(forms::Runtime &runtime, catalogue::Viewer viewer)
 void photoforKP_prepareViewer(forms::Runtime &runtime, catalogue::Viewer viewer)
 {
     viewers::prepare(runtime, viewer);
+}
+
+QWidget *photoforKP_saveCatalogue(forms::Runtime &runtime)
+{
+    auto *saver = new CatalogueSaver(runtime, CatalogueSaver::everyEntry(catalogue::contentHost()),
+                                     CatalogueSaver::timesFromEnvironment());
+    saver->setAttribute(Qt::WA_DeleteOnClose);
+    saver->show();
+    saver->start();
+    return saver;
 }

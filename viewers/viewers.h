@@ -10,6 +10,8 @@
 
 #include <QString>
 
+class QWidget;
+
 namespace forms {
 class Runtime;
 }
@@ -42,4 +44,6 @@ VIEWERS_EXPORT void photoforKP_showViewer(forms::Runtime &runtime, catalogue::Vi
                                           const QString &title);
 VIEWERS_EXPORT void photoforKP_unloadViewer(forms::Runtime &runtime, catalogue::Viewer viewer);
 VIEWERS_EXPORT void photoforKP_prepareViewer(forms::Runtime &runtime, catalogue::Viewer viewer);
+// The window that saves the whole catalogue (cataloguesaver.h), shown and started.
+VIEWERS_EXPORT QWidget *photoforKP_saveCatalogue(forms::Runtime &runtime);
 }

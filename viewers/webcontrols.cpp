@@ -24,6 +24,7 @@ ViewerView::ViewerView(BrowserEngine &engine, bool player, QWidget *parent)
     // A stop in its window's tab order: the focus it gets goes on to the page inside.
     setFocusPolicy(Qt::StrongFocus);
     setPage(m_page);
+    connect(&engine, &BrowserEngine::copyFailed, this, [this] { tellFailure(loadnotice::CopyFailed, false); });
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this] {
         m_watch.stop();
         showNotice(Notice::Message, QStringLiteral("页面已停止运行，请重新打开。"));
@@ -139,6 +140,14 @@ void ViewerView::showArchiveLabel(const QDateTime &captured)
     m_overlays.showArchiveLabel(captured);
 }
 
+void ViewerView::keepPage(const QUrl &url, const QString &title, const QDateTime &captured)
+{
+    if (!captured.isValid())
+        return;
+    if (const std::shared_ptr<wayback::Recorder> recorder = m_engine.connectionGuard().routing().recorder())
+        recorder->notePage(url, captured, title);
+}
+
 void ViewerView::showNotice(Notice kind, const QString &text)
 {
     m_overlays.showNotice(kind, text);
@@ -174,10 +183,13 @@ void ViewerView::loadChanged(const QWebEngineLoadingInfo &info)
             m_watch.setAsked(info.url());
         showArchiveLabel({});
         break;
-    case QWebEngineLoadingInfo::LoadSucceededStatus:
+    case QWebEngineLoadingInfo::LoadSucceededStatus: {
         shown();
-        showArchiveLabel(m_engine.connectionGuard().routing().capturedFor(url()));
+        const QDateTime captured = m_engine.connectionGuard().routing().capturedFor(url());
+        showArchiveLabel(captured);
+        keepPage(url(), title(), captured);
         break;
+    }
     case QWebEngineLoadingInfo::LoadFailedStatus: {
         // Through the guard the engine sees only the guard's answer; the guard says why.
         const guard::Guard::Outcome outcome = m_engine.connectionGuard().outcomeFor(info.url());
@@ -384,8 +396,10 @@ ShockwaveFlash::ShockwaveFlash(BrowserEngine &engine, PlayerHost &host, QWidget 
     connect(&host, &PlayerHost::movieState, this, [this](const QByteArray &session, PlayerHost::MovieState state) {
         if (session != m_session)
             return;
-        if (state == PlayerHost::MovieState::Painted)
+        if (state == PlayerHost::MovieState::Painted) {
             showArchiveLabel(m_host.relay().capturedFor(session));
+            keepPage(QUrl(m_movie), window()->windowTitle(), m_host.relay().capturedFor(session));
+        }
         if (state == PlayerHost::MovieState::Failed) {
             // Told as the page viewer tells a page's failure, with the same offer.
             const relay::Relay::Failure f = m_host.relay().movieFailure(session);

@@ -69,6 +69,8 @@ protected:
     void showMovieMenus(PlayerHost &host, std::function<bool(const QByteArray &)> ours);
     // Says that what is shown is the archive's copy of captured (invalid: it is not).
     void showArchiveLabel(const QDateTime &captured);
+    // An archived page or album shown: listed in the copy the run keeps, if it keeps one.
+    void keepPage(const QUrl &url, const QString &title, const QDateTime &captured);
     // A message in the view's place, with the offer of the archive's copy if offerArchive.
     void tellFailure(const QString &text, bool offerArchive);
     // What the offer does: the same link in the same view, from the archive.

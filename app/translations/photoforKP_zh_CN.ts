@@ -12,6 +12,34 @@
         <translation>--archive-date：不是 YYYY[MM[DD[hh[mm[ss]]]]] 格式的日期：%1</translation>
     </message>
     <message>
+        <source>%1: the name must end in .wacz: %2</source>
+        <translation>%1：文件名必须以 .wacz 结尾：%2</translation>
+    </message>
+    <message>
+        <source>--save-copy and --save-catalogue keep what the archive on the network gives; they do not go with --archive-file</source>
+        <translation>--save-copy 和 --save-catalogue 保存的是网络上的网页存档给出的内容，不能与 --archive-file 一起使用</translation>
+    </message>
+    <message>
+        <source>--save-copy and --save-catalogue: one copy at a time</source>
+        <translation>--save-copy 和 --save-catalogue：一次只能保存一个副本</translation>
+    </message>
+    <message>
+        <source>--save-copy: cannot keep a copy in %1: %2</source>
+        <translation>--save-copy：无法在 %1 中保存副本：%2</translation>
+    </message>
+    <message>
+        <source>not a usable archive file: %1: %2</source>
+        <translation>这不是可用的存档文件：%1：%2</translation>
+    </message>
+    <message>
+        <source>the copy %1 keeps nothing more: %2; what it kept so far stays</source>
+        <translation>存档副本 %1 无法继续写入：%2；已写入的记录仍然保留</translation>
+    </message>
+    <message>
+        <source>the copy %1 could not be made (%2); what was kept stays in %3, and the next run with --save-copy=%1 completes it</source>
+        <translation>无法生成存档副本 %1（%2）；已保存的记录仍在 %3 中，下次以 --save-copy=%1 运行时会补全</translation>
+    </message>
+    <message>
         <source>unknown option: %1 (see --help)</source>
         <translation>未知选项：%1（请看 --help）</translation>
     </message>
@@ -23,6 +51,13 @@ Browse the catalogues of the Ostavel pet community site.
   --archive-url=PREFIX      the archive (Wayback-style), default %1
   --archive-date=YYYY[MM[DD[hh[mm[ss]]]]]
                             prefer the captures nearest this date (UTC)
+  --archive-file[=FILE]     open every link from web-archive files (.wacz,
+                            .warc.gz, .warc; may be given more than once),
+                            with no network; without FILE, ask for one
+  --save-copy=FILE.wacz     keep what the viewers get from the archive in FILE
+  --save-catalogue[=FILE.wacz]
+                            save every entry from the archive in FILE; without
+                            FILE, ask where
   --proxy=URL               reach the archive through this proxy:
                             http://host:port or socks5h://host:port, or none;
                             default: https_proxy, http_proxy, all_proxy, then
@@ -37,6 +72,13 @@ Browse the catalogues of the Ostavel pet community site.
   --archive-url=PREFIX      网页存档（Wayback 格式），默认 %1
   --archive-date=YYYY[MM[DD[hh[mm[ss]]]]]
                             优先打开最接近这个日期（UTC）的存档
+  --archive-file[=FILE]     从网页存档文件（.wacz、.warc.gz、.warc，可以给出
+                            多个）打开所有链接，完全不用网络；不给 FILE 时
+                            会询问要打开的文件
+  --save-copy=FILE.wacz     把查看器从网页存档得到的内容保存到 FILE
+  --save-catalogue[=FILE.wacz]
+                            把每个条目都从网页存档保存到 FILE；不给 FILE 时
+                            会询问保存到哪里
   --proxy=URL               通过这个代理服务器连接网页存档：
                             http://主机:端口 或 socks5h://主机:端口，或 none；
                             默认依次使用 https_proxy、http_proxy、all_proxy，
