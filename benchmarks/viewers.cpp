@@ -14,6 +14,7 @@
 //                         through the guard: what the guard costs
 //   bench_viewers archive as search, but every link from the local web archive of the
 //                         same copy: what the archive costs
+//   bench_viewers file    as archive, but from a WACZ copy kept of those presses
 // Prints "name value" lines.
 #include "benchtools.h"
 #include "Form1.h"
@@ -23,6 +24,8 @@
 #include "playerhost.h"
 #include "runtime.h"
 #include "sitearchive.h"
+#include "guard.h"
+#include "recorder.h"
 #include "sitemirror.h"
 
 #include <QApplication>
@@ -70,7 +73,8 @@ protected:
     }
 };
 
-int runPages(SiteMirror &mirror, bool search, bool guarded, SiteArchive *archive = nullptr)
+int runPages(SiteMirror &mirror, bool search, bool guarded, SiteArchive *archive = nullptr,
+             std::shared_ptr<wayback::Recorder> recorder = {}, std::shared_ptr<warc::Collection> files = {})
 {
     forms::Runtime rt;
     if (!search)
@@ -79,6 +83,11 @@ int runPages(SiteMirror &mirror, bool search, bool guarded, SiteArchive *archive
         ViewerServices::of(rt).engine().setGuardedForBenchmark(false);
     if (archive)
         ViewerServices::of(rt).engine().setArchive(QUrl(archive->prefix()), QStringLiteral("2010"), true);
+    if (recorder)
+        ViewerServices::of(rt).engine().connectionGuard().routing().setRecorder(recorder);
+    if (files)
+        ViewerServices::of(rt).engine().connectionGuard().setArchive(
+            {QUrl(QString::fromLatin1(wayback::FilePrefix)), QStringLiteral("2010"), files}, true);
     frmtest &main = rt.form<frmtest>();
     main.setContentHost(mirror.host());
     main.Show();
@@ -294,7 +303,7 @@ int main(int argc, char *argv[])
     const QString mode = QString::fromLatin1(argc > 1 ? argv[1] : "plain");
     countSitesAsInternet();
     if (mode != QLatin1String("plain") && mode != QLatin1String("search") && mode != QLatin1String("direct")
-        && mode != QLatin1String("archive")) {
+        && mode != QLatin1String("archive") && mode != QLatin1String("file")) {
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // as a bare program sets it
         if (qgetenv("USER") == "root" || getuid() == 0)
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1"); // the engine's rule, not ours
@@ -314,6 +323,23 @@ int main(int argc, char *argv[])
         SiteArchive archive(SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir(), {mirror.host()});
         archive.listen(0, QHostAddress(QStringLiteral("127.0.0.3")));
         return runPages(mirror, true, true, &archive);
+    }
+    if (mode == QLatin1String("file")) {
+        // The same presses kept in a copy from the archive, then measured from the copy
+        // alone (the second run's figures are the ones printed last).
+        SiteArchive archive(SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir(), {mirror.host()});
+        archive.listen(0, QHostAddress(QStringLiteral("127.0.0.3")));
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("bench.wacz"));
+        QString why;
+        std::shared_ptr<wayback::Recorder> recorder = wayback::Recorder::open(path, &why);
+        if (!recorder)
+            return 1;
+        runPages(mirror, true, true, &archive, recorder);
+        auto files = std::make_shared<warc::Collection>();
+        if (!recorder->finish(&why) || !files->add(path, &why))
+            return 1;
+        return runPages(mirror, true, true, nullptr, nullptr, files);
     }
     return runPages(mirror, mode != QLatin1String("plain"), mode != QLatin1String("direct"));
 }

@@ -35,6 +35,7 @@ def main():
         'search': lambda last: run('bench_viewers', 'search'),
         'direct': lambda last: run('bench_viewers', 'direct'),
         'archive': lambda last: run('bench_viewers', 'archive'),
+        'file': lambda last: run('bench_viewers', 'file'),
         # The long session and the wait for what is kept warm to go, once.
         'app': lambda last: run('bench_viewers_app', PRESSES if last else '0', *(['cool'] if last else [])),
     }
@@ -115,6 +116,8 @@ def main():
         ('album_later_guarded_vs_direct', fig('search', 'album_later_ms') / fig('direct', 'album_later_ms'), 1.05),
         ('page_archive_vs_live', fig('archive', 'page_later_ms') / fig('search', 'page_later_ms'), 1.3),
         ('album_archive_vs_live', fig('archive', 'album_later_ms') / fig('search', 'album_later_ms'), 1.3),
+        ('file_vs_archive', fig('file', 'page_later_ms') / fig('archive', 'page_later_ms'), 1.1),
+        ('album_file_vs_archive', fig('file', 'album_later_ms') / fig('archive', 'album_later_ms'), 1.1),
         ('big_album_first_frame_vs_straight', big['big_relay_first_frame_ms'] / big['big_straight_first_frame_ms'], 1.2),
         ('big_album_peak_growth_mb', big['big_relay_peak_growth_mb'], 32),
         ('bomb_main_thread_stall_ms', bomb['bomb_main_thread_stall_ms'], 50),

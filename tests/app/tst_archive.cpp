@@ -66,6 +66,12 @@ void TestArchive::options_data()
                                 << "--archive-date:";
     QTest::newRow("hour 24") << QStringList{"--archive-date=2011050324"} << false << internet << "2010"
                              << "--archive-date:";
+    QTest::newRow("a copy kept") << QStringList{"--archive", "--save-copy=a.wacz"} << true << internet << "2010"
+                                 << "";
+    QTest::newRow("a copy not named .wacz")
+        << QStringList{"--save-copy=a.zip"} << false << internet << "2010" << "--save-copy: the name must end in .wacz";
+    QTest::newRow("a copy of a copy")
+        << QStringList{"--archive-file=a.wacz", "--save-copy=b.wacz"} << false << internet << "2010" << "--save-copy";
 }
 
 void TestArchive::options()
@@ -208,6 +214,14 @@ void TestArchive::commandLine_data()
     QTest::newRow("a proxy with a password, in Chinese")
         << QStringList{"LANG=zh_CN.UTF-8"} << QStringList{"--proxy=http://u:p@127.0.0.1:1"} << 2
         << QStringLiteral("photoforKP: --proxy：不支持需要密码的代理服务器");
+    QTest::newRow("not an archive file, in Chinese")
+        << QStringList{"LANG=zh_CN.UTF-8"} << QStringList{"--archive-file=" PHOTOFORKP_APP_BUILD_DIR "/photoforKP"} << 2
+        << QStringLiteral("photoforKP: 这不是可用的存档文件：");
+    QTest::newRow("an archive file that is not there")
+        << QStringList{} << QStringList{"--archive-file=/nonexistent/a.wacz"} << 2
+        << "photoforKP: not a usable archive file: /nonexistent/a.wacz:";
+    QTest::newRow("a copy where nothing can be written")
+        << QStringList{} << QStringList{"--save-copy=/proc/a.wacz"} << 2 << "photoforKP: --save-copy: cannot keep";
 }
 
 // The program as started from a shell: what it prints and its status, in the language

@@ -1,11 +1,13 @@
 #include "Form1.h"
 #include "Form2.h"
 #include "browserengine.h"
+#include "cataloguesaver.h"
 #include "catalogue.h"
 #include "enginetools.h"
 #include "frmtest.h"
 #include "guard.h"
 #include "playerhost.h"
+#include "recorder.h"
 #include "enginefixture.h"
 #include "server.h"
 #include "sitearchive.h"
@@ -14,6 +16,7 @@
 #include "x11tools.h"
 
 #include <QLabel>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QSignalSpy>
@@ -35,6 +38,7 @@ private slots:
     void everyCatalogueFromTheArchive_data();
     void everyCatalogueFromTheArchive();
     void whatTheArchiveDoesNotHold();
+    void saveTheWholeCatalogue();
     void offerAfterADeadSite_data();
     void offerAfterADeadSite();
     void theArchiveSaysItsOwnTroubles();
@@ -42,6 +46,7 @@ private slots:
 
 private:
     bool press(int button, const QString &key);
+    void pressEveryCatalogue(bool fromArchive);
     std::unique_ptr<SiteArchive> archive;
     QString deadSite, deadPages; // where nothing listens
 };
@@ -120,16 +125,85 @@ void TestArchiveX11::everyCatalogueFromTheArchive_data()
 {
     QTest::addColumn<QString>("date");
     QTest::addColumn<QString>("label");
-    QTest::newRow("2010") << "2010" << QStringLiteral("存档副本 · 2010年3月15日");
-    QTest::newRow("2011") << "201105" << QStringLiteral("存档副本 · 2011年5月3日");
+    QTest::addColumn<bool>("copy"); // kept in a copy, then again from the copy alone
+    QTest::newRow("2010") << "2010" << QStringLiteral("存档副本 · 2010年3月15日") << false;
+    QTest::newRow("2011, then from its copy") << "201105" << QStringLiteral("存档副本 · 2011年5月3日") << true;
 }
 
+namespace {
+// What a copy holds: each capture's address and time.
+QStringList capturesIn(const QString &records)
+{
+    QFile file(records);
+    QString why;
+    std::optional<QList<warc::IndexEntry>> entries;
+    if (file.open(QIODevice::ReadOnly))
+        entries = warc::scan(file, QStringLiteral("data.warc.gz"), {}, &why);
+    QStringList captures;
+    for (const warc::IndexEntry &e : entries.value_or(QList<warc::IndexEntry>{}))
+        captures << QString::fromLatin1(e.url) + u' ' + e.timestamp;
+    captures.sort();
+    return captures;
+}
+} // namespace
+
 // One press of each button in a row, pages with their movies and an album with its loads.
+// Kept in a copy, the same presses from the copy alone load the same captures, and the
+// archive is asked nothing.
 void TestArchiveX11::everyCatalogueFromTheArchive()
 {
     QFETCH(QString, date);
-    QFETCH(QString, label);
+    QFETCH(bool, copy);
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("catalogue.wacz"));
+    std::shared_ptr<wayback::Recorder> recorder;
+    if (copy) {
+        QString why;
+        recorder = wayback::Recorder::open(path, &why);
+        QVERIFY2(recorder, qPrintable(why));
+        ViewerServices::of(*rt).engine().connectionGuard().routing().setRecorder(recorder);
+    }
     ViewerServices::of(*rt).engine().setArchive(QUrl(archive->prefix()), date, true);
+    pressEveryCatalogue(true);
+    if (!copy)
+        return;
+    // The album's own loads are kept once the relay has passed them on whole.
+    QTRY_VERIFY_WITH_TIMEOUT(capturesIn(path + ".warc.gz").filter(QRegularExpression("/(photos|frame).swf ")).size() == 2,
+                             10000);
+    const QStringList kept = capturesIn(path + ".warc.gz");
+    QVERIFY2(kept.size() >= 11, qPrintable(kept.join(", ")));
+    QString why;
+    QVERIFY2(recorder->finish(&why), qPrintable(why));
+    QVERIFY(!QFile::exists(path + ".warc.gz"));
+    auto files = std::make_shared<warc::Collection>();
+    QVERIFY2(files->add(path, &why), qPrintable(why));
+    QCOMPARE(files->size(), kept.size());
+    QStringList pages;
+    for (const warc::Page &page : files->pages())
+        pages << page.url.path() + u' ' + page.title;
+    // The four pages under their titles, and the album.
+    QVERIFY2(pages.size() == 5 && pages.filter(QRegularExpression(QStringLiteral("^/kptemp/card2.html .+ · 丛林$"))).size() == 1,
+             qPrintable(pages.join(", ")));
+
+    // Again from the copy alone, kept once more to see what was loaded.
+    const QString again = folder.filePath(QStringLiteral("again.wacz"));
+    std::shared_ptr<wayback::Recorder> seen = wayback::Recorder::open(again, &why);
+    QVERIFY2(seen, qPrintable(why));
+    ViewerServices::of(*rt).engine().connectionGuard().routing().setRecorder(seen);
+    ViewerServices::of(*rt).engine().connectionGuard().setArchive(
+        {QUrl(QString::fromLatin1(wayback::FilePrefix)), date, files}, true);
+    const qsizetype asked = archive->targets().size();
+    pressEveryCatalogue(false);
+    QTRY_COMPARE_WITH_TIMEOUT(capturesIn(again + ".warc.gz"), kept, 20000);
+    QCOMPARE(archive->targets().size(), asked);
+    ViewerServices::of(*rt).engine().connectionGuard().routing().setRecorder(nullptr);
+}
+
+void TestArchiveX11::pressEveryCatalogue(bool fromArchive)
+{
+    const QString label = QTest::currentDataTag() == QByteArray("2010") ? QStringLiteral("存档副本 · 2010年3月15日")
+                                                                         : QStringLiteral("存档副本 · 2011年5月3日");
+    const bool later = label.contains(QStringLiteral("2011"));
     QSignalSpy reports(&ViewerServices::of(*rt).host(), &PlayerHost::movieState);
     const struct
     {
@@ -158,9 +232,11 @@ void TestArchiveX11::everyCatalogueFromTheArchive()
                 const QList<QByteArray> since = archive->targets().mid(asked);
                 return std::any_of(since.cbegin(), since.cend(), [&](const QByteArray &t) { return t.endsWith(end); });
             };
-            QTRY_VERIFY2_WITH_TIMEOUT(wasAsked(strip), qPrintable(where), 10000);
-            if (date.startsWith(QLatin1String("2011")))
-                QTRY_VERIFY2_WITH_TIMEOUT(wasAsked(frame), qPrintable(where), 10000);
+            if (fromArchive) {
+                QTRY_VERIFY2_WITH_TIMEOUT(wasAsked(strip), qPrintable(where), 10000);
+                if (later)
+                    QTRY_VERIFY2_WITH_TIMEOUT(wasAsked(frame), qPrintable(where), 10000);
+            }
             QTRY_COMPARE(player.archiveLabel(), label);
             QVERIFY(labelBesideClose(rt->form<Form1>()));
             continue;
@@ -175,7 +251,7 @@ void TestArchiveX11::everyCatalogueFromTheArchive()
         QTRY_COMPARE_WITH_TIMEOUT(view.archiveLabel(), label, 5000);
         QVERIFY(labelBesideClose(rt->form<Form2>()));
         if (p.path.endsWith(QLatin1String("x01.html")))
-            QCOMPARE(viewertools::js(view.page(), "!!document.getElementById('capture')").toBool(), date != "2010");
+            QCOMPARE(viewertools::js(view.page(), "!!document.getElementById('capture')").toBool(), later);
         QTRY_VERIFY2_WITH_TIMEOUT(
             reports.size() >= p.movies,
             qPrintable(where + " " + QString::fromLatin1(archive->targets().mid(asked).join(' '))), 30000);
@@ -187,6 +263,59 @@ void TestArchiveX11::everyCatalogueFromTheArchive()
         QVERIFY2(target.contains("_/http://" + Site.toLatin1() + "/")
                      || target.contains("_/http://" + Second.toLatin1() + "/"),
                  target.constData());
+}
+
+// Every entry in turn into a copy, as the desktop action does it, with short play times:
+// each one the archive holds is in the file, the one it lacks is said, and a second run
+// with the same file keeps what is there and asks the archive for nothing it holds.
+void TestArchiveX11::saveTheWholeCatalogue()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("whole.wacz"));
+    QString why;
+    std::shared_ptr<wayback::Recorder> recorder = wayback::Recorder::open(path, &why);
+    QVERIFY2(recorder, qPrintable(why));
+    wayback::Routing &routing = ViewerServices::of(*rt).engine().connectionGuard().routing();
+    routing.setRecorder(recorder);
+    const QList<CatalogueSaver::Entry> entries = CatalogueSaver::everyEntry(Site);
+    QCOMPARE(entries.size(), 61);
+    {
+        CatalogueSaver saver(*rt, entries, {200, 500, 60000});
+        QSignalSpy finished(&saver, &CatalogueSaver::finished);
+        saver.show();
+        saver.start();
+        QVERIFY(finished.wait(240000));
+        QCOMPARE(saver.done(), 61);
+        const QList<QLabel *> labels = saver.findChildren<QLabel *>();
+        QVERIFY(std::any_of(labels.cbegin(), labels.cend(), [](QLabel *l) { return l->text() == "61 / 61"; }));
+        QCOMPARE(saver.failures(), QStringList{QStringLiteral("明信片鉴赏 · 植物园:存档中没有")});
+        QCOMPARE(saver.savedWhole(), 60);
+    }
+    QVERIFY2(recorder->finish(&why), qPrintable(why));
+    warc::Collection files;
+    QVERIFY2(files.add(path, &why), qPrintable(why));
+    for (const CatalogueSaver::Entry &e : entries)
+        QVERIFY2(files.nearest(QUrl(e.link), QDateTime(QDate(2010, 3, 15), QTime(9, 30), Qt::UTC))
+                     || e.name.endsWith(QStringLiteral("植物园")),
+                 qPrintable(e.name));
+    const qint64 held = files.size();
+
+    recorder = wayback::Recorder::open(path, &why);
+    QVERIFY2(recorder, qPrintable(why));
+    routing.setRecorder(recorder);
+    const qsizetype asked = archive->targets().size();
+    CatalogueSaver again(*rt, entries.mid(0, 3), {200, 500, 60000});
+    QSignalSpy finished(&again, &CatalogueSaver::finished);
+    again.start();
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(again.savedWhole(), 3);
+    QCOMPARE(archive->targets().size(), asked);
+    QVERIFY2(recorder->finish(&why), qPrintable(why));
+    warc::Collection after;
+    QVERIFY2(after.add(path, &why), qPrintable(why));
+    QCOMPARE(after.size(), held);
+    QCOMPARE(after.pages().size(), files.pages().size());
+    routing.setRecorder(nullptr);
 }
 
 // A recorded redirect leads where the site led then; an address never captured is said.
