@@ -12,6 +12,15 @@ SiteMirror::SiteMirror(QString root)
 
 SiteMirror::~SiteMirror() = default;
 
+void SiteMirror::setFar(int delayMs)
+{
+    http::Limits limits;
+    limits.requestsPerConnection = delayMs > 0 ? 1000 : 1;
+    limits.connectDelayMs = delayMs;
+    limits.answerDelayMs = delayMs;
+    m_server.setLimits(limits);
+}
+
 bool SiteMirror::listen(quint16 port, const QHostAddress &address)
 {
     return m_server.listen(address, port);
