@@ -18,6 +18,8 @@
 //                         a stamp page of 12 pictures from a far site, or from a far
 //                         archive of it (150 ms per connection and per answer, in the
 //                         servers): what the archive costs at a distance
+// plain, search, direct and archive take "kept" after the mode: the site copy and its
+// archive then keep connections open.
 // Prints "name value" lines.
 #include "benchtools.h"
 #include "Form1.h"
@@ -373,6 +375,10 @@ int main(int argc, char *argv[])
     // The content site on an address of its own, as the real one is a site of its own
     // beside the player host on 127.0.0.1.
     SiteMirror mirror(SiteMirror::defaultRoot());
+    // "MODE kept": the site copy and its archive keep connections open, as most sites do.
+    const bool keptOpen = argc > 2 && QByteArray(argv[2]) == "kept";
+    if (keptOpen)
+        mirror.setFar(0);
     mirror.listen(0, QHostAddress(QStringLiteral("127.0.0.2")));
     if (mode == QLatin1String("anchor"))
         return runAnchor(mirror);
@@ -382,6 +388,8 @@ int main(int argc, char *argv[])
         return runFloor();
     if (mode == QLatin1String("archive")) {
         SiteArchive archive(SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir(), {mirror.host()});
+        if (keptOpen)
+            archive.setFar(0);
         archive.listen(0, QHostAddress(QStringLiteral("127.0.0.3")));
         return runPages(mirror, true, true, &archive);
     }

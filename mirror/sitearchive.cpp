@@ -52,10 +52,10 @@ SiteArchive::SiteArchive(QString siteRoot, QString archiveDir, QStringList hosts
 
 SiteArchive::~SiteArchive() = default;
 
-void SiteArchive::setFar(int delayMs)
+void SiteArchive::setFar(int delayMs, bool keepOpen)
 {
     http::Limits limits;
-    limits.requestsPerConnection = delayMs > 0 ? 1000 : 1;
+    limits.requestsPerConnection = keepOpen ? 1000 : 1;
     limits.connectDelayMs = delayMs;
     limits.answerDelayMs = delayMs;
     m_server.setLimits(limits);

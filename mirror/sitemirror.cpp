@@ -12,10 +12,10 @@ SiteMirror::SiteMirror(QString root)
 
 SiteMirror::~SiteMirror() = default;
 
-void SiteMirror::setFar(int delayMs)
+void SiteMirror::setFar(int delayMs, bool keepOpen)
 {
     http::Limits limits;
-    limits.requestsPerConnection = delayMs > 0 ? 1000 : 1;
+    limits.requestsPerConnection = keepOpen ? 1000 : 1;
     limits.connectDelayMs = delayMs;
     limits.answerDelayMs = delayMs;
     m_server.setLimits(limits);

@@ -23,8 +23,9 @@ public:
     QString host() const { return QStringLiteral("%1:%2").arg(m_server.address().toString()).arg(port()); }
     QString errorString() const { return m_server.errorString(); }
     // For tests and benchmarks: a far site, as the wire would make it: delayMs when a
-    // connection opens and before each answer; connections are kept open (0: as near).
-    void setFar(int delayMs);
+    // connection opens and before each answer; keepOpen: connections serve more than one
+    // request, as most sites' do.
+    void setFar(int delayMs, bool keepOpen = true);
     // Connections taken so far.
     int connections() const { return m_server.acceptedCount(); }
     // Number of requests answered, for tests that check what was fetched.

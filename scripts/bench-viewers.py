@@ -35,6 +35,10 @@ def main():
         'search': lambda last: run('bench_viewers', 'search'),
         'direct': lambda last: run('bench_viewers', 'direct'),
         'archive': lambda last: run('bench_viewers', 'archive'),
+        # The same three against a site copy and an archive that keep connections open.
+        'search_kept': lambda last: run('bench_viewers', 'search', 'kept'),
+        'direct_kept': lambda last: run('bench_viewers', 'direct', 'kept'),
+        'archive_kept': lambda last: run('bench_viewers', 'archive', 'kept'),
         'far_live': lambda last: run('bench_viewers', 'far-live'),
         'far_archive': lambda last: run('bench_viewers', 'far-archive'),
         # The long session and the wait for what is kept warm to go, once.
@@ -123,6 +127,11 @@ def main():
         ('album_later_guarded_vs_direct', fig('search', 'album_later_ms') / fig('direct', 'album_later_ms'), 1.05),
         ('page_archive_vs_live', fig('archive', 'page_later_ms') / fig('search', 'page_later_ms'), 1.3),
         ('album_archive_vs_live', fig('archive', 'album_later_ms') / fig('search', 'album_later_ms'), 1.3),
+        ('page_later_guarded_vs_direct_kept',
+         fig('search_kept', 'page_later_ms') / fig('direct_kept', 'page_later_ms'), 1.05),
+        ('page_archive_vs_live_kept', fig('archive_kept', 'page_later_ms') / fig('search_kept', 'page_later_ms'), 1.3),
+        ('album_archive_vs_live_kept',
+         fig('archive_kept', 'album_later_ms') / fig('search_kept', 'album_later_ms'), 1.3),
         ('archive_vs_live_far_first', fig('far_archive', 'far_first_ms') / fig('far_live', 'far_first_ms'), 1.25),
         ('archive_vs_live_far_later', fig('far_archive', 'far_later_ms') / fig('far_live', 'far_later_ms'), 1.25),
         ('far_later_new_connections', fig('far_archive', 'far_later_new_connections'), 1),
