@@ -551,6 +551,27 @@ void ClientReply::abort()
     m_socket = nullptr;
 }
 
+void ClientReply::discard()
+{
+    disconnect(); // nobody listens any more
+    const qint64 length = m_reader.contentLength();
+    const bool shortRest = m_state == State::Reading && m_reader.state() == AnswerReader::State::Body
+                           && m_reader.framing() != AnswerReader::Framing::UntilClose
+                           && (m_reader.framing() == AnswerReader::Framing::Chunked || length <= MaxDiscardBytes);
+    if (!shortRest) {
+        abort();
+        return deleteLater();
+    }
+    m_discarding = true;
+    m_body.clear();
+    connect(this, &Reply::finished, this, &QObject::deleteLater);
+    QTimer::singleShot(10000, this, [this] { // a trickle is not waited for
+        abort();
+        deleteLater();
+    });
+    QMetaObject::invokeMethod(this, &ClientReply::readable, Qt::QueuedConnection);
+}
+
 void ClientReply::readable()
 {
     if (!m_socket || m_state != State::Reading)
@@ -609,6 +630,14 @@ void ClientReply::decode()
         m_reader.decode(&m_body, BufferBytes);
         if (got == 0)
             break;
+    }
+    if (m_discarding) {
+        m_discarded += m_body.size();
+        m_body.clear();
+        if (m_discarded > MaxDiscardBytes) { // chunks beyond a short rest
+            abort();
+            return deleteLater();
+        }
     }
     QPointer<ClientReply> self(this);
     if (m_body.size() > before)

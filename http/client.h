@@ -81,6 +81,11 @@ public:
     bool isFinished() const override { return m_state == State::Done || m_state == State::Failed; }
     bool failed() const override { return m_state == State::Failed; }
     void abort() override;
+    // The caller wants nothing more of the answer (a redirect's, say): a short rest is
+    // read and dropped, so that the connection can serve again; a long one closes it.
+    // It deletes itself once done.
+    void discard();
+    static constexpr qint64 MaxDiscardBytes = 64 * 1024;
     // Why the connection failed, if it did before an answer came.
     QAbstractSocket::SocketError socketError() const { return m_error; }
     // Every header of the final answer, as sent.
@@ -116,6 +121,8 @@ private:
     bool m_retried = false;
     bool m_answerBegun = false;
     bool m_peerClosed = false;
+    bool m_discarding = false;
+    qint64 m_discarded = 0;
     // Set by the pool, under its lock: the turn given while waiting (a new connection's
     // room, or an unused connection of this thread).
     bool m_granted = false;
