@@ -42,8 +42,6 @@ QString keyOf(const ClientReply::Target &t)
 }
 
 #ifndef QT_NO_SSL
-const QString TestCertificatesVariable = QStringLiteral("PHOTOFORKP_TEST_CA_CERTS");
-
 struct TestCertificates
 {
     QList<QSslCertificate> certificates;
@@ -67,9 +65,6 @@ const TestCertificates &testCertificates()
 }
 #endif
 
-} // namespace
-
-namespace {
 // A connection that will not serve again: closed now, gone once control is back in its
 // thread's loop (it may be in the middle of telling something).
 void drop(Link *link);
@@ -555,21 +550,28 @@ void ClientReply::discard()
 {
     disconnect(); // nobody listens any more
     const qint64 length = m_reader.contentLength();
-    const bool shortRest = m_state == State::Reading && m_reader.state() == AnswerReader::State::Body
-                           && m_reader.framing() != AnswerReader::Framing::UntilClose
-                           && (m_reader.framing() == AnswerReader::Framing::Chunked || length <= MaxDiscardBytes);
+    const bool bounded = m_reader.framing() == AnswerReader::Framing::Chunked
+                         || (m_reader.framing() == AnswerReader::Framing::Length && length <= MaxDiscardBytes);
+    // (Done: its end is read already.)
+    const bool shortRest = m_state == State::Reading
+                           && (m_reader.state() == AnswerReader::State::Done
+                               || (m_reader.state() == AnswerReader::State::Body && bounded));
     if (!shortRest) {
         abort();
         return deleteLater();
     }
     m_discarding = true;
     m_body.clear();
+    if (m_reader.state() == AnswerReader::State::Done) {
+        complete(); // back now, for the caller's next request to take
+        return deleteLater();
+    }
     connect(this, &Reply::finished, this, &QObject::deleteLater);
     QTimer::singleShot(10000, this, [this] { // a trickle is not waited for
         abort();
         deleteLater();
     });
-    QMetaObject::invokeMethod(this, &ClientReply::readable, Qt::QueuedConnection);
+    decode(); // now: what has come may be all of it, and the caller's next request may take it
 }
 
 void ClientReply::readable()
