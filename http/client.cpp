@@ -143,6 +143,7 @@ private:
     void grant(Host &host); // under the lock
     QMutex m_lock;
     QHash<QString, Host> m_hosts;
+    QList<Link *> m_idleOrder; // unused ones of every host, oldest first
     QHash<QString, QByteArray> m_tickets;
 };
 
@@ -156,6 +157,7 @@ Pool::Turn Pool::take(ClientReply *reply, bool fresh, Link **link)
             for (Link *l : std::as_const(host.idle)) {
                 if (l->thread() == QThread::currentThread()) {
                     host.idle.removeOne(l);
+                    m_idleOrder.removeOne(l);
                     *link = l;
                     return Turn::Now;
                 }
@@ -169,8 +171,10 @@ Pool::Turn Pool::take(ClientReply *reply, bool fresh, Link **link)
     host.waiting << reply;
     // Room held by a connection nobody uses goes to the queue: the oldest unused one
     // closes (in its own thread), and its room passes on as it goes.
-    if (!host.idle.isEmpty())
+    if (!host.idle.isEmpty()) {
+        m_idleOrder.removeOne(host.idle.first());
         host.idle.takeFirst()->deleteLater();
+    }
     return Turn::Wait;
 }
 
@@ -191,13 +195,21 @@ void Pool::putBack(Link *link)
         return;
     }
     host.idle << link;
+    m_idleOrder << link;
     link->rest();
+    // Unused connections of many hosts would hold as many sockets: the oldest goes.
+    if (m_idleOrder.size() > ClientReply::MaxUnused) {
+        Link *oldest = m_idleOrder.takeFirst();
+        m_hosts[oldest->key()].idle.removeOne(oldest);
+        oldest->deleteLater(); // in its own thread
+    }
 }
 
 bool Pool::forget(Link *link)
 {
     const QMutexLocker locked(&m_lock);
     const auto it = m_hosts.find(link->key());
+    m_idleOrder.removeOne(link);
     return it != m_hosts.end() && it->idle.removeOne(link);
 }
 
@@ -260,6 +272,8 @@ void Pool::closeIdle(QThread *thread)
                     going << l;
             host.idle.removeIf([thread](Link *l) { return l->thread() == thread; });
         }
+        for (Link *l : std::as_const(going))
+            m_idleOrder.removeOne(l);
     }
     qDeleteAll(going);
 }

@@ -59,6 +59,7 @@ public:
     static constexpr qint64 BufferBytes = 256 * 1024;
     static constexpr int MaxPerHost = 6;
     static constexpr int IdleTimeoutMs = 30000;
+    static constexpr int MaxUnused = 32; // unused connections kept, of all hosts together
     // For tests only: how long an unused connection is kept (0: IdleTimeoutMs).
     static void setIdleTimeoutForTests(int ms);
     // Closes this thread's unused connections (before the thread ends).
