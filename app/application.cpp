@@ -3,6 +3,7 @@
 #include "options.h"
 
 #include "addresses.h"
+#include "client.h"
 #include "archiverouting.h"
 #include "userproxy.h"
 
@@ -280,6 +281,15 @@ bool takeCommandLine(int argc, char *argv[], int *status)
 
 bool testSwitchesValid()
 {
+    if (qEnvironmentVariableIsSet("PHOTOFORKP_TEST_CA_CERTS")) {
+        const QString error = http::ClientReply::testCertificatesError();
+        if (!error.isEmpty()) {
+            std::fprintf(stderr, "photoforKP: PHOTOFORKP_TEST_CA_CERTS: %s\n", qPrintable(error));
+            return false;
+        }
+        std::fprintf(stderr, "photoforKP: PHOTOFORKP_TEST_CA_CERTS is set (for testing): its certificates are "
+                             "trusted on loopback addresses alone\n");
+    }
     if (!qEnvironmentVariableIsSet(guard::PublicAddressesVariable))
         return true;
     const guard::Parsed parsed = guard::parsePublicAddresses(qEnvironmentVariable(guard::PublicAddressesVariable));

@@ -32,7 +32,8 @@ bool takeCommandLine(int argc, char *argv[], int *status);
 
 // PHOTOFORKP_PUBLIC_ADDRESSES (guard/addresses.h), the switch that lets tests play
 // hostile sites on loopback: false, with one line on stderr, if its value is not a list
-// of loopback addresses; while it is set, says so once on stderr.
+// of loopback addresses; while it is set, says so once on stderr. The same for
+// PHOTOFORKP_TEST_CA_CERTS (http/client.h), certificates trusted on loopback alone.
 bool testSwitchesValid();
 
 // The web-archive files the run's links come from, opened; nothing, with the one line to

@@ -15,6 +15,12 @@
 //   bench_viewers archive as search, but every link from the local web archive of the
 //                         same copy: what the archive costs
 //   bench_viewers file    as archive, but from a WACZ copy kept of those presses
+//   bench_viewers far-live, far-archive
+//                         a stamp page of 12 pictures from a far site, or from a far
+//                         archive of it (150 ms per connection and per answer, in the
+//                         servers): what the archive costs at a distance
+// plain, search, direct and archive take "kept" after the mode: the site copy and its
+// archive then keep connections open.
 // Prints "name value" lines.
 #include "benchtools.h"
 #include "Form1.h"
@@ -33,6 +39,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QImage>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -133,6 +140,69 @@ int runPages(SiteMirror &mirror, bool search, bool guarded, SiteArchive *archive
     measure("card_movie_first_ms", "card_movie_later_ms", 8, [&] { return pressUntilPainted(main.Command1()); });
     // Albums, until their first frame.
     measure("album_first_ms", "album_later_ms", 8, [&] { return pressUntilPainted(main.Command5()); });
+    return 0;
+}
+
+// The stamp page with its 12 pictures, live or archived, both far: the first press in a
+// fresh process, later ones, and what a later press costs the server in connections and
+// requests.
+int runFar(bool fromArchive)
+{
+    constexpr int FarMs = 150, Pictures = 12;
+    QTemporaryDir site;
+    QDir().mkpath(site.filePath(QStringLiteral("kphtml")));
+    QDir().mkpath(site.filePath(QStringLiteral("kpfolder/stamps")));
+    QByteArray page = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>节日邮票</title></head><body>";
+    for (int i = 1; i <= Pictures; ++i) {
+        QImage stamp(120, 90, QImage::Format_RGB32);
+        stamp.fill(QColor::fromHsv(i * 29, 180, 220));
+        stamp.save(site.filePath(QStringLiteral("kpfolder/stamps/s%1.png").arg(i)));
+        page += "<img src=\"/kpfolder/stamps/s" + QByteArray::number(i) + ".png\" width=\"120\" height=\"90\">";
+    }
+    QFile file(site.filePath(QStringLiteral("kphtml/gift6.html")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(page + "</body></html>") < 0)
+        return 1;
+    file.close();
+    SiteMirror mirror(site.path());
+    mirror.setFar(FarMs);
+    mirror.listen(0, QHostAddress(QStringLiteral("127.0.0.2")));
+    std::unique_ptr<SiteArchive> archive;
+    if (fromArchive) {
+        archive = std::make_unique<SiteArchive>(site.path(), SiteArchive::defaultArchiveDir(), QStringList{mirror.host()});
+        archive->setFar(FarMs);
+        archive->listen(0, QHostAddress(QStringLiteral("127.0.0.3")));
+    }
+    forms::Runtime rt;
+    if (archive)
+        ViewerServices::of(rt).engine().setArchive(QUrl(archive->prefix()), QStringLiteral("2010"), true);
+    frmtest &main = rt.form<frmtest>();
+    main.setContentHost(mirror.host());
+    main.Show();
+    waitFor([&] { return !main.Timer1().Enabled(); }, 10000); // the fade-in
+    main.Text2().SetText(QStringLiteral("6"));
+    auto pressPage = [&] {
+        QElapsedTimer t;
+        t.start();
+        main.Command4().click();
+        bool loaded = false;
+        QObject::connect(&rt.form<Form2>().WebBrowser1(), &QWebEngineView::loadFinished, [&](bool) { loaded = true; });
+        waitFor([&] { return loaded; });
+        return t.nsecsElapsed() / 1e6;
+    };
+    const auto connections = [&] { return archive ? archive->connections() : mirror.connections(); };
+    const auto requests = [&] { return archive ? int(archive->targets().size()) : mirror.requests(); };
+    print("far_first_ms", pressPage());
+    QList<double> later;
+    int newConnections = 0, asked = 0;
+    for (int i = 0; i < 5; ++i) {
+        const int c = connections(), r = requests();
+        later << pressPage();
+        newConnections = connections() - c;
+        asked = requests() - r;
+    }
+    print("far_later_ms", median(later));
+    print("far_later_new_connections", newConnections);
+    print("far_later_requests_per_file", asked / double(Pictures + 1));
     return 0;
 }
 
@@ -303,15 +373,21 @@ int main(int argc, char *argv[])
     const QString mode = QString::fromLatin1(argc > 1 ? argv[1] : "plain");
     countSitesAsInternet();
     if (mode != QLatin1String("plain") && mode != QLatin1String("search") && mode != QLatin1String("direct")
-        && mode != QLatin1String("archive") && mode != QLatin1String("file")) {
+        && mode != QLatin1String("archive") && mode != QLatin1String("file") && !mode.startsWith(QLatin1String("far-"))) {
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // as a bare program sets it
         if (qgetenv("USER") == "root" || getuid() == 0)
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1"); // the engine's rule, not ours
     }
     QApplication app(argc, argv);
+    if (mode.startsWith(QLatin1String("far-")))
+        return runFar(mode == QLatin1String("far-archive"));
     // The content site on an address of its own, as the real one is a site of its own
     // beside the player host on 127.0.0.1.
     SiteMirror mirror(SiteMirror::defaultRoot());
+    // "MODE kept": the site copy and its archive keep connections open, as most sites do.
+    const bool keptOpen = argc > 2 && QByteArray(argv[2]) == "kept";
+    if (keptOpen)
+        mirror.setFar(0);
     mirror.listen(0, QHostAddress(QStringLiteral("127.0.0.2")));
     if (mode == QLatin1String("anchor"))
         return runAnchor(mirror);
@@ -321,6 +397,8 @@ int main(int argc, char *argv[])
         return runFloor();
     if (mode == QLatin1String("archive")) {
         SiteArchive archive(SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir(), {mirror.host()});
+        if (keptOpen)
+            archive.setFar(0);
         archive.listen(0, QHostAddress(QStringLiteral("127.0.0.3")));
         return runPages(mirror, true, true, &archive);
     }

@@ -156,8 +156,8 @@ void CaptureReply::headArrived()
             if (++m_hops > MaxArchiveRedirects)
                 return fail(502, Failure::None);
             m_inner->disconnect(this);
-            m_inner->abort();
-            m_inner->deleteLater();
+            m_inner->discard(); // its connection serves the next hop, if the rest is short
+            m_inner = nullptr;
             return ask(next);
         }
         // The site's own, recorded: to that original address.
@@ -186,8 +186,8 @@ bool CaptureReply::waitIfBusy(int status)
     if (wait < 0)
         wait = m_pacing.defaultWaitMs;
     m_inner->disconnect(this);
-    m_inner->abort();
-    m_inner->deleteLater();
+    m_inner->discard();
+    m_inner = nullptr;
     if (wait > m_pacing.longestWaitMs || m_tries >= m_pacing.maxTries
         || m_sinceFirst.elapsed() + wait > m_pacing.maxTotalMs) {
         fail(502, Failure::Busy);

@@ -138,7 +138,9 @@ Guard::Outcome Guard::archiveOutcome(wayback::Failure failure, int status)
     return status == 403 ? Guard::Outcome::Refused : Guard::Outcome::ArchiveNoAnswer;
 }
 
-// One client connection of the engine: one request (or one tunnel), then it closes.
+// One client connection of the engine: one request (or one tunnel), then it closes. A
+// plain GET or HEAD goes on a kept connection to the judged address (http/client.h);
+// anything with a body, and a tunnel, on one of its own.
 class Connection : public QObject
 {
 public:
@@ -170,7 +172,7 @@ public:
     }
 
 private:
-    enum class State { Head, Resolving, Connecting, RequestSent, Piping, Archive, Done };
+    enum class State { Head, Resolving, Connecting, RequestSent, Piping, Archive, Live, Done };
 
     void clientReadable()
     {
@@ -185,6 +187,8 @@ private:
     {
         if (m_state == State::Archive)
             return captureBody();
+        if (m_state == State::Live)
+            return liveBody();
         if (!m_upstream)
             return;
         if (m_state == State::RequestSent)
@@ -212,6 +216,11 @@ private:
         m_host = request->host;
         m_port = request->port;
         m_request = request->upstreamHead;
+        m_method = request->method;
+        m_authority = request->authority;
+        m_path = request->path;
+        m_fields = request->fields;
+        m_pooled = !m_tunnel && (m_method == "GET" || m_method == "HEAD") && !request->hasBody && rest.isEmpty();
         m_early = rest; // the start of a body, or of what goes through a tunnel
         if (m_guard->routing().fromArchive(m_host, m_port)) {
             if (m_tunnel) // https was never the site's; nothing of it goes out live
@@ -223,6 +232,8 @@ private:
         m_guard->resolve(m_host, m_port, this, [this](const QHostAddress &address, Guard::Outcome outcome) {
             if (outcome != Guard::Outcome::None)
                 return fail(outcome, false);
+            if (m_pooled)
+                return forward(address);
             connectTo(address);
         });
     }
@@ -276,6 +287,67 @@ private:
             m_upstream->write(std::exchange(m_early, {}));
         clientReadable();
         upstreamReadable();
+    }
+
+    // On a kept connection to the very address judged.
+    void forward(const QHostAddress &judged)
+    {
+        bool isV4 = false;
+        const quint32 v4 = judged.toIPv4Address(&isV4); // IPv4 written in IPv6: as IPv4
+        http::ClientReply::Target target;
+        target.address = isV4 ? QHostAddress(v4) : judged;
+        target.port = m_port;
+        target.host = m_host;
+        target.hostField = m_authority; // as judged
+        target.target = m_path;
+        // Known to the services of this machine (the player host) as the guard's own.
+        target.ownPort = [guard = m_guard](quint16 port, bool open) { guard->ownPort(port, open); };
+        m_state = State::Live;
+        m_live = http::ClientReply::send(target, m_method, m_fields, {}, this);
+        connect(m_live, &http::Reply::progressed, this, [this] {
+            if (!m_answered)
+                m_timer.stop(); // connected: the server takes its time, as it would have
+        });
+        connect(m_live, &http::Reply::headReady, this, &Connection::liveHead);
+        connect(m_live, &http::Reply::readyRead, this, &Connection::liveBody);
+        connect(m_live, &http::Reply::finished, this, &Connection::liveBody);
+    }
+
+    void liveHead()
+    {
+        m_timer.stop();
+        m_guard->note(m_host, m_port, Guard::Outcome::None);
+        m_client->write(decodedAnswerHead(m_live->status(), m_live->headers()));
+        m_answered = true;
+        liveBody();
+    }
+
+    void liveBody()
+    {
+        if (!m_live || m_state != State::Live)
+            return;
+        if (!m_answered) {
+            if (!m_live->isFinished())
+                return;
+            // No answer: the address would not take the connection, or took it and said
+            // nothing.
+            const QAbstractSocket::SocketError error = m_live->socketError();
+            if (error == QAbstractSocket::ConnectionRefusedError)
+                return fail(Guard::Outcome::ConnectionRefused);
+            if (error != QAbstractSocket::UnknownSocketError)
+                return fail(Guard::Outcome::NoAnswer);
+            return finish();
+        }
+        while (m_live->bytesAvailable() > 0 && m_client->bytesToWrite() < HighWater)
+            m_client->write(m_live->read(PipeChunk));
+        if (!m_live->isFinished() || m_live->bytesAvailable() > 0)
+            return;
+        m_state = State::Done;
+        if (m_live->failed()) // cut short: the engine sees an incomplete answer
+            return finish();
+        m_client->disconnectFromHost(); // after what is queued
+        if (m_client->state() == QAbstractSocket::UnconnectedState)
+            deleteLater();
     }
 
     // The answer's head, bounded, so that it can say the connection closes after it.
@@ -426,6 +498,8 @@ private:
             m_upstream->abort();
         if (m_capture)
             m_capture->abort();
+        if (m_live)
+            m_live->abort();
         // A blank page: the viewer says why in its own words over it, and nothing of
         // the guard's flashes up before that.
         const QByteArray body = "<!DOCTYPE html><!-- " + why + " -->\n";
@@ -446,6 +520,8 @@ private:
             m_upstream->abort();
         if (m_capture)
             m_capture->abort();
+        if (m_live)
+            m_live->abort();
         m_client->abort();
         deleteLater();
     }
@@ -454,6 +530,12 @@ private:
     QTcpSocket *m_client;
     QPointer<QTcpSocket> m_upstream;
     QPointer<wayback::CaptureReply> m_capture;
+    QPointer<http::ClientReply> m_live;
+    QByteArray m_method;
+    QByteArray m_authority;
+    QByteArray m_path;
+    http::Headers m_fields;
+    bool m_pooled = false;
     QUrl m_original;
     bool m_answered = false;
     QTimer m_timer;
@@ -493,7 +575,12 @@ Guard::~Guard()
         return;
     // The connections count down into this object as they go.
     QMetaObject::invokeMethod(
-        m_home, [this] { qDeleteAll(m_home->children()); }, Qt::BlockingQueuedConnection);
+        m_home,
+        [this] {
+            qDeleteAll(m_home->children());
+            http::ClientReply::closeIdle(); // this thread's, before it ends
+        },
+        Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
     delete m_home;

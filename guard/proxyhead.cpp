@@ -1,5 +1,6 @@
 #include "proxyhead.h"
 
+#include "framing.h"
 #include "parse.h"
 
 #include <QHostAddress>
@@ -109,12 +110,19 @@ std::optional<ProxyRequest> readProxyRequest(const QByteArray &head, int *refusa
         if (!http::parse::headerField(lines[i], &field))
             return std::nullopt;
         // The Host is the one the address was judged for, whatever the request said.
-        if (!isHopByHop(field.first) && field.first.compare("host", Qt::CaseInsensitive) != 0)
+        if (!isHopByHop(field.first) && field.first.compare("host", Qt::CaseInsensitive) != 0) {
             out += field.first + ": " + field.second + "\r\n";
+            request.fields << field;
+        }
+        if ((field.first.compare("content-length", Qt::CaseInsensitive) == 0 && field.second.trimmed() != "0")
+            || field.first.compare("transfer-encoding", Qt::CaseInsensitive) == 0)
+            request.hasBody = true;
         if (field.first.compare("sec-fetch-dest", Qt::CaseInsensitive) == 0)
             request.dest = field.second;
     }
     request.method = first[0];
+    request.authority = authority;
+    request.path = path;
     if (!request.tunnel)
         request.target = "http://" + authority + path;
     if (!request.tunnel)
@@ -145,6 +153,21 @@ std::optional<AnswerHead> rewriteAnswerHead(const QByteArray &head)
         answer.head += "Connection: close\r\n";
     answer.head += "\r\n";
     return answer;
+}
+
+QByteArray decodedAnswerHead(int status, const QList<QPair<QByteArray, QByteArray>> &headers)
+{
+    bool chunked = false;
+    for (const auto &[name, value] : headers)
+        chunked = chunked || name.compare("transfer-encoding", Qt::CaseInsensitive) == 0;
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + http::reasonPhrase(status) + "\r\n";
+    for (const auto &[name, value] : headers) {
+        if (isHopByHop(name) || name.compare("transfer-encoding", Qt::CaseInsensitive) == 0
+            || (chunked && name.compare("content-length", Qt::CaseInsensitive) == 0))
+            continue;
+        head += name + ": " + value + "\r\n";
+    }
+    return head + "Connection: close\r\n\r\n";
 }
 
 } // namespace guard

@@ -6,6 +6,8 @@
 #include "guard_export.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 #include <optional>
@@ -26,6 +28,11 @@ struct ProxyRequest
     QByteArray method;
     QByteArray target; // for a plain request, http://authority/path?query as it asked
     QByteArray dest; // what the engine fetches it for (Sec-Fetch-Dest): "document", ...
+    // For a plain request, the same in parts: as written, and the fields that go on.
+    QByteArray authority;
+    QByteArray path;
+    QList<QPair<QByteArray, QByteArray>> fields;
+    bool hasBody = false; // it says it has one (a length over 0, or a transfer coding)
 };
 // head: the whole head, up to and with its blank line. Empty, with *refusal the status
 // to answer, if it is not a request the guard serves.
@@ -39,6 +46,11 @@ struct AnswerHead
 // An answer's head from upstream; empty if it is not one. An interim answer (1xx) goes
 // back as it is; so does 101, after which bytes go either way.
 GUARD_EXPORT std::optional<AnswerHead> rewriteAnswerHead(const QByteArray &head);
+
+// The head that goes back for a final answer read (and decoded) by a client of the guard's
+// own: hop-by-hop headers out, the body's length as sent unless it came in chunks (it
+// then ends with the connection), Connection: close in.
+GUARD_EXPORT QByteArray decodedAnswerHead(int status, const QList<QPair<QByteArray, QByteArray>> &headers);
 
 inline constexpr int MaxHeadLines = 100;
 

@@ -13,15 +13,23 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
+
 class QTcpSocket;
 
 namespace http {
 
-// One HTTP/1.1 request on a connection of its own, to an address the caller has already
-// chosen (and checked). Whatever the server sends is bounded: the answer's head (size,
-// lines, interim answers), chunk lines and trailers; the body is decoded and read as the
-// caller takes it, so a server cannot make it hold more than a little. abort() ends
-// everything at once.
+class Link;
+class Pool;
+
+// One HTTP/1.1 request to an address the caller has already chosen (and checked), on a
+// connection kept for that very address, port, TLS host and proxy: one opened for it, or
+// one an earlier request left open in this thread. At most MaxPerHost connections stand
+// to one such endpoint at once, counted across threads; requests beyond wait their turn.
+// Never pipelined; an answer not read to its end closes its connection. Whatever the
+// server sends is bounded: the answer's head (size, lines, interim answers), chunk
+// lines and trailers; the body is decoded and read as the caller takes it, so a server
+// cannot make it hold more than a little. abort() ends everything at once.
 class HTTP_EXPORT ClientReply : public Reply
 {
     Q_OBJECT
@@ -37,6 +45,10 @@ public:
         // The user's proxy, for the web archive alone: then address is not used, and the
         // proxy looks host up.
         QNetworkProxy proxy = QNetworkProxy::NoProxy;
+        // Set: a connection to this machine is made from a loopback port known before it
+        // opens, and told here as it opens and closes (the guard's own connections are
+        // known by it).
+        std::function<void(quint16 port, bool open)> ownPort = {};
         // For url, sent to address (checked by the caller); an IPv4 address written in
         // IPv6 is used as IPv4.
         static Target to(const QUrl &url, const QHostAddress &address);
@@ -45,6 +57,16 @@ public:
     static constexpr int MaxHeadLines = AnswerReader::MaxHeadLines;
     static constexpr int MaxInterimAnswers = AnswerReader::MaxInterimAnswers;
     static constexpr qint64 BufferBytes = 256 * 1024;
+    static constexpr int MaxPerHost = 6;
+    static constexpr int IdleTimeoutMs = 30000;
+    static constexpr int MaxUnused = 32; // unused connections kept, of all hosts together
+    // For tests only: how long an unused connection is kept (0: IdleTimeoutMs).
+    static void setIdleTimeoutForTests(int ms);
+    // Closes this thread's unused connections (before the thread ends).
+    static void closeIdle();
+    // PHOTOFORKP_TEST_CA_CERTS, for tests: a PEM file of certificates trusted for TLS to
+    // loopback addresses alone (a test's own server); anything else is an error.
+    static QString testCertificatesError();
 
     static ClientReply *send(const Target &target, const QByteArray &method, const Headers &headers,
                              const QByteArray &body, QObject *parent);
@@ -61,23 +83,52 @@ public:
     bool isFinished() const override { return m_state == State::Done || m_state == State::Failed; }
     bool failed() const override { return m_state == State::Failed; }
     void abort() override;
+    // The caller wants nothing more of the answer (a redirect's, say): a short rest is
+    // read and dropped, so that the connection can serve again; a long one closes it.
+    // It deletes itself once done.
+    void discard();
+    static constexpr qint64 MaxDiscardBytes = 64 * 1024;
     // Why the connection failed, if it did before an answer came.
     QAbstractSocket::SocketError socketError() const { return m_error; }
+    // Every header of the final answer, as sent.
+    const Headers &headers() const { return m_reader.headers(); }
+    // Whether it went on a connection an earlier request had used.
+    bool reusedConnection() const { return m_reused; }
 
 private:
-    enum class State { Connecting, Reading, Done, Failed };
+    friend class Pool;
+    enum class State { Waiting, Connecting, Reading, Done, Failed };
     explicit ClientReply(QObject *parent);
-    void start(const Target &target, const QByteArray &request);
+    void start(bool fresh);
+    void resume(); // its turn has come
+    void open(); // a connection of its own
+    void attach(Link *link); // a connection that is ready
+    void sendRequest();
     void readable();
+    void peerClosed();
     qint64 pull(qint64 max);
     void decode();
     void complete();
     void fail();
 
     QPointer<QTcpSocket> m_socket;
-    State m_state = State::Connecting;
+    QPointer<Link> m_link;
+    State m_state = State::Waiting;
     AnswerReader m_reader;
+    Target m_target;
+    QString m_key;
+    QByteArray m_method;
     QByteArray m_request;
+    bool m_reused = false;
+    bool m_retried = false;
+    bool m_answerBegun = false;
+    bool m_peerClosed = false;
+    bool m_discarding = false;
+    qint64 m_discarded = 0;
+    // Set by the pool, under its lock: the turn given while waiting (a new connection's
+    // room, or an unused connection of this thread).
+    bool m_granted = false;
+    Link *m_handed = nullptr;
     QByteArray m_body; // decoded, not yet read
     QAbstractSocket::SocketError m_error = QAbstractSocket::UnknownSocketError;
 };

@@ -251,6 +251,17 @@ bool AnswerReader::parseHead(const QList<QByteArray> &lines)
     }
     m_status = code;
     m_headers = headers;
+    m_http11 = status[0] == "HTTP/1.1";
+    return true;
+}
+
+bool AnswerReader::keepsOpen() const
+{
+    if (!m_http11 || m_status == 0 || (m_framing == Framing::UntilClose && !(m_bodiless || m_status == 204 || m_status == 304)))
+        return false;
+    for (const QByteArray &token : header("Connection").toLower().split(','))
+        if (token.trimmed() == "close")
+            return false;
     return true;
 }
 
@@ -355,7 +366,7 @@ void AnswerReader::decode(QByteArray *body, qint64 room)
     }
 }
 
-AnswerHead answerHead(int status, const Headers &headers, qint64 length, bool headOnly)
+AnswerHead answerHead(int status, const Headers &headers, qint64 length, bool headOnly, bool keepOpen)
 {
     AnswerHead head;
     head.bodiless = headOnly || status == 204 || status == 304;
@@ -370,7 +381,7 @@ AnswerHead answerHead(int status, const Headers &headers, qint64 length, bool he
         head.bytes += "Transfer-Encoding: chunked\r\n";
         head.chunked = true;
     }
-    head.bytes += "Connection: close\r\n\r\n";
+    head.bytes += keepOpen ? "\r\n" : "Connection: close\r\n\r\n";
     return head;
 }
 

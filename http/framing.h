@@ -29,6 +29,14 @@ struct Limits
     // loopback looks the same, so idle ones must not hold off the ones that talk.
     int maxWaitingForHead = 64;
     int headTimeoutMs = 10000;
+    // Keep a connection open for further requests after an answer (one at a time), up
+    // to this many in all; 1: one request per connection. Only stand-ins of far sites
+    // use more.
+    int requestsPerConnection = 1;
+    // For tests and benchmarks only: a far server, as the wire would make it: this long
+    // before a new connection's first request is read, and before each answer.
+    int connectDelayMs = 0;
+    int answerDelayMs = 0;
 };
 
 struct HTTP_EXPORT Request
@@ -113,6 +121,9 @@ public:
     Framing framing() const { return m_framing; }
     qint64 contentLength() const { return m_length; } // -1: not said
     qsizetype buffered() const { return m_raw.size(); }
+    // Once the final head is read: whether the connection may carry another request
+    // after this answer (HTTP/1.1, no Connection: close, a body that ends by itself).
+    bool keepsOpen() const;
 
 private:
     enum class Chunk { Size, Data, DataEnd, Trailers };
@@ -133,6 +144,7 @@ private:
     qint64 m_left = 0; // of the body or of the current chunk
     bool m_bodiless;
     bool m_closed = false;
+    bool m_http11 = false;
 };
 
 // A piece of a chunked body as the server writes it, in three writes (size line, data,
@@ -157,7 +169,9 @@ struct AnswerHead
     bool chunked = false;
     bool bodiless = false;
 };
-HTTP_EXPORT AnswerHead answerHead(int status, const Headers &headers, qint64 length, bool headOnly);
+// keepOpen: the connection stays open after it (Connection: close otherwise).
+HTTP_EXPORT AnswerHead answerHead(int status, const Headers &headers, qint64 length, bool headOnly,
+                                  bool keepOpen = false);
 HTTP_EXPORT QByteArray reasonPhrase(int status);
 
 } // namespace http

@@ -11,15 +11,15 @@ namespace http {
 
 namespace {
 
-// Bytes a client may send after its request (we answer one request per connection and
-// close); more than this and it is cut off.
+// Bytes a client may send after its request while it is answered (when the connection
+// closes after the answer); more than this and it is cut off.
 constexpr qint64 MaxTrailingBytes = 64 * 1024;
 constexpr qint64 PieceBytes = 64 * 1024;
 
 } // namespace
 
 // One client connection: reads and checks one request, hands it to the handler, and
-// carries the answer.
+// carries the answer; then the next request, if the server keeps connections open.
 class Connection : public QObject
 {
 public:
@@ -37,6 +37,8 @@ public:
     }
     void touch();
     void refuse(int status, const QByteArray &why, const Headers &extra = {});
+    // The answer has ended and the connection stays open: on to the next request.
+    void next();
 
 private:
     void readable();
@@ -49,6 +51,9 @@ private:
     RequestReader m_reader;
     bool m_answering = false;
     bool m_spoken = false;
+    bool m_holding = false; // a far server's connection delay
+    bool m_keepOpen = false; // after the answer under way
+    int m_served = 0;
     qint64 m_trailing = 0;
     Response *m_response = nullptr;
     QTimer m_timer;
@@ -78,6 +83,8 @@ Connection::Connection(Server *server, QTcpSocket *socket)
     connect(&m_timer, &QTimer::timeout, this, [this] {
         if (m_answering)
             m_socket->abort();
+        else if (m_served > 0) // a kept connection that went quiet just closes
+            m_socket->disconnectFromHost();
         else
             refuse(408, "request timeout\n");
     });
@@ -87,6 +94,13 @@ Connection::Connection(Server *server, QTcpSocket *socket)
     connect(&m_headTimer, &QTimer::timeout, socket, &QTcpSocket::abort);
     m_headTimer.start(m_limits.headTimeoutMs);
     m_server->m_waiting << this;
+    if (m_limits.connectDelayMs > 0) {
+        m_holding = true;
+        QTimer::singleShot(m_limits.connectDelayMs, this, [this] {
+            m_holding = false;
+            readable();
+        });
+    }
 }
 
 Connection::~Connection()
@@ -116,13 +130,29 @@ void Connection::refuse(int status, const QByteArray &why, const Headers &extra)
 {
     m_answering = true;
     if (!m_response)
-        m_response = new Response(this, false);
+        m_response = new Response(this, false, false);
     m_response->send(status, "text/plain; charset=utf-8", why, extra);
+}
+
+void Connection::next()
+{
+    ++m_served;
+    m_answering = false;
+    m_keepOpen = false;
+    m_response = nullptr; // the old one stays, ended, until the connection goes
+    m_reader = RequestReader(m_limits, m_server->m_allowedHosts);
+    m_timer.start(m_limits.requestTimeoutMs);
+    if (m_socket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &Connection::readable, Qt::QueuedConnection);
 }
 
 void Connection::readable()
 {
+    if (m_holding)
+        return;
     if (m_answering) {
+        if (m_keepOpen)
+            return; // the next request waits in the socket until this answer has ended
         // Anything after the request is not read for anyone; a client that keeps
         // sending is cut off rather than buffered.
         m_trailing += m_socket->skip(m_socket->bytesAvailable());
@@ -152,12 +182,18 @@ void Connection::dispatch()
 {
     m_answering = true;
     m_timer.start(m_limits.idleTimeoutMs);
-    m_response = new Response(this, m_reader.request().method == "HEAD");
-    m_server->m_handler(m_reader.request(), m_response);
+    const Request &request = m_reader.request();
+    m_keepOpen = m_served + 1 < m_limits.requestsPerConnection
+                 && !request.header("Connection").toLower().contains("close");
+    m_response = new Response(this, request.method == "HEAD", m_keepOpen);
+    if (m_limits.answerDelayMs <= 0)
+        return m_server->m_handler(request, m_response);
+    QTimer::singleShot(m_limits.answerDelayMs, m_response,
+                       [this, request, response = m_response] { m_server->m_handler(request, response); });
 }
 
-Response::Response(Connection *connection, bool headOnly)
-    : QObject(connection), m_connection(connection), m_headOnly(headOnly)
+Response::Response(Connection *connection, bool headOnly, bool keepOpen)
+    : QObject(connection), m_connection(connection), m_headOnly(headOnly), m_keepOpen(keepOpen)
 { }
 
 bool Response::isOpen() const
@@ -186,7 +222,7 @@ void Response::begin(int status, const Headers &headers, qint64 length)
     if (m_begun || !isOpen())
         return;
     m_begun = true;
-    const AnswerHead head = answerHead(status, headers, length, m_headOnly);
+    const AnswerHead head = answerHead(status, headers, length, m_headOnly, m_keepOpen);
     m_chunked = head.chunked;
     m_headOnly = head.bodiless;
     m_connection->socket()->write(head.bytes);
@@ -212,6 +248,10 @@ void Response::end()
     if (m_chunked && !m_headOnly)
         m_connection->socket()->write(LastChunk.data(), LastChunk.size());
     m_ended = true;
+    if (m_keepOpen) {
+        emit closed();
+        return m_connection->next();
+    }
     // Closes once everything written has gone out; then the connection is deleted.
     m_connection->socket()->disconnectFromHost();
     emit closed();
@@ -280,6 +320,7 @@ void Server::accept()
             socket->deleteLater();
             continue;
         }
+        ++m_accepted;
         new Connection(this, socket);
     }
 }

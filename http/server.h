@@ -3,7 +3,8 @@
 // A small HTTP/1.1 server for loopback use: the album player's host and the local copy
 // of the content site. Everything a client sends is bounded (header size and lines,
 // body size, time to send the request, connections); answers can be streamed and the
-// handler learns when the client has taken them or gone. One request per connection.
+// handler learns when the client has taken them or gone. One request per connection,
+// unless the limits say more.
 
 #include "framing.h"
 #include "http_export.h"
@@ -56,9 +57,10 @@ signals:
 
 private:
     friend class Connection;
-    Response(Connection *connection, bool headOnly);
+    Response(Connection *connection, bool headOnly, bool keepOpen);
     Connection *m_connection;
     bool m_headOnly;
+    bool m_keepOpen;
     bool m_begun = false;
     bool m_chunked = false;
     bool m_ended = false;
@@ -78,8 +80,12 @@ public:
     QHostAddress address() const { return m_server.serverAddress(); }
     QString errorString() const { return m_server.errorString(); }
     // The Host header values accepted (compared without case); none given: any.
+    // For connections accepted from now on.
+    void setLimits(const Limits &limits) { m_limits = limits; }
     void setAllowedHosts(const QList<QByteArray> &hosts) { m_allowedHosts = hosts; }
     int connectionCount() const { return m_connections; }
+    // Connections taken since it began listening.
+    int acceptedCount() const { return m_accepted; }
     // Who may connect at all, by the peer's address and port (none set: anyone); the
     // others are cut at once and hold no room.
     void setAdmission(std::function<bool(const QHostAddress &, quint16)> admits) { m_admits = std::move(admits); }
@@ -93,6 +99,7 @@ private:
     QList<QByteArray> m_allowedHosts;
     std::function<bool(const QHostAddress &, quint16)> m_admits;
     int m_connections = 0;
+    int m_accepted = 0;
     QList<QPointer<Connection>> m_waiting; // without a whole head yet, oldest first
 };
 

@@ -52,6 +52,15 @@ SiteArchive::SiteArchive(QString siteRoot, QString archiveDir, QStringList hosts
 
 SiteArchive::~SiteArchive() = default;
 
+void SiteArchive::setFar(int delayMs, bool keepOpen)
+{
+    http::Limits limits;
+    limits.requestsPerConnection = keepOpen ? 1000 : 1;
+    limits.connectDelayMs = delayMs;
+    limits.answerDelayMs = delayMs;
+    m_server.setLimits(limits);
+}
+
 bool SiteArchive::listen(quint16 port, const QHostAddress &address)
 {
     return m_error.isEmpty() && !m_times.isEmpty() && m_server.listen(address, port);

@@ -28,6 +28,12 @@ public:
     QString errorString() const { return m_error.isEmpty() ? m_server.errorString() : m_error; }
     // What was asked for, as sent (tests check that only originals are asked for).
     QList<QByteArray> targets() const { return m_targets; }
+    // For tests and benchmarks: a far site, as the wire would make it: delayMs when a
+    // connection opens and before each answer; keepOpen: connections serve more than one
+    // request, as most sites' do.
+    void setFar(int delayMs, bool keepOpen = true);
+    // Connections taken so far.
+    int connections() const { return m_server.acceptedCount(); }
     // How often its index of captures (the CDX server API) was asked for.
     int indexAsked() const { return m_indexAsked; }
 

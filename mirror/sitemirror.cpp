@@ -12,6 +12,15 @@ SiteMirror::SiteMirror(QString root)
 
 SiteMirror::~SiteMirror() = default;
 
+void SiteMirror::setFar(int delayMs, bool keepOpen)
+{
+    http::Limits limits;
+    limits.requestsPerConnection = keepOpen ? 1000 : 1;
+    limits.connectDelayMs = delayMs;
+    limits.answerDelayMs = delayMs;
+    m_server.setLimits(limits);
+}
+
 bool SiteMirror::listen(quint16 port, const QHostAddress &address)
 {
     return m_server.listen(address, port);

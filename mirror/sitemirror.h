@@ -22,6 +22,12 @@ public:
     quint16 port() const { return m_server.port(); }
     QString host() const { return QStringLiteral("%1:%2").arg(m_server.address().toString()).arg(port()); }
     QString errorString() const { return m_server.errorString(); }
+    // For tests and benchmarks: a far site, as the wire would make it: delayMs when a
+    // connection opens and before each answer; keepOpen: connections serve more than one
+    // request, as most sites' do.
+    void setFar(int delayMs, bool keepOpen = true);
+    // Connections taken so far.
+    int connections() const { return m_server.acceptedCount(); }
     // Number of requests answered, for tests that check what was fetched.
     int requests() const { return m_requests; }
     QStringList paths() const { return m_paths; }

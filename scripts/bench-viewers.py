@@ -36,6 +36,12 @@ def main():
         'direct': lambda last: run('bench_viewers', 'direct'),
         'archive': lambda last: run('bench_viewers', 'archive'),
         'file': lambda last: run('bench_viewers', 'file'),
+        # The same three against a site copy and an archive that keep connections open.
+        'search_kept': lambda last: run('bench_viewers', 'search', 'kept'),
+        'direct_kept': lambda last: run('bench_viewers', 'direct', 'kept'),
+        'archive_kept': lambda last: run('bench_viewers', 'archive', 'kept'),
+        'far_live': lambda last: run('bench_viewers', 'far-live'),
+        'far_archive': lambda last: run('bench_viewers', 'far-archive'),
         # The long session and the wait for what is kept warm to go, once.
         'app': lambda last: run('bench_viewers_app', PRESSES if last else '0', *(['cool'] if last else [])),
     }
@@ -96,6 +102,12 @@ def main():
           + ', '.join(f"{k} {floods[f'flood_{k}_stall_ms']:.0f} ms, {floods[f'flood_{k}_album_ms']:.0f} ms"
                       for k in kinds if f'flood_{k}_stall_ms' in floods))
 
+    print(f"stamp page of 12 pictures, 150 ms per connection and answer: live {fig('far_live', 'far_first_ms'):.0f} ms "
+          f"first, {fig('far_live', 'far_later_ms'):.0f} ms later; archived {fig('far_archive', 'far_first_ms'):.0f} ms "
+          f"first, {fig('far_archive', 'far_later_ms'):.0f} ms later; a later archived press: "
+          f"{fig('far_archive', 'far_later_new_connections'):.0f} new connections, "
+          f"{fig('far_archive', 'far_later_requests_per_file'):.2f} requests per file (live: "
+          f"{fig('far_live', 'far_later_new_connections'):.0f}, {fig('far_live', 'far_later_requests_per_file'):.2f})")
     ratios = [
         ('page_later_vs_anchor', app('page_later_ms') / anchor('page_later_ms'), 0.4),
         ('page_later_vs_kept', app('page_later_ms') / fig('kept', 'page_later_ms'), 2.0),
@@ -118,6 +130,15 @@ def main():
         ('album_archive_vs_live', fig('archive', 'album_later_ms') / fig('search', 'album_later_ms'), 1.3),
         ('file_vs_archive', fig('file', 'page_later_ms') / fig('archive', 'page_later_ms'), 1.1),
         ('album_file_vs_archive', fig('file', 'album_later_ms') / fig('archive', 'album_later_ms'), 1.1),
+        ('page_later_guarded_vs_direct_kept',
+         fig('search_kept', 'page_later_ms') / fig('direct_kept', 'page_later_ms'), 1.05),
+        ('page_archive_vs_live_kept', fig('archive_kept', 'page_later_ms') / fig('search_kept', 'page_later_ms'), 1.3),
+        ('album_archive_vs_live_kept',
+         fig('archive_kept', 'album_later_ms') / fig('search_kept', 'album_later_ms'), 1.3),
+        ('archive_vs_live_far_first', fig('far_archive', 'far_first_ms') / fig('far_live', 'far_first_ms'), 1.25),
+        ('archive_vs_live_far_later', fig('far_archive', 'far_later_ms') / fig('far_live', 'far_later_ms'), 1.25),
+        ('far_later_new_connections', fig('far_archive', 'far_later_new_connections'), 1),
+        ('far_later_requests_per_file', fig('far_archive', 'far_later_requests_per_file'), 1),
         ('big_album_first_frame_vs_straight', big['big_relay_first_frame_ms'] / big['big_straight_first_frame_ms'], 1.2),
         ('big_album_peak_growth_mb', big['big_relay_peak_growth_mb'], 32),
         ('bomb_main_thread_stall_ms', bomb['bomb_main_thread_stall_ms'], 50),

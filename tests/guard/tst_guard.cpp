@@ -12,6 +12,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 
 #include <unistd.h>
@@ -40,6 +42,11 @@ private slots:
     void indexFallbacks_data();
     void indexFallbacks();
     void otherUsersGetNothing();
+    void keptConnections_data();
+    void keptConnections();
+    void sixAtOnce_data();
+    void sixAtOnce();
+    void tlsSessionResumed();
 };
 
 void TestGuard::publicAddressesSwitch_data()
@@ -137,6 +144,12 @@ void TestGuard::requests_data()
         << QByteArray("GET http://mixed.example:$P/ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 403") << false << true;
     QTest::newRow("no such name") << QByteArray("GET http://nowhere.invalid/ HTTP/1.1\r\n\r\n")
                                   << QByteArray("HTTP/1.1 502") << false << false;
+    QTest::newRow("localhost") << QByteArray("GET http://localhost:$P/ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 403")
+                               << false << false;
+    QTest::newRow("the unspecified address")
+        << QByteArray("GET http://0.0.0.0:$P/ HTTP/1.1\r\n\r\n") << QByteArray("HTTP/1.1 403") << false << false;
+    QTest::newRow("v6 loopback") << QByteArray("HEAD http://[::1]:$P/ HTTP/1.1\r\n\r\n")
+                                 << QByteArray("HTTP/1.1 403") << false << false;
 }
 
 void TestGuard::requests()
@@ -631,6 +644,189 @@ void TestGuard::otherUsersGetNothing()
     QVERIFY2(allowed.seen.isEmpty(), allowed.seen.join(' ').constData());
     // The same from this user goes through.
     QVERIFY(exchange(guard.port(), request.toLatin1().replace("\\r\\n", "\r\n")).startsWith("HTTP/1.1 200"));
+}
+
+namespace {
+
+// A far server as connections meet it: it keeps them open after each answer, says it
+// closes them, or closes one silently just as the next request comes.
+class KeptServer : public QTcpServer
+{
+public:
+    enum Mode { Keeps, SaysClose, ClosesOnNext };
+    explicit KeptServer(Mode mode, int delayMs = 0) : m_mode(mode), m_delayMs(delayMs)
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection())
+                serve(socket);
+        });
+    }
+    int connections = 0, open = 0, mostOpen = 0;
+    QByteArrayList paths; // in the order asked
+
+private:
+    void serve(QTcpSocket *socket)
+    {
+        ++connections;
+        mostOpen = std::max(mostOpen, ++open);
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            --open;
+            socket->deleteLater();
+        });
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+            QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
+            for (qsizetype end; (end = buffer.indexOf("\r\n\r\n")) >= 0;) {
+                const QByteArray path = buffer.left(end).split(' ').value(1);
+                buffer.remove(0, end + 4);
+                const int served = socket->property("served").toInt();
+                socket->setProperty("served", served + 1);
+                if (m_mode == ClosesOnNext && served > 0)
+                    return socket->disconnectFromHost();
+                paths << path;
+                QTimer::singleShot(m_delayMs, socket, [this, socket, path] {
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(path.size()) + "\r\n"
+                                  + (m_mode == SaysClose ? "Connection: close\r\n\r\n" : "\r\n") + path);
+                    if (m_mode == SaysClose)
+                        socket->disconnectFromHost();
+                });
+            }
+            socket->setProperty("buffer", buffer);
+        });
+    }
+    Mode m_mode;
+    int m_delayMs;
+};
+
+http::ClientReply *get(const QString &url, const QByteArray &method = "GET")
+{
+    const QUrl u(url);
+    const QHostAddress address(u.host() == QLatin1String("localhost") ? QStringLiteral("127.0.0.1") : u.host());
+    return http::ClientReply::send(http::ClientReply::Target::to(u, address), method, {}, {}, nullptr);
+}
+
+QByteArray fetch(const QString &url, const QByteArray &method = "GET")
+{
+    std::unique_ptr<http::ClientReply> reply(get(url, method));
+    if (!QTest::qWaitFor([&] { return reply->isFinished(); }, 15000) || reply->failed())
+        return "failed";
+    return reply->read(1 << 20);
+}
+
+} // namespace
+
+void TestGuard::keptConnections_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("idleMs"); // 0: as the program keeps them
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("answered"); // of 3 requests one after another
+    QTest::addColumn<int>("connections");
+    QTest::newRow("kept") << int(KeptServer::Keeps) << 0 << QByteArray("GET") << QByteArray("yyy") << 1;
+    QTest::newRow("Connection: close") << int(KeptServer::SaysClose) << 0 << QByteArray("GET") << QByteArray("yyy")
+                                       << 3;
+    QTest::newRow("closed as the next comes")
+        << int(KeptServer::ClosesOnNext) << 0 << QByteArray("GET") << QByteArray("yyy") << 3;
+    // A POST may have done its deed before the close: it is not sent twice.
+    QTest::newRow("a POST closed under it")
+        << int(KeptServer::ClosesOnNext) << 0 << QByteArray("POST") << QByteArray("yny") << 2;
+    QTest::newRow("unused too long") << int(KeptServer::Keeps) << 50 << QByteArray("GET") << QByteArray("yyy") << 3;
+}
+
+// A connection serves the next request to the same address; a server that closes costs
+// only a new connection, never an answer.
+void TestGuard::keptConnections()
+{
+    QFETCH(int, mode);
+    QFETCH(int, idleMs);
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, answered);
+    KeptServer server{KeptServer::Mode(mode)};
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    http::ClientReply::setIdleTimeoutForTests(idleMs);
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray path = "/f" + QByteArray::number(i);
+        QCOMPARE(fetch(QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort()) + path, method),
+                 answered[i] == 'y' ? path : QByteArray("failed"));
+        if (idleMs) // the program closes it: the server sees it go
+            QTRY_COMPARE(server.open, 0);
+    }
+    http::ClientReply::setIdleTimeoutForTests(0);
+    QTEST(server.connections, "connections");
+}
+
+void TestGuard::sixAtOnce_data()
+{
+    QTest::addColumn<int>("throughGuard"); // of 8; the rest as the relay asks, in this thread
+    QTest::newRow("one thread") << 0;
+    QTest::newRow("the guard's and the relay's") << 4;
+}
+
+// Eight slow requests to one host: never more than six connections at once, counted
+// across the guard's thread and this one; the rest wait their turn, in order.
+void TestGuard::sixAtOnce()
+{
+    QFETCH(int, throughGuard);
+    KeptServer server(KeptServer::Keeps, 200);
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    guard::Guard guard;
+    QVERIFY(guard.start());
+    guard.allow(QHostAddress::LocalHost, server.serverPort());
+    const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(server.serverPort());
+    std::vector<std::unique_ptr<QTcpSocket>> engine;
+    std::vector<std::unique_ptr<http::ClientReply>> relay;
+    for (int i = 0; i < 8; ++i) {
+        if (i < throughGuard) {
+            engine.push_back(std::make_unique<QTcpSocket>());
+            engine.back()->connectToHost(QHostAddress::LocalHost, guard.port());
+            engine.back()->write("GET " + (base + QString::number(i)).toLatin1() + " HTTP/1.1\r\n\r\n");
+        } else {
+            relay.emplace_back(get(base + QString::number(i)));
+        }
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(server.paths.size(), 8, 15000);
+    for (int i = 0; i < throughGuard; ++i) {
+        QTRY_COMPARE(engine[i]->state(), QAbstractSocket::UnconnectedState);
+        const QByteArray got = engine[i]->readAll();
+        QVERIFY2(got.startsWith("HTTP/1.1 200") && got.endsWith('/' + QByteArray::number(i)), got.constData());
+    }
+    for (auto &reply : relay) {
+        QTRY_VERIFY(reply->isFinished());
+        QVERIFY(!reply->failed());
+    }
+    QCOMPARE(server.mostOpen, 6);
+    if (throughGuard == 0) { // the two that waited went after the rest
+        QByteArrayList last = server.paths.mid(6);
+        std::sort(last.begin(), last.end());
+        QCOMPARE(last, QByteArrayList({"/6", "/7"}));
+    }
+}
+
+// TLS to a server that has been met before resumes the session it gave.
+void TestGuard::tlsSessionResumed()
+{
+    const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
+    if (openssl.isEmpty())
+        QSKIP("needs openssl for a test certificate and server");
+    QTemporaryDir dir;
+    QCOMPARE(QProcess::execute(openssl, {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                         "-nodes", "-keyout", dir.filePath("key.pem"), "-out", dir.filePath("cert.pem"),
+                                         "-days", "1", "-subj", "/CN=localhost", "-addext",
+                                         "subjectAltName=DNS:localhost"}),
+             0);
+    // Trusted by this process's connections to loopback, and by nothing else.
+    qputenv("PHOTOFORKP_TEST_CA_CERTS", dir.filePath("cert.pem").toLocal8Bit());
+    QVERIFY(http::ClientReply::testCertificatesError().isEmpty());
+    // A server that answers each connection with how its session began, then closes.
+    QProcess server;
+    server.start(openssl, {"s_server", "-accept", "127.0.0.1:0", "-cert", dir.filePath("cert.pem"), "-key",
+                           dir.filePath("key.pem"), "-www"});
+    QByteArray said;
+    QTRY_VERIFY((said += server.readAllStandardOutput()).contains("ACCEPT 127.0.0.1:") && said.endsWith('\n'));
+    const QString url = QStringLiteral("https://localhost:%1/").arg(said.split(':').last().trimmed().toInt());
+    QVERIFY2(fetch(url).contains("New,"), "the first connection");
+    QVERIFY2(fetch(url).contains("Reused,"), "the second connection");
+    server.kill();
+    server.waitForFinished();
 }
 
 QTEST_GUILESS_MAIN(TestGuard)

@@ -37,6 +37,14 @@ public:
     {
         return QStringLiteral("http://%1:%2%3").arg(server.address().toString()).arg(server.port()).arg(path);
     }
+    // Connections serve more than one request from now on, as most sites' do.
+    void keepConnections()
+    {
+        http::Limits kept;
+        kept.requestsPerConnection = 100;
+        server.setLimits(kept);
+    }
+    int connections() const { return server.acceptedCount(); }
     std::map<QByteArray, QByteArray> files;
     int closedEarly = 0; // answers the client stopped taking
     QList<QByteArray> asked;

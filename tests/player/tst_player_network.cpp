@@ -29,6 +29,7 @@ private slots:
     void moviesHaveATotal();
     void compressedMoviesCountWhatTheyInflateTo();
     void redirectsLeadNoFurtherIn();
+    void relayKeepsConnections();
     void moviesInPages_data();
     void moviesInPages();
     void relayStreams_data();
@@ -220,6 +221,22 @@ void TestPlayerNetwork::redirectsLeadNoFurtherIn()
     // From this machine to the internet is no step inward.
     const PlayerHost::Player out = host.open(here.url("/to?" + QUrl::toPercentEncoding(internet.url("/m.swf"))));
     QCOMPARE(ask(host, out.session, QStringLiteral("movie")).status, 200);
+}
+
+// What a movie loads goes on the connection its movie came on, when the site keeps it.
+void TestPlayerNetwork::relayKeepsConnections()
+{
+    Site site("127.0.0.50");
+    site.keepConnections();
+    site.files["/m.swf"] = Swf;
+    site.files["/a.txt"] = "a";
+    PlayerHost host;
+    QVERIFY(host.start());
+    const PlayerHost::Player movie = host.open(site.url("/m.swf"));
+    QCOMPARE(ask(host, movie.session, QStringLiteral("movie")).status, 200);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(ask(host, movie.session, QStringLiteral("load"), site.url("/a.txt")).body, QByteArray("a"));
+    QCOMPARE(site.connections(), 1);
 }
 
 // All that one movie loads shares a total: past it, its loads fail and it plays on.
