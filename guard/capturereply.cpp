@@ -62,6 +62,16 @@ Failure failureOf(QAbstractSocket::SocketError error)
     }
 }
 
+// An answer not wanted any more: a connection's rest is read and dropped so that the
+// connection may serve again; one from memory just goes.
+void letGo(http::Reply *reply)
+{
+    if (auto *client = qobject_cast<http::ClientReply *>(reply))
+        return client->discard();
+    reply->abort();
+    reply->deleteLater();
+}
+
 } // namespace
 
 qint64 retryAfterMs(const QByteArray &value, const QDateTime &now)
@@ -156,7 +166,7 @@ void CaptureReply::headArrived()
             if (++m_hops > MaxArchiveRedirects)
                 return fail(502, Failure::None);
             m_inner->disconnect(this);
-            m_inner->discard(); // its connection serves the next hop, if the rest is short
+            letGo(m_inner); // its connection serves the next hop, if the rest is short
             m_inner = nullptr;
             return ask(next);
         }
@@ -186,7 +196,7 @@ bool CaptureReply::waitIfBusy(int status)
     if (wait < 0)
         wait = m_pacing.defaultWaitMs;
     m_inner->disconnect(this);
-    m_inner->discard();
+    letGo(m_inner);
     m_inner = nullptr;
     if (wait > m_pacing.longestWaitMs || m_tries >= m_pacing.maxTries
         || m_sinceFirst.elapsed() + wait > m_pacing.maxTotalMs) {

@@ -90,8 +90,6 @@ public:
     static constexpr qint64 MaxDiscardBytes = 64 * 1024;
     // Why the connection failed, if it did before an answer came.
     QAbstractSocket::SocketError socketError() const { return m_error; }
-    // Every header of the final answer, as sent.
-    const Headers &headers() const { return m_reader.headers(); }
     // Whether it went on a connection an earlier request had used.
     bool reusedConnection() const { return m_reused; }
 
