@@ -6,6 +6,8 @@
 
 #include <QLocale>
 
+#include <atomic>
+
 #include <QPointer>
 #include <QTimer>
 
@@ -30,6 +32,8 @@ quint16 defaultPort(const QUrl &url)
     return url.scheme() == QLatin1String("https") ? 443 : 80;
 }
 
+constexpr qint64 MaxHeldFromFiles = 512LL * 1024 * 1024;
+
 QByteArray httpDate(const QDateTime &when)
 {
     return QLocale::c().toString(when.toUTC(), QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'")).toLatin1();
@@ -51,6 +55,15 @@ http::Reply *answerFromFiles(const warc::Collection &files, const QUrl &url, con
         answer = files.answer(*entry, nullptr);
     if (!answer)
         return new http::BufferReply(404, {{"Content-Type", "text/plain"}}, "not in the archive files\n", context);
+    // A file from someone else may hold records that inflate to hundreds of megabytes
+    // each: what all answers from files hold at once is bounded, and one past it fails.
+    static std::atomic<qint64> held{0};
+    const qint64 size = answer->payload.size();
+    if (held.fetch_add(size) + size > MaxHeldFromFiles) {
+        held.fetch_sub(size);
+        return new http::BufferReply(503, {{"Content-Type", "text/plain"}}, "too much from the archive files at once\n",
+                                     context);
+    }
     http::Headers headers{{"Memento-Datetime", httpDate(answer->captured)}};
     for (const auto &[name, value] : answer->headers) {
         const QByteArray n = name.toLower();
@@ -66,6 +79,7 @@ http::Reply *answerFromFiles(const warc::Collection &files, const QUrl &url, con
         headers.append({RecordedHeaderPrefix + name, value});
     }
     auto *reply = new http::BufferReply(answer->status, headers, answer->payload, context);
+    QObject::connect(reply, &QObject::destroyed, [size] { held.fetch_sub(size); });
     if (method == "HEAD")
         reply->setBodiless();
     return reply;
