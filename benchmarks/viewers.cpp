@@ -14,7 +14,8 @@
 //                         through the guard: what the guard costs
 //   bench_viewers archive as search, but every link from the local web archive of the
 //                         same copy: what the archive costs
-//   bench_viewers file    as archive, but from a WACZ copy kept of those presses
+//   bench_viewers file    as archive, but from a WACZ copy of those presses that a run
+//                         of its own kept ("record FILE")
 //   bench_viewers far-live, far-archive
 //                         a stamp page of 12 pictures from a far site, or from a far
 //                         archive of it (150 ms per connection and per answer, in the
@@ -41,6 +42,7 @@
 #include <QFile>
 #include <QImage>
 #include <QPointer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWebEnginePage>
@@ -373,7 +375,8 @@ int main(int argc, char *argv[])
     const QString mode = QString::fromLatin1(argc > 1 ? argv[1] : "plain");
     countSitesAsInternet();
     if (mode != QLatin1String("plain") && mode != QLatin1String("search") && mode != QLatin1String("direct")
-        && mode != QLatin1String("archive") && mode != QLatin1String("file") && !mode.startsWith(QLatin1String("far-"))) {
+        && mode != QLatin1String("archive") && mode != QLatin1String("file") && mode != QLatin1String("record")
+        && !mode.startsWith(QLatin1String("far-"))) {
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); // as a bare program sets it
         if (qgetenv("USER") == "root" || getuid() == 0)
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1"); // the engine's rule, not ours
@@ -402,20 +405,28 @@ int main(int argc, char *argv[])
         archive.listen(0, QHostAddress(QStringLiteral("127.0.0.3")));
         return runPages(mirror, true, true, &archive);
     }
-    if (mode == QLatin1String("file")) {
-        // The same presses kept in a copy from the archive, then measured from the copy
-        // alone (the second run's figures are the ones printed last).
+    if (mode == QLatin1String("record") && argc > 2) {
+        // The presses of "archive", kept in the copy argv[2] names.
         SiteArchive archive(SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir(), {mirror.host()});
         archive.listen(0, QHostAddress(QStringLiteral("127.0.0.3")));
-        QTemporaryDir folder;
-        const QString path = folder.filePath(QStringLiteral("bench.wacz"));
         QString why;
-        std::shared_ptr<wayback::Recorder> recorder = wayback::Recorder::open(path, &why);
+        std::shared_ptr<wayback::Recorder> recorder = wayback::Recorder::open(QString::fromLocal8Bit(argv[2]), &why);
         if (!recorder)
             return 1;
         runPages(mirror, true, true, &archive, recorder);
+        return recorder->finish(&why) ? 0 : 1;
+    }
+    if (mode == QLatin1String("file")) {
+        // The same presses kept in a copy by a run of its own (one engine per process, as
+        // the program has), then measured from the copy alone.
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("bench.wacz"));
+        QProcess record;
+        record.setStandardOutputFile(QProcess::nullDevice());
+        record.start(QCoreApplication::applicationFilePath(), {QStringLiteral("record"), path});
         auto files = std::make_shared<warc::Collection>();
-        if (!recorder->finish(&why) || !files->add(path, &why))
+        QString why;
+        if (!record.waitForFinished(600000) || record.exitCode() != 0 || !files->add(path, &why))
             return 1;
         return runPages(mirror, true, true, nullptr, nullptr, files);
     }
