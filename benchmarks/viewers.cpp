@@ -83,7 +83,8 @@ protected:
 };
 
 int runPages(SiteMirror &mirror, bool search, bool guarded, SiteArchive *archive = nullptr,
-             std::shared_ptr<wayback::Recorder> recorder = {}, std::shared_ptr<warc::Collection> files = {})
+             std::shared_ptr<wayback::Recorder> recorder = {}, std::shared_ptr<warc::Collection> files = {},
+             const QString &contentHost = {})
 {
     forms::Runtime rt;
     if (!search)
@@ -98,7 +99,7 @@ int runPages(SiteMirror &mirror, bool search, bool guarded, SiteArchive *archive
         ViewerServices::of(rt).engine().connectionGuard().setArchive(
             {QUrl(QString::fromLatin1(wayback::FilePrefix)), QStringLiteral("2010"), files}, true);
     frmtest &main = rt.form<frmtest>();
-    main.setContentHost(mirror.host());
+    main.setContentHost(contentHost.isEmpty() ? mirror.host() : contentHost);
     main.Show();
     waitFor([&] { return !main.Timer1().Enabled(); }, 10000); // the fade-in
     main.Text2().SetText(QStringLiteral("6"));
@@ -405,15 +406,17 @@ int main(int argc, char *argv[])
         archive.listen(0, QHostAddress(QStringLiteral("127.0.0.3")));
         return runPages(mirror, true, true, &archive);
     }
-    if (mode == QLatin1String("record") && argc > 2) {
-        // The presses of "archive", kept in the copy argv[2] names.
-        SiteArchive archive(SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir(), {mirror.host()});
+    if (mode == QLatin1String("record") && argc > 3) {
+        // The presses of "archive", kept in the copy argv[2] names, of the site argv[3]
+        // names (the measuring run's).
+        const QString host = QString::fromLocal8Bit(argv[3]);
+        SiteArchive archive(SiteArchive::defaultSiteRoot(), SiteArchive::defaultArchiveDir(), {host});
         archive.listen(0, QHostAddress(QStringLiteral("127.0.0.3")));
         QString why;
         std::shared_ptr<wayback::Recorder> recorder = wayback::Recorder::open(QString::fromLocal8Bit(argv[2]), &why);
         if (!recorder)
             return 1;
-        runPages(mirror, true, true, &archive, recorder);
+        runPages(mirror, true, true, &archive, recorder, {}, host);
         return recorder->finish(&why) ? 0 : 1;
     }
     if (mode == QLatin1String("file")) {
@@ -423,7 +426,7 @@ int main(int argc, char *argv[])
         const QString path = folder.filePath(QStringLiteral("bench.wacz"));
         QProcess record;
         record.setStandardOutputFile(QProcess::nullDevice());
-        record.start(QCoreApplication::applicationFilePath(), {QStringLiteral("record"), path});
+        record.start(QCoreApplication::applicationFilePath(), {QStringLiteral("record"), path, mirror.host()});
         auto files = std::make_shared<warc::Collection>();
         QString why;
         if (!record.waitForFinished(600000) || record.exitCode() != 0 || !files->add(path, &why))
