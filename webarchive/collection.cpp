@@ -48,15 +48,36 @@ public:
     qint64 size() const override { return m_size; }
     bool seek(qint64 pos) override
     {
-        if (!m_file || pos < 0 || pos > m_size || zip_fseek(m_file, pos, SEEK_SET) != 0)
+        // libzip 1.7's own seek crashes on some broken entries: the entry is read
+        // forward to pos instead, from its start if pos is behind.
+        if (!m_file || m_broken || pos < 0 || pos > m_size)
             return false;
+        if (pos < m_at) {
+            zip_fclose(m_file);
+            m_file = zip_fopen_index(m_zip, m_index, 0);
+            m_at = 0;
+            if (!m_file)
+                return false;
+        }
+        char skipped[64 * 1024];
+        while (m_at < pos) {
+            const zip_int64_t n = zip_fread(m_file, skipped, zip_uint64_t(std::min<qint64>(pos - m_at, sizeof skipped)));
+            if (n <= 0)
+                return m_broken = true, false;
+            m_at += n;
+        }
         return QIODevice::seek(pos);
     }
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override
     {
-        return m_file ? zip_fread(m_file, data, zip_uint64_t(maxSize)) : -1;
+        if (!m_file || m_broken)
+            return -1;
+        const zip_int64_t n = zip_fread(m_file, data, zip_uint64_t(maxSize));
+        m_broken = n < 0;
+        m_at += std::max<zip_int64_t>(n, 0);
+        return n;
     }
     qint64 writeData(const char *, qint64) override { return -1; }
 
@@ -65,6 +86,8 @@ private:
     zip_uint64_t m_index;
     qint64 m_size;
     zip_file_t *m_file = nullptr;
+    bool m_broken = false;
+    qint64 m_at = 0; // where the next read starts
 };
 
 // Reads a whole (small) entry, up to limit bytes; libzip checks its CRC at the end.
