@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake
-  qt6-base-dev qt6-webengine-dev qt6-tools-dev qt6-l10n-tools libgl-dev libxcb1-dev zlib1g-dev liblzma-dev libzip-dev qt6-translations-l10n
+  qt6-base-dev qt6-webengine-dev qt6-tools-dev qt6-l10n-tools libgl-dev libxcb1-dev zlib1g-dev liblzma-dev libzip-dev pkg-config qt6-translations-l10n
   fonts-wqy-microhei
   xvfb xauth openbox x11-utils xdotool
   python3 python3-pyatspi at-spi2-core dbus-daemon
