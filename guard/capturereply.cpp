@@ -22,25 +22,6 @@ constexpr int ProgressTickMs = 1000;
 // Bigger answers are passed on but not kept in a copy: no album comes near it.
 constexpr qsizetype MaxKeptBytes = 64 * 1024 * 1024;
 
-QByteArray reasonOf(int status)
-{
-    switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 206: return "Partial Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 304: return "Not Modified";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 410: return "Gone";
-    default: return status < 400 ? "OK" : "Error";
-    }
-}
-
 Failure failureOf(QAbstractSocket::SocketError error)
 {
     switch (error) {
@@ -315,7 +296,7 @@ void CaptureReply::keep(const QByteArray &bytes)
     answer.target = m_original;
     answer.captured = m_captured;
     answer.status = m_status;
-    answer.reason = reasonOf(m_status);
+    answer.reason = http::reasonPhrase(m_status);
     answer.headers = headers();
     answer.payload = std::exchange(m_kept, {});
     m_recorder->record(answer);
